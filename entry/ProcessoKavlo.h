@@ -1,0 +1,59 @@
+// The process controller: carries one call's arguments, owns the objects that do the work and is
+// reachable from them as the current instance.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kavlo {
+
+namespace fb {
+class Conexao;
+}
+class TGeracaoKAVLO;
+class TExportacaoKAVLO;
+class TImportacaoKAVLO;
+struct TKAVLO;
+
+class TProcessoKAVLO {
+public:
+    TProcessoKAVLO();
+    ~TProcessoKAVLO();
+    TProcessoKAVLO(const TProcessoKAVLO&) = delete;
+    TProcessoKAVLO& operator=(const TProcessoKAVLO&) = delete;
+
+    std::u16string MesAtual;
+    std::u16string MesAnt;
+    std::u16string Ano;
+    std::u16string SqlFiltro;
+    std::u16string CaminhoBanco;
+    std::u16string Folhas;
+    std::u16string CaminhoArquivo;
+    std::u16string CaminhoLoad;
+    std::u16string VerificaMargem;
+
+    void Geracao();
+    void Exportacao();
+    void Importacao(const std::vector<std::u16string>& AArquivo);
+    // Points the shared connection at CaminhoBanco; true when it is open afterwards.
+    bool ConectarBanco();
+
+    // The controller of the running call; raises "Processo Kavlo Não instanciado." when none.
+    static TProcessoKAVLO& getInstance();
+    static bool Instanciado();
+
+    fb::Conexao& Conexao() const;
+    const TKAVLO& Modelo() const { return *FKAVLO; }
+
+private:
+    std::unique_ptr<TGeracaoKAVLO> FGeracao;
+    std::unique_ptr<TExportacaoKAVLO> FExportacao;
+    std::unique_ptr<TImportacaoKAVLO> FImportacao;
+    std::unique_ptr<TKAVLO> FKAVLO;
+};
+
+// CaminhoBanco without its first "localhost:" (exact case): the database's own file path.
+std::u16string SemLocalhost(std::u16string_view caminhoBanco);
+
+}  // namespace kavlo

@@ -1,0 +1,48 @@
+// Test fixtures: a throwaway folder and a real dialect-1 WIN1252 Firebird database built from a
+// small SQL script, opened embedded.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kavlo::teste {
+
+class PastaTemporaria {
+public:
+    PastaTemporaria();
+    ~PastaTemporaria();
+    PastaTemporaria(const PastaTemporaria&) = delete;
+    PastaTemporaria& operator=(const PastaTemporaria&) = delete;
+    const std::filesystem::path& Caminho() const { return caminho_; }
+    // The folder with a closing separator, as the host passes output folders.
+    std::u16string ComBarra() const;
+
+private:
+    std::filesystem::path caminho_;
+};
+
+class BancoTeste {
+public:
+    // Creates payroll.fdb in a new temporary folder and runs `script` on it.
+    explicit BancoTeste(std::string_view script = {});
+
+    const std::filesystem::path& Pasta() const { return pasta_.Caminho(); }
+    std::filesystem::path Arquivo() const { return Pasta() / "payroll.fdb"; }
+    std::u16string Caminho() const;
+
+    // Runs statements separated by ";" (DDL is committed one by one, the rest together).
+    void Executar(std::string_view script) const;
+    // Every row of a select, each column read as text (NULL as "<null>").
+    std::vector<std::vector<std::u16string>> Linhas(std::string_view select) const;
+    std::u16string Valor(std::string_view select) const;
+
+private:
+    PastaTemporaria pasta_;
+};
+
+std::string LerArquivo(const std::filesystem::path& caminho);
+void GravarArquivo(const std::filesystem::path& caminho, std::string_view bytes);
+
+}  // namespace kavlo::teste

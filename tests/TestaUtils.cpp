@@ -1,0 +1,256 @@
+// Text helpers, encodings, dates, numbers and the return-file reader: pure functions, as tables.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "util/Arquivos.h"
+#include "util/Codificacao.h"
+#include "util/Datas.h"
+#include "util/Erros.h"
+#include "util/Numeros.h"
+#include "util/Utils.h"
+
+using namespace kavlo;
+
+TEST(Utils, RemoveCaracteresSegueARegraPosicaoAPosicao) {
+    struct Caso {
+        std::u16string texto, remover, esperado;
+    };
+    for (const auto& [texto, remover, esperado] : std::vector<Caso>{
+             {u"12-3", u"-", u"123"},
+             {u"a--b", u"-", u"a-b"},     // a run is thinned, not removed whole
+             {u"---", u"-", u"-"},
+             {u"----", u"-", u"--"},
+             {u"1.234-5", u"-.", u"12345"},
+             {u".-", u"-.", u"-"},        // "-" is not compared again after "." moved in
+             {u"-12-", u"-", u"12"},
+             {u"", u"-", u""},
+             {u"12-3", u"", u"12-3"},
+             {u"1234-5", u"-", u"12345"},
+         })
+        EXPECT_EQ(RemoveCaracteres(texto, remover), esperado) << ParaUtf8(texto);
+}
+
+TEST(Utils, AjustaTextoCortaOuCompleta) {
+    struct Caso {
+        std::u16string texto;
+        int largura;
+        std::u16string esperado;
+    };
+    for (const auto& [texto, largura, esperado] : std::vector<Caso>{
+             {u"abc", 5, u"abc  "},
+             {u"abcdef", 3, u"abc"},
+             {u"", 2, u"  "},
+             {u"abc", 3, u"abc"},
+             {u"abc", 0, u""},
+             {u"abc", -4, u""},
+             {u"Conceição", 4, u"Conc"},
+         })
+        EXPECT_EQ(AjustaTexto(texto, largura), esperado);
+}
+
+TEST(Utils, EspacosIifEMeses) {
+    EXPECT_EQ(Espacos(3), u"   ");
+    EXPECT_EQ(Espacos(0), u"");
+    EXPECT_EQ(Espacos(-2), u"");
+    EXPECT_EQ(Iif(true, u"S", u"N"), u"S");
+    EXPECT_EQ(Iif(false, u"S", u"N"), u"N");
+    EXPECT_EQ(MesAbreviado(1), u"JAN");
+    EXPECT_EQ(MesAbreviado(5), u"MAI");
+    EXPECT_EQ(MesAbreviado(12), u"DEZ");
+    for (int m : {0, 13, -1}) EXPECT_EQ(MesAbreviado(m), u"") << m;
+}
+
+TEST(Codificacao, Windows1252IdaEVolta) {
+    const std::u16string texto = u"Conceição Ávila Ç € “aspas” Œ";
+    const std::string bytes = ParaWindows1252(texto);
+    EXPECT_EQ(bytes, "Concei\xE7\xE3o \xC1vila \xC7 \x80 \x93" "aspas\x94 \x8C");
+    EXPECT_EQ(DeWindows1252(bytes), texto);
+    // Every byte reads as something and writes back as itself.
+    std::string todos;
+    for (int b = 0; b < 256; ++b) todos += static_cast<char>(b);
+    EXPECT_EQ(ParaWindows1252(DeWindows1252(todos)), todos);
+}
+
+TEST(Codificacao, ForaDoWindows1252ViraInterrogacao) {
+    EXPECT_EQ(ParaWindows1252(u"a\u4E2Db"), "a?b");
+    EXPECT_EQ(ParaWindows1252(u"x\U0001F600y"), "x?y");  // a surrogate pair is one character
+    EXPECT_EQ(ParaWindows1252(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
+}
+
+TEST(Codificacao, Utf8IdaEVolta) {
+    const std::u16string texto = u"Ação \U0001F600";
+    EXPECT_EQ(DeUtf8(ParaUtf8(texto)), texto);
+    EXPECT_EQ(DeUtf8("a\xFF" "b"), u"a\uFFFDb");
+}
+
+TEST(Datas, ConversoesEMascaras) {
+    EXPECT_EQ(CodificaData(1899, 12, 30), 0);
+    EXPECT_EQ(CodificaData(2024, 3, 1), 45352);
+    const auto c = DecodificaData(45352.75);
+    EXPECT_EQ(c.ano, 2024);
+    EXPECT_EQ(c.mes, 3);
+    EXPECT_EQ(c.dia, 1);
+    EXPECT_EQ(FormatarData(CodificaData(2024, 3, 1), u"ddmmyyyy"), u"01032024");
+    EXPECT_EQ(FormatarData(CodificaData(2024, 3, 1), u"mmyyyy"), u"032024");
+    EXPECT_EQ(FormatarData(CodificaData(2024, 2, 29), u"mm/dd/yyyy"), u"02/29/2024");
+    EXPECT_EQ(FormatarData(0, u"ddmmyyyy"), u"30121899");
+    EXPECT_EQ(LerData(u"01/3/2024"), CodificaData(2024, 3, 1));
+    EXPECT_EQ(LerData(u"01/05/2024"), CodificaData(2024, 5, 1));
+    for (auto ruim : {u"01//2024", u"01/13/2024", u"31/02/2024", u"", u"01/1/24x"}) {
+        try {
+            LerData(ruim);
+            ADD_FAILURE() << ParaUtf8(ruim);
+        } catch (const ErroConversao& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + ParaUtf8(ruim) + "' is not a valid date");
+        }
+    }
+}
+
+TEST(Datas, UltimoDiaMes) {
+    struct Caso {
+        TDateTime data, esperado;
+    };
+    for (const auto& [data, esperado] : std::vector<Caso>{
+             {CodificaData(2024, 2, 1), CodificaData(2024, 2, 29)},
+             {CodificaData(2023, 2, 1), CodificaData(2023, 2, 28)},
+             {CodificaData(2024, 1, 15), CodificaData(2024, 1, 31)},
+             {CodificaData(2024, 12, 1), CodificaData(2024, 12, 31)},
+             {CodificaData(2024, 4, 30) + 0.5, CodificaData(2024, 4, 30) + 0.5},  // time of day kept
+         })
+        EXPECT_EQ(UltimoDiaMes(data), esperado);
+}
+
+TEST(Datas, FirebirdIdaEVolta) {
+    int32_t dias;
+    uint32_t fracoes;
+    ParaDataFirebird(CodificaData(2024, 3, 1) + 0.25, dias, fracoes);
+    EXPECT_EQ(dias, 45352 + 15018);
+    EXPECT_EQ(fracoes, 216000000u);
+    EXPECT_EQ(DeDataFirebird(dias, fracoes), CodificaData(2024, 3, 1) + 0.25);
+}
+
+TEST(Numeros, StrToIntAceitaSinalEBrancos) {
+    EXPECT_EQ(StrToInt(u"12"), 12);
+    EXPECT_EQ(StrToInt(u" 003 "), 3);
+    EXPECT_EQ(StrToInt(u"-5"), -5);
+    EXPECT_EQ(StrToInt(u"2147483647"), 2147483647);
+    EXPECT_EQ(StrToInt(u"-2147483648"), INT32_MIN);
+    for (auto ruim : {u"", u"  ", u"1a", u"2147483648", u"1.0", u"+", u"0x10"}) {
+        try {
+            StrToInt(ruim);
+            ADD_FAILURE() << ParaUtf8(ruim);
+        } catch (const ErroConversao& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + ParaUtf8(ruim) + "' is not a valid integer value");
+        }
+    }
+    EXPECT_EQ(StrToInt64(u"12345678901"), 12345678901);
+}
+
+TEST(Numeros, StrToFloatComVirgula) {
+    struct Caso {
+        std::u16string texto;
+        double valor;
+    };
+    for (const auto& [texto, valor] : std::vector<Caso>{{u"000000000150,00", 150},
+                                                        {u"150", 150},
+                                                        {u" -2,5 ", -2.5},
+                                                        {u"1e308", 1e308},
+                                                        {u"1,5E-3", 0.0015},
+                                                        {u",5", 0.5},
+                                                        {u"5,", 5},
+                                                        {u"-0", 0},
+                                                        {u"1e-400", 0}})
+        EXPECT_EQ(StrToFloat(texto), valor) << ParaUtf8(texto);
+    for (auto ruim : {u"", u"1,234,56", u"1.5", u"abc", u"1e", u"1e400", u"- 1", u"1 000"}) {
+        try {
+            StrToFloat(ruim);
+            ADD_FAILURE() << ParaUtf8(ruim);
+        } catch (const ErroConversao& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + ParaUtf8(ruim) + "' is not a valid floating point value");
+        }
+    }
+}
+
+TEST(Numeros, FormatoDeValor) {
+    struct Caso {
+        double valor;
+        std::u16string texto;
+    };
+    for (const auto& [valor, texto] : std::vector<Caso>{
+             {1234.5, u"000000001234.50"},
+             {0.125, u"000000000000.13"},  // half away from zero
+             {-0.125, u"-000000000000.13"},
+             {1.005, u"000000000001.00"},  // 1.00499999999999989... as a double
+             {2.675, u"000000000002.67"},
+             {0.005, u"000000000000.01"},
+             {0.0049, u"000000000000.00"},
+             {-1, u"-000000000001.00"},
+             {-0.001, u"000000000000.00"},
+             {0, u"000000000000.00"},
+             {999999999999.996, u"1000000000000.00"},
+             {999999999999.995, u"999999999999.99"},  // the double lies just below the half
+             {1e12, u"1000000000000.00"},
+             {150, u"000000000150.00"},
+             {0.1 + 0.2, u"000000000000.30"},
+         })
+        EXPECT_EQ(FormatarValor(valor), texto) << valor;
+}
+
+TEST(Numeros, FormatoGeral) {
+    struct Caso {
+        double valor;
+        std::u16string texto;
+    };
+    for (const auto& [valor, texto] : std::vector<Caso>{
+             {150, u"150"},
+             {150.5, u"150,5"},
+             {1234.56, u"1234,56"},
+             {0.1, u"0,1"},
+             {-20, u"-20"},
+             {0, u"0"},
+             {100, u"100"},
+             {0.1 + 0.2, u"0,3"},
+             {123456789012345.0, u"123456789012345"},
+             {1e15, u"1E15"},
+             {0.00001, u"0,00001"},
+             {0.0000015, u"1,5E-6"},
+         })
+        EXPECT_EQ(FormatarGeral(valor), texto) << valor;
+}
+
+TEST(Numeros, ZerosECodigo) {
+    EXPECT_EQ(FormatarZeros(12345, 15), u"000000000012345");
+    EXPECT_EQ(FormatarZeros(-5, 3), u"-005");
+    EXPECT_EQ(FormatarZeros(123456, 3), u"123456");
+    EXPECT_EQ(IifValor(false, u"abc"), 0);
+    EXPECT_EQ(IifValor(true, u" 42 "), 42);
+    EXPECT_EQ(IifValor(true, u"2147483647"), 2147483647);
+    EXPECT_THROW(IifValor(true, u"2147483648"), ErroConversao);
+    EXPECT_THROW(IifValor(true, u"12a"), ErroConversao);
+}
+
+TEST(ArquivoRetorno, MarcasDeOrdemEFinsDeLinha) {
+    struct Caso {
+        std::string bytes;
+        std::vector<std::u16string> linhas;
+    };
+    for (const auto& [bytes, linhas] : std::vector<Caso>{
+             {"", {}},
+             {"a\r\nb\r\n", {u"a", u"b"}},
+             {"a\rb\nc", {u"a", u"b", u"c"}},
+             {"a\r\n\r\nb", {u"a", u"", u"b"}},
+             {"a\n\n", {u"a", u""}},
+             {"\n", {u""}},
+             {"a\r", {u"a"}},
+             {"a\r\r\nb", {u"a", u"", u"b"}},
+             {std::string("ab\0cd\r\nef", 9), {u"ab"}},
+             {"Jo\xE3o", {u"João"}},                                     // no mark: Windows-1252
+             {"\xEF\xBB\xBFJo\xC3\xA3o\r\n", {u"João"}},                  // UTF-8 mark
+             {"Jo\xC3\xA3o", {u"Jo\u00C3\u00A3o"}},                       // UTF-8 without mark reads as 1252
+             {std::string("\xFF\xFEJ\0\xE3\0\r\0\n\0x\0", 12), {u"J\u00E3", u"x"}},  // UTF-16 LE
+             {std::string("\xFE\xFF\0J\0\xE3\0\n", 8), {u"J\u00E3"}},               // UTF-16 BE
+             {std::string("\xFF\xFE" "a\0\0\0b\0", 8), {u"a"}},                    // NUL ends the text
+         })
+        EXPECT_EQ(LinhasDoTexto(bytes), linhas) << bytes;
+}

@@ -1,0 +1,177 @@
+#include "util/Arquivos.h"
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "util/Codificacao.h"
+#include "util/Erros.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace kavlo {
+namespace {
+
+std::string Motivo(int erro) {
+#ifdef _WIN32
+    char buf[256];
+    strerror_s(buf, sizeof buf, erro);
+    return buf;
+#else
+    return std::strerror(erro);
+#endif
+}
+
+std::FILE* Abrir(const Caminho& caminho, bool escrita) {
+#ifdef _WIN32
+    // Readers deny writers; the temporary files we write deny everybody.
+    return _wfsopen(caminho.c_str(), escrita ? L"wb" : L"rb", escrita ? _SH_DENYRW : _SH_DENYWR);
+#else
+    return std::fopen(caminho.c_str(), escrita ? "wb" : "rb");
+#endif
+}
+
+}  // namespace
+
+Caminho CaminhoDe(std::u16string_view texto) {
+#ifdef _WIN32
+    return Caminho(std::wstring(texto.begin(), texto.end()));
+#else
+    return Caminho(ParaUtf8(texto));
+#endif
+}
+
+std::string NomeParaMensagem(const Caminho& caminho) {
+#ifdef _WIN32
+    const std::wstring w = caminho.wstring();
+    return ParaUtf8(std::u16string(w.begin(), w.end()));
+#else
+    return caminho.string();
+#endif
+}
+
+std::string LerBytes(const Caminho& caminho) {
+    std::FILE* f = Abrir(caminho, false);
+    if (!f)
+        throw ErroArquivo("Não foi possível abrir o arquivo '" + NomeParaMensagem(caminho) + "': " + Motivo(errno));
+    std::string bytes;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    const bool erro = std::ferror(f) != 0;
+    const int codigo = errno;
+    std::fclose(f);
+    if (erro)
+        throw ErroArquivo("Erro ao ler o arquivo '" + NomeParaMensagem(caminho) + "': " + Motivo(codigo));
+    return bytes;
+}
+
+std::vector<std::u16string> LinhasDoTexto(std::string_view bytes) {
+    std::u16string texto;
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+        texto = DeUtf8(bytes.substr(3));
+    } else if (bytes.starts_with("\xFF\xFE")) {
+        texto = DeUtf16(bytes.substr(2), false);
+    } else if (bytes.starts_with("\xFE\xFF")) {
+        texto = DeUtf16(bytes.substr(2), true);
+    } else {
+        texto = DeWindows1252(bytes);
+    }
+    if (auto nul = texto.find(u'\0'); nul != std::u16string::npos) texto.resize(nul);
+
+    std::vector<std::u16string> linhas;
+    size_t inicio = 0;
+    for (size_t i = 0; i < texto.size(); ++i) {
+        if (texto[i] != u'\r' && texto[i] != u'\n') continue;
+        linhas.emplace_back(texto, inicio, i - inicio);
+        if (texto[i] == u'\r' && i + 1 < texto.size() && texto[i + 1] == u'\n') ++i;
+        inicio = i + 1;
+    }
+    if (inicio < texto.size()) linhas.emplace_back(texto, inicio);
+    return linhas;
+}
+
+std::vector<std::u16string> LerLinhas(const Caminho& caminho) { return LinhasDoTexto(LerBytes(caminho)); }
+
+std::string LinhasWindows1252(const std::vector<std::u16string>& linhas) {
+    std::string r;
+    for (const auto& l : linhas) {
+        r += ParaWindows1252(l);
+        r += "\r\n";
+    }
+    return r;
+}
+
+ArquivoTemporario::ArquivoTemporario(Caminho destino) : destino_(std::move(destino)) {
+    std::random_device rd;
+    for (int tentativa = 0; tentativa < 16 && !arquivo_; ++tentativa) {
+        temporario_ = destino_;
+        temporario_ += ".tmp" + std::to_string(rd() % 1000000);
+#ifdef _WIN32
+        arquivo_ = Abrir(temporario_, true);
+        if (!arquivo_) break;
+#else
+        // O_EXCL: never reuse a name somebody else is writing.
+        int fd = ::open(temporario_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) arquivo_ = ::fdopen(fd, "wb");
+        if (fd < 0 && errno != EEXIST) break;
+#endif
+    }
+    if (!arquivo_)
+        throw ErroArquivo("Não foi possível criar o arquivo '" + NomeParaMensagem(destino_) + "': " + Motivo(errno));
+}
+
+ArquivoTemporario::~ArquivoTemporario() {
+    if (arquivo_) std::fclose(arquivo_);
+    if (!confirmado_) {
+        std::error_code ec;
+        std::filesystem::remove(temporario_, ec);
+    }
+}
+
+void ArquivoTemporario::FalhaEscrita(int erro) {
+    throw ErroArquivo("Erro ao gravar o arquivo '" + NomeParaMensagem(destino_) + "': " + Motivo(erro));
+}
+
+void ArquivoTemporario::Escrever(std::string_view bytes) {
+    if (!arquivo_) FalhaEscrita(EBADF);
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), arquivo_) != bytes.size())
+        FalhaEscrita(errno);
+}
+
+void ArquivoTemporario::EscreverLinha(std::u16string_view linha) {
+    Escrever(ParaWindows1252(linha));
+    Escrever("\r\n");
+}
+
+void ArquivoTemporario::Fechar() {
+    if (!arquivo_) return;
+    std::FILE* f = arquivo_;
+    arquivo_ = nullptr;
+    int erro = 0;
+    if (std::fflush(f) != 0) erro = errno;
+#ifndef _WIN32
+    if (!erro && ::fsync(::fileno(f)) != 0) erro = errno;
+#endif
+    if (std::fclose(f) != 0 && !erro) erro = errno;
+    if (erro) FalhaEscrita(erro);
+}
+
+void ArquivoTemporario::Confirmar() {
+    Fechar();
+    std::error_code ec;
+    std::filesystem::rename(temporario_, destino_, ec);
+    if (ec)
+        throw ErroArquivo("Não foi possível substituir o arquivo '" + NomeParaMensagem(destino_) +
+                          "': " + ec.message());
+    confirmado_ = true;
+}
+
+}  // namespace kavlo

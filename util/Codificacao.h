@@ -1,0 +1,27 @@
+// Conversions at the edges: inside, text is UTF-16; the payroll database connection, the host's
+// files and the return files speak Windows-1252, UTF-8 or UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kavlo {
+
+// Windows-1252 bytes to UTF-16. The five bytes the code page leaves undefined map to the C1
+// control of the same value, as Windows does, so no byte is ever lost.
+std::u16string DeWindows1252(std::string_view bytes);
+
+// UTF-16 to Windows-1252. A character the code page cannot hold becomes "?" (a surrogate pair
+// counts as one character); writing never fails on content.
+std::string ParaWindows1252(std::u16string_view texto);
+
+// UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
+std::u16string DeUtf8(std::string_view bytes);
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string ParaUtf8(std::u16string_view texto);
+
+// UTF-16 code units stored as bytes in the given order.
+std::u16string DeUtf16(std::string_view bytes, bool bigEndian);
+
+}  // namespace kavlo

@@ -1,0 +1,47 @@
+#include "util/Utils.h"
+
+namespace kavlo {
+
+std::u16string RemoveCaracteres(std::u16string_view texto, std::u16string_view caracteres) {
+    std::u16string copia(texto);
+    const size_t n = copia.size();
+    for (size_t i = 0; i < n; ++i)
+        for (char16_t c : caracteres)
+            if (i < copia.size() && copia[i] == c) copia.erase(i, 1);
+    return copia;
+}
+
+std::u16string AjustaTexto(std::u16string_view texto, int largura) {
+    if (largura <= 0) return {};
+    const auto w = static_cast<size_t>(largura);
+    if (w < texto.size()) return std::u16string(texto.substr(0, w));
+    std::u16string r(texto);
+    r.append(w - texto.size(), u' ');
+    return r;
+}
+
+std::u16string Espacos(int quantidade) {
+    return quantidade > 0 ? std::u16string(static_cast<size_t>(quantidade), u' ') : std::u16string();
+}
+
+std::u16string MesAbreviado(int mes) {
+    if (mes < 1 || mes > 12) return {};
+    return std::u16string(MesesAbreviados[static_cast<size_t>(mes - 1)]);
+}
+
+std::u16string_view Aparar(std::u16string_view texto) {
+    size_t a = 0;
+    size_t b = texto.size();
+    while (a < b && texto[a] <= u' ') ++a;
+    while (b > a && texto[b - 1] <= u' ') --b;
+    return texto.substr(a, b - a);
+}
+
+std::u16string_view Trecho(std::u16string_view texto, int inicio, int quantidade) {
+    if (inicio < 1 || quantidade <= 0) return {};
+    const auto a = static_cast<size_t>(inicio - 1);
+    if (a >= texto.size()) return {};
+    return texto.substr(a, static_cast<size_t>(quantidade));
+}
+
+}  // namespace kavlo
