@@ -9,7 +9,9 @@
 
 namespace kavlo::cli {
 
-CadeiaHost Host(const std::string& utf8) { return CadeiaHost(DeUtf8(utf8)); }
+CadeiaHost Host(const std::string& utf8) {
+    return CadeiaHost(DeUtf8(utf8));
+}
 
 CLI::App* NovoSubcomando(CLI::App& app, const std::string& nome, const std::string& descricao) {
     CLI::App* sub = app.add_subcommand(nome, descricao);
@@ -46,12 +48,14 @@ void TraduzirAjuda(CLI::App& app) {
 
 int main(int argc, char** argv) {
     using namespace kavlo::cli;
-    CLI::App app{"kavlo: troca de dados de consignados entre a folha de pagamento e a consignatária."};
+    CLI::App app{
+        "kavlo: troca de dados de consignados entre a folha de pagamento e a consignatária."};
     TraduzirAjuda(app);
     app.option_defaults()->group("Opções");
     app.set_help_flag("-h,--help", "Mostra esta ajuda e sai");
     app.require_subcommand(1);
-    const Subcomando subcomandos[] = {RegistrarGerar(app), RegistrarImportar(app), RegistrarDemo(app)};
+    const Subcomando subcomandos[] = {RegistrarGerar(app), RegistrarImportar(app),
+                                      RegistrarDemo(app)};
     CLI11_PARSE(app, argc, argv);
     try {
         for (const auto& s : subcomandos)

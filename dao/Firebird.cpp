@@ -41,13 +41,15 @@ void Gravar(unsigned char* p, T v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-double Potencia10(int escala) { return std::pow(10.0, escala); }
+double Potencia10(int escala) {
+    return std::pow(10.0, escala);
+}
 
 }  // namespace
 
 // Owns an IStatus and the wrapper the OO API calls take.
 class Status {
-public:
+  public:
     Status() : status_(Mestre()->getStatus()), wrapper_(status_) {}
     ~Status() { status_->dispose(); }
     Status(const Status&) = delete;
@@ -66,7 +68,7 @@ public:
         return texto;
     }
 
-private:
+  private:
     IStatus* status_;
     CheckStatusWrapper wrapper_;
 };
@@ -75,7 +77,9 @@ private:
 // Conexao
 
 Conexao::Conexao() = default;
-Conexao::~Conexao() { Fechar(); }
+Conexao::~Conexao() {
+    Fechar();
+}
 
 void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha) {
     Anexar(local, usuario, senha, false);
@@ -85,11 +89,13 @@ void Conexao::Criar(std::u16string_view local, std::string_view usuario, std::st
     Anexar(local, usuario, senha, true);
 }
 
-void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha, bool criar) {
+void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
+                     bool criar) {
     Fechar();
     Status st;
     auto falha = [&] {
-        return ErroBanco(std::string(criar ? "Não foi possível criar o banco de dados '" : "Não foi possível conectar ao banco de dados '") +
+        return ErroBanco(std::string(criar ? "Não foi possível criar o banco de dados '"
+                                           : "Não foi possível conectar ao banco de dados '") +
                          ParaUtf8(local) + "': " + st.Mensagem());
     };
     IUtil* util = Mestre()->getUtilInterface();
@@ -113,8 +119,10 @@ void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::s
     IProvider* provider = Mestre()->getDispatcher();
     // The builder owns the buffer: keep it alive until the attach returns.
     IAttachment* att =
-        criar ? provider->createDatabase(&st, caminho.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st))
-              : provider->attachDatabase(&st, caminho.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
+        criar ? provider->createDatabase(&st, caminho.c_str(), dpb->getBufferLength(&st),
+                                         dpb->getBuffer(&st))
+              : provider->attachDatabase(&st, caminho.c_str(), dpb->getBufferLength(&st),
+                                         dpb->getBuffer(&st));
     provider->release();
     dpb->dispose();
     if (st.Falhou()) {
@@ -152,13 +160,16 @@ Transacao::Transacao(Conexao& conexao, ModoTransacao modo) : conexao_(conexao) {
         tpb.push_back(isc_tpb_wait);
         tpb.push_back(isc_tpb_lock_timeout);
         tpb.push_back(4);
-        for (int i = 0; i < 4; ++i) tpb.push_back(static_cast<unsigned char>(kEsperaBloqueioSegundos >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            tpb.push_back(static_cast<unsigned char>(kEsperaBloqueioSegundos >> (8 * i)));
     }
     Status st;
-    transaction_ = conexao.Handle()->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data());
+    transaction_ =
+        conexao.Handle()->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data());
     if (st.Falhou()) {
         transaction_ = nullptr;
-        throw ErroBanco("Não foi possível iniciar uma transação no banco de dados: " + st.Mensagem());
+        throw ErroBanco("Não foi possível iniciar uma transação no banco de dados: " +
+                        st.Mensagem());
     }
 }
 
@@ -177,7 +188,9 @@ ITransaction* Transacao::Handle() const {
 void Transacao::Commit() {
     Status st;
     Handle()->commit(&st);  // releases the interface on success
-    if (st.Falhou()) throw ErroBanco("Não foi possível confirmar a transação no banco de dados: " + st.Mensagem());
+    if (st.Falhou())
+        throw ErroBanco("Não foi possível confirmar a transação no banco de dados: " +
+                        st.Mensagem());
     transaction_ = nullptr;
 }
 
@@ -189,7 +202,8 @@ void Transacao::Rollback() {
     tra->rollback(&st);
     if (st.Falhou()) {
         tra->release();
-        throw ErroBanco("Não foi possível desfazer a transação no banco de dados: " + st.Mensagem());
+        throw ErroBanco("Não foi possível desfazer a transação no banco de dados: " +
+                        st.Mensagem());
     }
 }
 
@@ -218,7 +232,8 @@ Comando::~Comando() {
 }
 
 void Comando::Falhar(const Status& status) const {
-    throw ErroBanco("Erro no banco de dados ao " + oQue_ + ": " + status.Mensagem() + " [SQL: " + ParaUtf8(sql_) + "]");
+    throw ErroBanco("Erro no banco de dados ao " + oQue_ + ": " + status.Mensagem() +
+                    " [SQL: " + ParaUtf8(sql_) + "]");
 }
 
 void Comando::Preparar() {
@@ -240,8 +255,8 @@ void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
     Status st;
     const unsigned n = entradaOriginal_->getCount(&st);
     if (parametros.size() != n)
-        throw ErroBanco("Erro interno ao " + oQue_ + ": o comando espera " + std::to_string(n) + " parâmetro(s), " +
-                        std::to_string(parametros.size()) + " informado(s).");
+        throw ErroBanco("Erro interno ao " + oQue_ + ": o comando espera " + std::to_string(n) +
+                        " parâmetro(s), " + std::to_string(parametros.size()) + " informado(s).");
     if (n == 0) return;
 
     // Encode texts first: their lengths decide the message shape.
@@ -258,7 +273,8 @@ void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
                                           ? entradaOriginal_->getLength(&st, i)
                                           : 0;
             const auto tamanho = static_cast<unsigned>(textos[i].size());
-            if (tamanho > 32000) throw ErroBanco("Erro ao " + oQue_ + ": texto longo demais para o banco.");
+            if (tamanho > 32000)
+                throw ErroBanco("Erro ao " + oQue_ + ": texto longo demais para o banco.");
             forma[i] = {SQL_VARYING, std::max({tamanho, original, 1u})};
         } else if (auto* o = std::get_if<Octetos>(&p)) {
             forma[i] = {SQL_TEXT + 1000, static_cast<unsigned>(o->bytes.size())};
@@ -327,8 +343,9 @@ void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
 Cursor Comando::Abrir(const std::vector<Parametro>& parametros) {
     MontarEntrada(parametros);
     Status st;
-    IResultSet* rs = statement_->openCursor(&st, transacao_.Handle(), parametros.empty() ? nullptr : entrada_,
-                                            parametros.empty() ? nullptr : bufferEntrada_.data(), saida_, 0);
+    IResultSet* rs =
+        statement_->openCursor(&st, transacao_.Handle(), parametros.empty() ? nullptr : entrada_,
+                               parametros.empty() ? nullptr : bufferEntrada_.data(), saida_, 0);
     if (st.Falhou()) {
         if (rs) rs->release();
         Falhar(st);
@@ -350,7 +367,8 @@ uint64_t Comando::Executar(const std::vector<Parametro>& parametros) {
 // ---------------------------------------------------------------------------------------------
 // Cursor
 
-Cursor::Cursor(Comando& comando, IResultSet* resultado) : comando_(&comando), resultado_(resultado) {
+Cursor::Cursor(Comando& comando, IResultSet* resultado)
+    : comando_(&comando), resultado_(resultado) {
     Status st;
     IMessageMetadata* meta = comando.saida_;
     const unsigned n = meta->getCount(&st);
@@ -419,12 +437,14 @@ std::optional<unsigned> Cursor::IndiceSeHouver(std::string_view nome) const {
 
 unsigned Cursor::Indice(std::string_view nome) const {
     if (auto i = IndiceSeHouver(nome)) return *i;
-    throw ErroBanco("Erro no banco de dados ao " + comando_->OQue() + ": a coluna '" + std::string(nome) +
+    throw ErroBanco("Erro no banco de dados ao " + comando_->OQue() + ": a coluna '" +
+                    std::string(nome) +
                     "' não existe no resultado [SQL: " + ParaUtf8(comando_->Sql()) + "]");
 }
 
 const Cursor::Coluna& Cursor::Col(unsigned i) const {
-    if (!temLinha_) throw ErroBanco("Erro interno ao " + comando_->OQue() + ": leitura sem linha corrente.");
+    if (!temLinha_)
+        throw ErroBanco("Erro interno ao " + comando_->OQue() + ": leitura sem linha corrente.");
     return colunas_.at(i);
 }
 
@@ -439,13 +459,16 @@ std::string_view Cursor::ValorTexto(const Coluna& c) const {
     return {reinterpret_cast<const char*>(v), c.tamanho};
 }
 
-std::string Cursor::Descrever(const Coluna& c) const { return "a coluna '" + c.nome + "'"; }
+std::string Cursor::Descrever(const Coluna& c) const {
+    return "a coluna '" + c.nome + "'";
+}
 
 std::string Cursor::Bytes(unsigned i) const {
     const Coluna& c = Col(i);
     if (Nulo(i)) return {};
     if (c.tipo != SQL_TEXT && c.tipo != SQL_VARYING)
-        throw ErroBanco("Erro interno ao " + comando_->OQue() + ": " + Descrever(c) + " não é texto.");
+        throw ErroBanco("Erro interno ao " + comando_->OQue() + ": " + Descrever(c) +
+                        " não é texto.");
     return std::string(ValorTexto(c));
 }
 
@@ -483,8 +506,8 @@ std::u16string Cursor::Texto(unsigned i) const {
             if (fracao > 0) {
                 const auto segundos = static_cast<int>(std::llround(fracao * 86400.0));
                 char buf[16];
-                std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", segundos / 3600 % 24, segundos / 60 % 60,
-                              segundos % 60);
+                std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", segundos / 3600 % 24,
+                              segundos / 60 % 60, segundos % 60);
                 s += DeUtf8(buf);
             }
             return s;
@@ -492,7 +515,8 @@ std::u16string Cursor::Texto(unsigned i) const {
         case SQL_BOOLEAN:
             return *v ? u"True" : u"False";
         default:
-            throw ErroBanco("Erro ao " + comando_->OQue() + ": " + Descrever(c) + " tem um tipo que não pode ser lido como texto.");
+            throw ErroBanco("Erro ao " + comando_->OQue() + ": " + Descrever(c) +
+                            " tem um tipo que não pode ser lido como texto.");
     }
 }
 
@@ -519,7 +543,8 @@ double Cursor::Real(unsigned i) const {
         case SQL_VARYING:
             return StrToFloat(Texto(i));
         default:
-            throw ErroBanco("Erro ao " + comando_->OQue() + ": " + Descrever(c) + " não pode ser lida como número.");
+            throw ErroBanco("Erro ao " + comando_->OQue() + ": " + Descrever(c) +
+                            " não pode ser lida como número.");
     }
 }
 
@@ -529,7 +554,8 @@ int32_t Cursor::Inteiro(unsigned i) const {
     if (c.tipo == SQL_TEXT || c.tipo == SQL_VARYING) return StrToInt(Texto(i));
     const double r = std::round(Real(i));
     if (r < std::numeric_limits<int32_t>::min() || r > std::numeric_limits<int32_t>::max())
-        throw ErroConversao("Erro ao " + comando_->OQue() + ": " + Descrever(c) + " excede o limite de um inteiro de 32 bits.");
+        throw ErroConversao("Erro ao " + comando_->OQue() + ": " + Descrever(c) +
+                            " excede o limite de um inteiro de 32 bits.");
     return static_cast<int32_t>(r);
 }
 

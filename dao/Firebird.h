@@ -44,7 +44,7 @@ struct Nulo {};
 using Parametro = std::variant<Nulo, std::u16string, int64_t, double, Data, Octetos>;
 
 class Conexao {
-public:
+  public:
     Conexao();
     ~Conexao();
     Conexao(const Conexao&) = delete;
@@ -61,8 +61,9 @@ public:
     const std::u16string& Local() const { return local_; }
     Firebird::IAttachment* Handle() const { return attachment_; }
 
-private:
-    void Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha, bool criar);
+  private:
+    void Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
+                bool criar);
     Firebird::IAttachment* attachment_ = nullptr;
     std::u16string local_;
 };
@@ -73,7 +74,7 @@ enum class ModoTransacao {
 };
 
 class Transacao {
-public:
+  public:
     Transacao(Conexao& conexao, ModoTransacao modo);
     ~Transacao();  // rolls back what was not committed
     Transacao(const Transacao&) = delete;
@@ -85,7 +86,7 @@ public:
     Conexao& Dono() const { return conexao_; }
     Firebird::ITransaction* Handle() const;
 
-private:
+  private:
     Conexao& conexao_;
     Firebird::ITransaction* transaction_ = nullptr;
 };
@@ -94,7 +95,7 @@ class Cursor;
 
 // A statement prepared once and run many times with different parameters.
 class Comando {
-public:
+  public:
     // `oQue` says what the statement is for ("ler os servidores do mês"); it goes into errors.
     Comando(Transacao& transacao, std::u16string_view sql, std::string oQue);
     Comando(Transacao& transacao, std::string_view sql, std::string oQue);
@@ -110,7 +111,7 @@ public:
     const std::u16string& Sql() const { return sql_; }
     [[noreturn]] void Falhar(const Status& status) const;
 
-private:
+  private:
     friend class Cursor;
     void Preparar();
     void MontarEntrada(const std::vector<Parametro>& parametros);
@@ -129,7 +130,7 @@ private:
 // A forward-only result set. Columns are found by name (case does not matter); a NULL reads as the
 // empty text, 0 or the zero date.
 class Cursor {
-public:
+  public:
     Cursor(Cursor&& outro) noexcept;
     Cursor& operator=(Cursor&&) = delete;
     ~Cursor();
@@ -156,7 +157,7 @@ public:
     int32_t Inteiro(std::string_view nome) const { return Inteiro(Indice(nome)); }
     TDateTime Data(std::string_view nome) const { return Data(Indice(nome)); }
 
-private:
+  private:
     friend class Comando;
     struct Coluna {
         std::string nome;  // upper case alias

@@ -16,10 +16,13 @@ Firebird::IMaster* Mestre() {
     using Funcao = Firebird::IMaster*(ISC_EXPORT*)();
     static Funcao funcao = [] {
         HMODULE dll = LoadLibraryW(L"fbclient.dll");
-        return dll ? reinterpret_cast<Funcao>(GetProcAddress(dll, "fb_get_master_interface")) : nullptr;
+        return dll ? reinterpret_cast<Funcao>(GetProcAddress(dll, "fb_get_master_interface"))
+                   : nullptr;
     }();
     if (!funcao)
-        throw ErroBanco("A biblioteca cliente do Firebird (fbclient.dll) não foi encontrada: instale-a ao lado de DllKavlo.dll.");
+        throw ErroBanco(
+            "A biblioteca cliente do Firebird (fbclient.dll) não foi encontrada: instale-a ao lado "
+            "de DllKavlo.dll.");
     return funcao();
 #else
     static Firebird::IMaster* mestre = Firebird::fb_get_master_interface();

@@ -6,6 +6,8 @@ namespace {
 TdmConexao modulo;
 }  // namespace
 
-TdmConexao& dmConexao() { return modulo; }
+TdmConexao& dmConexao() {
+    return modulo;
+}
 
 }  // namespace kavlo

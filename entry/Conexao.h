@@ -7,7 +7,7 @@
 namespace kavlo {
 
 class TdmConexao {
-public:
+  public:
     fb::Conexao fdConexao;
 };
 

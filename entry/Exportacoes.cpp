@@ -58,8 +58,9 @@ void Chamada(Passos passos) {
 
 using namespace kavlo;
 
-KAVLO_EXPORTA void GerarArquivo(KavloTexto MesAtual, KavloTexto MesAnt, KavloTexto Ano, KavloTexto CaminhoBanco,
-                                KavloTexto CaminhoArquivo, KavloTexto SqlFiltro) {
+KAVLO_EXPORTA void GerarArquivo(KavloTexto MesAtual, KavloTexto MesAnt, KavloTexto Ano,
+                                KavloTexto CaminhoBanco, KavloTexto CaminhoArquivo,
+                                KavloTexto SqlFiltro) {
     Chamada([&] {
         TProcessoKAVLO processo;
         processo.MesAtual = Copiar(MesAtual);
@@ -76,8 +77,8 @@ KAVLO_EXPORTA void GerarArquivo(KavloTexto MesAtual, KavloTexto MesAnt, KavloTex
 }
 
 KAVLO_EXPORTA void ImportarArquivo(KavloTexto MesAtual, KavloTexto Ano, KavloTexto CaminhoBanco,
-                                   KavloTexto CaminhoArquivo, KavloTexto CaminhoLoad, KavloTexto Folhas,
-                                   KavloTexto VerificaMargem) {
+                                   KavloTexto CaminhoArquivo, KavloTexto CaminhoLoad,
+                                   KavloTexto Folhas, KavloTexto VerificaMargem) {
     Chamada([&] {
         TProcessoKAVLO processo;
         processo.MesAtual = Copiar(MesAtual);

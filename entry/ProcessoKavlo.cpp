@@ -37,13 +37,21 @@ TProcessoKAVLO& TProcessoKAVLO::getInstance() {
     return *instancia;
 }
 
-bool TProcessoKAVLO::Instanciado() { return instancia != nullptr; }
+bool TProcessoKAVLO::Instanciado() {
+    return instancia != nullptr;
+}
 
-fb::Conexao& TProcessoKAVLO::Conexao() const { return dmConexao().fdConexao; }
+fb::Conexao& TProcessoKAVLO::Conexao() const {
+    return dmConexao().fdConexao;
+}
 
-void TProcessoKAVLO::Geracao() { FKAVLO = FGeracao->Gerar(); }
+void TProcessoKAVLO::Geracao() {
+    FKAVLO = FGeracao->Gerar();
+}
 
-void TProcessoKAVLO::Exportacao() { FExportacao->Exportar(*FKAVLO); }
+void TProcessoKAVLO::Exportacao() {
+    FExportacao->Exportar(*FKAVLO);
+}
 
 void TProcessoKAVLO::Importacao(const std::vector<std::u16string>& AArquivo) {
     FImportacao->Importar(AArquivo, SemLocalhost(CaminhoBanco), VerificaMargem);

@@ -17,7 +17,7 @@ class TImportacaoKAVLO;
 struct TKAVLO;
 
 class TProcessoKAVLO {
-public:
+  public:
     TProcessoKAVLO();
     ~TProcessoKAVLO();
     TProcessoKAVLO(const TProcessoKAVLO&) = delete;
@@ -46,7 +46,7 @@ public:
     fb::Conexao& Conexao() const;
     const TKAVLO& Modelo() const { return *FKAVLO; }
 
-private:
+  private:
     std::unique_ptr<TGeracaoKAVLO> FGeracao;
     std::unique_ptr<TExportacaoKAVLO> FExportacao;
     std::unique_ptr<TImportacaoKAVLO> FImportacao;

@@ -6,7 +6,7 @@
 namespace kavlo {
 
 class TExportacaoKAVLO {
-public:
+  public:
     void Exportar(const TKAVLO& AKAVLO);
 };
 

@@ -8,7 +8,7 @@
 namespace kavlo {
 
 class TGeracaoKAVLO {
-public:
+  public:
     TGeracaoKAVLO();
     ~TGeracaoKAVLO();
     std::unique_ptr<TKAVLO> Gerar();

@@ -8,7 +8,8 @@ namespace kavlo {
 TImportacaoKAVLO::TImportacaoKAVLO() = default;
 TImportacaoKAVLO::~TImportacaoKAVLO() = default;
 
-void TImportacaoKAVLO::Importar(const std::vector<std::u16string>&, const std::u16string&, const std::u16string&) {
+void TImportacaoKAVLO::Importar(const std::vector<std::u16string>&, const std::u16string&,
+                                const std::u16string&) {
     const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
     StrToInt(processo.MesAtual);
 }

@@ -12,7 +12,8 @@ namespace kavlo {
 
 inline char16_t* AlocarCadeiaHost(std::u16string_view texto) {
     const auto bytes = static_cast<uint32_t>(texto.size() * sizeof(char16_t));
-    auto* bloco = static_cast<unsigned char*>(std::malloc(sizeof(uint32_t) + bytes + sizeof(char16_t)));
+    auto* bloco =
+        static_cast<unsigned char*>(std::malloc(sizeof(uint32_t) + bytes + sizeof(char16_t)));
     if (!bloco) throw std::bad_alloc();
     std::memcpy(bloco, &bytes, sizeof bytes);
     std::memcpy(bloco + sizeof bytes, texto.data(), bytes);
@@ -26,7 +27,7 @@ inline void LiberarCadeiaHost(char16_t* cadeia) {
 
 // Owns one host string for the duration of a call.
 class CadeiaHost {
-public:
+  public:
     explicit CadeiaHost(std::u16string_view texto) : cadeia_(AlocarCadeiaHost(texto)) {}
     ~CadeiaHost() { LiberarCadeiaHost(cadeia_); }
     CadeiaHost(const CadeiaHost&) = delete;
@@ -35,7 +36,7 @@ public:
     const char16_t* get() const { return cadeia_; }
     operator const char16_t*() const { return cadeia_; }
 
-private:
+  private:
     char16_t* cadeia_;
 };
 

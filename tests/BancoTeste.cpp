@@ -39,8 +39,10 @@ std::vector<std::string> Comandos(std::string_view script) {
 
 bool Ddl(const std::string& comando) {
     std::string inicio;
-    for (char c : comando.substr(0, 8)) inicio += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return inicio.starts_with("CREATE") || inicio.starts_with("ALTER") || inicio.starts_with("DROP");
+    for (char c : comando.substr(0, 8))
+        inicio += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return inicio.starts_with("CREATE") || inicio.starts_with("ALTER") ||
+           inicio.starts_with("DROP");
 }
 
 }  // namespace
@@ -56,11 +58,14 @@ PastaTemporaria::PastaTemporaria() {
 
 PastaTemporaria::~PastaTemporaria() {
     std::error_code ec;
-    std::filesystem::permissions(caminho_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(caminho_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(caminho_, ec);
 }
 
-std::u16string PastaTemporaria::ComBarra() const { return DeUtf8(caminho_.string() + "/"); }
+std::u16string PastaTemporaria::ComBarra() const {
+    return DeUtf8(caminho_.string() + "/");
+}
 
 BancoTeste::BancoTeste(std::string_view script) {
     fb::Conexao c;
@@ -69,7 +74,9 @@ BancoTeste::BancoTeste(std::string_view script) {
     if (!script.empty()) Executar(script);
 }
 
-std::u16string BancoTeste::Caminho() const { return DeUtf8(Arquivo().string()); }
+std::u16string BancoTeste::Caminho() const {
+    return DeUtf8(Arquivo().string());
+}
 
 void BancoTeste::Executar(std::string_view script) const {
     fb::Conexao c;
@@ -98,14 +105,16 @@ std::vector<std::vector<std::u16string>> BancoTeste::Linhas(std::string_view sel
     std::vector<std::vector<std::u16string>> r;
     while (cur.Proximo()) {
         auto& linha = r.emplace_back();
-        for (unsigned i = 0; i < cur.Colunas(); ++i) linha.push_back(cur.Nulo(i) ? u"<null>" : cur.Texto(i));
+        for (unsigned i = 0; i < cur.Colunas(); ++i)
+            linha.push_back(cur.Nulo(i) ? u"<null>" : cur.Texto(i));
     }
     return r;
 }
 
 std::u16string BancoTeste::Valor(std::string_view select) const {
     auto r = Linhas(select);
-    if (r.empty() || r[0].empty()) throw std::runtime_error("consulta sem resultado: " + std::string(select));
+    if (r.empty() || r[0].empty())
+        throw std::runtime_error("consulta sem resultado: " + std::string(select));
     return r[0][0];
 }
 

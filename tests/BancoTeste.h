@@ -10,7 +10,7 @@
 namespace kavlo::teste {
 
 class PastaTemporaria {
-public:
+  public:
     PastaTemporaria();
     ~PastaTemporaria();
     PastaTemporaria(const PastaTemporaria&) = delete;
@@ -19,12 +19,12 @@ public:
     // The folder with a closing separator, as the host passes output folders.
     std::u16string ComBarra() const;
 
-private:
+  private:
     std::filesystem::path caminho_;
 };
 
 class BancoTeste {
-public:
+  public:
     // Creates payroll.fdb in a new temporary folder and runs `script` on it.
     explicit BancoTeste(std::string_view script = {});
 
@@ -38,7 +38,7 @@ public:
     std::vector<std::vector<std::u16string>> Linhas(std::string_view select) const;
     std::u16string Valor(std::string_view select) const;
 
-private:
+  private:
     PastaTemporaria pasta_;
 };
 

@@ -75,8 +75,11 @@ TEST(Exportacoes, ArgumentoNuloEVazioEMesVazioFalhaAntesDeGravar) {
 
     const auto retorno = saida.Caminho() / "retorno.txt";
     GravarArquivo(retorno, "H\r\nT\r\n");
-    CadeiaHost load(DeUtf8(retorno.string())), resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
-    EXPECT_EQ(Mensagem([&] { ImportarArquivo(nullptr, nullptr, caminho, resultado, load, nullptr, nullptr); }),
+    CadeiaHost load(DeUtf8(retorno.string())),
+        resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
+    EXPECT_EQ(Mensagem([&] {
+                  ImportarArquivo(nullptr, nullptr, caminho, resultado, load, nullptr, nullptr);
+              }),
               "'' is not a valid integer value");
     EXPECT_FALSE(TProcessoKAVLO::Instanciado());
 }
@@ -88,12 +91,14 @@ TEST(Exportacoes, ComprimentoVemDoPrefixoNaoDoNul) {
     CadeiaHost caminho(banco.Caminho()), pasta(saida.ComBarra());
     CadeiaHost mes(std::u16string(u"1\0x", 3));
     // Read as "1" the call would go on; read whole, the month does not convert.
-    EXPECT_EQ(Mensagem([&] { GerarArquivo(mes, mes, mes, caminho, pasta, mes); }).substr(0, 2), "'1");
+    EXPECT_EQ(Mensagem([&] { GerarArquivo(mes, mes, mes, caminho, pasta, mes); }),
+              "'1\\x00x' is not a valid integer value");
 }
 
 TEST(Exportacoes, BancoInalcancavelNaoDeixaControlador) {
     PastaTemporaria saida;
-    CadeiaHost um(u"1"), ano(u"2024"), pasta(saida.ComBarra()), filtro(u"select 1 as matricula from rdb$database");
+    CadeiaHost um(u"1"), ano(u"2024"), pasta(saida.ComBarra()),
+        filtro(u"select 1 as matricula from rdb$database");
     CadeiaHost caminho(DeUtf8((saida.Caminho() / "nao-existe.fdb").string()));
     const std::string m = Mensagem([&] { GerarArquivo(um, um, ano, caminho, pasta, filtro); });
     EXPECT_NE(m.find("Não foi possível conectar ao banco de dados"), std::string::npos) << m;
@@ -107,7 +112,8 @@ TEST(Exportacoes, ArquivoDeRetornoAusenteFalhaDepoisDeConectar) {
     CadeiaHost um(u"1"), ano(u"2024"), caminho(banco.Caminho()), vazio(u"");
     CadeiaHost resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
     CadeiaHost load(DeUtf8((saida.Caminho() / "falta.txt").string()));
-    const std::string m = Mensagem([&] { ImportarArquivo(um, ano, caminho, resultado, load, vazio, vazio); });
+    const std::string m =
+        Mensagem([&] { ImportarArquivo(um, ano, caminho, resultado, load, vazio, vazio); });
     EXPECT_NE(m.find("falta.txt"), std::string::npos) << m;
     EXPECT_TRUE(dmConexao().fdConexao.Aberta());
     EXPECT_FALSE(TProcessoKAVLO::Instanciado());
@@ -115,7 +121,7 @@ TEST(Exportacoes, ArquivoDeRetornoAusenteFalhaDepoisDeConectar) {
 
 // The built library as a host loads it: exactly two exports, callable with allocator strings.
 class Biblioteca : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         handle_ = dlopen(KAVLO_BIBLIOTECA, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle_, nullptr) << dlerror();
@@ -155,11 +161,14 @@ TEST_F(Biblioteca, ChamadaNormalEExcecaoParaOHost) {
     CadeiaHost falta(DeUtf8((saida.Caminho() / "falta.fdb").string()));
     // Each call reaches the database named in its own arguments: a missing one fails even right
     // after a call whose connection was open.
-    EXPECT_EQ(Mensagem([&] { gerar_(um, um, ano, caminho, pasta, filtro); }).find("Erro"), std::string::npos);
-    EXPECT_NE(Mensagem([&] { gerar_(um, um, ano, falta, pasta, filtro); }).find("falta.fdb"), std::string::npos);
+    EXPECT_EQ(Mensagem([&] { gerar_(um, um, ano, caminho, pasta, filtro); }).find("Erro"),
+              std::string::npos);
+    EXPECT_NE(Mensagem([&] { gerar_(um, um, ano, falta, pasta, filtro); }).find("falta.fdb"),
+              std::string::npos);
     const auto retorno = saida.Caminho() / "retorno.txt";
     GravarArquivo(retorno, "");
-    CadeiaHost load(DeUtf8(retorno.string())), resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
+    CadeiaHost load(DeUtf8(retorno.string())),
+        resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
     CadeiaHost s(u"S");
     EXPECT_NE(Mensagem([&] { importar_(um, ano, falta, resultado, load, s, s); }).find("falta.fdb"),
               std::string::npos);

@@ -13,7 +13,9 @@ using namespace kavlo::teste;
 namespace {
 
 struct Aberto {
-    explicit Aberto(const BancoTeste& banco) { conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank"); }
+    explicit Aberto(const BancoTeste& banco) {
+        conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    }
     fb::Conexao conexao;
 };
 
@@ -46,7 +48,8 @@ TEST(Firebird, TextoPortuguesIdaEVoltaEmTodosOsConjuntosDeCaracteres) {
 
 TEST(Firebird, NuloLidoComoVazioZeroOuDataZero) {
     BancoTeste banco(
-        "CREATE TABLE T (A VARCHAR(10), B DOUBLE PRECISION, C INTEGER, D DATE, E NUMERIC(9,2), F CHAR(4));"
+        "CREATE TABLE T (A VARCHAR(10), B DOUBLE PRECISION, C INTEGER, D DATE, E NUMERIC(9,2), F "
+        "CHAR(4));"
         "INSERT INTO T VALUES (NULL, NULL, NULL, NULL, NULL, NULL);"
         "INSERT INTO T VALUES ('x', 1.5, 7, '03/01/2024', 12.34, 'ab')");
     Aberto a(banco);
@@ -79,13 +82,17 @@ TEST(Firebird, ParametrosDeTodosOsTiposEContagemDeLinhas) {
     Aberto a(banco);
     fb::Transacao t(a.conexao, fb::ModoTransacao::Escrita);
     fb::Comando upd(t, std::string_view("update T set V = ?, N = ?, D = ? where K = ?"), "gravar");
-    EXPECT_EQ(upd.Executar({2.5, int64_t{42}, fb::Data{CodificaData(2024, 2, 29)}, std::u16string(u"a")}), 1u);
+    EXPECT_EQ(
+        upd.Executar({2.5, int64_t{42}, fb::Data{CodificaData(2024, 2, 29)}, std::u16string(u"a")}),
+        1u);
     EXPECT_EQ(upd.Executar({fb::Nulo{}, int64_t{1}, fb::Nulo{}, std::u16string(u"nenhum")}), 0u);
     // A quote in a value is data, not SQL; a cast lets a text longer than the column be compared.
-    fb::Comando porTexto(t, std::string_view("update T set N = 9 where K = cast(? as varchar(200))"), "gravar");
+    fb::Comando porTexto(
+        t, std::string_view("update T set N = 9 where K = cast(? as varchar(200))"), "gravar");
     EXPECT_EQ(porTexto.Executar({std::u16string(u"b' or '1'='1")}), 0u);
     EXPECT_EQ(porTexto.Executar({std::u16string(u"b")}), 1u);
-    fb::Comando sel(t, std::string_view("select rdb$db_key as chave, v, n, d from T where k = ?"), "ler");
+    fb::Comando sel(t, std::string_view("select rdb$db_key as chave, v, n, d from T where k = ?"),
+                    "ler");
     auto c = sel.Abrir({std::u16string(u"a")});
     ASSERT_TRUE(c.Proximo());
     EXPECT_EQ(c.Real("V"), 2.5);
@@ -96,7 +103,9 @@ TEST(Firebird, ParametrosDeTodosOsTiposEContagemDeLinhas) {
     c.Fechar();
     fb::Comando porChave(t, std::string_view("update T set N = 7 where rdb$db_key = ?"), "gravar");
     EXPECT_EQ(porChave.Executar({fb::Octetos{chave}}), 1u);
-    EXPECT_EQ(fb::Comando(t, std::string_view("select n from T where k = 'a'"), "ler").Abrir().Proximo(), true);
+    EXPECT_EQ(
+        fb::Comando(t, std::string_view("select n from T where k = 'a'"), "ler").Abrir().Proximo(),
+        true);
 }
 
 TEST(Firebird, TransacaoSemCommitEDesfeita) {

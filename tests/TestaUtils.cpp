@@ -18,11 +18,11 @@ TEST(Utils, RemoveCaracteresSegueARegraPosicaoAPosicao) {
     };
     for (const auto& [texto, remover, esperado] : std::vector<Caso>{
              {u"12-3", u"-", u"123"},
-             {u"a--b", u"-", u"a-b"},     // a run is thinned, not removed whole
+             {u"a--b", u"-", u"a-b"},  // a run is thinned, not removed whole
              {u"---", u"-", u"-"},
              {u"----", u"-", u"--"},
              {u"1.234-5", u"-.", u"12345"},
-             {u".-", u"-.", u"-"},        // "-" is not compared again after "." moved in
+             {u".-", u"-.", u"-"},  // "-" is not compared again after "." moved in
              {u"-12-", u"-", u"12"},
              {u"", u"-", u""},
              {u"12-3", u"", u"12-3"},
@@ -64,7 +64,9 @@ TEST(Utils, EspacosIifEMeses) {
 TEST(Codificacao, Windows1252IdaEVolta) {
     const std::u16string texto = u"Conceição Ávila Ç € “aspas” Œ";
     const std::string bytes = ParaWindows1252(texto);
-    EXPECT_EQ(bytes, "Concei\xE7\xE3o \xC1vila \xC7 \x80 \x93" "aspas\x94 \x8C");
+    EXPECT_EQ(bytes,
+              "Concei\xE7\xE3o \xC1vila \xC7 \x80 \x93"
+              "aspas\x94 \x8C");
     EXPECT_EQ(DeWindows1252(bytes), texto);
     // Every byte reads as something and writes back as itself.
     std::string todos;
@@ -81,7 +83,14 @@ TEST(Codificacao, ForaDoWindows1252ViraInterrogacao) {
 TEST(Codificacao, Utf8IdaEVolta) {
     const std::u16string texto = u"Ação \U0001F600";
     EXPECT_EQ(DeUtf8(ParaUtf8(texto)), texto);
-    EXPECT_EQ(DeUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(DeUtf8("a\xFF"
+                     "b"),
+              u"a\uFFFDb");
+}
+
+TEST(Codificacao, ValorEmMensagemMostraCaracteresDeControle) {
+    EXPECT_EQ(ParaMensagem(u"Jo\u00E3o"), "Jo\xC3\xA3o");
+    EXPECT_EQ(ParaMensagem(std::u16string(u"a\0b\tc\r\n", 7)), "a\\x00b\\x09c\\x0D\\x0A");
 }
 
 TEST(Datas, ConversoesEMascaras) {
@@ -116,7 +125,8 @@ TEST(Datas, UltimoDiaMes) {
              {CodificaData(2023, 2, 1), CodificaData(2023, 2, 28)},
              {CodificaData(2024, 1, 15), CodificaData(2024, 1, 31)},
              {CodificaData(2024, 12, 1), CodificaData(2024, 12, 31)},
-             {CodificaData(2024, 4, 30) + 0.5, CodificaData(2024, 4, 30) + 0.5},  // time of day kept
+             {CodificaData(2024, 4, 30) + 0.5,
+              CodificaData(2024, 4, 30) + 0.5},  // time of day kept
          })
         EXPECT_EQ(UltimoDiaMes(data), esperado);
 }
@@ -141,7 +151,8 @@ TEST(Numeros, StrToIntAceitaSinalEBrancos) {
             StrToInt(ruim);
             ADD_FAILURE() << ParaUtf8(ruim);
         } catch (const ErroConversao& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + ParaUtf8(ruim) + "' is not a valid integer value");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + ParaUtf8(ruim) + "' is not a valid integer value");
         }
     }
     EXPECT_EQ(StrToInt64(u"12345678901"), 12345678901);
@@ -160,14 +171,17 @@ TEST(Numeros, StrToFloatComVirgula) {
                                                         {u",5", 0.5},
                                                         {u"5,", 5},
                                                         {u"-0", 0},
-                                                        {u"1e-400", 0}})
+                                                        {u"1e-400", 0},
+                                                        {u"9e-99999999999999999999", 0}})
         EXPECT_EQ(StrToFloat(texto), valor) << ParaUtf8(texto);
-    for (auto ruim : {u"", u"1,234,56", u"1.5", u"abc", u"1e", u"1e400", u"- 1", u"1 000"}) {
+    for (auto ruim : {u"", u"1,234,56", u"1.5", u"abc", u"1e", u"1e400", u"- 1", u"1 000",
+                      u"-1e99999999999999999999"}) {
         try {
             StrToFloat(ruim);
             ADD_FAILURE() << ParaUtf8(ruim);
         } catch (const ErroConversao& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + ParaUtf8(ruim) + "' is not a valid floating point value");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + ParaUtf8(ruim) + "' is not a valid floating point value");
         }
     }
 }
@@ -245,12 +259,15 @@ TEST(ArquivoRetorno, MarcasDeOrdemEFinsDeLinha) {
              {"a\r", {u"a"}},
              {"a\r\r\nb", {u"a", u"", u"b"}},
              {std::string("ab\0cd\r\nef", 9), {u"ab"}},
-             {"Jo\xE3o", {u"João"}},                                     // no mark: Windows-1252
-             {"\xEF\xBB\xBFJo\xC3\xA3o\r\n", {u"João"}},                  // UTF-8 mark
-             {"Jo\xC3\xA3o", {u"Jo\u00C3\u00A3o"}},                       // UTF-8 without mark reads as 1252
+             {"Jo\xE3o", {u"João"}},                      // no mark: Windows-1252
+             {"\xEF\xBB\xBFJo\xC3\xA3o\r\n", {u"João"}},  // UTF-8 mark
+             {"Jo\xC3\xA3o", {u"Jo\u00C3\u00A3o"}},       // UTF-8 without mark reads as 1252
              {std::string("\xFF\xFEJ\0\xE3\0\r\0\n\0x\0", 12), {u"J\u00E3", u"x"}},  // UTF-16 LE
-             {std::string("\xFE\xFF\0J\0\xE3\0\n", 8), {u"J\u00E3"}},               // UTF-16 BE
-             {std::string("\xFF\xFE" "a\0\0\0b\0", 8), {u"a"}},                    // NUL ends the text
+             {std::string("\xFE\xFF\0J\0\xE3\0\n", 8), {u"J\u00E3"}},                // UTF-16 BE
+             {std::string("\xFF\xFE"
+                          "a\0\0\0b\0",
+                          8),
+              {u"a"}},  // NUL ends the text
          })
         EXPECT_EQ(LinhasDoTexto(bytes), linhas) << bytes;
 }

@@ -60,7 +60,8 @@ std::string NomeParaMensagem(const Caminho& caminho) {
 std::string LerBytes(const Caminho& caminho) {
     std::FILE* f = Abrir(caminho, false);
     if (!f)
-        throw ErroArquivo("Não foi possível abrir o arquivo '" + NomeParaMensagem(caminho) + "': " + Motivo(errno));
+        throw ErroArquivo("Não foi possível abrir o arquivo '" + NomeParaMensagem(caminho) +
+                          "': " + Motivo(errno));
     std::string bytes;
     char buf[65536];
     size_t n;
@@ -69,7 +70,8 @@ std::string LerBytes(const Caminho& caminho) {
     const int codigo = errno;
     std::fclose(f);
     if (erro)
-        throw ErroArquivo("Erro ao ler o arquivo '" + NomeParaMensagem(caminho) + "': " + Motivo(codigo));
+        throw ErroArquivo("Erro ao ler o arquivo '" + NomeParaMensagem(caminho) +
+                          "': " + Motivo(codigo));
     return bytes;
 }
 
@@ -98,7 +100,9 @@ std::vector<std::u16string> LinhasDoTexto(std::string_view bytes) {
     return linhas;
 }
 
-std::vector<std::u16string> LerLinhas(const Caminho& caminho) { return LinhasDoTexto(LerBytes(caminho)); }
+std::vector<std::u16string> LerLinhas(const Caminho& caminho) {
+    return LinhasDoTexto(LerBytes(caminho));
+}
 
 std::string LinhasWindows1252(const std::vector<std::u16string>& linhas) {
     std::string r;
@@ -125,7 +129,8 @@ ArquivoTemporario::ArquivoTemporario(Caminho destino) : destino_(std::move(desti
 #endif
     }
     if (!arquivo_)
-        throw ErroArquivo("Não foi possível criar o arquivo '" + NomeParaMensagem(destino_) + "': " + Motivo(errno));
+        throw ErroArquivo("Não foi possível criar o arquivo '" + NomeParaMensagem(destino_) +
+                          "': " + Motivo(errno));
 }
 
 ArquivoTemporario::~ArquivoTemporario() {
@@ -137,7 +142,8 @@ ArquivoTemporario::~ArquivoTemporario() {
 }
 
 void ArquivoTemporario::FalhaEscrita(int erro) {
-    throw ErroArquivo("Erro ao gravar o arquivo '" + NomeParaMensagem(destino_) + "': " + Motivo(erro));
+    throw ErroArquivo("Erro ao gravar o arquivo '" + NomeParaMensagem(destino_) +
+                      "': " + Motivo(erro));
 }
 
 void ArquivoTemporario::Escrever(std::string_view bytes) {

@@ -30,7 +30,7 @@ std::string LinhasWindows1252(const std::vector<std::u16string>& linhas);
 // A file written beside its destination under a temporary name and moved into place only by
 // Confirmar(); dropped without confirmation it is removed, and the destination is untouched.
 class ArquivoTemporario {
-public:
+  public:
     explicit ArquivoTemporario(Caminho destino);
     ~ArquivoTemporario();
     ArquivoTemporario(const ArquivoTemporario&) = delete;
@@ -46,7 +46,7 @@ public:
     const Caminho& Destino() const { return destino_; }
     const Caminho& Temporario() const { return temporario_; }
 
-private:
+  private:
     [[noreturn]] void FalhaEscrita(int erro);
     Caminho destino_;
     Caminho temporario_;

@@ -29,7 +29,7 @@ bool SoAscii(std::u16string_view texto) {
 #ifndef _WIN32
 // One converter per direction and thread: iconv descriptors keep state and are not shareable.
 class Conversor {
-public:
+  public:
     Conversor(const char* para, const char* de) : cd_(iconv_open(para, de)) {
         if (cd_ == reinterpret_cast<iconv_t>(-1))
             throw std::runtime_error(std::string("iconv sem suporte a ") + de + " -> " + para);
@@ -70,7 +70,7 @@ public:
         return saida;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -126,9 +126,9 @@ std::string ParaWindows1252(std::u16string_view texto) {
 #ifdef _WIN32
     std::string r(texto.size() * 2, '\0');
     BOOL perdeu = FALSE;
-    int n = WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(texto.data()),
-                                static_cast<int>(texto.size()), r.data(), static_cast<int>(r.size()), "?",
-                                &perdeu);
+    int n = WideCharToMultiByte(
+        1252, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(texto.data()),
+        static_cast<int>(texto.size()), r.data(), static_cast<int>(r.size()), "?", &perdeu);
     r.resize(static_cast<size_t>(n));
     return r;
 #else
@@ -172,8 +172,8 @@ std::string ParaUtf8(std::u16string_view texto) {
 #ifdef _WIN32
     std::string r(texto.size() * 3, '\0');
     int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(texto.data()),
-                                static_cast<int>(texto.size()), r.data(), static_cast<int>(r.size()),
-                                nullptr, nullptr);
+                                static_cast<int>(texto.size()), r.data(),
+                                static_cast<int>(r.size()), nullptr, nullptr);
     r.resize(static_cast<size_t>(n));
     return r;
 #else
@@ -183,6 +183,23 @@ std::string ParaUtf8(std::u16string_view texto) {
         return CaractereUtf16(resto);
     });
 #endif
+}
+
+std::string ParaMensagem(std::u16string_view texto) {
+    std::string r;
+    size_t inicio = 0;
+    for (size_t i = 0; i <= texto.size(); ++i) {
+        if (i < texto.size() && texto[i] >= 0x20 && texto[i] != 0x7F) continue;
+        r += ParaUtf8(texto.substr(inicio, i - inicio));
+        if (i < texto.size()) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            r += "\\x";
+            r += kHex[(texto[i] >> 4) & 0xF];
+            r += kHex[texto[i] & 0xF];
+        }
+        inicio = i + 1;
+    }
+    return r;
 }
 
 std::u16string DeUtf16(std::string_view bytes, bool bigEndian) {

@@ -21,6 +21,10 @@ std::u16string DeUtf8(std::string_view bytes);
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string ParaUtf8(std::u16string_view texto);
 
+// A value quoted in an error message: UTF-8 with control characters (a NUL, a tab, a line end)
+// shown as \xNN, so the message stays one readable line and is never cut at a NUL.
+std::string ParaMensagem(std::u16string_view texto);
+
 // UTF-16 code units stored as bytes in the given order.
 std::u16string DeUtf16(std::string_view bytes, bool bigEndian);
 

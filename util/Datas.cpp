@@ -43,7 +43,9 @@ int DiasNoMes(int ano, int mes) {
 }
 
 // Whole-day part of a date, counted toward zero as the payroll's runtime does.
-int64_t ParteDia(TDateTime data) { return static_cast<int64_t>(std::trunc(data)); }
+int64_t ParteDia(TDateTime data) {
+    return static_cast<int64_t>(std::trunc(data));
+}
 
 void Anexar(std::u16string& s, int valor, int digitos) {
     std::u16string d;
@@ -61,21 +63,24 @@ void Anexar(std::u16string& s, int valor, int digitos) {
 }  // namespace
 
 bool DataValida(int ano, int mes, int dia) {
-    return ano >= 1 && ano <= 9999 && mes >= 1 && mes <= 12 && dia >= 1 && dia <= DiasNoMes(ano, mes);
+    return ano >= 1 && ano <= 9999 && mes >= 1 && mes <= 12 && dia >= 1 &&
+           dia <= DiasNoMes(ano, mes);
 }
 
 TDateTime CodificaData(int ano, int mes, int dia) {
     if (!DataValida(ano, mes, dia))
-        throw ErroConversao("data inválida: dia " + std::to_string(dia) + ", mês " + std::to_string(mes) +
-                            ", ano " + std::to_string(ano));
-    return static_cast<TDateTime>(DiasDeCivil(ano, static_cast<unsigned>(mes), static_cast<unsigned>(dia)) +
-                                  kDias1970);
+        throw ErroConversao("data inválida: dia " + std::to_string(dia) + ", mês " +
+                            std::to_string(mes) + ", ano " + std::to_string(ano));
+    return static_cast<TDateTime>(
+        DiasDeCivil(ano, static_cast<unsigned>(mes), static_cast<unsigned>(dia)) + kDias1970);
 }
 
-DataCivil DecodificaData(TDateTime data) { return CivilDeDias(ParteDia(data) - kDias1970); }
+DataCivil DecodificaData(TDateTime data) {
+    return CivilDeDias(ParteDia(data) - kDias1970);
+}
 
 TDateTime LerData(std::u16string_view texto) {
-    auto falha = [&] { return ErroConversao("'" + ParaUtf8(texto) + "' is not a valid date"); };
+    auto falha = [&] { return ErroConversao("'" + ParaMensagem(texto) + "' is not a valid date"); };
     size_t i = 0;
     auto pularBrancos = [&] {
         while (i < texto.size() && texto[i] == u' ') ++i;
@@ -137,12 +142,14 @@ TDateTime Agora() {
                         std::chrono::system_clock::now().time_since_epoch())
                         .count() %
                     1000;
-    const double segundos = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ms / 1000.0;
+    const double segundos =
+        local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ms / 1000.0;
     return CodificaData(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) + segundos / 86400.0;
 }
 
 TDateTime DeDataFirebird(int32_t dias, uint32_t fracoes) {
-    return static_cast<TDateTime>(static_cast<int64_t>(dias) - kDiasFirebird) + fracoes / 864000000.0;
+    return static_cast<TDateTime>(static_cast<int64_t>(dias) - kDiasFirebird) +
+           fracoes / 864000000.0;
 }
 
 void ParaDataFirebird(TDateTime data, int32_t& dias, uint32_t& fracoes) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -13,9 +13,13 @@
 namespace kavlo {
 namespace {
 
-std::u16string Alargar(std::string_view s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Alargar(std::string_view s) {
+    return std::u16string(s.begin(), s.end());
+}
 
-bool Branco(char16_t c) { return c == u' '; }
+bool Branco(char16_t c) {
+    return c == u' ';
+}
 
 // Digits and decimal exponent of |valor| rounded to `significativos` digits:
 // |valor| = 0.d1d2d3... x 10^(expoente + 1).
@@ -39,7 +43,9 @@ Decimal Decompor(double valor, int significativos) {
 
 template <class Inteiro>
 Inteiro LerInteiro(std::u16string_view texto) {
-    auto falha = [&] { return ErroConversao("'" + ParaUtf8(texto) + "' is not a valid integer value"); };
+    auto falha = [&] {
+        return ErroConversao("'" + ParaMensagem(texto) + "' is not a valid integer value");
+    };
     size_t i = 0;
     size_t fim = texto.size();
     while (i < fim && Branco(texto[i])) ++i;
@@ -48,7 +54,8 @@ Inteiro LerInteiro(std::u16string_view texto) {
     if (i < fim && (texto[i] == u'+' || texto[i] == u'-')) negativo = texto[i++] == u'-';
     if (i == fim) throw falha();
     using U = std::make_unsigned_t<Inteiro>;
-    const U limite = negativo ? U(std::numeric_limits<Inteiro>::max()) + 1 : U(std::numeric_limits<Inteiro>::max());
+    const U limite = negativo ? U(std::numeric_limits<Inteiro>::max()) + 1
+                              : U(std::numeric_limits<Inteiro>::max());
     U v = 0;
     for (; i < fim; ++i) {
         const char16_t c = texto[i];
@@ -63,23 +70,33 @@ Inteiro LerInteiro(std::u16string_view texto) {
 // Decimal exponent of the leading significant digit of a C-form number ("0.00123e5" -> 2).
 long MagnitudeDecimal(std::string_view c) {
     const size_t e = c.find('e');
-    const long expoente = e == std::string_view::npos ? 0 : std::strtol(std::string(c.substr(e + 1)).c_str(), nullptr, 10);
+    // Clamped: beyond a million either way the answer is the same, and the sum cannot overflow.
+    const long expoente =
+        e == std::string_view::npos
+            ? 0
+            : std::clamp(std::strtol(std::string(c.substr(e + 1)).c_str(), nullptr, 10), -1000000L,
+                         1000000L);
     const std::string_view mantissa = c.substr(0, e);
     const size_t ponto = std::min(mantissa.find('.'), mantissa.size());
     const size_t primeiro = mantissa.find_first_of("123456789");
     if (primeiro == std::string_view::npos) return -1;  // zero
-    const long posicao = primeiro < ponto ? static_cast<long>(ponto - primeiro - 1) : -static_cast<long>(primeiro - ponto);
+    const long posicao = primeiro < ponto ? static_cast<long>(ponto - primeiro - 1)
+                                          : -static_cast<long>(primeiro - ponto);
     return posicao + expoente;
 }
 
 }  // namespace
 
-int32_t StrToInt(std::u16string_view texto) { return LerInteiro<int32_t>(texto); }
-int64_t StrToInt64(std::u16string_view texto) { return LerInteiro<int64_t>(texto); }
+int32_t StrToInt(std::u16string_view texto) {
+    return LerInteiro<int32_t>(texto);
+}
+int64_t StrToInt64(std::u16string_view texto) {
+    return LerInteiro<int64_t>(texto);
+}
 
 double StrToFloat(std::u16string_view texto) {
     auto falha = [&] {
-        return ErroConversao("'" + ParaUtf8(texto) + "' is not a valid floating point value");
+        return ErroConversao("'" + ParaMensagem(texto) + "' is not a valid floating point value");
     };
     size_t i = 0;
     size_t fim = texto.size();
@@ -92,7 +109,8 @@ double StrToFloat(std::u16string_view texto) {
         ++i;
     }
     size_t digitos = 0;
-    for (; i < fim && texto[i] >= u'0' && texto[i] <= u'9'; ++i, ++digitos) c += static_cast<char>(texto[i]);
+    for (; i < fim && texto[i] >= u'0' && texto[i] <= u'9'; ++i, ++digitos)
+        c += static_cast<char>(texto[i]);
     if (i < fim && texto[i] == u',') {
         c += '.';
         for (++i; i < fim && texto[i] >= u'0' && texto[i] <= u'9'; ++i, ++digitos)
@@ -104,7 +122,8 @@ double StrToFloat(std::u16string_view texto) {
         ++i;
         if (i < fim && (texto[i] == u'+' || texto[i] == u'-')) c += static_cast<char>(texto[i++]);
         size_t exp = 0;
-        for (; i < fim && texto[i] >= u'0' && texto[i] <= u'9'; ++i, ++exp) c += static_cast<char>(texto[i]);
+        for (; i < fim && texto[i] >= u'0' && texto[i] <= u'9'; ++i, ++exp)
+            c += static_cast<char>(texto[i]);
         if (exp == 0) throw falha();
     }
     if (i != fim) throw falha();
@@ -114,7 +133,8 @@ double StrToFloat(std::u16string_view texto) {
     auto r = std::from_chars(inicio, c.data() + c.size(), v);
     if (r.ec == std::errc::result_out_of_range) {
         // Underflow reads as zero; overflow cannot be held in a double.
-        if (MagnitudeDecimal(std::string_view(inicio, static_cast<size_t>(c.data() + c.size() - inicio))) > 0)
+        if (MagnitudeDecimal(
+                std::string_view(inicio, static_cast<size_t>(c.data() + c.size() - inicio))) > 0)
             throw falha();
         v = 0;
     } else if (r.ec != std::errc() || r.ptr != c.data() + c.size() || !std::isfinite(v)) {
@@ -129,24 +149,28 @@ int32_t IifValor(bool condicao, std::u16string_view texto) {
     try {
         v = StrToInt64(texto);
     } catch (const ErroConversao&) {
-        throw ErroConversao("'" + ParaUtf8(texto) + "' não é um número inteiro");
+        throw ErroConversao("'" + ParaMensagem(texto) + "' não é um número inteiro");
     }
     if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
-        throw ErroConversao("'" + ParaUtf8(texto) + "' excede o limite de um inteiro de 32 bits (2147483647)");
+        throw ErroConversao("'" + ParaMensagem(texto) +
+                            "' excede o limite de um inteiro de 32 bits (2147483647)");
     return static_cast<int32_t>(v);
 }
 
 std::u16string FormatarZeros(int64_t valor, int digitos) {
     const bool negativo = valor < 0;
-    const uint64_t v = negativo ? uint64_t(0) - static_cast<uint64_t>(valor) : static_cast<uint64_t>(valor);
+    const uint64_t v =
+        negativo ? uint64_t(0) - static_cast<uint64_t>(valor) : static_cast<uint64_t>(valor);
     std::u16string s = Alargar(std::to_string(v));
-    if (static_cast<int>(s.size()) < digitos) s.insert(0, static_cast<size_t>(digitos) - s.size(), u'0');
+    if (static_cast<int>(s.size()) < digitos)
+        s.insert(0, static_cast<size_t>(digitos) - s.size(), u'0');
     if (negativo) s.insert(s.begin(), u'-');
     return s;
 }
 
 std::u16string FormatarValor(double valor) {
-    if (!std::isfinite(valor)) return Alargar(std::isnan(valor) ? "NAN" : valor > 0 ? "INF" : "-INF");
+    if (!std::isfinite(valor))
+        return Alargar(std::isnan(valor) ? "NAN" : valor > 0 ? "INF" : "-INF");
     Decimal d = Decompor(valor, 18);
     // Keep the integer digits and two decimals; the next digit decides the rounding.
     const int manter = d.expoente + 1 + 2;
@@ -155,10 +179,12 @@ std::u16string FormatarValor(double valor) {
         digitos = d.digitos.substr(0, static_cast<size_t>(std::min<int>(manter, 18)));
         if (manter > 18) digitos.append(static_cast<size_t>(manter - 18), '0');
     }
-    const bool arredondaCima = manter >= 0 && manter < 18 && d.digitos[static_cast<size_t>(manter)] >= '5';
+    const bool arredondaCima =
+        manter >= 0 && manter < 18 && d.digitos[static_cast<size_t>(manter)] >= '5';
     if (arredondaCima) {
         int i = static_cast<int>(digitos.size()) - 1;
-        while (i >= 0 && digitos[static_cast<size_t>(i)] == '9') digitos[static_cast<size_t>(i--)] = '0';
+        while (i >= 0 && digitos[static_cast<size_t>(i)] == '9')
+            digitos[static_cast<size_t>(i--)] = '0';
         if (i >= 0)
             ++digitos[static_cast<size_t>(i)];
         else
@@ -174,7 +200,8 @@ std::u16string FormatarValor(double valor) {
 }
 
 std::u16string FormatarGeral(double valor) {
-    if (!std::isfinite(valor)) return Alargar(std::isnan(valor) ? "NAN" : valor > 0 ? "INF" : "-INF");
+    if (!std::isfinite(valor))
+        return Alargar(std::isnan(valor) ? "NAN" : valor > 0 ? "INF" : "-INF");
     if (valor == 0) return u"0";
     Decimal d = Decompor(valor, 15);
     while (d.digitos.size() > 1 && d.digitos.back() == '0') d.digitos.pop_back();

@@ -32,12 +32,15 @@ void Observacao::Etapa(std::string_view descricao) {
 
 void Observacao::Avancar() {
     ++contagem_;
-    if (progresso_ && contagem_ % 5000 == 0) std::fprintf(stderr, "\r%s... %llu", etapa_.c_str(), static_cast<unsigned long long>(contagem_));
+    if (progresso_ && contagem_ % 5000 == 0)
+        std::fprintf(stderr, "\r%s... %llu", etapa_.c_str(),
+                     static_cast<unsigned long long>(contagem_));
 }
 
 void Observacao::FimEtapa() {
     if (progresso_ && !etapa_.empty())
-        std::fprintf(stderr, "\r%s... %llu\n", etapa_.c_str(), static_cast<unsigned long long>(contagem_));
+        std::fprintf(stderr, "\r%s... %llu\n", etapa_.c_str(),
+                     static_cast<unsigned long long>(contagem_));
     etapa_.clear();
 }
 
@@ -65,6 +68,8 @@ Observacao& Observacao::Atual() {
     return atual ? *atual : calada;
 }
 
-void Observacao::Definir(Observacao* novo) { atual = novo; }
+void Observacao::Definir(Observacao* novo) {
+    atual = novo;
+}
 
 }  // namespace kavlo

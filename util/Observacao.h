@@ -14,7 +14,7 @@
 namespace kavlo {
 
 class Observacao {
-public:
+  public:
     // Reads the environment; one per call.
     Observacao();
 
@@ -26,7 +26,9 @@ public:
     void FimEtapa();
 
     void Registrar(std::string_view chave, std::string valor);
-    void Registrar(std::string_view chave, int64_t valor) { Registrar(chave, std::to_string(valor)); }
+    void Registrar(std::string_view chave, int64_t valor) {
+        Registrar(chave, std::to_string(valor));
+    }
     // Writes the summary file when one was asked for.
     void GravarResumo() const;
 
@@ -36,7 +38,7 @@ public:
     static Observacao& Atual();
     static void Definir(Observacao* atual);
 
-private:
+  private:
     bool progresso_ = false;
     bool simular_ = false;
     std::string arquivoResumo_;

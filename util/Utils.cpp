@@ -21,7 +21,8 @@ std::u16string AjustaTexto(std::u16string_view texto, int largura) {
 }
 
 std::u16string Espacos(int quantidade) {
-    return quantidade > 0 ? std::u16string(static_cast<size_t>(quantidade), u' ') : std::u16string();
+    return quantidade > 0 ? std::u16string(static_cast<size_t>(quantidade), u' ')
+                          : std::u16string();
 }
 
 std::u16string MesAbreviado(int mes) {

@@ -12,7 +12,8 @@ namespace kavlo {
 inline constexpr std::array<std::u16string_view, 12> MesesAbreviados = {
     u"JAN", u"FEV", u"MAR", u"ABR", u"MAI", u"JUN", u"JUL", u"AGO", u"SET", u"OUT", u"NOV", u"DEZ"};
 
-inline std::u16string Iif(bool condicao, std::u16string_view verdadeiro, std::u16string_view falso) {
+inline std::u16string Iif(bool condicao, std::u16string_view verdadeiro,
+                          std::u16string_view falso) {
     return std::u16string(condicao ? verdadeiro : falso);
 }
 

@@ -1,0 +1,35 @@
+// Return-file reading: any bytes give lines without line ends or NULs, and writing the lines
+// back with CR LF and reading them again gives the same lines.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz/Propriedade.h"
+#include "util/Arquivos.h"
+#include "util/Codificacao.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
+    using namespace kavlo;
+    const std::string_view bytes(reinterpret_cast<const char*>(dados), tamanho);
+    const auto linhas = LinhasDoTexto(bytes);
+    std::u16string junto;
+    for (const auto& l : linhas) {
+        PROPRIEDADE(l.find(u'\r') == std::u16string::npos);
+        PROPRIEDADE(l.find(u'\n') == std::u16string::npos);
+        PROPRIEDADE(l.find(u'\0') == std::u16string::npos);
+        junto += l;
+        junto += u"\r\n";
+    }
+    // Through UTF-8 with a mark every UTF-16 text survives (lone surrogates aside).
+    const std::string utf8 = "\xEF\xBB\xBF" + ParaUtf8(junto);
+    if (DeUtf8(ParaUtf8(junto)) == junto) PROPRIEDADE(LinhasDoTexto(utf8) == linhas);
+    // Without a mark, a file of Windows-1252 bytes reads back byte for byte.
+    if (!bytes.starts_with("\xEF\xBB\xBF") && !bytes.starts_with("\xFF\xFE") &&
+        !bytes.starts_with("\xFE\xFF") && bytes.find('\0') == std::string_view::npos) {
+        std::string copia;
+        for (const auto& l : linhas) copia += ParaWindows1252(l) + "\r\n";
+        PROPRIEDADE(LinhasDoTexto(copia) == linhas);
+        PROPRIEDADE(ParaWindows1252(DeWindows1252(bytes)) == bytes);
+    }
+    return 0;
+}
