@@ -124,11 +124,25 @@ std::u16string DeWindows1252(std::string_view bytes) {
 std::string ParaWindows1252(std::u16string_view texto) {
     if (SoAscii(texto)) return std::string(texto.begin(), texto.end());
 #ifdef _WIN32
-    std::string r(texto.size() * 2, '\0');
+    // Windows would write "??" for a surrogate pair; the pair is one character and becomes one "?".
+    std::wstring w;
+    w.reserve(texto.size());
+    for (size_t i = 0; i < texto.size(); ++i) {
+        const char16_t c = texto[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < texto.size() && texto[i + 1] >= 0xDC00 &&
+            texto[i + 1] <= 0xDFFF) {
+            w.push_back(L'?');
+            ++i;
+        } else {
+            w.push_back(static_cast<wchar_t>(c));
+        }
+    }
+    // Code page 1252 itself, not the machine's ANSI code page, and no best-fit: a character the
+    // code page lacks becomes "?" instead of a look-alike.
+    std::string r(w.size() * 2, '\0');
     BOOL perdeu = FALSE;
-    int n = WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(texto.data()),
-                                static_cast<int>(texto.size()), r.data(), static_cast<int>(r.size()), "?",
-                                &perdeu);
+    int n = WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()),
+                                r.data(), static_cast<int>(r.size()), "?", &perdeu);
     r.resize(static_cast<size_t>(n));
     return r;
 #else
@@ -172,8 +186,8 @@ std::string ParaUtf8(std::u16string_view texto) {
 #ifdef _WIN32
     std::string r(texto.size() * 3, '\0');
     int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(texto.data()),
-                                static_cast<int>(texto.size()), r.data(), static_cast<int>(r.size()),
-                                nullptr, nullptr);
+                                static_cast<int>(texto.size()), r.data(),
+                                static_cast<int>(r.size()), nullptr, nullptr);
     r.resize(static_cast<size_t>(n));
     return r;
 #else
