@@ -79,9 +79,8 @@ FuncaoMestre CarregarCliente() {
     if (!dll) {
         if (erro == ERROR_MOD_NOT_FOUND)
             throw ErroBanco(
-                "A biblioteca cliente do Firebird (fbclient.dll) não foi encontrada: instale a de "
-                "32 bits "
-                "na pasta da DllKavlo.dll (" +
+                "A biblioteca cliente do Firebird (fbclient.dll) não foi encontrada: instale o "
+                "cliente Firebird de 32 bits na pasta da DllKavlo.dll (" +
                 onde + ") ou na pasta do programa.");
         throw ErroBanco(
             "A biblioteca cliente do Firebird (fbclient.dll) não pôde ser carregada (" +

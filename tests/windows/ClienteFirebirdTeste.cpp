@@ -297,7 +297,7 @@ class Mestre : public IMaster {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) IMaster* ISC_EXPORT fb_get_master_interface() {
+extern "C" IMaster* ISC_EXPORT fb_get_master_interface() {
     static Mestre mestre;
     return &mestre;
 }

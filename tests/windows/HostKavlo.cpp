@@ -234,9 +234,12 @@ void VerificarFalha(const Resultado& r, const char* oQue, const wchar_t* trecho)
 
 void VerificarRetornoNormal(const Resultado& r, const char* oQue) {
     const Desfecho& d = r.desfecho;
-    wchar_t detalhe[64];
-    std::swprintf(detalhe, 64, L"exceção %08lX, resto na pilha %d",
-                  static_cast<unsigned long>(d.codigo), r.restoNaPilha);
+    wchar_t detalhe[80];
+    if (r.restoNaPilha == kRegistroAlterado)
+        std::swprintf(detalhe, 80, L"EBX, ESI ou EDI alterado pela chamada");
+    else
+        std::swprintf(detalhe, 80, L"exceção %08lX, resto na pilha %d",
+                      static_cast<unsigned long>(d.codigo), r.restoNaPilha);
     Verificar(!d.excecao && r.restoNaPilha == 0, oQue,
               d.excecao || r.restoNaPilha ? detalhe + d.mensagem : L"");
 }
