@@ -6,7 +6,10 @@
  * strings; a null pointer is the empty string.
  *
  * A failed call does not return normally: on Linux it throws a C++ exception derived from
- * std::exception whose what() is the message in UTF-8.
+ * std::exception whose what() is the message in UTF-8. On Windows it raises a non-continuable
+ * structured exception with the code KAVLO_CODIGO_FALHA; ExceptionInformation[0] points to the
+ * message, NUL-terminated UTF-16, and ExceptionInformation[1] is its length in code units. The
+ * message stays readable on the calling thread until that thread's next failed call.
  */
 #ifndef DLLKAVLO_H
 #define DLLKAVLO_H
@@ -14,6 +17,8 @@
 #ifdef _WIN32
 typedef const wchar_t* KavloTexto;
 #define KAVLO_CHAMADA __stdcall
+/* "\xE0" + "KAV": customer bit set, so it cannot collide with a system exception code. */
+#define KAVLO_CODIGO_FALHA 0xE04B4156u
 #else
 typedef const char16_t* KavloTexto;
 #define KAVLO_CHAMADA

@@ -124,11 +124,13 @@ std::u16string DeWindows1252(std::string_view bytes) {
 std::string ParaWindows1252(std::u16string_view texto) {
     if (SoAscii(texto)) return std::string(texto.begin(), texto.end());
 #ifdef _WIN32
-    std::string r(texto.size() * 2, '\0');
+    const std::wstring w(texto.begin(), texto.end());
+    // Code page 1252 itself, not the machine's ANSI code page, and no best-fit: a character the
+    // code page lacks becomes "?" instead of a look-alike.
+    std::string r(w.size() * 2, '\0');
     BOOL perdeu = FALSE;
-    int n = WideCharToMultiByte(
-        1252, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(texto.data()),
-        static_cast<int>(texto.size()), r.data(), static_cast<int>(r.size()), "?", &perdeu);
+    int n = WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()),
+                                r.data(), static_cast<int>(r.size()), "?", &perdeu);
     r.resize(static_cast<size_t>(n));
     return r;
 #else
@@ -144,7 +146,8 @@ std::string ParaWindows1252(std::u16string_view texto) {
                 return n;
             }
         }
-        saida.push_back('?');
+        // One "?" per code unit: fixed-width fields count code units, so the bytes keep the width.
+        saida.append(n / 2, '?');
         return n;
     });
 #endif

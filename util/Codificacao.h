@@ -11,8 +11,9 @@ namespace kavlo {
 // control of the same value, as Windows does, so no byte is ever lost.
 std::u16string DeWindows1252(std::string_view bytes);
 
-// UTF-16 to Windows-1252. A character the code page cannot hold becomes "?" (a surrogate pair
-// counts as one character); writing never fails on content.
+// UTF-16 to Windows-1252. A character the code page cannot hold becomes "?", one per UTF-16 code
+// unit (a surrogate pair gives "??"), so a field fitted in code units keeps its width in bytes;
+// writing never fails on content.
 std::string ParaWindows1252(std::u16string_view texto);
 
 // UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
