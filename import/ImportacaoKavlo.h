@@ -7,7 +7,7 @@
 namespace kavlo {
 
 class TImportacaoKAVLO {
-public:
+  public:
     TImportacaoKAVLO();
     ~TImportacaoKAVLO();
     void Importar(const std::vector<std::u16string>& AArquivo, const std::u16string& ACaminhoBanco,
