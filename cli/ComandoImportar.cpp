@@ -1,15 +1,107 @@
 #include <fmt/core.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <optional>
+#include <random>
+#include <vector>
 
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
 
 namespace kavlo::cli {
+namespace {
+
+// Sets an environment variable for the duration of the call and restores what was there.
+class VariavelDaChamada {
+  public:
+    VariavelDaChamada(const char* nome, const std::string& valor) : nome_(nome) {
+        if (const char* antes = std::getenv(nome)) antes_ = antes;
+        setenv(nome, valor.c_str(), 1);
+    }
+    ~VariavelDaChamada() {
+        if (antes_)
+            setenv(nome_, antes_->c_str(), 1);
+        else
+            unsetenv(nome_);
+    }
+    VariavelDaChamada(const VariavelDaChamada&) = delete;
+    VariavelDaChamada& operator=(const VariavelDaChamada&) = delete;
+
+  private:
+    const char* nome_;
+    std::optional<std::string> antes_;
+};
+
+struct Resumo {
+    std::map<std::string, std::string> valores;
+    std::vector<std::string> naoEncontradas, inativas;
+    std::string operator[](const std::string& chave) const {
+        auto it = valores.find(chave);
+        return it == valores.end() ? "0" : it->second;
+    }
+};
+
+Resumo LerResumo(const std::filesystem::path& arquivo) {
+    Resumo r;
+    std::ifstream f(arquivo);
+    std::string linha;
+    while (std::getline(f, linha)) {
+        const auto igual = linha.find('=');
+        if (igual == std::string::npos) continue;
+        const std::string chave = linha.substr(0, igual), valor = linha.substr(igual + 1);
+        if (chave == "nao_encontrada")
+            r.naoEncontradas.push_back(valor);
+        else if (chave == "inativa")
+            r.inativas.push_back(valor);
+        else
+            r.valores[chave] = valor;
+    }
+    return r;
+}
+
+// "8 999999-9" -> "linha 8: 999999-9"
+void ListarLinhas(const std::vector<std::string>& linhas) {
+    for (const auto& l : linhas) {
+        const auto espaco = l.find(' ');
+        fmt::print("      linha {}: {}\n", l.substr(0, espaco),
+                   espaco == std::string::npos ? "" : l.substr(espaco + 1));
+    }
+}
+
+void MostrarResumo(const Resumo& r) {
+    const bool simulacao = r["simulacao"] == "1";
+    fmt::print("{}\n", simulacao
+                           ? "Simulação concluída: nenhuma parcela foi gravada no banco de dados."
+                           : "Importação concluída.");
+    fmt::print("  Linhas lidas do arquivo de retorno: {} ({} de parcelas)\n", r["linhas"],
+               r["detalhes"]);
+    fmt::print("  Parcelas {}descontadas integralmente: {}\n", simulacao ? "que seriam " : "",
+               r["descontadas_integral"]);
+    fmt::print("  Parcelas descontadas em parte: {}\n", r["descontadas_parcial"]);
+    fmt::print("  Parcelas não descontadas por falta de margem: {}\n", r["nao_descontadas"]);
+    fmt::print("  Parcelas sem slot de desconto livre: {}\n", r["sem_slot"]);
+    fmt::print("  Linhas com servidor não encontrado no mês: {}\n", r.naoEncontradas.size());
+    ListarLinhas(r.naoEncontradas);
+    fmt::print("  Linhas com servidor inativo no mês: {}\n", r.inativas.size());
+    ListarLinhas(r.inativas);
+    fmt::print("  Total descontado: R$ {}\n", r["total_descontado"]);
+    fmt::print("  Arquivo de resultado: {}\n",
+               r.valores.count("resultado") ? r.valores.at("resultado") : "");
+    fmt::print("  Relatório de servidores sem margem: {}\n",
+               r.valores.count("relatorio") ? r.valores.at("relatorio") : "");
+}
+
+}  // namespace
 
 Subcomando RegistrarImportar(CLI::App& app) {
     struct Opcoes {
         std::string mes, ano, banco, resultado, retorno, folhas, verificaMargem = "S";
+        bool simular = false;
     };
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub =
@@ -26,10 +118,26 @@ Subcomando RegistrarImportar(CLI::App& app) {
            "--verifica-margem", o->verificaMargem,
            "\"S\" só desconta quando a margem cobre a parcela; outro valor desconta sempre")
         ->capture_default_str();
+    sub->add_flag("--simular", o->simular,
+                  "Faz tudo e grava o resultado e o relatório, mas desfaz os lançamentos no banco");
     return {sub, [o] {
+                namespace fs = std::filesystem;
+                std::random_device rd;
+                const fs::path resumo =
+                    fs::temp_directory_path() / ("kavlo-resumo-" + std::to_string(rd()) + ".txt");
+                struct Apagar {
+                    fs::path p;
+                    ~Apagar() {
+                        std::error_code ec;
+                        fs::remove(p, ec);
+                    }
+                } apagar{resumo};
+                VariavelDaChamada r("KAVLO_RESUMO", resumo.string());
+                VariavelDaChamada p("KAVLO_PROGRESSO", isatty(STDERR_FILENO) ? "1" : "0");
+                VariavelDaChamada s("KAVLO_SIMULAR_IMPORTACAO", o->simular ? "1" : "0");
                 ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
                                 Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
-                fmt::print(stderr, "Importação concluída; resultado em {}\n", o->resultado);
+                MostrarResumo(LerResumo(resumo));
                 return 0;
             }};
 }

@@ -1,0 +1,66 @@
+// A servant's situation in a payroll month (dismissed, on a leave, or active), as the result file
+// of the import shows it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "util/Datas.h"
+
+namespace kavlo {
+
+namespace fb {
+class Transacao;
+class Comando;
+}  // namespace fb
+
+// Both forms of one answer: the code ("022", "0" + leave code, or empty) and the description
+// ("Demissão", a leave description, or "ATIVO").
+struct Situacao {
+    std::u16string codigo;
+    std::u16string descricao;
+};
+
+// Answers the situation questions of one month on one transaction. Statements are prepared on
+// first use and reused for every servant; every value travels as a parameter.
+class ConsultaSituacao {
+  public:
+    ConsultaSituacao(fb::Transacao& transacao, std::u16string Mes, std::u16string Ano,
+                     std::u16string Folhas);
+    ~ConsultaSituacao();
+    ConsultaSituacao(const ConsultaSituacao&) = delete;
+    ConsultaSituacao& operator=(const ConsultaSituacao&) = delete;
+
+    // A dismissal (code 22) registered for the month (Modo 0) or for any month of the year
+    // (Modo 1); any other Modo is "no" without a query.
+    bool PossuiDemissao(std::u16string_view Matricula, int32_t Modo);
+
+    // Both forms from one set of queries. Throws ErroConversao when month and year do not form a
+    // date, before any query runs.
+    Situacao Consultar(std::u16string_view Matricula);
+
+  private:
+    void Datas();
+    fb::Comando& Preparar(std::unique_ptr<fb::Comando>& comando, std::string_view sql,
+                          const char* oQue);
+
+    fb::Transacao& transacao_;
+    std::u16string mes_, ano_;
+    bool abono_;
+    std::optional<TDateTime> dataMes_;
+    TDateTime ultimoDia_ = 0;
+    std::unique_ptr<fb::Comando> demissaoMes_, demissaoAno_, demissaoAnterior_, afastamento_;
+};
+
+// The lookups on their own, each in a read transaction on the current call's connection.
+bool PossuiDemissao(std::u16string_view Mes, std::u16string_view Ano, std::u16string_view Matricula,
+                    int32_t Modo);
+// Modo 1: the code form; any other value: the description form.
+std::u16string SituacaoServidor(std::u16string_view Mes, std::u16string_view Ano,
+                                std::u16string_view Folhas, std::u16string_view Matricula,
+                                int32_t Modo);
+
+}  // namespace kavlo

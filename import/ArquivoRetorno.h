@@ -1,0 +1,62 @@
+// The return file the loan-management party sends back: where each field of a line lies and how
+// the import reads the ones it interprets. Roles are decided by place: the first line is the
+// header, the last the trailer, every line between an instalment.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kavlo {
+
+// A field of a fixed-width line: 1-based first position and width.
+struct Posicao {
+    int inicio;
+    int largura;
+    constexpr int Fim() const { return inicio + largura - 1; }
+};
+
+namespace retorno {
+// Header.
+inline constexpr Posicao CabTipo{1, 1};
+inline constexpr Posicao CabTexto{2, 50};
+inline constexpr Posicao CabData{87, 8};
+// Trailer.
+inline constexpr Posicao RodQuantidade{2, 10};
+inline constexpr Posicao RodTotal{15, 12};
+// Instalment line.
+inline constexpr Posicao Tipo{1, 1};
+inline constexpr Posicao Nome{2, 40};
+inline constexpr Posicao Cpf{42, 11};
+inline constexpr Posicao Registro{53, 15};  // registration number field; the key is its tail
+inline constexpr Posicao MatriculaNumero{61, 6};
+inline constexpr Posicao MatriculaDigito{67, 1};
+inline constexpr Posicao Livre68{68, 8};
+inline constexpr Posicao Livre76{76, 6};
+inline constexpr Posicao CodigoDesconto{88, 2};
+inline constexpr Posicao CampoCodigo{88, 8};
+inline constexpr Posicao Parcela{140, 15};
+inline constexpr Posicao SegundoValor{155, 15};
+inline constexpr Posicao ContadorPerc{170, 3};
+inline constexpr Posicao ContadorQuant{173, 3};
+inline constexpr Posicao Livre190{190, 8};
+inline constexpr Posicao Livre192{192, 6};
+}  // namespace retorno
+
+// The field's characters; shorter, or empty, when the line ends before it.
+std::u16string_view Campo(std::u16string_view linha, Posicao p);
+
+// "NNNNNN-D" from positions 61-66 and 67, compared with MATRICULA exactly as it stands.
+std::u16string ChaveServidor(std::u16string_view linha);
+
+// The instalment amount: the first "." becomes "," and the text is read with the Brazilian rule.
+// Throws ErroConversao "'<text>' is not a valid floating point value".
+double LerParcela(std::u16string_view linha);
+
+// A counter at 170-172 or 173-175, blanks trimmed. Throws "'<text>' is not a valid integer value".
+int32_t LerContador(std::u16string_view linha, Posicao p);
+
+// The deduction code at 88-89, blanks and control characters trimmed.
+std::u16string CodigoDesconto(std::u16string_view linha);
+
+}  // namespace kavlo

@@ -1,0 +1,78 @@
+// Deciding and posting one instalment into a servant's row of the month's deduction table.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kavlo {
+
+namespace fb {
+class Transacao;
+class Comando;
+}  // namespace fb
+
+enum class Resultado {
+    Integral,       // posted whole
+    Parcial,        // the margin posted, the rest reported
+    NaoDescontado,  // the margin did not cover it: nothing posted
+    SemSlot,        // every usable slot taken: nothing posted
+};
+
+// Outcome of one instalment: what was deducted and what was left.
+struct Desfecho {
+    Resultado resultado;
+    double descontado;
+    double resto;
+    double novaMargem;
+};
+
+// Strict mode ("S" exactly) posts only an instalment the margin covers (m >= p); the lenient mode
+// posts every instalment whole, letting the margin fall below zero.
+Desfecho Decidir(bool estrito, double margem, double parcela);
+
+// Slots the import uses, in the order they are tried; slot 10 belongs to the payroll itself.
+inline constexpr std::array<int, 16> SlotsUsaveis = {1, 2,  3,  4,  5,  6,  7,  8,
+                                                     9, 11, 12, 13, 14, 15, 16, 17};
+
+// What the run keeps of one active row: where it is, which slots are taken and its margin, so a
+// later line of the same servant sees what the earlier ones posted.
+struct LinhaDeducao {
+    std::u16string matricula;
+    std::string chaveBanco;          // RDB$DB_KEY
+    std::array<bool, 18> ocupado{};  // by slot number; [0] unused
+    double margem = 0;
+};
+
+// First free usable slot, or 0 when all are taken.
+int PrimeiroSlotLivre(const LinhaDeducao& linha);
+
+struct Lancamento {
+    std::u16string codigo;
+    double valor;
+    int32_t quant;
+    int32_t perc;
+    double novaMargem;
+};
+
+// Writes postings back by RDB$DB_KEY, one statement prepared per slot and reused, and insists
+// that each changes exactly one row. Every posting of the run goes through here.
+class GravadorLancamentos {
+  public:
+    GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela);
+    ~GravadorLancamentos();
+    GravadorLancamentos(const GravadorLancamentos&) = delete;
+    GravadorLancamentos& operator=(const GravadorLancamentos&) = delete;
+
+    // Posts into `slot` of the row and marks the slot taken and the new margin in memory.
+    void Lancar(LinhaDeducao& linha, int slot, const Lancamento& lancamento);
+
+  private:
+    fb::Transacao& transacao_;
+    std::u16string tabela_;
+    std::array<std::unique_ptr<fb::Comando>, 18> comandos_;
+};
+
+}  // namespace kavlo

@@ -1,0 +1,72 @@
+#include "import/RelatorioSemMargem.h"
+
+#include <span>
+
+#include "import/ArquivoRetorno.h"
+#include "util/Numeros.h"
+#include "util/Utils.h"
+
+namespace kavlo {
+namespace {
+
+struct Dados {
+    std::u16string_view matricula, linha;
+    double margem, parcela, descontado;
+};
+
+std::u16string Montar(std::span<const PecaRelatorio> pecas, const Dados& d) {
+    std::u16string r;
+    for (const auto& p : pecas) {
+        std::u16string texto;
+        switch (p.fonte) {
+            case FontePeca::Fixo:
+                texto = p.fixo;
+                break;
+            case FontePeca::Matricula:
+                texto = d.matricula;
+                break;
+            case FontePeca::Nome:
+                texto = Campo(d.linha, retorno::Nome);
+                break;
+            case FontePeca::Margem:
+                texto = FormatarGeral(d.margem);
+                break;
+            case FontePeca::Parcela:
+                texto = FormatarGeral(d.parcela);
+                break;
+            case FontePeca::Descontado:
+                texto = FormatarGeral(d.descontado);
+                break;
+        }
+        r += p.largura > 0 ? AjustaTexto(texto, p.largura) : texto;
+    }
+    return r;
+}
+
+// Everything up to and including the last separator; empty when there is none.
+std::u16string_view Pasta(std::u16string_view caminho, std::u16string_view separadores) {
+    const auto p = caminho.find_last_of(separadores);
+    return p == std::u16string_view::npos ? std::u16string_view{} : caminho.substr(0, p + 1);
+}
+
+}  // namespace
+
+std::u16string EntradaNaoImportado(std::u16string_view matricula, std::u16string_view linha,
+                                   double margem, double parcela) {
+    return Montar(relatorio::NaoImportado, {matricula, linha, margem, parcela, 0});
+}
+
+std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string_view linha,
+                                   double margem, double parcela, double descontado) {
+    return Montar(relatorio::Proporcional, {matricula, linha, margem, parcela, descontado});
+}
+
+std::u16string CaminhoRelatorio(std::u16string_view caminhoBanco,
+                                std::u16string_view caminhoResultado) {
+    const auto doisPontos = caminhoBanco.find(u':');
+    const bool remoto = doisPontos != std::u16string_view::npos && doisPontos > 1;
+    std::u16string r(remoto ? Pasta(caminhoResultado, u"\\/") : Pasta(caminhoBanco, u"\\/:"));
+    return r += NomeRelatorio;
+}
+
+}  // namespace kavlo

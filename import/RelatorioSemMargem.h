@@ -1,0 +1,74 @@
+// "ServidoresSemMargem.txt": the instalments of a run that the margin did not cover, for people
+// to read. One entry a line, pieces joined with nothing between them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kavlo {
+
+enum class FontePeca { Fixo, Matricula, Nome, Margem, Parcela, Descontado };
+
+struct PecaRelatorio {
+    std::string_view nome;
+    int largura;  // 0: as it stands
+    FontePeca fonte;
+    std::u16string_view fixo = {};
+};
+
+namespace relatorio {
+
+inline constexpr PecaRelatorio NaoImportado[] = {
+    {"Matricula", 0, FontePeca::Matricula},
+    {"Separador", 3, FontePeca::Fixo, u" - "},
+    {"Rotulo", 10, FontePeca::Fixo, u"SERVIDOR: "},
+    {"Nome", 40, FontePeca::Nome},
+    {"RotuloMargem", 21, FontePeca::Fixo, u" POSSUE DE MARGEM: R$"},
+    {"Margem", 15, FontePeca::Margem},
+    {"RotuloParcela", 17, FontePeca::Fixo, u" E PARCELA DE: R$"},
+    {"Parcela", 15, FontePeca::Parcela},
+    {"Fecho", 26, FontePeca::Fixo, u" EMPRÉSTIMO NÃO IMPORTADO!"},
+};
+
+inline constexpr PecaRelatorio Proporcional[] = {
+    {"Matricula", 0, FontePeca::Matricula},
+    {"Separador", 3, FontePeca::Fixo, u" - "},
+    {"Rotulo", 10, FontePeca::Fixo, u"SERVIDOR: "},
+    {"Nome", 40, FontePeca::Nome},
+    {"RotuloMargem", 21, FontePeca::Fixo, u" POSSUE DE MARGEM: R$"},
+    {"Margem", 15, FontePeca::Margem},
+    {"RotuloParcela", 17, FontePeca::Fixo, u" E PARCELA DE: R$"},
+    {"Parcela", 15, FontePeca::Parcela},
+    {"Fecho", 50, FontePeca::Fixo, u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$"},
+    {"Descontado", 0, FontePeca::Descontado},
+};
+
+// Every fixed text fills its width exactly, so the widths document the texts.
+template <size_t N>
+constexpr bool TextosNasLarguras(const PecaRelatorio (&pecas)[N]) {
+    for (const auto& p : pecas)
+        if (p.fonte == FontePeca::Fixo && static_cast<int>(p.fixo.size()) != p.largura)
+            return false;
+    return true;
+}
+static_assert(TextosNasLarguras(NaoImportado));
+static_assert(TextosNasLarguras(Proporcional));
+
+}  // namespace relatorio
+
+inline constexpr std::u16string_view NomeRelatorio = u"ServidoresSemMargem.txt";
+
+// Entry for an instalment not posted: margin m unchanged, instalment p.
+std::u16string EntradaNaoImportado(std::u16string_view matricula, std::u16string_view linha,
+                                   double margem, double parcela);
+// Entry for an instalment posted in part: margin m before the posting, instalment p, posted value.
+std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string_view linha,
+                                   double margem, double parcela, double descontado);
+
+// Where the report goes: the database's folder (everything up to its last "\", "/" or ":"). When
+// the location still names a server ("host:path", the host longer than a drive letter), that
+// folder is on another machine, so the report goes beside the result file instead.
+std::u16string CaminhoRelatorio(std::u16string_view caminhoBanco,
+                                std::u16string_view caminhoResultado);
+
+}  // namespace kavlo

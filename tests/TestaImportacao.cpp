@@ -1,0 +1,378 @@
+// The import end to end, as the host calls it: a real return file on disk, a real payroll
+// database, and the result file, the report and the rows read back.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <set>
+
+#include "CadeiaHost.h"
+#include "DllKavlo.h"
+#include "cli/EsquemaFolha.h"
+#include "entry/Conexao.h"
+#include "tests/BancoTeste.h"
+#include "util/Codificacao.h"
+
+using namespace kavlo;
+using namespace kavlo::teste;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Month 1/2024. Slots are free unless named; D has every usable slot taken and only 10 free.
+const std::string kFolha = R"(
+INSERT INTO AFASTFOLHA VALUES (22, 'DESLIGAMENTO');
+INSERT INTO SFP017 VALUES ('123456-7', 22, '1', 1, 2024, '20-JAN-2024', NULL, NULL);
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('123456-7', 'T', 100);
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, COD1, COD2, COD3) VALUES ('200000-1', 'T', 150, '10', '11', '12');
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('300000-2', 'T', NULL);
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, COD1, COD2, COD3, COD4, COD5, COD6, COD7, COD8, COD9,
+  COD11, COD12, COD13, COD14, COD15, COD16, COD17)
+  VALUES ('400000-3', 'T', 500, '91', '92', '93', '94', '95', '96', '97', '98', '99', '81', '82', '83', '84', '85', '86', '87');
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('500000-4', 'F', 1000);
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('700000-6', 'T', 100);
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, SALARIO) VALUES ('600000-5', 'F', 7, 0);
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, SALARIO) VALUES ('600000-5', 'T', 100, 1);
+INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, SALARIO) VALUES ('600000-5', 'T', 1000, 2);
+)";
+
+void Por(std::string& linha, int inicio, std::string_view texto) {
+    const size_t fim = static_cast<size_t>(inicio - 1) + texto.size();
+    if (linha.size() < fim) linha.resize(fim, ' ');
+    linha.replace(static_cast<size_t>(inicio - 1), texto.size(), texto);
+}
+
+// A return-file instalment line (UTF-8 here, encoded by the caller).
+std::string Parcela(std::string_view nome, std::string_view matricula, std::string_view codigo,
+                    std::string_view valor, std::string_view perc = "003",
+                    std::string_view quant = "010") {
+    std::string l(197, ' ');
+    Por(l, 1, "D");
+    Por(l, 2, nome);
+    Por(l, 42, "12345678901");
+    Por(l, 53, "00000000");
+    Por(l, 61, matricula.substr(0, 6));
+    Por(l, 67, matricula.substr(7, 1));
+    Por(l, 68, "ABCDEFGH");
+    Por(l, 76, "CONTR1");
+    Por(l, 88, std::string(codigo) + "ZZZZZZ");
+    Por(l, 140, valor);
+    Por(l, 155, "000000000300.00");
+    Por(l, 170, perc);
+    Por(l, 173, quant);
+    Por(l, 190, "AB240131");
+    return l;
+}
+
+const std::string kCabecalho = "HPREFEITURA MUNICIPAL DE TESTE" + std::string(56, ' ') + "31012024";
+const std::string kRodape = "T0000000009XXX000000045000";
+
+std::string Arquivo(const std::vector<std::string>& linhas) {
+    std::string r;
+    for (const auto& l : linhas) r += l + "\r\n";
+    return r;
+}
+
+// The main scenario, line by line (line numbers in the comments).
+std::string RetornoPrincipal() {
+    return Arquivo({
+        kCabecalho,                                                // 1
+        Parcela("ANA", "123456-7", "35", "000000000060.00"),       // 2 margin 100
+        Parcela("ANA", "123456-7", "36", "000000000060.00"),       // 3 margin left: 40
+        Parcela("BRUNO", "200000-1", "40", "000000000150.00"),     // 4 margin 150, slots 1-3 taken
+        Parcela("CARLA", "300000-2", "41", "000000000010.00"),     // 5 NULL margin
+        Parcela("DIEGO", "400000-3", "42", "000000000020.00"),     // 6 no usable slot
+        Parcela("EVA", "500000-4", "43", "000000000030.00"),       // 7 inactive
+        Parcela("FABIO", "999999-9", "44", "000000000040.00"),     // 8 unknown
+        Parcela("GABRIELA", "700000-6", "45", "000000000150.50"),  // 9 margin 100
+        Parcela("HELIO", "600000-5", "46", "000000000050.00"),     // 10 two active rows
+        kRodape,                                                   // 11
+    });
+}
+
+std::string Mensagem(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+class Variavel {
+  public:
+    Variavel(const char* nome, const std::string& valor) : nome_(nome) {
+        setenv(nome, valor.c_str(), 1);
+    }
+    ~Variavel() { unsetenv(nome_); }
+
+  private:
+    const char* nome_;
+};
+
+class Importacao : public ::testing::Test {
+  protected:
+    Importacao() : banco_(demo::EsquemaFixo() + demo::EsquemaDoMes("JAN") + kFolha) {}
+    void TearDown() override { dmConexao().fdConexao.Fechar(); }
+
+    // Runs the import as the host does; the error message, or "" on success.
+    std::string Rodar(const std::string& retorno, const std::u16string& verifica = u"S",
+                      std::optional<fs::path> resultado = {}) {
+        GravarArquivo(Retorno(), retorno);
+        CadeiaHost mes(u"1"), ano(u"2024"), banco(banco_.Caminho()),
+            load(DeUtf8(Retorno().string())), folhas(u"MENSAL"), margem(verifica);
+        CadeiaHost saida(DeUtf8(resultado.value_or(Resultado()).string()));
+        return Mensagem([&] { ImportarArquivo(mes, ano, banco, saida, load, folhas, margem); });
+    }
+    fs::path Retorno() const { return saida_.Caminho() / "retorno.txt"; }
+    fs::path Resultado() const { return saida_.Caminho() / "resultado.txt"; }
+    fs::path Relatorio() const { return banco_.Pasta() / "ServidoresSemMargem.txt"; }
+    std::vector<std::string> LinhasResultado() const {
+        std::vector<std::string> r;
+        const std::string bytes = LerArquivo(Resultado());
+        for (size_t i = 0, fim; (fim = bytes.find("\r\n", i)) != std::string::npos; i = fim + 2)
+            r.push_back(bytes.substr(i, fim - i));
+        return r;
+    }
+    // Every row of the month's table, every column, in a stable order.
+    std::vector<std::vector<std::u16string>> Tabela() const {
+        return banco_.Linhas("select * from SFPDXX02JAN order by matricula, salario");
+    }
+    std::u16string Coluna(std::string_view colunas, std::string_view matricula) const {
+        auto linhas = banco_.Linhas("select " + std::string(colunas) +
+                                    " from SFPDXX02JAN where matricula = '" +
+                                    std::string(matricula) + "' and ativo = 'T' order by salario");
+        std::u16string r;
+        for (const auto& linha : linhas)
+            for (const auto& v : linha) r += (r.empty() ? u"" : u"|") + v;
+        return r;
+    }
+    static std::set<std::string> Nomes(const fs::path& pasta) {
+        std::set<std::string> r;
+        for (const auto& e : fs::directory_iterator(pasta)) r.insert(e.path().filename().string());
+        return r;
+    }
+
+    BancoTeste banco_;
+    PastaTemporaria saida_;
+};
+
+const char* const kSlot = "COD1, VALOR1, QUANT1, PERC1, TEMPO1, COD2, MCVALOR, RECALCULAR";
+
+}  // namespace
+
+TEST_F(Importacao, ModoEstrito) {
+    const fs::path resumo = saida_.Caminho() / "resumo.txt";
+    Variavel v("KAVLO_RESUMO", resumo.string());
+    ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+
+    // Line 2 posted whole into slot 1: PERC 3, QUANT 10, TEMPO 10 - 3 + 1. Line 3 finds 40 left.
+    EXPECT_EQ(Coluna(kSlot, "123456-7"), u"35|60|10|3|8|<null>|40|S");
+    // Margin exactly equal to the instalment: posted, margin 0, into the first free slot (4).
+    EXPECT_EQ(Coluna("COD4, VALOR4, MCVALOR, RECALCULAR", "200000-1"), u"40|150|0|S");
+    EXPECT_EQ(Coluna(kSlot, "300000-2"),
+              u"<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>");
+    EXPECT_EQ(Coluna("COD10, MCVALOR, RECALCULAR", "400000-3"), u"<null>|500|<null>");
+    EXPECT_EQ(Coluna("COD1, MCVALOR, RECALCULAR", "700000-6"), u"<null>|100|<null>");
+    // Only the first active row of a registration is posted.
+    EXPECT_EQ(Coluna("SALARIO, COD1, MCVALOR", "600000-5"), u"1|46|50|2|<null>|1000");
+    EXPECT_EQ(banco_.Valor("select mcvalor from SFPDXX02JAN where matricula = '500000-4'"),
+              u"1000");
+
+    const auto r = LinhasResultado();
+    ASSERT_EQ(r.size(), 9u);  // lines 7 and 8 have no result line
+    EXPECT_EQ(r[0], "HPREFEITURA MUNICIPAL DE TESTE" + std::string(21, ' ') + "RETORNO" +
+                        std::string(23, ' ') + "012024" + "31012024");
+    // Line 2, whole, piece by piece; the servant has a dismissal registered for the month.
+    EXPECT_EQ(r[1], "DANA" + std::string(37, ' ') + "12345678901" + "000000001234567" + "ABCDEFGH" +
+                        "CONTR1" + "35ZZZZZZ" + std::string(20, ' ') + "EMPRESTIMO     " +
+                        std::string(15, ' ') + "000000000060.00" + "000000000300.00" + "003010" +
+                        "240131" + "AB240131AB240131" + "000000000060.00" + "022" + "Demiss\xE3o" +
+                        std::string(22, ' ') + "000000000000.00");
+    struct Esperado {
+        size_t linha;
+        std::string marcador, descontado, codigo, resto;
+    };
+    const std::string nao = " N\xC3O DESCONTADO", branco(15, ' '), zero = "000000000000.00";
+    for (const auto& e : std::vector<Esperado>{{2, nao, zero, "022", "000000000060.00"},
+                                               {3, branco, "000000000150.00", "   ", zero},
+                                               {4, nao, zero, "   ", "000000000010.00"},
+                                               {5, nao, zero, "   ", "000000000020.00"},  // no slot
+                                               {6, nao, zero, "   ", "000000000150.50"},
+                                               {7, branco, "000000000050.00", "   ", zero}}) {
+        const std::string& l = r[e.linha];
+        ASSERT_EQ(l.size(), 260u) << e.linha;
+        EXPECT_EQ(l.substr(124, 15), e.marcador) << e.linha;
+        EXPECT_EQ(l.substr(197, 15), e.descontado) << e.linha;
+        EXPECT_EQ(l.substr(212, 3), e.codigo) << e.linha;
+        EXPECT_EQ(l.substr(245), e.resto) << e.linha;
+    }
+    EXPECT_EQ(r[8], "T0000000009000000045000");
+
+    // Not posted: the second line of 60 (40 left), the NULL margin and 150,5 against 100. The
+    // no-slot line makes no entry.
+    const std::string fecho = " EMPR\xC9STIMO N\xC3O IMPORTADO!\r\n";
+    EXPECT_EQ(LerArquivo(Relatorio()),
+              "123456-7 - SERVIDOR: ANA" + std::string(37, ' ') + " POSSUE DE MARGEM: R$40" +
+                  std::string(13, ' ') + " E PARCELA DE: R$60" + std::string(13, ' ') + fecho +
+                  "300000-2 - SERVIDOR: CARLA" + std::string(35, ' ') + " POSSUE DE MARGEM: R$0" +
+                  std::string(14, ' ') + " E PARCELA DE: R$10" + std::string(13, ' ') + fecho +
+                  "700000-6 - SERVIDOR: GABRIELA" + std::string(32, ' ') +
+                  " POSSUE DE MARGEM: R$100" + std::string(12, ' ') + " E PARCELA DE: R$150,5" +
+                  std::string(10, ' ') + fecho);
+
+    // Dropped lines are listed as they are met, the counts follow.
+    EXPECT_EQ(LerArquivo(resumo),
+              "inativa=7 500000-4\nnao_encontrada=8 999999-9\n"
+              "linhas=11\ndetalhes=9\n"
+              "descontadas_integral=3\ndescontadas_parcial=0\nnao_descontadas=3\n"
+              "sem_slot=1\nnao_encontradas=1\ninativas=1\ntotal_descontado=260,00\n"
+              "resultado=" +
+                  Resultado().string() + "\nrelatorio=" + Relatorio().string() + "\nsimulacao=0\n");
+    EXPECT_EQ(Nomes(saida_.Caminho()),
+              (std::set<std::string>{"retorno.txt", "resultado.txt", "resumo.txt"}));
+}
+
+TEST_F(Importacao, ModoTolerante) {
+    // Any switch other than "S" posts every instalment whole, whatever the margin.
+    for (const std::u16string verifica : {u"N", u"s", u""}) {
+        Importacao::TearDown();
+        banco_.Executar("delete from SFPDXX02JAN");
+        banco_.Executar(kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN")));
+        GravarArquivo(Relatorio(), "relatorio de outra execucao\r\n");
+        ASSERT_EQ(Rodar(RetornoPrincipal(), verifica), "") << ParaUtf8(verifica);
+        EXPECT_EQ(Coluna(kSlot, "123456-7"), u"35|60|10|3|8|36|-20|S");
+        EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "300000-2"), u"41|10|-10");
+        EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "700000-6"), u"45|150,5|-50,5");
+        EXPECT_EQ(Coluna("COD10, MCVALOR, RECALCULAR", "400000-3"), u"<null>|500|<null>");
+        EXPECT_EQ(LerArquivo(Relatorio()), "");  // an earlier report is replaced by an empty one
+        const auto r = LinhasResultado();
+        ASSERT_EQ(r.size(), 9u);
+        EXPECT_EQ(r[6].substr(197, 15), "000000000150.50");
+        EXPECT_EQ(r[5].substr(124, 15), " N\xC3O DESCONTADO");  // still no free slot
+    }
+}
+
+TEST_F(Importacao, QuantidadeDeLinhas) {
+    const std::string umaLinha = "H" + std::string(99, '1');
+    const std::string posto = Parcela("ANA", "123456-7", "35", "000000000060.00");
+    struct Caso {
+        std::string nome, retorno;
+        std::vector<std::string> resultado;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"vazio", "", {}},
+             // One line: header and trailer, both from it.
+             {"uma",
+              umaLinha,
+              {"H" + std::string(50, '1') + "RETORNO" + std::string(23, ' ') + "012024" +
+                   std::string(8, '1'),
+               "T" + std::string(22, '1')}},
+             {"duas", Arquivo({kCabecalho, kRodape}), {}},
+             // A trailing empty line becomes the trailer; the real trailer is a detail whose key
+             // matches nobody.
+             {"linha vazia no fim", Arquivo({kCabecalho, posto, kRodape, ""}), {}},
+         }) {
+        ASSERT_EQ(Rodar(c.retorno), "") << c.nome;
+        const auto r = LinhasResultado();
+        if (c.nome == "duas") {
+            ASSERT_EQ(r.size(), 2u);
+            EXPECT_EQ(r[1], "T0000000009000000045000");
+        } else if (c.nome == "linha vazia no fim") {
+            ASSERT_EQ(r.size(), 3u);
+            EXPECT_EQ(r[1].substr(197, 15), "000000000060.00");
+            EXPECT_EQ(r[2], "T" + std::string(22, ' '));
+        } else {
+            EXPECT_EQ(r, c.resultado) << c.nome;
+        }
+        EXPECT_EQ(LerArquivo(Relatorio()), "") << c.nome;
+    }
+    EXPECT_EQ(Coluna("COD1, COD2, MCVALOR", "123456-7"),
+              u"35|<null>|40");  // posted by the last case only
+}
+
+TEST_F(Importacao, RetornoUtf8ComMarca) {
+    // Built in ASCII, then the name swapped for its UTF-8 form, which takes more bytes.
+    std::string linha = Parcela("JOSE CONCEICAO", "700000-6", "45", "000000000150.50");
+    linha.replace(1, 14, "JOSÉ CONCEIÇÃO");
+    const std::string retorno = "\xEF\xBB\xBF" + Arquivo({kCabecalho, linha, kRodape});
+    ASSERT_EQ(Rodar(retorno), "");
+    const auto r = LinhasResultado();
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[1].substr(0, 41), "DJOS\xC9 CONCEI\xC7\xC3O" + std::string(26, ' '));
+    EXPECT_EQ(r[1].size(), 260u);  // one byte a character in Windows-1252
+    EXPECT_EQ(LerArquivo(Relatorio()).substr(0, 61),
+              "700000-6 - SERVIDOR: JOS\xC9 CONCEI\xC7\xC3O" + std::string(26, ' '));
+}
+
+TEST_F(Importacao, FalhaNaoDeixaNadaPelaMetade) {
+    const std::string antes = Parcela("ANA", "123456-7", "35", "000000000060.00");
+    const std::string depois = Parcela("CARLA", "300000-2", "41", "000000000010.00");
+    struct Caso {
+        std::string nome, linha3;
+        bool pastaFalta;
+        std::vector<std::string> trechos;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"valor malformado",
+              Parcela("BRUNO", "200000-1", "40", "1.234.56"),
+              false,
+              {"'1,234.56       ' is not a valid floating point value", "linha 3 ", "200000-1"}},
+             {"contador malformado",
+              Parcela("BRUNO", "200000-1", "40", "000000000010.00", "003", "1O"),
+              false,
+              {"'1O' is not a valid integer value", "linha 3 ", "200000-1"}},
+             {"codigo em branco",
+              Parcela("BRUNO", "200000-1", "  ", "000000000010.00"),
+              false,
+              {"Código de desconto em branco", "linha 3 ", "200000-1"}},
+             {"parcela negativa",
+              Parcela("BRUNO", "200000-1", "40", "-00000000010.00"),
+              false,
+              {"Parcela negativa '-00000000010.00'", "linha 3 ", "200000-1"}},
+             {"resultado sem pasta",
+              Parcela("BRUNO", "200000-1", "40", "000000000010.00"),
+              true,
+              {"Não foi possível criar o arquivo", "falta/resultado.txt"}},
+         }) {
+        const auto tabela = Tabela();
+        GravarArquivo(Relatorio(), "relatorio anterior\r\n");
+        const fs::path destino =
+            c.pastaFalta ? saida_.Caminho() / "falta" / "resultado.txt" : Resultado();
+        const std::string erro =
+            Rodar(Arquivo({kCabecalho, antes, c.linha3, depois, kRodape}), u"S", destino);
+        for (const auto& t : c.trechos)
+            EXPECT_NE(erro.find(t), std::string::npos) << c.nome << ": " << erro;
+        EXPECT_EQ(Tabela(), tabela) << c.nome;  // line 2 was posted before the failure, and is not
+        EXPECT_EQ(LerArquivo(Relatorio()), "relatorio anterior\r\n") << c.nome;
+        EXPECT_EQ(Nomes(saida_.Caminho()), std::set<std::string>{"retorno.txt"}) << c.nome;
+        EXPECT_EQ(Nomes(banco_.Pasta()),
+                  (std::set<std::string>{"payroll.fdb", "ServidoresSemMargem.txt"}))
+            << c.nome;
+    }
+}
+
+TEST_F(Importacao, SimulacaoGravaArquivosEDesfazLancamentos) {
+    const auto tabela = Tabela();
+    const fs::path resumo = saida_.Caminho() / "resumo.txt";
+    Variavel v("KAVLO_SIMULAR_IMPORTACAO", "1"), r("KAVLO_RESUMO", resumo.string());
+    ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+    EXPECT_EQ(Tabela(), tabela);
+    // The files tell what a real run would do.
+    EXPECT_EQ(LinhasResultado().size(), 9u);
+    EXPECT_EQ(LinhasResultado()[1].substr(197, 15), "000000000060.00");
+    EXPECT_EQ(LinhasResultado()[2].substr(124, 15), " N\xC3O DESCONTADO");
+    EXPECT_NE(LerArquivo(Relatorio()).find("123456-7"), std::string::npos);
+    EXPECT_NE(LerArquivo(resumo).find("simulacao=1\n"), std::string::npos);
+}
+
+TEST_F(Importacao, SubstituiResultadoAnterior) {
+    // A result file and a report of an earlier run are replaced whole, with no leftovers.
+    GravarArquivo(Resultado(), std::string(5000, 'x'));
+    GravarArquivo(Relatorio(), std::string(5000, 'y'));
+    ASSERT_EQ(Rodar(Arquivo({kCabecalho, kRodape})), "");
+    EXPECT_EQ(LinhasResultado().size(), 2u);
+    EXPECT_EQ(LerArquivo(Resultado()).size(), 95u + 2 + 23 + 2);
+    EXPECT_EQ(LerArquivo(Relatorio()), "");
+    EXPECT_EQ(Nomes(saida_.Caminho()), (std::set<std::string>{"retorno.txt", "resultado.txt"}));
+}

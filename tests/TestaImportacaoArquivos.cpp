@@ -1,0 +1,254 @@
+// The import's pure steps: reading fields of a return line, deciding an instalment, and building
+// the result line, the report entries and the report's place.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "import/ArquivoResultado.h"
+#include "import/ArquivoRetorno.h"
+#include "import/Lancamento.h"
+#include "import/RelatorioSemMargem.h"
+#include "util/Codificacao.h"
+
+using namespace kavlo;
+
+namespace {
+
+// Places `texto` at 1-based `inicio`, widening the line with blanks as needed.
+void Por(std::u16string& linha, int inicio, std::u16string_view texto) {
+    const size_t fim = static_cast<size_t>(inicio - 1) + texto.size();
+    if (linha.size() < fim) linha.resize(fim, u' ');
+    linha.replace(static_cast<size_t>(inicio - 1), texto.size(), texto);
+}
+
+std::u16string LinhaCom(int inicio, std::u16string_view texto) {
+    std::u16string l;
+    Por(l, inicio, texto);
+    return l;
+}
+
+std::string Mensagem(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "<sem erro>";
+}
+
+// A complete 197-character instalment line with a distinct text in every field.
+std::u16string Detalhe(std::u16string_view parcela) {
+    std::u16string l(197, u' ');
+    Por(l, 1, u"D");
+    Por(l, 2, u"MARIA DA SILVA");
+    Por(l, 42, u"12345678901");
+    Por(l, 53, u"000000001234567");
+    Por(l, 68, u"ABCDEFGH");
+    Por(l, 76, u"CONTR1");
+    Por(l, 82, u"xxxxxx");  // never read
+    Por(l, 88, u"35ZZZZZZ");
+    Por(l, 140, parcela);
+    Por(l, 155, u"000000000300.00");
+    Por(l, 170, u"003");
+    Por(l, 173, u"010");
+    Por(l, 190, u"AB240131");
+    return l;
+}
+
+}  // namespace
+
+TEST(ArquivoRetorno, ChaveDoServidor) {
+    EXPECT_EQ(ChaveServidor(LinhaCom(53, u"000000001234567")), u"123456-7");
+    EXPECT_EQ(ChaveServidor(LinhaCom(53, u"000000000012345")), u"001234-5");
+    EXPECT_EQ(ChaveServidor(LinhaCom(53, u"00000000abc12 X")), u"abc12 -X");  // nothing trimmed
+    EXPECT_EQ(ChaveServidor(u""), u"-");
+    EXPECT_EQ(ChaveServidor(LinhaCom(61, u"1234")), u"1234-");
+}
+
+TEST(ArquivoRetorno, ParcelaEContadores) {
+    struct Caso {
+        std::u16string campo;
+        double valor;
+    };
+    for (const auto& [campo, valor] : std::vector<Caso>{{u"000000000150.00", 150},
+                                                        {u"000000000150,00", 150},
+                                                        {u"  150.5", 150.5},
+                                                        {u"1.5E2", 150},
+                                                        {u"-000000000001.00", -1}})
+        EXPECT_DOUBLE_EQ(LerParcela(LinhaCom(140, campo)), valor) << ParaUtf8(campo);
+    // Only the first "." becomes ","; the message quotes the text after that replacement.
+    EXPECT_EQ(Mensagem([] { LerParcela(LinhaCom(140, u"1.234.56")); }),
+              "'1,234.56' is not a valid floating point value");
+    EXPECT_EQ(Mensagem([] { LerParcela(LinhaCom(1, u"D")); }),
+              "'' is not a valid floating point value");
+
+    const std::u16string l = LinhaCom(170, u" 3\t010");
+    EXPECT_EQ(LerContador(l, retorno::ContadorPerc), 3);
+    EXPECT_EQ(LerContador(l, retorno::ContadorQuant), 10);
+    EXPECT_EQ(Mensagem([] { LerContador(LinhaCom(173, u"1O"), retorno::ContadorQuant); }),
+              "'1O' is not a valid integer value");
+    EXPECT_EQ(CodigoDesconto(LinhaCom(88, u" 5ZZZZZ")), u"5");
+    EXPECT_EQ(CodigoDesconto(LinhaCom(88, u"  ZZZZZ")), u"");
+}
+
+TEST(Lancamento, DecisaoPorModo) {
+    struct Caso {
+        bool estrito;
+        double margem, parcela;
+        Resultado resultado;
+        double descontado, resto, novaMargem;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {true, 150, 150, Resultado::Integral, 150, 0, 0},  // exactly covered
+             {true, 100, 60, Resultado::Integral, 60, 0, 40},
+             {true, 40, 60, Resultado::NaoDescontado, 0, 60, 40},
+             {true, 0, 0, Resultado::Integral, 0, 0, 0},
+             {true, -5, 0, Resultado::NaoDescontado, 0, 0, -5},
+             {false, 40, 60, Resultado::Integral, 60, 0,
+              -20},                                        // lenient: whole, whatever the margin
+             {false, 0, 0, Resultado::Integral, 0, 0, 0},  // not the whole margin for a 0
+             {false, 100, 0, Resultado::Integral, 0, 0, 100},
+         }) {
+        const Desfecho d = Decidir(c.estrito, c.margem, c.parcela);
+        EXPECT_EQ(d.resultado, c.resultado) << c.estrito << " " << c.margem << " " << c.parcela;
+        EXPECT_DOUBLE_EQ(d.descontado, c.descontado);
+        EXPECT_DOUBLE_EQ(d.resto, c.resto);
+        EXPECT_DOUBLE_EQ(d.novaMargem, c.novaMargem);
+    }
+}
+
+TEST(Lancamento, PrimeiroSlotLivrePulaODez) {
+    LinhaDeducao l;
+    EXPECT_EQ(PrimeiroSlotLivre(l), 1);
+    for (int n = 1; n <= 9; ++n) l.ocupado[static_cast<size_t>(n)] = true;
+    EXPECT_EQ(PrimeiroSlotLivre(l), 11);
+    for (int n = 11; n <= 17; ++n) l.ocupado[static_cast<size_t>(n)] = true;
+    EXPECT_EQ(PrimeiroSlotLivre(l), 0);  // slot 10 free does not count
+    l.ocupado[10] = true;
+    l.ocupado[14] = false;
+    EXPECT_EQ(PrimeiroSlotLivre(l), 14);
+}
+
+TEST(ArquivoResultado, LinhaCompletaPecaAPeca) {
+    const Situacao ativo{u"", u"ATIVO"};
+    const std::u16string l = Detalhe(u"000000000150.00");
+    const std::u16string esperado = std::u16string(u"D") +
+                                    u"MARIA DA SILVA                          "  // 2-41
+                                    u"12345678901"                               // 42-52
+                                    u"000000001234567"                           // 53-67
+                                    u"ABCDEFGH"                                  // 68-75
+                                    u"CONTR1"                                    // 76-81
+                                    u"35ZZZZZZ"                                  // 82-89 from 88-95
+                                    u"                    "                      // 90-109
+                                    u"EMPRESTIMO     "                           // 110-124
+                                    u"               "                 // 125-139 no marker
+                                    u"000000000150.00"                 // 140-154
+                                    u"000000000300.00"                 // 155-169
+                                    u"003010"                          // 170-175
+                                    u"240131"                          // 176-181 from 192-197
+                                    u"AB240131AB240131"                // 182-197 twice 190-197
+                                    u"000000000150.00"                 // 198-212 as received
+                                    u"   "                             // 213-215 code
+                                    u"ATIVO                         "  // 216-245
+                                    u"000000000000.00";                // 246-260 remainder
+    EXPECT_EQ(LinhaResultado(l, {Resultado::Integral, 150, 0, 0}, ativo), esperado);
+    EXPECT_EQ(esperado.size(), 260u);
+}
+
+TEST(ArquivoResultado, DesfechosNasPosicoes) {
+    const Situacao demitido{u"022", u"Demissão"};
+    struct Caso {
+        std::u16string parcela;
+        Desfecho desfecho;
+        std::u16string marcador, descontado, resto;
+    };
+    for (const auto& c : std::vector<Caso>{
+             // Posted whole as received with ",": the deducted value repeats it exactly.
+             {u"150,00",
+              {Resultado::Integral, 150, 0, 0},
+              u"               ",
+              u"150,00         ",
+              u"000000000000.00"},
+             {u"000000000150.50",
+              {Resultado::NaoDescontado, 0, 150.5, 10},
+              u" NÃO DESCONTADO",
+              u"000000000000.00",
+              u"000000000150.50"},
+             {u"000000000100.00",
+              {Resultado::Parcial, 40, 60, 0},
+              u"               ",
+              u"000000000040.00",
+              u"000000000060.00"},
+             {u"000000000020.00",
+              {Resultado::SemSlot, 0, 20, 5},
+              u" NÃO DESCONTADO",
+              u"000000000000.00",
+              u"000000000020.00"},
+         }) {
+        const std::u16string r = LinhaResultado(Detalhe(c.parcela), c.desfecho, demitido);
+        ASSERT_EQ(r.size(), 260u);
+        EXPECT_EQ(r.substr(124, 15), c.marcador) << ParaUtf8(c.parcela);
+        EXPECT_EQ(r.substr(197, 15), c.descontado) << ParaUtf8(c.parcela);
+        EXPECT_EQ(r.substr(212, 33), u"022Demissão                      ");
+        EXPECT_EQ(r.substr(245), c.resto) << ParaUtf8(c.parcela);
+    }
+    // A line of 180 characters still gives 260; what lies beyond its end is blank.
+    const std::u16string curta = Detalhe(u"000000000150.00").substr(0, 180);
+    const std::u16string r = LinhaResultado(curta, {Resultado::Integral, 150, 0, 0}, demitido);
+    ASSERT_EQ(r.size(), 260u);
+    EXPECT_EQ(r.substr(175, 22), std::u16string(22, u' '));
+    EXPECT_EQ(r.substr(169, 6), u"003010");
+}
+
+TEST(ArquivoResultado, CabecalhoERodape) {
+    std::u16string l(100, u'.');
+    Por(l, 1, u"H");
+    Por(l, 2, u"PREFEITURA");
+    Por(l, 87, u"31012024");
+    Por(l, 2 + 10, u"0000000012");  // 12-21 of the line, never read by the header
+    const std::u16string cab = CabecalhoResultado(l, u"012024");
+    EXPECT_EQ(cab, u"H" + l.substr(1, 50) + u"RETORNO" + std::u16string(23, u' ') + u"012024" +
+                       u"31012024");
+    EXPECT_EQ(cab.size(), 95u);
+    // Trailer: "T", then 2-11 and 15-26 of the line.
+    const std::u16string rod = RodapeResultado(u"X0000000003XYZ000000045000ignored");
+    EXPECT_EQ(rod, u"T0000000003000000045000");
+    EXPECT_EQ(RodapeResultado(u""), u"T" + std::u16string(22, u' '));
+}
+
+TEST(RelatorioSemMargem, Entradas) {
+    const std::u16string l = LinhaCom(2, u"JOSÉ DAS NEVES");
+    // Margin 100 and instalment 150.5: general format with ",", each fitted to 15.
+    EXPECT_EQ(EntradaNaoImportado(u"123456-7", l, 100, 150.5),
+              u"123456-7 - SERVIDOR: JOSÉ DAS NEVES                          "
+              u" POSSUE DE MARGEM: R$100            "
+              u" E PARCELA DE: R$150,5          "
+              u" EMPRÉSTIMO NÃO IMPORTADO!");
+    // The posted value closes the proportional entry unpadded.
+    EXPECT_EQ(EntradaProporcional(u"123456-7", u"", 40, 100, 40.25),
+              u"123456-7 - SERVIDOR: " + std::u16string(40, u' ') +
+                  u" POSSUE DE MARGEM: R$40             "
+                  u" E PARCELA DE: R$100            "
+                  u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$40,25");
+    // Windows-1252 holds every letter of the fixed texts.
+    EXPECT_EQ(ParaWindows1252(EntradaNaoImportado(u"1", u"", 0, 0)).find('?'), std::string::npos);
+}
+
+TEST(RelatorioSemMargem, LugarDoRelatorio) {
+    struct Caso {
+        std::u16string banco, resultado, relatorio;
+    };
+    for (const auto& [banco, resultado, relatorio] : std::vector<Caso>{
+             {u"C:\\Dados\\FOLHA.FDB", u"D:\\saida\\res.txt",
+              u"C:\\Dados\\ServidoresSemMargem.txt"},
+             {u"/dados/folha.fdb", u"/saida/res.txt", u"/dados/ServidoresSemMargem.txt"},
+             {u"C:FOLHA.FDB", u"/saida/res.txt", u"C:ServidoresSemMargem.txt"},
+             {u"folha.fdb", u"/saida/res.txt", u"ServidoresSemMargem.txt"},
+             // Still naming a server: the database's folder is on another machine.
+             {u"servidor:/dados/folha.fdb", u"/saida/res.txt", u"/saida/ServidoresSemMargem.txt"},
+             {u"LOCALHOST:C:\\dados\\f.fdb", u"C:\\saida\\res.txt",
+              u"C:\\saida\\ServidoresSemMargem.txt"},
+             {u"srv:/dados/folha.fdb", u"res.txt", u"ServidoresSemMargem.txt"},
+         })
+        EXPECT_EQ(CaminhoRelatorio(banco, resultado), relatorio) << ParaUtf8(banco);
+}

@@ -1,0 +1,122 @@
+// The import through a running Firebird server, reached as "localhost:" + path, the way the
+// payroll application usually names its database. Skipped when no server answers on this machine
+// (scripts/servidor-firebird.sh starts one).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "CadeiaHost.h"
+#include "DllKavlo.h"
+#include "cli/EsquemaFolha.h"
+#include "dao/Firebird.h"
+#include "entry/Conexao.h"
+#include "tests/BancoTeste.h"
+#include "util/Codificacao.h"
+
+using namespace kavlo;
+using namespace kavlo::teste;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool ServidorResponde() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(3050);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+void Executar(fb::Conexao& c, const std::string& script) {
+    size_t inicio = 0;
+    for (size_t fim; (fim = script.find(';', inicio)) != std::string::npos; inicio = fim + 1) {
+        const std::string comando = script.substr(inicio, fim - inicio);
+        if (comando.find_first_not_of(" \r\n") == std::string::npos) continue;
+        fb::Transacao t(c, fb::ModoTransacao::Escrita);
+        fb::Comando(t, DeUtf8(comando), "preparar o banco de teste no servidor").Executar();
+        t.Commit();
+    }
+}
+
+std::string Parcela(std::string_view matricula, std::string_view valor) {
+    std::string l(197, ' ');
+    l.replace(0, 4, "DANA");
+    l.replace(52, 8, "00000000");
+    l.replace(60, 6, matricula.substr(0, 6));
+    l.replace(66, 1, matricula.substr(7, 1));
+    l.replace(87, 2, "35");
+    l.replace(139, valor.size(), valor);
+    l.replace(169, 6, "001012");
+    return l;
+}
+
+}  // namespace
+
+TEST(ImportacaoServidor, BancoEmLocalhost) {
+    if (!ServidorResponde())
+        GTEST_SKIP() << "Nenhum servidor Firebird responde em localhost:3050 "
+                        "(scripts/servidor-firebird.sh instala e inicia um).";
+    // A folder of our own inside the server's, writable by the firebird user.
+    std::random_device rd;
+    const fs::path pasta = fs::path("/tmp/firebird") / ("kavlo-teste-" + std::to_string(rd()));
+    std::error_code ec;
+    if (!fs::create_directory(pasta, ec))
+        GTEST_SKIP() << "Não foi possível criar " << pasta << " para o servidor: " << ec.message();
+    struct Limpar {
+        fs::path p;
+        ~Limpar() {
+            dmConexao().fdConexao.Fechar();
+            std::error_code e;
+            fs::remove_all(p, e);
+        }
+    } limpar{pasta};
+    fs::permissions(pasta, fs::perms::all);
+
+    const std::u16string local = u"localhost:" + DeUtf8((pasta / "payroll.fdb").string());
+    {
+        fb::Conexao c;
+        c.Criar(local, "SYSDBA", "quillbank");
+        Executar(
+            c,
+            demo::EsquemaFixo() + demo::EsquemaDoMes("JAN") +
+                "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('123456-7', 'T', 100);"
+                "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('200000-1', 'T', 5);");
+    }
+
+    PastaTemporaria saida;
+    const fs::path retorno = saida.Caminho() / "retorno.txt",
+                   resultado = saida.Caminho() / "resultado.txt";
+    GravarArquivo(retorno, "H\r\n" + Parcela("123456-7", "000000000060.00") + "\r\n" +
+                               Parcela("200000-1", "000000000010.00") + "\r\nT\r\n");
+    CadeiaHost mes(u"1"), ano(u"2024"), banco(local), res(DeUtf8(resultado.string())),
+        load(DeUtf8(retorno.string())), folhas(u""), s(u"S");
+    ImportarArquivo(mes, ano, banco, res, load, folhas, s);
+
+    {
+        fb::Conexao c;
+        c.Abrir(local, "SYSDBA", "quillbank");
+        fb::Transacao t(c, fb::ModoTransacao::Leitura);
+        fb::Comando q(
+            t, "select matricula, mcvalor, cod1, recalcular from SFPDXX02JAN order by matricula",
+            "ler o resultado");
+        fb::Cursor cur = q.Abrir();
+        ASSERT_TRUE(cur.Proximo());
+        EXPECT_EQ(cur.Real("MCVALOR"), 40);
+        EXPECT_EQ(cur.Texto("COD1"), u"35");
+        ASSERT_TRUE(cur.Proximo());
+        EXPECT_EQ(cur.Real("MCVALOR"), 5);
+        EXPECT_EQ(cur.Texto("RECALCULAR"), u"");
+    }
+    EXPECT_EQ(LerArquivo(resultado).size(), 95u + 260 * 2 + 23 + 2 * 4);
+    // Without its "localhost:" the location is a local path: the report goes to its folder.
+    const std::string relatorio = LerArquivo(pasta / "ServidoresSemMargem.txt");
+    EXPECT_EQ(relatorio.substr(0, 24), "200000-1 - SERVIDOR: ANA");
+}
