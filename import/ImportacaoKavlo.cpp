@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "dao/EventosMes.h"
 #include "dao/Firebird.h"
 #include "dao/SituacaoServidor.h"
 #include "entry/ProcessoKavlo.h"
@@ -169,7 +170,8 @@ void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
     fb::Transacao transacao(processo.Conexao(), fb::ModoTransacao::Escrita);
     TabelaDeducao linhas = LerTabela(transacao, tabela);
     GravadorLancamentos gravador(transacao, tabela);
-    ConsultaSituacao situacao(transacao, processo.MesAtual, ano, folhas);
+    // The month's dismissals and leaves, read once instead of two to three statements per line.
+    const EventosMes situacao(transacao, processo.MesAtual, ano, folhas);
 
     ArquivoTemporario resultado(CaminhoDe(caminhoResultado));
     const std::u16string caminhoRelatorio = CaminhoRelatorio(ACaminhoBanco, caminhoResultado);

@@ -1,0 +1,97 @@
+#include "dao/EventosMes.h"
+
+#include "dao/Firebird.h"
+#include "util/Datas.h"
+#include "util/Observacao.h"
+
+namespace kavlo {
+namespace {
+
+constexpr std::string_view kDemitidosNoMes =
+    "select D.MATRICULA from SFP017 D where D.MESREF = ? and D.ANOREF = ? and D.CODFOL = '22'";
+
+constexpr std::string_view kDemissoesAnteriores =
+    "select SFP017.MATRICULA, AFASTFOLHA.CODIGO, AFASTFOLHA.DESCRICAO from AFASTFOLHA"
+    " inner join SFP017 on (AFASTFOLHA.CODIGO = SFP017.CODFOL)"
+    " where (SFP017.CODFOL = '22') and (SFP017.DTINICIO < ?)";
+
+// Ordered by servant and latest start, so the first row of each servant is the one the
+// per-servant lookup would take.
+constexpr std::string_view kAfastamentos =
+    "select SFP017.MATRICULA, AFASTFOLHA.CODIGO, AFASTFOLHA.DESCRICAO from AFASTFOLHA"
+    " inner join SFP017 on (AFASTFOLHA.CODIGO = SFP017.CODFOL)"
+    " where ((SFP017.DTINICIO <= ?) or (SFP017.DTINICIO between ? and ?))"
+    " and (SFP017.DTFIM >= ?)"
+    " order by SFP017.MATRICULA, SFP017.DTINICIO desc";
+
+}  // namespace
+
+std::u16string ChaveComparavel(std::u16string_view texto) {
+    size_t fim = texto.size();
+    while (fim > 0 && texto[fim - 1] == u' ') --fim;
+    return std::u16string(texto.substr(0, fim));
+}
+
+EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u16string_view Ano,
+                       std::u16string_view Folhas)
+    : abono_(Folhas.find(u"ABONO") != std::u16string_view::npos) {
+    const TDateTime dataMes = LerData(u"01/" + std::u16string(Mes) + u"/" + std::u16string(Ano));
+    const TDateTime ultimoDia = UltimoDiaMes(dataMes);
+    Observacao& obs = Observacao::Atual();
+    obs.Etapa("Lendo demissões e afastamentos do mês");
+
+    if (!abono_) {
+        fb::Comando mes(transacao, kDemitidosNoMes, "ler as demissões do mês");
+        // Month and year go in as texts, so the database converts them to the columns' types.
+        auto c = mes.Abrir({std::u16string(Mes), std::u16string(Ano)});
+        while (c.Proximo()) {
+            obs.Avancar();
+            ++eventos_;
+            demitidosNoMes_.insert(ChaveComparavel(c.Texto(0u)));
+        }
+        fb::Comando anteriores(transacao, kDemissoesAnteriores,
+                               "ler as demissões anteriores ao fim do mês");
+        auto a = anteriores.Abrir({fb::Data{ultimoDia}});
+        while (a.Proximo()) {
+            obs.Avancar();
+            ++eventos_;
+            demissaoAnterior_.try_emplace(ChaveComparavel(a.Texto(0u)),
+                                          Afastamento{a.Texto(1u), a.Texto(2u)});
+        }
+    }
+    fb::Comando afastamentos(transacao, kAfastamentos, "ler os afastamentos do mês");
+    const fb::Data inicio{dataMes}, fim{ultimoDia};
+    auto f = afastamentos.Abrir({inicio, inicio, fim, inicio});
+    while (f.Proximo()) {
+        obs.Avancar();
+        ++eventos_;
+        afastamento_.try_emplace(ChaveComparavel(f.Texto(0u)),
+                                 Afastamento{f.Texto(1u), f.Texto(2u)});
+    }
+}
+
+Situacao EventosMes::Consultar(std::u16string_view Matricula) const {
+    const std::u16string chave = ChaveComparavel(Matricula);
+    if (!abono_ && demitidosNoMes_.contains(chave)) return {u"022", u"Demissão"};
+    Situacao s;
+    if (!abono_) {
+        if (auto it = demissaoAnterior_.find(chave); it != demissaoAnterior_.end()) {
+            s.codigo = u"0" + it->second.codigo;
+            s.descricao = it->second.descricao;
+        }
+        if (s.codigo == u"0") s.codigo.clear();
+        if (s.descricao == u"0") s.descricao.clear();
+    }
+    // Each form falls through on its own, as in the per-servant lookup.
+    if (s.codigo.empty() || s.descricao.empty()) {
+        if (auto it = afastamento_.find(chave);
+            it != afastamento_.end() && !it->second.codigo.empty()) {
+            if (s.codigo.empty()) s.codigo = u"0" + it->second.codigo;
+            if (s.descricao.empty()) s.descricao = it->second.descricao;
+        }
+    }
+    if (s.descricao.empty()) s.descricao = u"ATIVO";
+    return s;
+}
+
+}  // namespace kavlo
