@@ -232,7 +232,8 @@ void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
                     throw ErroConversao(std::string(e.what()) +
                                         ", contador de parcelas nas posições 170 a 175");
                 }
-                gravador.Lancar(row, slot, {codigo, d.descontado, quant, perc, d.novaMargem});
+                gravador.Lancar(row, slot, {codigo, d.descontado, quant, perc, d.novaMargem},
+                                i + 1);
                 n.total += d.descontado;
             }
             switch (d.resultado) {
@@ -258,6 +259,7 @@ void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
             ComContexto(i, chave);
         }
     }
+    gravador.Gravar();
     resultado.Fechar();
     relatorio.Fechar();
 

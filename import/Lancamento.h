@@ -3,9 +3,13 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kavlo {
 
@@ -37,18 +41,6 @@ Desfecho Decidir(bool estrito, double margem, double parcela);
 inline constexpr std::array<int, 16> SlotsUsaveis = {1, 2,  3,  4,  5,  6,  7,  8,
                                                      9, 11, 12, 13, 14, 15, 16, 17};
 
-// What the run keeps of one active row: where it is, which slots are taken and its margin, so a
-// later line of the same servant sees what the earlier ones posted.
-struct LinhaDeducao {
-    std::u16string matricula;
-    std::string chaveBanco;          // RDB$DB_KEY
-    std::array<bool, 18> ocupado{};  // by slot number; [0] unused
-    double margem = 0;
-};
-
-// First free usable slot, or 0 when all are taken.
-int PrimeiroSlotLivre(const LinhaDeducao& linha);
-
 struct Lancamento {
     std::u16string codigo;
     double valor;
@@ -57,8 +49,24 @@ struct Lancamento {
     double novaMargem;
 };
 
-// Writes postings back by RDB$DB_KEY, one statement prepared per slot and reused, and insists
-// that each changes exactly one row. Every posting of the run goes through here.
+// What the run keeps of one active row: where it is, which slots are taken, its margin and the
+// postings not yet written, so a later line of the same servant sees what the earlier ones posted.
+struct LinhaDeducao {
+    std::u16string matricula;
+    std::string chaveBanco;          // RDB$DB_KEY
+    std::array<bool, 18> ocupado{};  // by slot number; [0] unused
+    double margem = 0;
+    std::array<std::optional<Lancamento>, 18> pendente;  // by slot number
+    std::vector<size_t> linhasRetorno;                   // return-file lines posted here, 1-based
+};
+
+// First free usable slot, or 0 when all are taken.
+int PrimeiroSlotLivre(const LinhaDeducao& linha);
+
+// Keeps the run's postings and writes each changed row once, by RDB$DB_KEY, in EXECUTE BLOCK
+// batches of rows that changed the same slots, so that a server is asked once per batch and not
+// once per instalment. Each UPDATE must change exactly one row. Every posting of the run goes
+// through here.
 class GravadorLancamentos {
   public:
     GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela);
@@ -66,13 +74,22 @@ class GravadorLancamentos {
     GravadorLancamentos(const GravadorLancamentos&) = delete;
     GravadorLancamentos& operator=(const GravadorLancamentos&) = delete;
 
-    // Posts into `slot` of the row and marks the slot taken and the new margin in memory.
-    void Lancar(LinhaDeducao& linha, int slot, const Lancamento& lancamento);
+    // Takes `slot` of the row for the posting and sets the new margin, in memory.
+    void Lancar(LinhaDeducao& linha, int slot, const Lancamento& lancamento, size_t linhaRetorno);
+
+    // Writes every changed row; called once, after the last line.
+    void Gravar();
+
+    // Rows per EXECUTE BLOCK.
+    static constexpr size_t kLote = 32;
 
   private:
+    fb::Comando& Bloco(const std::vector<int>& slots, size_t linhas);
+
     fb::Transacao& transacao_;
     std::u16string tabela_;
-    std::array<std::unique_ptr<fb::Comando>, 18> comandos_;
+    std::vector<LinhaDeducao*> alteradas_;
+    std::map<std::pair<std::vector<int>, size_t>, std::unique_ptr<fb::Comando>> blocos_;
 };
 
 }  // namespace kavlo

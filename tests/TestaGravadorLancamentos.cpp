@@ -1,0 +1,107 @@
+// Postings are written in batches: many rows, several shapes, and a row that cannot be found.
+#include <gtest/gtest.h>
+
+#include <unordered_map>
+
+#include "cli/EsquemaFolha.h"
+#include "dao/Firebird.h"
+#include "import/Lancamento.h"
+#include "tests/BancoTeste.h"
+#include "util/Codificacao.h"
+#include "util/Erros.h"
+
+using namespace kavlo;
+using namespace kavlo::teste;
+
+namespace {
+
+std::string Matricula(int i) {
+    char m[16];
+    std::snprintf(m, sizeof m, "%06d-%d", i, i % 10);
+    return m;
+}
+
+}  // namespace
+
+TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
+    std::string script = demo::EsquemaDoMes("FEV");
+    const int kLinhas = 75;  // more than two batches of one shape, with remainders
+    for (int i = 1; i <= kLinhas; ++i)
+        script += "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('" + Matricula(i) +
+                  "', 'T', 1000);";
+    BancoTeste banco(script);
+
+    fb::Conexao conexao;
+    conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    {
+        fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+        std::unordered_map<std::string, LinhaDeducao> linhas;
+        fb::Comando sel(t, std::string_view("select rdb$db_key, matricula from SFPDXX02FEV"),
+                        "ler");
+        auto c = sel.Abrir();
+        while (c.Proximo()) {
+            LinhaDeducao l;
+            l.matricula = c.Texto(1u);
+            l.chaveBanco = c.Bytes(0u);
+            l.margem = 1000;
+            linhas.emplace(ParaUtf8(l.matricula), std::move(l));
+        }
+        c.Fechar();
+        GravadorLancamentos g(t, u"SFPDXX02FEV");
+        size_t linhaRetorno = 1;
+        for (int i = 1; i <= kLinhas; ++i) {
+            LinhaDeducao& l = linhas.at(Matricula(i));
+            // Every row takes slot 1; every third also slot 2, every fifth slots 2 and 3.
+            const int postagens = i % 5 == 0 ? 3 : i % 3 == 0 ? 2 : 1;
+            for (int k = 0; k < postagens; ++k) {
+                const int slot = PrimeiroSlotLivre(l);
+                g.Lancar(l, slot,
+                         {u"3" + DeUtf8(std::to_string(slot)), 10.0 * slot, 10 + k, 1 + k,
+                          l.margem - 10.0 * slot},
+                         ++linhaRetorno);
+            }
+        }
+        g.Gravar();
+        t.Commit();
+    }
+    for (int i : {1, 3, 5, 15, 33, 64, 75}) {
+        const auto r = banco.Linhas(
+            "select cod1, valor1, cod2, valor2, quant2, perc2, tempo2, cod3, mcvalor, recalcular"
+            " from SFPDXX02FEV where matricula = '" +
+            Matricula(i) + "'");
+        ASSERT_EQ(r.size(), 1u);
+        const int postagens = i % 5 == 0 ? 3 : i % 3 == 0 ? 2 : 1;
+        EXPECT_EQ(r[0][0], u"31") << i;
+        EXPECT_EQ(r[0][1], u"10") << i;
+        EXPECT_EQ(r[0][2], postagens >= 2 ? u"32" : u"<null>") << i;
+        EXPECT_EQ(r[0][3], postagens >= 2 ? u"20" : u"<null>") << i;
+        EXPECT_EQ(r[0][4], postagens >= 2 ? u"11" : u"<null>") << i;
+        EXPECT_EQ(r[0][5], postagens >= 2 ? u"2" : u"<null>") << i;
+        EXPECT_EQ(r[0][6], postagens >= 2 ? u"10" : u"<null>") << i;
+        EXPECT_EQ(r[0][7], postagens == 3 ? u"33" : u"<null>") << i;
+        EXPECT_EQ(r[0][8], postagens == 3 ? u"940" : postagens == 2 ? u"970" : u"990") << i;
+        EXPECT_EQ(r[0][9], u"S") << i;
+    }
+}
+
+TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
+    BancoTeste banco(
+        demo::EsquemaDoMes("FEV") +
+        "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('000001-1', 'T', 100)");
+    fb::Conexao conexao;
+    conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+    LinhaDeducao l;
+    l.matricula = u"000001-1";
+    l.chaveBanco = std::string(8, '\x7F');  // a key no row has
+    GravadorLancamentos g(t, u"SFPDXX02FEV");
+    g.Lancar(l, 1, {u"35", 50, 10, 1, 50}, 7);
+    try {
+        g.Gravar();
+        FAIL();
+    } catch (const ErroBanco& e) {
+        const std::string m = e.what();
+        EXPECT_NE(m.find("000001-1"), std::string::npos) << m;
+        EXPECT_NE(m.find("linha 7 do arquivo de retorno"), std::string::npos) << m;
+    }
+}
