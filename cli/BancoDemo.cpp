@@ -833,6 +833,14 @@ fb::Parametro Inteiro(int64_t v) {
 fb::Parametro Reais(int64_t centavos) {
     return static_cast<double>(centavos) / 100.0;
 }
+fb::Parametro InteiroOuNulo(const std::optional<int>& v) {
+    if (!v) return fb::Nulo{};
+    return int64_t{*v};
+}
+fb::Parametro ReaisOuNulo(const std::optional<int64_t>& centavos) {
+    if (!centavos) return fb::Nulo{};
+    return static_cast<double>(*centavos) / 100.0;
+}
 fb::Parametro DataOuNula(const std::optional<TDateTime>& d) {
     if (!d) return fb::Nulo{};
     return fb::Data{*d};
@@ -882,9 +890,12 @@ void GravarTabelasDoMes(fb::Transacao& t, const std::string& m) {
     fb::Comando vinculos(t,
                          "insert into CFG_VINC" + m + " (ID_VINCULO, CONFIG_KAVLO) values (?, ?)",
                          "gravar os vínculos");
-    for (const auto& v : kVinculos)
-        vinculos.Executar(
-            {Inteiro(v.id), v.config ? Inteiro(*v.config) : fb::Parametro(fb::Nulo{})});
+    std::vector<fb::Parametro> p;
+    for (const auto& v : kVinculos) {
+        p.assign(1, Inteiro(v.id));
+        p.push_back(InteiroOuNulo(v.config));
+        vinculos.Executar(p);
+    }
 }
 
 class GravadorServidores {
@@ -932,13 +943,13 @@ class GravadorServidores {
             if (d) descontos += d->centavos;
         std::vector<fb::Parametro> p;
         p.reserve(101);
-        p.insert(p.end(),
-                 {Texto(v.matricula), Texto(ativo ? u"T" : u"F"),
-                  v.tipoMargem == Margem::Nula ? fb::Parametro(fb::Nulo{}) : Reais(v.margem),
-                  Reais(v.baseIncide), Reais(bruto), Reais(bruto - descontos), Reais(descontos),
-                  Reais(v.salario), Reais(extras),
-                  v.extra1 ? Reais(*v.extra1) : fb::Parametro(fb::Nulo{}), Reais(v.adNoturno),
-                  Reais(v.irrf), Reais(v.inss), Reais(v.faltas), Reais(v.sindical)});
+        p.insert(
+            p.end(),
+            {Texto(v.matricula), Texto(ativo ? u"T" : u"F"),
+             ReaisOuNulo(v.tipoMargem == Margem::Nula ? std::nullopt : std::optional(v.margem)),
+             Reais(v.baseIncide), Reais(bruto), Reais(bruto - descontos), Reais(descontos),
+             Reais(v.salario), Reais(extras), ReaisOuNulo(v.extra1), Reais(v.adNoturno),
+             Reais(v.irrf), Reais(v.inss), Reais(v.faltas), Reais(v.sindical)});
         for (size_t n = 1; n <= 17; ++n) {
             const auto& d = v.slots[n];
             if (!d) {
@@ -1031,6 +1042,11 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
     }
     resumo.eventos = static_cast<int>(eventos.size());
 
+    // Opened first, so that a return file that cannot be written stops the demo before the
+    // database is touched.
+    std::optional<ArquivoTemporario> retorno;
+    if (!opcoes.retorno.empty()) retorno.emplace(CaminhoDe(DeUtf8(opcoes.retorno)));
+
     // Built under a temporary name: an existing database is replaced only by a complete one.
     RemoverSeFalhar temporario{destino};
     temporario.caminho += ".criando" + std::to_string(std::random_device{}() % 1000000);
@@ -1063,8 +1079,7 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
                                              "DTINICIO", "DTFIM", "DTAVISO"}),
                            "gravar os eventos dos servidores");
         for (const auto& e : eventos)
-            evento.Executar({Texto(e.matricula),
-                             e.codfol ? Inteiro(*e.codfol) : fb::Parametro(fb::Nulo{}),
+            evento.Executar({Texto(e.matricula), InteiroOuNulo(e.codfol),
                              Texto(std::u16string(1, e.tipo)), Inteiro(e.mesRef), Inteiro(e.anoRef),
                              fb::Data{e.inicio}, DataOuNula(e.fim), DataOuNula(e.aviso)});
         t.Commit();
@@ -1073,12 +1088,11 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
     std::filesystem::rename(temporario.caminho, destino);
     temporario.concluido = true;
 
-    if (!opcoes.retorno.empty()) {
+    if (retorno) {
         const Retorno r = MontarRetorno(opcoes.semente, servidores, c);
-        ArquivoTemporario arquivo(CaminhoDe(DeUtf8(opcoes.retorno)));
-        for (const auto& linha : r.linhas) arquivo.EscreverLinha(linha);
-        arquivo.Fechar();
-        arquivo.Confirmar();
+        for (const auto& linha : r.linhas) retorno->EscreverLinha(linha);
+        retorno->Fechar();
+        retorno->Confirmar();
         resumo.linhasRetorno = r.detalhes;
         resumo.linhasDesconhecidas = r.desconhecidas;
         resumo.linhasInativos = r.inativos;
