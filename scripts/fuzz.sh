@@ -7,11 +7,11 @@ scripts/instalar-dependencias.sh
 segundos="${1:-30}"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DKAVLO_SANITIZERS=ON -DKAVLO_FUZZ=ON -DKAVLO_TESTES=OFF -DKAVLO_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_leitura fuzz_numeros fuzz_texto
+cmake --build build-fuzz --target fuzz_leitura fuzz_numeros fuzz_texto fuzz_linha
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 falhou=0
-for alvo in fuzz_leitura fuzz_numeros fuzz_texto; do
+for alvo in fuzz_leitura fuzz_numeros fuzz_texto fuzz_linha; do
   trabalho=$(mktemp -d)
   cp fuzz/corpus/$alvo/* "$trabalho"/
   log="$trabalho.log"
