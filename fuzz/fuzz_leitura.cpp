@@ -7,11 +7,17 @@
 #include "fuzz/Propriedade.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
+#include "util/Erros.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     using namespace kavlo;
     const std::string_view bytes(reinterpret_cast<const char*>(dados), tamanho);
-    const auto linhas = LinhasDoTexto(bytes);
+    std::vector<std::u16string> linhas;
+    try {
+        linhas = LinhasDoTexto(bytes);
+    } catch (const ErroArquivo&) {
+        return 0;  // a NUL followed by text: refused, which is documented
+    }
     std::u16string junto;
     for (const auto& l : linhas) {
         PROPRIEDADE(l.find(u'\r') == std::u16string::npos);

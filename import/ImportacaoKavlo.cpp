@@ -213,6 +213,12 @@ void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
                 throw ErroConversao(
                     "Parcela negativa '" + ParaUtf8(Campo(linha, retorno::Parcela)) +
                     "' nas posições 140 a 154: o arquivo de retorno só pode trazer descontos");
+            // The result file's amount field holds up to 999999999999.99; a larger instalment is
+            // no real one and would be shown cut.
+            if (parcela >= 1e12)
+                throw ErroConversao("Parcela '" + ParaMensagem(Campo(linha, retorno::Parcela)) +
+                                    "' nas posições 140 a 154 excede o maior valor do arquivo de "
+                                    "resultado (999999999999.99)");
             const double margem = row.margem;
             const int slot = PrimeiroSlotLivre(row);
             Desfecho d = slot ? Decidir(estrito, margem, parcela)

@@ -376,3 +376,114 @@ TEST_F(Importacao, SubstituiResultadoAnterior) {
     EXPECT_EQ(LerArquivo(Relatorio()), "");
     EXPECT_EQ(Nomes(saida_.Caminho()), (std::set<std::string>{"retorno.txt", "resultado.txt"}));
 }
+
+// Return files wrong in the ways an outside party gets them wrong. Each either has its documented
+// outcome, or stops with an error naming the line and the field, leaving every row, the result
+// file and an earlier report as they were.
+TEST_F(Importacao, EntradasRuinsDaConsignataria) {
+    const std::string boa = Parcela("GABRIELA", "700000-6", "45", "000000000050.00");
+    auto com = [&](int inicio, std::string_view texto) {
+        std::string l = boa;
+        Por(l, inicio, texto);
+        return l;
+    };
+    auto utf16 = [](const std::string& ascii) {
+        std::string r = "\xFF\xFE";
+        for (char c : ascii) r += std::string{c, '\0'};
+        return r;
+    };
+    struct Caso {
+        std::string nome, retorno;
+        std::vector<std::string> erro;  // empty: the import succeeds
+        std::function<void()> conferir = [] {};
+    };
+    const std::vector<Caso> casos = {
+        {"linha curta",
+         Arquivo({kCabecalho, boa.substr(0, 100), kRodape}),
+         {"'' is not a valid floating point value", "posições 140 a 154", "linha 2 ", "700000-6"}},
+        {"linha longa demais",
+         Arquivo({kCabecalho, boa + std::string(100, '9'), kRodape}),
+         {},
+         [&] {
+             EXPECT_EQ(LinhasResultado()[1].size(), 260u);
+             EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "700000-6"), u"45|50|50");
+         }},
+        {"tabulação no nome",
+         Arquivo({kCabecalho, com(2, "ANA\tMARIA"), kRodape}),
+         {},
+         [&] { EXPECT_EQ(LinhasResultado()[1].substr(1, 9), "ANA\tMARIA"); }},
+        {"NUL dentro de um campo",
+         Arquivo({kCabecalho, com(10, std::string("A\0B", 3)), kRodape}),
+         {"NUL na linha 2", "retorno.txt"}},
+        {"valor não numérico",
+         Arquivo({kCabecalho, com(140, "ABCDEFGHIJKLMNO"), kRodape}),
+         {"'ABCDEFGHIJKLMNO' is not a valid floating point value", "linha 2 ", "700000-6"}},
+        {"valor 1e308",
+         Arquivo({kCabecalho, com(140, "1e308          "), kRodape}),
+         {"excede o maior valor", "linha 2 ", "700000-6"}},
+        {"valor -0",
+         Arquivo({kCabecalho, com(140, "-0             "), kRodape}),
+         {},
+         [&] { EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "700000-6"), u"45|0|100"); }},
+        {"valor com brancos em volta",
+         Arquivo({kCabecalho, com(140, "  150.00       "), kRodape}),
+         {},
+         [&] { EXPECT_EQ(LinhasResultado()[1].substr(124, 15), " N\xC3O DESCONTADO"); }},
+        {"contadores no máximo",
+         Arquivo({kCabecalho, com(170, "999999"), kRodape}),
+         {},
+         [&] { EXPECT_EQ(Coluna("QUANT1, PERC1, TEMPO1", "700000-6"), u"999|999|1"); }},
+        {"contador com letra",
+         Arquivo({kCabecalho, com(173, "1 0"), kRodape}),
+         {"'1 0' is not a valid integer value", "posições 170 a 175", "linha 2 "}},
+        {"servidor desconhecido",
+         Arquivo({kCabecalho, Parcela("X", "000000-0", "45", "000000000050.00"), kRodape}),
+         {},
+         [&] { EXPECT_EQ(LinhasResultado().size(), 2u); }},
+        {"só linhas em branco",
+         Arquivo({"", "", ""}),
+         {},
+         [&] {
+             const auto r = LinhasResultado();
+             ASSERT_EQ(r.size(), 2u);
+             EXPECT_EQ(r[0], std::string(51, ' ') + "RETORNO" + std::string(23, ' ') + "012024" +
+                                 std::string(8, ' '));
+             EXPECT_EQ(r[1], "T" + std::string(22, ' '));
+         }},
+        {"Windows-1252 com acentos",
+         Arquivo({kCabecalho, com(2, "JOS\xC9 DA CONCEI\xC7\xC3O"), kRodape}),
+         {},
+         [&] {
+             EXPECT_EQ(LinhasResultado()[1].substr(1, 17), "JOS\xC9 DA CONCEI\xC7\xC3O");
+             EXPECT_EQ(Coluna("COD1", "700000-6"), u"45");
+         }},
+        {"UTF-16 com marca",
+         utf16(Arquivo({kCabecalho, boa, kRodape})),
+         {},
+         [&] {
+             EXPECT_EQ(LinhasResultado()[1].substr(0, 9), "DGABRIELA");
+             EXPECT_EQ(Coluna("COD1, VALOR1", "700000-6"), u"45|50");
+         }},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        Importacao::TearDown();
+        banco_.Executar("delete from SFPDXX02JAN");
+        banco_.Executar(kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN")));
+        std::error_code ec;
+        fs::remove(Resultado(), ec);
+        GravarArquivo(Relatorio(), "relatorio anterior\r\n");
+        const auto tabela = Tabela();
+        const std::string erro = Rodar(c.retorno);
+        if (c.erro.empty()) {
+            ASSERT_EQ(erro, "");
+            c.conferir();
+            continue;
+        }
+        for (const auto& t : c.erro) EXPECT_NE(erro.find(t), std::string::npos) << erro;
+        EXPECT_EQ(Tabela(), tabela);
+        EXPECT_FALSE(fs::exists(Resultado()));
+        EXPECT_EQ(LerArquivo(Relatorio()), "relatorio anterior\r\n");
+        EXPECT_EQ(Nomes(saida_.Caminho()), std::set<std::string>{"retorno.txt"});
+    }
+}

@@ -244,6 +244,21 @@ TEST(Numeros, ZerosECodigo) {
     EXPECT_THROW(IifValor(true, u"12a"), ErroConversao);
 }
 
+TEST(ArquivoRetorno, NulSeguidoDeTextoRecusaOArquivo) {
+    // What follows the NUL would be instalments lost without a word.
+    for (const auto& [bytes, linha] : std::vector<std::pair<std::string, std::string>>{
+             {std::string("ab\0cd\r\nef", 9), "linha 1 "},
+             {std::string("H\r\nD1\r\nD2\0\r\nD3\r\nT\r\n", 19), "linha 3 "},
+             {std::string("H\rD\nx\0T", 8), "linha 3 "}}) {
+        try {
+            LinhasDoTexto(bytes);
+            ADD_FAILURE() << bytes;
+        } catch (const ErroArquivo& e) {
+            EXPECT_NE(std::string(e.what()).find("NUL na " + linha), std::string::npos) << e.what();
+        }
+    }
+}
+
 TEST(ArquivoRetorno, MarcasDeOrdemEFinsDeLinha) {
     struct Caso {
         std::string bytes;
@@ -258,14 +273,14 @@ TEST(ArquivoRetorno, MarcasDeOrdemEFinsDeLinha) {
              {"\n", {u""}},
              {"a\r", {u"a"}},
              {"a\r\r\nb", {u"a", u"", u"b"}},
-             {std::string("ab\0cd\r\nef", 9), {u"ab"}},
+             {std::string("ab\0\0 \r\n\0", 8), {u"ab"}},  // padding after a NUL is dropped
              {"Jo\xE3o", {u"João"}},                      // no mark: Windows-1252
              {"\xEF\xBB\xBFJo\xC3\xA3o\r\n", {u"João"}},  // UTF-8 mark
              {"Jo\xC3\xA3o", {u"Jo\u00C3\u00A3o"}},       // UTF-8 without mark reads as 1252
              {std::string("\xFF\xFEJ\0\xE3\0\r\0\n\0x\0", 12), {u"J\u00E3", u"x"}},  // UTF-16 LE
              {std::string("\xFE\xFF\0J\0\xE3\0\n", 8), {u"J\u00E3"}},                // UTF-16 BE
              {std::string("\xFF\xFE"
-                          "a\0\0\0b\0",
+                          "a\0\0\0\r\0",
                           8),
               {u"a"}},  // NUL ends the text
          })

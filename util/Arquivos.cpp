@@ -86,7 +86,24 @@ std::vector<std::u16string> LinhasDoTexto(std::string_view bytes) {
     } else {
         texto = DeWindows1252(bytes);
     }
-    if (auto nul = texto.find(u'\0'); nul != std::u16string::npos) texto.resize(nul);
+    if (auto nul = texto.find(u'\0'); nul != std::u16string::npos) {
+        // A NUL ends the text. Padding after it (NULs, blanks, line ends) is dropped; anything
+        // else would be instalments silently lost, so the file is refused instead.
+        const auto resto = std::u16string_view(texto).substr(nul);
+        if (resto.find_first_not_of(std::u16string_view(u"\0 \t\r\n", 5)) !=
+            std::u16string_view::npos) {
+            size_t linha = 1;
+            for (size_t i = 0; i < nul; ++i)
+                if (texto[i] == u'\n' ||
+                    (texto[i] == u'\r' && (i + 1 >= nul || texto[i + 1] != u'\n')))
+                    ++linha;
+            throw ErroArquivo(
+                "há um caractere NUL na linha " + std::to_string(linha) +
+                " seguido de mais texto; o arquivo parece corrompido e o que vem depois "
+                "seria ignorado");
+        }
+        texto.resize(nul);
+    }
 
     std::vector<std::u16string> linhas;
     size_t inicio = 0;
@@ -101,7 +118,12 @@ std::vector<std::u16string> LinhasDoTexto(std::string_view bytes) {
 }
 
 std::vector<std::u16string> LerLinhas(const Caminho& caminho) {
-    return LinhasDoTexto(LerBytes(caminho));
+    const std::string bytes = LerBytes(caminho);
+    try {
+        return LinhasDoTexto(bytes);
+    } catch (const ErroArquivo& e) {
+        throw ErroArquivo("Arquivo '" + NomeParaMensagem(caminho) + "': " + e.what());
+    }
 }
 
 std::string LinhasWindows1252(const std::vector<std::u16string>& linhas) {

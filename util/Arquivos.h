@@ -20,7 +20,8 @@ std::string NomeParaMensagem(const Caminho& caminho);
 std::string LerBytes(const Caminho& caminho);
 
 // Decodes by byte-order mark (UTF-8, UTF-16 LE, UTF-16 BE; Windows-1252 without one) and splits at
-// CR LF, CR or LF. A NUL ends the text; a final line end adds no empty line.
+// CR LF, CR or LF. A NUL ends the text; a final line end adds no empty line. A NUL followed by
+// more than padding throws ErroArquivo naming the line, rather than drop what follows.
 std::vector<std::u16string> LinhasDoTexto(std::string_view bytes);
 std::vector<std::u16string> LerLinhas(const Caminho& caminho);
 
