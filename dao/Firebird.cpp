@@ -41,6 +41,13 @@ void Gravar(unsigned char* p, T v) {
     std::memcpy(p, &v, sizeof v);
 }
 
+// Enough of a statement to recognise it; a batch of updates would bury the message.
+std::string SqlParaMensagem(std::u16string_view sql) {
+    constexpr size_t kLimite = 400;
+    if (sql.size() <= kLimite) return ParaMensagem(sql);
+    return ParaMensagem(sql.substr(0, kLimite)) + "...";
+}
+
 double Potencia10(int escala) {
     return std::pow(10.0, escala);
 }
@@ -233,7 +240,7 @@ Comando::~Comando() {
 
 void Comando::Falhar(const Status& status) const {
     throw ErroBanco("Erro no banco de dados ao " + oQue_ + ": " + status.Mensagem() +
-                    " [SQL: " + ParaUtf8(sql_) + "]");
+                    " [SQL: " + SqlParaMensagem(sql_) + "]");
 }
 
 void Comando::Preparar() {
@@ -443,7 +450,7 @@ unsigned Cursor::Indice(std::string_view nome) const {
     if (auto i = IndiceSeHouver(nome)) return *i;
     throw ErroBanco("Erro no banco de dados ao " + comando_->OQue() + ": a coluna '" +
                     std::string(nome) +
-                    "' não existe no resultado [SQL: " + ParaUtf8(comando_->Sql()) + "]");
+                    "' não existe no resultado [SQL: " + SqlParaMensagem(comando_->Sql()) + "]");
 }
 
 const Cursor::Coluna& Cursor::Col(unsigned i) const {

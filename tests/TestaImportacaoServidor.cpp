@@ -1,13 +1,7 @@
 // The import through a running Firebird server, reached as "localhost:" + path, the way the
 // payroll application usually names its database. Skipped when no server answers on this machine
 // (scripts/servidor-firebird.sh starts one).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <random>
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
@@ -15,6 +9,7 @@
 #include "dao/Firebird.h"
 #include "entry/Conexao.h"
 #include "tests/BancoTeste.h"
+#include "tests/ServidorTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;
@@ -22,18 +17,6 @@ using namespace kavlo::teste;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool ServidorResponde() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(3050);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
 
 void Executar(fb::Conexao& c, const std::string& script) {
     size_t inicio = 0;
@@ -61,25 +44,12 @@ std::string Parcela(std::string_view matricula, std::string_view valor) {
 }  // namespace
 
 TEST(ImportacaoServidor, BancoEmLocalhost) {
-    if (!ServidorResponde())
+    if (!ServidorFirebirdResponde())
         GTEST_SKIP() << "Nenhum servidor Firebird responde em localhost:3050 "
                         "(scripts/servidor-firebird.sh instala e inicia um).";
-    // A folder of our own inside the server's, writable by the firebird user.
-    std::random_device rd;
-    const fs::path pasta = fs::path("/tmp/firebird") / ("kavlo-teste-" + std::to_string(rd()));
-    std::error_code ec;
-    if (!fs::create_directory(pasta, ec))
-        GTEST_SKIP() << "Não foi possível criar " << pasta << " para o servidor: " << ec.message();
-    struct Limpar {
-        fs::path p;
-        ~Limpar() {
-            dmConexao().fdConexao.Fechar();
-            std::error_code e;
-            fs::remove_all(p, e);
-        }
-    } limpar{pasta};
-    fs::permissions(pasta, fs::perms::all);
-
+    PastaDoServidor servidor;
+    if (!servidor.Valida()) GTEST_SKIP() << "Não foi possível criar uma pasta em /tmp/firebird.";
+    const fs::path pasta = servidor.Caminho();
     const std::u16string local = u"localhost:" + DeUtf8((pasta / "payroll.fdb").string());
     {
         fb::Conexao c;

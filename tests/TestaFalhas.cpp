@@ -1,0 +1,165 @@
+// Faults in the middle of a call: the database server dying, a full disk, a read-only folder.
+// Whatever the moment, the database and the files end as they were before the call, or as a
+// complete call leaves them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+#include "CadeiaHost.h"
+#include "DllKavlo.h"
+#include "cli/BancoDemo.h"
+#include "dao/Firebird.h"
+#include "entry/Conexao.h"
+#include "tests/BancoTeste.h"
+#include "tests/ServidorTeste.h"
+#include "util/Codificacao.h"
+
+using namespace kavlo;
+using namespace kavlo::teste;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::vector<std::u16string>> Linhas(const std::u16string& local, std::string_view sql) {
+    fb::Conexao c;
+    c.Abrir(local, "SYSDBA", "quillbank");
+    fb::Transacao t(c, fb::ModoTransacao::Leitura);
+    fb::Comando q(t, sql, "conferir o banco");
+    auto cur = q.Abrir();
+    std::vector<std::vector<std::u16string>> r;
+    while (cur.Proximo()) {
+        auto& l = r.emplace_back();
+        for (unsigned i = 0; i < cur.Colunas(); ++i)
+            l.push_back(cur.Nulo(i) ? u"<null>" : cur.Texto(i));
+    }
+    return r;
+}
+
+const char* const kTabela = "select * from SFPDXX02FEV order by matricula, mcvalor";
+
+std::set<std::string> Nomes(const fs::path& pasta) {
+    std::set<std::string> r;
+    for (const auto& e : fs::directory_iterator(pasta)) r.insert(e.path().filename().string());
+    return r;
+}
+
+std::string Importar(const std::u16string& banco, const fs::path& resultado,
+                     const fs::path& retorno) {
+    CadeiaHost mes(u"2"), ano(u"2024"), b(banco), res(DeUtf8(resultado.string())),
+        load(DeUtf8(retorno.string())), folhas(u"MENSAL"), s(u"S");
+    try {
+        ImportarArquivo(mes, ano, b, res, load, folhas, s);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// A small file system mounted for one test; unmounted at the end.
+class Montagem {
+  public:
+    explicit Montagem(const std::string& opcoes) {
+        std::error_code ec;
+        fs::create_directory(pasta_.Caminho() / "m", ec);
+        caminho_ = pasta_.Caminho() / "m";
+        montada_ = getuid() == 0 && std::system(("mount -t tmpfs -o " + opcoes + " tmpfs " +
+                                                 caminho_.string() + " 2>/dev/null")
+                                                    .c_str()) == 0;
+    }
+    ~Montagem() {
+        if (montada_) [[maybe_unused]]
+            int r = std::system(("umount " + caminho_.string()).c_str());
+    }
+    bool Montada() const { return montada_; }
+    const fs::path& Caminho() const { return caminho_; }
+
+  private:
+    PastaTemporaria pasta_;
+    fs::path caminho_;
+    bool montada_ = false;
+};
+
+class Demo {
+  public:
+    explicit Demo(int servidores) {
+        demo::OpcoesDemo o;
+        o.banco = (pasta_.Caminho() / "folha.fdb").string();
+        o.retorno = (pasta_.Caminho() / "retorno.txt").string();
+        o.servidores = servidores;
+        resumo_ = demo::CriarBancoDemo(o);
+    }
+    fs::path Banco() const { return pasta_.Caminho() / "folha.fdb"; }
+    fs::path Retorno() const { return pasta_.Caminho() / "retorno.txt"; }
+    const fs::path& Pasta() const { return pasta_.Caminho(); }
+    const demo::ResumoDemo& Resumo() const { return resumo_; }
+
+  private:
+    PastaTemporaria pasta_;
+    demo::ResumoDemo resumo_;
+};
+
+}  // namespace
+
+TEST(Falhas, QuedaDoServidorNoMeioDaImportacaoNaoAlteraNada) {
+    if (getuid() != 0 || !ServidorFirebirdResponde())
+        GTEST_SKIP()
+            << "Requer root e um servidor Firebird em localhost (scripts/servidor-firebird.sh).";
+    Demo demo(3000);
+    int interrompidas = 0;
+    for (int espera : {0, 40, 150, 400}) {
+        SCOPED_TRACE("servidor derrubado após " + std::to_string(espera) + " ms");
+        PastaDoServidor servidor;
+        ASSERT_TRUE(servidor.Valida());
+        servidor.Receber(demo.Banco(), "folha.fdb");
+        const std::u16string local = servidor.Local("folha.fdb");
+        const auto antes = Linhas(local, kTabela);
+        PastaTemporaria saida;
+        const fs::path resultado = saida.Caminho() / "resultado.txt";
+
+        std::string erro;
+        std::thread importacao([&] { erro = Importar(local, resultado, demo.Retorno()); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(espera));
+        DerrubarServidorFirebird();
+        importacao.join();
+        IniciarServidorFirebird();
+
+        const auto depois = Linhas(local, kTabela);
+        if (erro.empty()) {  // finished before the server fell: all of it is there
+            EXPECT_NE(depois, antes);
+            EXPECT_EQ(Nomes(saida.Caminho()), std::set<std::string>{"resultado.txt"});
+            continue;
+        }
+        ++interrompidas;
+        std::printf("[ interrompida ] %d ms: %s\n", espera, erro.substr(0, 160).c_str());
+        EXPECT_EQ(depois, antes) << erro;
+        EXPECT_TRUE(Nomes(saida.Caminho()).empty()) << erro;
+        EXPECT_EQ(Nomes(servidor.Caminho()), std::set<std::string>{"folha.fdb"}) << erro;
+    }
+    EXPECT_GE(interrompidas, 1);
+}
+
+TEST(Falhas, DiscoCheioOuSomenteLeituraNaImportacao) {
+    Demo demo(300);
+    const std::u16string local = DeUtf8(demo.Banco().string());
+    for (const std::string opcoes : {"size=32k", "ro"}) {
+        SCOPED_TRACE(opcoes);
+        Montagem montagem(opcoes);
+        if (!montagem.Montada()) GTEST_SKIP() << "Requer root e permissão para montar um tmpfs.";
+        GravarArquivo(demo.Pasta() / "ServidoresSemMargem.txt", "relatorio anterior\r\n");
+        const auto antes = Linhas(local, kTabela);
+        dmConexao().fdConexao.Fechar();
+        const std::string erro =
+            Importar(local, montagem.Caminho() / "resultado.txt", demo.Retorno());
+        dmConexao().fdConexao.Fechar();
+        EXPECT_NE(erro.find("resultado.txt"), std::string::npos) << erro;
+        EXPECT_EQ(Linhas(local, kTabela), antes);
+        EXPECT_TRUE(Nomes(montagem.Caminho()).empty());
+        EXPECT_EQ(LerArquivo(demo.Pasta() / "ServidoresSemMargem.txt"), "relatorio anterior\r\n");
+        EXPECT_EQ(Nomes(demo.Pasta()),
+                  (std::set<std::string>{"folha.fdb", "retorno.txt", "ServidoresSemMargem.txt"}));
+    }
+}
