@@ -283,7 +283,7 @@ TEST(GeracaoKavlo, CodigoInvalidoNomeiaServidorColunaETexto) {
               "Pessoas.csv: servidor 1234-5 (JOSÉ DA CONCEIÇÃO): ESTCIVIL 'x' não é um número "
               "inteiro"},
              {"update SFP001JAN set SEXO = null where MATRICULA = '2001'",
-              "Pessoas.csv: servidor 2001 (MARIA APARECIDA DOS SANTOS OLIVEIRA FERREIRA): SEXO '' "
+              "Pessoas.csv: servidor 2001 (MARIA APARECIDA DOS SANTOS OLIVEIRA FERNANDES): SEXO '' "
               "não é um "
               "número inteiro"},
              // "AB" is not a part of "A_B" and is no number either.

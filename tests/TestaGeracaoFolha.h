@@ -21,7 +21,7 @@ namespace kavlo::teste {
 inline const char* const kFiltroFolha = "select matricula from SFP001JAN where matricula <> '5005'";
 
 // 45 characters: the margin and transfers files keep the first 40.
-inline const char16_t* const kNome45 = u"MARIA APARECIDA DOS SANTOS OLIVEIRA FERREIRA";
+inline const char16_t* const kNome45 = u"MARIA APARECIDA DOS SANTOS OLIVEIRA FERNANDES";
 
 inline std::string ScriptFolha() {
     return demo::EsquemaFixo() + demo::EsquemaDoMes("JAN") + demo::EsquemaDoMes("DEZ") + R"(
@@ -41,7 +41,7 @@ insert into CFG_VINCJAN values (8, null);
 insert into SFP001JAN (MATRICULA, NOME, CPF, IDENTIDADE, TITELEITOR, ZONA, SECAO, ESTCIVIL, SEXO, DTNASC, NOMEPAI, NOMEMAE, NUMDEPIR, EMAIL, FONE, FONE2, FONECEL, ENDERECO, BAIRRO, CEP, CIDADE, UF, BANCO, AGENCIA, DVAGENCIA, CONTA, DVCONTA, GRINSTR, SISTEMA, FUNCAO, DTADMISSAO, CDSECRETA, CDSETOR)
   values ('1234-5', 'JOSÉ DA CONCEIÇÃO', '12345678909', 'MG-12.345.678', '123456789012', '101', '0202', '2', '1', '1980-03-01', 'JOÃO DA CONCEIÇÃO', 'ANA MARIA', 3, 'jose@exemplo.com.br', '(31) 3333-1111', '(31) 3333-2222', '(31) 99999-0000', 'RUA DAS FLORES, 12', 'CENTRO', '30110-000', 'BELO HORIZONTE', 'MG', 1, '1234', '5', '12345678', 'X', '5', 3, 10, '2010-01-02', '01', '002');
 insert into SFP001JAN (MATRICULA, NOME, CPF, IDENTIDADE, TITELEITOR, ZONA, SECAO, ESTCIVIL, SEXO, DTNASC, NOMEPAI, NOMEMAE, NUMDEPIR, EMAIL, FONE, FONE2, FONECEL, ENDERECO, BAIRRO, CEP, CIDADE, UF, BANCO, AGENCIA, DVAGENCIA, CONTA, DVCONTA, GRINSTR, SISTEMA, FUNCAO, DTADMISSAO, CDSECRETA, CDSETOR)
-  values ('2001', 'MARIA APARECIDA DOS SANTOS OLIVEIRA FERREIRA', '98765432100', null, null, null, null, '6', '2', null, 'PEDRO' || ascii_char(13) || ascii_char(10) || 'FERREIRA', null, 0, null, null, null, null, 'RUA A; CASA 2', null, null, null, null, 104, '321', '0', '9876', '1', 'A', 8, 20, null, '02', '001');
+  values ('2001', 'MARIA APARECIDA DOS SANTOS OLIVEIRA FERNANDES', '98765432100', null, null, null, null, '6', '2', null, 'PEDRO' || ascii_char(13) || ascii_char(10) || 'FERREIRA', null, 0, null, null, null, null, 'RUA A; CASA 2', null, null, null, null, 104, '321', '0', '9876', '1', 'A', 8, 20, null, '02', '001');
 insert into SFP001JAN (MATRICULA, NOME, CPF, IDENTIDADE, TITELEITOR, ZONA, SECAO, ESTCIVIL, SEXO, DTNASC, NOMEPAI, NOMEMAE, NUMDEPIR, EMAIL, FONE, FONE2, FONECEL, ENDERECO, BAIRRO, CEP, CIDADE, UF, BANCO, AGENCIA, DVAGENCIA, CONTA, DVCONTA, GRINSTR, SISTEMA, FUNCAO, DTADMISSAO, CDSECRETA, CDSETOR)
   values ('3003', 'ANA', '00123', null, null, null, null, '0', '0', '1990-12-31', null, null, null, null, null, null, null, null, null, null, null, null, 1, '1', null, '1', '10', '9', 7, 20, '2020-06-30', '02', '001');
 insert into SFP001JAN (MATRICULA, NOME, CPF, ESTCIVIL, SEXO, GRINSTR, BANCO, SISTEMA, FUNCAO, CDSECRETA, CDSETOR) values ('4004', 'INATIVO', '11111111111', '1', '1', '1', 1, 3, 10, '01', '002');
