@@ -16,13 +16,19 @@ struct OpcoesDemo {
 };
 
 struct ResumoDemo {
-    int servidores = 0;
-    int ativos = 0;
-    int transferidos = 0;
-    int eventos = 0;
-    int linhasRetorno = 0;
+    int servidores = 0;     // servants in the payroll month's register
+    int ativos = 0;         // servants with an active row ('T') in the month's payroll results
+    int transferidos = 0;   // active servants whose unit differs from the previous month's
+    int novos = 0;          // servants only in the payroll month (not in the previous month)
+    int eventos = 0;        // rows of SFP017
+    int linhasRetorno = 0;  // detail lines of the return file (0 without one)
+    int linhasDesconhecidas = 0;  // detail lines whose key is no servant's registration
+    int linhasInativos = 0;       // detail lines of servants without an active row
 };
 
+// Deterministic for a given set of options: the same seed gives the same rows and the same bytes.
+// Throws kavlo::Erro for options out of range; an existing database is replaced only once the new
+// one is complete.
 ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes);
 
 }  // namespace kavlo::demo

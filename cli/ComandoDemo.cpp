@@ -1,5 +1,6 @@
 #include <fmt/core.h>
 
+#include <chrono>
 #include <memory>
 
 #include "cli/BancoDemo.h"
@@ -9,8 +10,10 @@ namespace kavlo::cli {
 
 Subcomando RegistrarDemo(CLI::App& app) {
     auto o = std::make_shared<demo::OpcoesDemo>();
-    CLI::App* sub = NovoSubcomando(app, "demo", "Cria um banco de folha de demonstração e um arquivo de retorno");
-    sub->add_option("--banco", o->banco, "Arquivo do banco a criar (substituído se existir)")->required();
+    CLI::App* sub = NovoSubcomando(
+        app, "demo", "Cria um banco de folha de demonstração e um arquivo de retorno");
+    sub->add_option("--banco", o->banco, "Arquivo do banco a criar (substituído se existir)")
+        ->required();
     sub->add_option("--retorno", o->retorno, "Arquivo de retorno a gravar");
     sub->add_option("--servidores", o->servidores, "Quantidade de servidores")
         ->capture_default_str()
@@ -19,11 +22,28 @@ Subcomando RegistrarDemo(CLI::App& app) {
         ->capture_default_str()
         ->check(CLI::Range(1, 12));
     sub->add_option("--ano", o->ano, "Ano da folha")->capture_default_str();
-    return {sub, [o] {
-                const auto r = demo::CriarBancoDemo(*o);
-                fmt::print(stderr, "Banco de demonstração criado em {}: {} servidores\n", o->banco, r.servidores);
-                return 0;
-            }};
+    sub->add_option("--semente", o->semente,
+                    "Semente dos dados sorteados (mesma semente, mesmos dados)")
+        ->capture_default_str();
+    return {
+        sub, [o] {
+            const auto inicio = std::chrono::steady_clock::now();
+            const auto r = demo::CriarBancoDemo(*o);
+            const std::chrono::duration<double> tempo = std::chrono::steady_clock::now() - inicio;
+            fmt::print(stderr, "Banco de demonstração criado em {} ({:.1f} s):\n", o->banco,
+                       tempo.count());
+            fmt::print(
+                stderr,
+                "  {} servidores: {} ativos, {} transferidos de unidade, {} admitidos no mês\n",
+                r.servidores, r.ativos, r.transferidos, r.novos);
+            fmt::print(stderr, "  {} eventos (funções, demissões e afastamentos)\n", r.eventos);
+            if (!o->retorno.empty())
+                fmt::print(stderr,
+                           "  Retorno em {}: {} parcelas ({} de servidores inativos, {} sem "
+                           "servidor na folha)\n",
+                           o->retorno, r.linhasRetorno, r.linhasInativos, r.linhasDesconhecidas);
+            return 0;
+        }};
 }
 
 }  // namespace kavlo::cli

@@ -268,6 +268,10 @@ void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
             forma[i] = {SQL_DOUBLE, 8};
         } else if (std::holds_alternative<Data>(p)) {
             forma[i] = {SQL_TIMESTAMP, 8};
+        } else if (i < formaEntrada_.size()) {
+            // A NULL keeps the shape of the previous run: a column that alternates between NULL
+            // and values must not rebuild the message row after row.
+            forma[i] = formaEntrada_[i];
         } else {
             forma[i] = {SQL_VARYING, 1};
         }
@@ -317,7 +321,7 @@ void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
             Gravar<int32_t>(v, dias);
             Gravar<uint32_t>(v + 4, fracoes);
         } else {
-            Gravar<uint16_t>(v, 0);
+            if (forma[i].first == SQL_VARYING) Gravar<uint16_t>(v, 0);
             *nulo = -1;
         }
     }

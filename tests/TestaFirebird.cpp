@@ -138,3 +138,21 @@ TEST(Firebird, BancoInexistente) {
     }
     EXPECT_FALSE(c.Aberta());
 }
+
+TEST(Firebird, ParametroAlternandoEntreNuloEValorGravaCadaLinhaComoDada) {
+    BancoTeste banco("CREATE TABLE T (I INTEGER, V DOUBLE PRECISION, S VARCHAR(10), D DATE)");
+    Aberto a(banco);
+    fb::Transacao t(a.conexao, fb::ModoTransacao::Escrita);
+    fb::Comando ins(t, std::string_view("insert into T values (?, ?, ?, ?)"), "gravar");
+    // A NULL reuses the previous row's message shape; the values around it must not leak into it.
+    ins.Executar({int64_t{1}, fb::Nulo{}, fb::Nulo{}, fb::Nulo{}});
+    ins.Executar({int64_t{2}, 2.5, std::u16string(u"dois"), fb::Data{CodificaData(2024, 2, 29)}});
+    ins.Executar({int64_t{3}, fb::Nulo{}, fb::Nulo{}, fb::Nulo{}});
+    ins.Executar({int64_t{4}, 4.25, std::u16string(u"quatro"), fb::Nulo{}});
+    t.Commit();
+    EXPECT_EQ(banco.Linhas("select i, cast(v * 100 as integer), s, extract(day from d) from T order by i"),
+              (std::vector<std::vector<std::u16string>>{{u"1", u"<null>", u"<null>", u"<null>"},
+                                                        {u"2", u"250", u"dois", u"29"},
+                                                        {u"3", u"<null>", u"<null>", u"<null>"},
+                                                        {u"4", u"425", u"quatro", u"<null>"}}));
+}
