@@ -7,11 +7,26 @@
 
 namespace kavlo {
 
+class TRNPessoas;
+class TRNMargem;
+class TRNTransferidos;
+
 class TGeracaoKAVLO {
   public:
     TGeracaoKAVLO();
     ~TGeracaoKAVLO();
+    TGeracaoKAVLO(const TGeracaoKAVLO&) = delete;
+    TGeracaoKAVLO& operator=(const TGeracaoKAVLO&) = delete;
+
+    // Reads MesAtual, MesAnt, Ano and SqlFiltro from the current controller and every row in one
+    // read-only snapshot, so the three files agree with each other. The month arguments are
+    // checked before the database is asked anything.
     std::unique_ptr<TKAVLO> Gerar();
+
+  private:
+    std::unique_ptr<TRNPessoas> goRNPessoas;
+    std::unique_ptr<TRNMargem> goRNMargem;
+    std::unique_ptr<TRNTransferidos> goRNTransferidos;
 };
 
 }  // namespace kavlo

@@ -9,6 +9,7 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
+#include "cli/EsquemaFolha.h"
 #include "entry/Conexao.h"
 #include "entry/ProcessoKavlo.h"
 #include "tests/BancoTeste.h"
@@ -154,7 +155,8 @@ TEST_F(Biblioteca, ExportaExatamenteAsDuasOperacoes) {
 }
 
 TEST_F(Biblioteca, ChamadaNormalEExcecaoParaOHost) {
-    BancoTeste banco;
+    // A payroll without servants: generation reads it and writes three empty files.
+    BancoTeste banco(demo::EsquemaFixo() + demo::EsquemaDoMes("JAN"));
     PastaTemporaria saida;
     CadeiaHost um(u"1"), ano(u"2024"), caminho(banco.Caminho()), pasta(saida.ComBarra());
     CadeiaHost filtro(u"select matricula from SFP001JAN");

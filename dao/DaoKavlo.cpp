@@ -1,0 +1,146 @@
+#include "dao/DaoKavlo.h"
+
+#include "entry/ProcessoKavlo.h"
+#include "util/Codificacao.h"
+#include "util/Erros.h"
+#include "util/Numeros.h"
+#include "util/Utils.h"
+
+namespace kavlo {
+
+std::u16string SufixoMes(std::u16string_view mes) {
+    const int32_t numero = StrToInt(mes);
+    std::u16string sufixo = MesAbreviado(numero);
+    if (sufixo.empty())
+        throw ErroConversao("Mês '" + ParaUtf8(mes) +
+                            "' inválido: informe o número do mês, de 1 a 12");
+    return sufixo;
+}
+
+std::u16string SqlCliente() {
+    return u"select DESCRICAO from SFP003";
+}
+
+std::u16string SqlPessoas(std::u16string_view sufixo, std::u16string_view filtro) {
+    std::u16string s = u"select p.*, b.nomebanco from SFP001";
+    s += sufixo;
+    s += u" p, SFPDXX02";
+    s += sufixo;
+    s += u" f, sfpd9911 b";
+    s += u" where p.matricula = f.matricula and f.ativo = 'T' and p.banco = b.numbanco and "
+         u"p.matricula in (select matricula from (";
+    s += filtro;
+    s += u"))";
+    return s;
+}
+
+std::u16string SqlMargem(std::u16string_view sufixo, std::u16string_view filtro) {
+    std::u16string s =
+        u" select      f.*,      p.nome,      p.cpf,      p.sistema ,      p.funcao,      "
+        u"p.banco,      p.agencia,      p.dvagencia,      p.conta,      p.dvconta,      "
+        u"p.dtadmissao,      p.cdsecreta,      p.cdsetor,      f.matricula as fmatricula,      "
+        u"c.cargo,      l.codorgao,      l.descricao as orgao,      v.id_vinculo,      "
+        u"v.config_kavlo  from      sfp001";
+    s += sufixo;
+    s += u" p, ";
+    s += u"     sfpdxx02";
+    s += sufixo;
+    s += u" f, ";
+    s += u"     sfp005";
+    s += sufixo;
+    s += u" c, ";
+    s += u"     sfp006";
+    s += sufixo;
+    s += u" l, ";
+    s += u"     cfg_vinc";
+    s += sufixo;
+    s += u" v ";
+    s += u" where ";
+    s += u"     p.matricula = f.matricula and ";
+    s += u"     p.funcao = c.codigo and ";
+    s += u"     p.cdsecreta||p.cdsetor = l.cdsecreta||l.cdsetor and ";
+    s += u"     p.sistema = v.id_vinculo and ";
+    s += u"     f.ativo = 'T' and ";
+    s += u"     f.matricula in (select matricula from (";
+    s += filtro;
+    s += u"))";
+    return s;
+}
+
+std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view sufixoAnt,
+                               std::u16string_view filtro) {
+    std::u16string s =
+        u"select pAtu.nome, pAtu.cpf, pAtu.matricula, pAtu.cdsecreta||pAtu.cdsetor as CodOrig, "
+        u"pAnt.cdsecreta||pAnt.cdsetor as CodDest from sfp001";
+    s += sufixo;
+    s += u" pAtu, sfp001";
+    s += sufixoAnt;
+    s += u" pAnt, sfpdxx02";
+    s += sufixo;
+    s += u" f";
+    s += u" where pAtu.matricula = f.matricula and  f.ativo = 'T' and pAtu.matricula = "
+         u"pAnt.matricula and";
+    s += u" pAtu.cdsecreta||pAtu.cdsetor <> pAnt.cdsecreta||pAnt.cdsetor and pAtu.matricula in "
+         u"(select matricula from (";
+    s += filtro;
+    s += u"))";
+    return s;
+}
+
+fb::Cursor& TConsulta::Abrir(fb::Transacao& transacao, const std::u16string& sql,
+                             std::string oQue) {
+    Fechar();
+    FComando = std::make_unique<fb::Comando>(transacao, sql, std::move(oQue));
+    FCursor.emplace(FComando->Abrir());
+    return *FCursor;
+}
+
+void TConsulta::Fechar() {
+    FCursor.reset();
+    FComando.reset();
+}
+
+namespace {
+
+fb::Cursor& AbrirCliente(TConsulta& consulta, fb::Transacao& transacao) {
+    return consulta.Abrir(transacao, SqlCliente(), "ler o nome do consignante (SFP003)");
+}
+
+}  // namespace
+
+fb::Cursor& TDAOPessoas::listPessoas(fb::Transacao& transacao) {
+    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
+    const std::u16string sufixo = SufixoMes(processo.MesAtual);
+    return FQryPessoas.Abrir(transacao, SqlPessoas(sufixo, processo.SqlFiltro),
+                             "ler os servidores do mês (SFP001" + ParaUtf8(sufixo) + ")");
+}
+
+fb::Cursor& TDAOPessoas::listCliente(fb::Transacao& transacao) {
+    return AbrirCliente(FQryCliente, transacao);
+}
+
+fb::Cursor& TDAOMargem::listMargem(fb::Transacao& transacao) {
+    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
+    const std::u16string sufixo = SufixoMes(processo.MesAtual);
+    return FQryMargem.Abrir(transacao, SqlMargem(sufixo, processo.SqlFiltro),
+                            "ler as margens do mês (SFPDXX02" + ParaUtf8(sufixo) + ")");
+}
+
+fb::Cursor& TDAOMargem::listCliente(fb::Transacao& transacao) {
+    return AbrirCliente(FQryCliente, transacao);
+}
+
+fb::Cursor& TDAOTransferidos::listTransferidos(fb::Transacao& transacao) {
+    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
+    const std::u16string sufixo = SufixoMes(processo.MesAtual);
+    const std::u16string sufixoAnt = SufixoMes(processo.MesAnt);
+    return FQryTransferidos.Abrir(
+        transacao, SqlTransferidos(sufixo, sufixoAnt, processo.SqlFiltro),
+        "ler os transferidos entre SFP001" + ParaUtf8(sufixoAnt) + " e SFP001" + ParaUtf8(sufixo));
+}
+
+fb::Cursor& TDAOTransferidos::listCliente(fb::Transacao& transacao) {
+    return AbrirCliente(FQryCliente, transacao);
+}
+
+}  // namespace kavlo

@@ -1,0 +1,84 @@
+// The payroll queries of a generation run: the month's servants, their margins, the servants
+// whose unit changed since the previous month, and the employer's name. The month tables are
+// named by suffix and the host's filter is pasted in as a sub-select; nothing else is.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dao/Firebird.h"
+
+namespace kavlo {
+
+// Abbreviation that names a month's tables ("1" -> "JAN"). Throws ErroConversao for a text that is
+// not an integer, or for a number outside 1 to 12 (such a month has no tables).
+std::u16string SufixoMes(std::u16string_view mes);
+
+// The statements, exactly as the payroll database expects them.
+std::u16string SqlCliente();
+std::u16string SqlPessoas(std::u16string_view sufixo, std::u16string_view filtro);
+std::u16string SqlMargem(std::u16string_view sufixo, std::u16string_view filtro);
+std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view sufixoAnt,
+                               std::u16string_view filtro);
+
+// A statement with its open result. Running it again discards the previous result first.
+class TConsulta {
+  public:
+    fb::Cursor& Abrir(fb::Transacao& transacao, const std::u16string& sql, std::string oQue);
+    // Releases the result and the statement; required before their transaction ends.
+    void Fechar();
+
+  private:
+    // The cursor points into the statement, so it is declared after it and freed first.
+    std::unique_ptr<fb::Comando> FComando;
+    std::optional<fb::Cursor> FCursor;
+};
+
+// The list operations return the open result, which stays owned by the DAO and is valid until
+// the same operation runs again or the DAO is freed. All of them run in the caller's transaction,
+// so one generation reads one snapshot.
+class TDAOPessoas {
+  public:
+    fb::Cursor& listPessoas(fb::Transacao& transacao);
+    fb::Cursor& listCliente(fb::Transacao& transacao);
+    void Fechar() {
+        FQryPessoas.Fechar();
+        FQryCliente.Fechar();
+    }
+
+  private:
+    TConsulta FQryPessoas;
+    TConsulta FQryCliente;
+};
+
+class TDAOMargem {
+  public:
+    fb::Cursor& listMargem(fb::Transacao& transacao);
+    fb::Cursor& listCliente(fb::Transacao& transacao);
+    void Fechar() {
+        FQryMargem.Fechar();
+        FQryCliente.Fechar();
+    }
+
+  private:
+    TConsulta FQryMargem;
+    TConsulta FQryCliente;
+};
+
+class TDAOTransferidos {
+  public:
+    fb::Cursor& listTransferidos(fb::Transacao& transacao);
+    fb::Cursor& listCliente(fb::Transacao& transacao);
+    void Fechar() {
+        FQryTransferidos.Fechar();
+        FQryCliente.Fechar();
+    }
+
+  private:
+    TConsulta FQryTransferidos;
+    TConsulta FQryCliente;
+};
+
+}  // namespace kavlo

@@ -1,0 +1,35 @@
+#include "dao/DataInicioFuncao.h"
+
+namespace kavlo {
+namespace {
+
+// Firebird compares texts as if the shorter were padded with blanks.
+std::u16string_view SemBrancosFinais(std::u16string_view texto) {
+    while (!texto.empty() && texto.back() == u' ') texto.remove_suffix(1);
+    return texto;
+}
+
+}  // namespace
+
+TDatasInicioFuncao::TDatasInicioFuncao(fb::Transacao& transacao, std::u16string_view ano,
+                                       std::u16string_view mes) {
+    fb::Comando comando(transacao,
+                        "select MATRICULA, DTINICIO from sfp017 where tipo = '2' and anoref = ? "
+                        "and mesref = ?",
+                        "ler as datas de início de função (sfp017)");
+    fb::Cursor cursor = comando.Abrir({std::u16string(ano), std::u16string(mes)});
+    const unsigned colMatricula = cursor.Indice("MATRICULA");
+    const unsigned colInicio = cursor.Indice("DTINICIO");
+    while (cursor.Proximo()) {
+        if (cursor.Nulo(colMatricula)) continue;  // "matricula = ?" never matches a null
+        // emplace keeps the first row of a registration, as a lookup of the first row would.
+        FDatas.emplace(SemBrancosFinais(cursor.Texto(colMatricula)), cursor.Data(colInicio));
+    }
+}
+
+TDateTime TDatasInicioFuncao::DataInicioFuncao(std::u16string_view matricula) const {
+    auto it = FDatas.find(std::u16string(SemBrancosFinais(matricula)));
+    return it == FDatas.end() ? 0 : it->second;
+}
+
+}  // namespace kavlo
