@@ -97,8 +97,13 @@ void BancoTeste::Executar(std::string_view script) const {
 }
 
 std::vector<std::vector<std::u16string>> BancoTeste::Linhas(std::string_view select) const {
+    return BancoTesteExistente(Arquivo()).Linhas(select);
+}
+
+std::vector<std::vector<std::u16string>> BancoTesteExistente::Linhas(
+    std::string_view select) const {
     fb::Conexao c;
-    c.Abrir(Caminho(), "SYSDBA", "quillbank");
+    c.Abrir(DeUtf8(arquivo_.string()), "SYSDBA", "quillbank");
     fb::Transacao t(c, fb::ModoTransacao::Leitura);
     fb::Comando cmd(t, DeUtf8(select), "ler o banco de teste");
     auto cur = cmd.Abrir();

@@ -42,6 +42,16 @@ class BancoTeste {
     PastaTemporaria pasta_;
 };
 
+// An existing database file, read for checks.
+class BancoTesteExistente {
+  public:
+    explicit BancoTesteExistente(std::filesystem::path arquivo) : arquivo_(std::move(arquivo)) {}
+    std::vector<std::vector<std::u16string>> Linhas(std::string_view select) const;
+
+  private:
+    std::filesystem::path arquivo_;
+};
+
 std::string LerArquivo(const std::filesystem::path& caminho);
 void GravarArquivo(const std::filesystem::path& caminho, std::string_view bytes);
 
