@@ -474,6 +474,15 @@ std::string Cursor::Descrever(const Coluna& c) const {
     return "a coluna '" + c.nome + "'";
 }
 
+bool Cursor::TextoVazio(unsigned i) const {
+    const Coluna& c = Col(i);
+    if (Nulo(i)) return true;
+    if (c.tipo != SQL_TEXT && c.tipo != SQL_VARYING) return Texto(i).empty();
+    const std::string_view s = ValorTexto(c);
+    return c.tipo == SQL_TEXT && c.charset != kOctets ? s.find_first_not_of(' ') == std::string_view::npos
+                                                      : s.empty();
+}
+
 std::string Cursor::Bytes(unsigned i) const {
     const Coluna& c = Col(i);
     if (Nulo(i)) return {};
@@ -490,8 +499,11 @@ std::u16string Cursor::Texto(unsigned i) const {
     switch (c.tipo) {
         case SQL_TEXT:
         case SQL_VARYING: {
-            const std::string_view s = ValorTexto(c);
+            std::string_view s = ValorTexto(c);
             if (c.charset == kOctets) return std::u16string(s.begin(), s.end());
+            // A CHAR column comes padded with blanks to its width; the payroll application reads
+            // it without them, and so does this library (an empty code in CHAR(2) is empty).
+            if (c.tipo == SQL_TEXT) s = s.substr(0, s.find_last_not_of(' ') + 1);
             return DeWindows1252(s);
         }
         case SQL_SHORT:

@@ -128,7 +128,7 @@ class Comando {
 };
 
 // A forward-only result set. Columns are found by name (case does not matter); a NULL reads as the
-// empty text, 0 or the zero date.
+// empty text, 0 or the zero date; a CHAR value reads without the blanks that pad it to its width.
 class Cursor {
   public:
     Cursor(Cursor&& outro) noexcept;
@@ -150,6 +150,8 @@ class Cursor {
     int32_t Inteiro(unsigned i) const;
     TDateTime Data(unsigned i) const;
     std::string Bytes(unsigned i) const;  // raw value of a text or octets column
+    // Whether the column reads as the empty text, without building it.
+    bool TextoVazio(unsigned i) const;
 
     bool Nulo(std::string_view nome) const { return Nulo(Indice(nome)); }
     std::u16string Texto(std::string_view nome) const { return Texto(Indice(nome)); }

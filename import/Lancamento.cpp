@@ -27,11 +27,12 @@ GravadorLancamentos::~GravadorLancamentos() = default;
 void GravadorLancamentos::Lancar(LinhaDeducao& linha, int slot, const Lancamento& l,
                                  size_t linhaRetorno) {
     const auto n = static_cast<size_t>(slot);
-    if (linha.pendente[n] || linha.ocupado[n])
+    if (linha.ocupado[n])
         throw Erro("Erro interno: o slot " + std::to_string(slot) + " do servidor " +
                    ParaUtf8(linha.matricula) + " já está ocupado.");
     if (linha.linhasRetorno.empty()) alteradas_.push_back(&linha);
-    linha.pendente[n] = l;
+    // Slots are taken in ascending order, so the list stays sorted by slot.
+    linha.pendentes.emplace_back(slot, l);
     linha.ocupado[n] = true;
     linha.margem = l.novaMargem;
     linha.linhasRetorno.push_back(linhaRetorno);
@@ -73,8 +74,7 @@ void GravadorLancamentos::Gravar() {
     std::map<std::vector<int>, std::vector<LinhaDeducao*>> porForma;
     for (LinhaDeducao* linha : alteradas_) {
         std::vector<int> slots;
-        for (int slot : SlotsUsaveis)
-            if (linha->pendente[static_cast<size_t>(slot)]) slots.push_back(slot);
+        for (const auto& [slot, l] : linha->pendentes) slots.push_back(slot);
         porForma[slots].push_back(linha);
     }
     for (const auto& [slots, linhas] : porForma) {
@@ -86,8 +86,7 @@ void GravadorLancamentos::Gravar() {
                 const LinhaDeducao& linha = *linhas[i];
                 p.emplace_back(fb::Octetos{linha.chaveBanco});
                 p.emplace_back(linha.margem);
-                for (int slot : slots) {
-                    const Lancamento& l = *linha.pendente[static_cast<size_t>(slot)];
+                for (const auto& [slot, l] : linha.pendentes) {
                     p.emplace_back(l.codigo);
                     p.emplace_back(l.valor);
                     p.emplace_back(int64_t{l.quant});
@@ -111,7 +110,7 @@ void GravadorLancamentos::Gravar() {
         }
     }
     for (LinhaDeducao* linha : alteradas_) {
-        linha->pendente = {};
+        linha->pendentes.clear();
         linha->linhasRetorno.clear();
     }
     alteradas_.clear();

@@ -56,7 +56,7 @@ struct LinhaDeducao {
     std::string chaveBanco;          // RDB$DB_KEY
     std::array<bool, 18> ocupado{};  // by slot number; [0] unused
     double margem = 0;
-    std::array<std::optional<Lancamento>, 18> pendente;  // by slot number
+    std::vector<std::pair<int, Lancamento>> pendentes;  // by slot, in slot order
     std::vector<size_t> linhasRetorno;                   // return-file lines posted here, 1-based
 };
 

@@ -71,7 +71,8 @@ TEST(Firebird, NuloLidoComoVazioZeroOuDataZero) {
     EXPECT_EQ(c.Data("D"), CodificaData(2024, 3, 1));  // dialect 1 reads 'mm/dd/yyyy'
     EXPECT_EQ(c.Texto("D"), u"01/03/2024");
     EXPECT_DOUBLE_EQ(c.Real("E"), 12.34);
-    EXPECT_EQ(c.Texto("F"), u"ab  ");  // CHAR values as they stand
+    EXPECT_EQ(c.Texto("F"), u"ab");  // CHAR values without their padding
+    EXPECT_FALSE(c.TextoVazio(c.Indice("F")));
 }
 
 TEST(Firebird, ParametrosDeTodosOsTiposEContagemDeLinhas) {
@@ -164,4 +165,18 @@ TEST(Firebird, ParametroAlternandoEntreNuloEValorGravaCadaLinhaComoDada) {
                                                         {u"2", u"250", u"dois", u"29"},
                                                         {u"3", u"<null>", u"<null>", u"<null>"},
                                                         {u"4", u"425", u"quatro", u"<null>"}}));
+}
+
+TEST(Firebird, CharEmBrancoEVazio) {
+    // A deduction code kept in CHAR(2) and emptied by the payroll reads back as two blanks.
+    BancoTeste banco("CREATE TABLE T (C CHAR(2), V VARCHAR(2)); INSERT INTO T VALUES ('', ' ')");
+    Aberto a(banco);
+    fb::Transacao t(a.conexao, fb::ModoTransacao::Leitura);
+    fb::Comando cmd(t, std::string_view("select c, v from T"), "ler");
+    auto c = cmd.Abrir();
+    ASSERT_TRUE(c.Proximo());
+    EXPECT_EQ(c.Texto(0u), u"");
+    EXPECT_TRUE(c.TextoVazio(0u));
+    EXPECT_EQ(c.Texto(1u), u" ");  // a VARCHAR keeps what was stored
+    EXPECT_FALSE(c.TextoVazio(1u));
 }

@@ -68,6 +68,10 @@ TEST(Codificacao, Windows1252IdaEVolta) {
               "Concei\xE7\xE3o \xC1vila \xC7 \x80 \x93"
               "aspas\x94 \x8C");
     EXPECT_EQ(DeWindows1252(bytes), texto);
+    // Without the bytes 0x80-0x9F the text takes the direct path; it must agree all the same.
+    EXPECT_EQ(ParaWindows1252(u"Ação ÿ é"), "A\xE7\xE3o \xFF \xE9");
+    EXPECT_EQ(DeWindows1252("A\xE7\xE3o \xFF \xE9"), u"Ação ÿ é");
+    EXPECT_EQ(ParaWindows1252(u"\u0100"), "?");
     // Every byte reads as something and writes back as itself.
     std::string todos;
     for (int b = 0; b < 256; ++b) todos += static_cast<char>(b);

@@ -26,6 +26,19 @@ bool SoAscii(std::u16string_view texto) {
     return true;
 }
 
+// Windows-1252 and Latin-1 agree outside 0x80-0x9F: such texts convert byte for code unit.
+bool ComoLatin1(std::string_view bytes) {
+    for (unsigned char c : bytes)
+        if (c >= 0x80 && c <= 0x9F) return false;
+    return true;
+}
+
+bool ComoLatin1(std::u16string_view texto) {
+    for (char16_t c : texto)
+        if (c > 0xFF || (c >= 0x80 && c <= 0x9F)) return false;
+    return true;
+}
+
 #ifndef _WIN32
 // One converter per direction and thread: iconv descriptors keep state and are not shareable.
 class Conversor {
@@ -104,7 +117,11 @@ size_t CaractereUtf16(std::string_view resto) {
 }  // namespace
 
 std::u16string DeWindows1252(std::string_view bytes) {
-    if (SoAscii(bytes)) return std::u16string(bytes.begin(), bytes.end());
+    if (ComoLatin1(bytes)) {
+        std::u16string r(bytes.size(), u'\0');
+        for (size_t i = 0; i < bytes.size(); ++i) r[i] = static_cast<unsigned char>(bytes[i]);
+        return r;
+    }
 #ifdef _WIN32
     std::u16string r(bytes.size(), u'\0');
     int n = MultiByteToWideChar(1252, 0, bytes.data(), static_cast<int>(bytes.size()),
@@ -122,7 +139,11 @@ std::u16string DeWindows1252(std::string_view bytes) {
 }
 
 std::string ParaWindows1252(std::u16string_view texto) {
-    if (SoAscii(texto)) return std::string(texto.begin(), texto.end());
+    if (ComoLatin1(texto)) {
+        std::string r(texto.size(), '\0');
+        for (size_t i = 0; i < texto.size(); ++i) r[i] = static_cast<char>(texto[i]);
+        return r;
+    }
 #ifdef _WIN32
     const std::wstring w(texto.begin(), texto.end());
     // Code page 1252 itself, not the machine's ANSI code page, and no best-fit: a character the
