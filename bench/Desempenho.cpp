@@ -57,7 +57,8 @@ Processo Rodar(const std::vector<std::string>& argumentos,
         std::vector<char*> argv;
         for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        if (!std::freopen("/dev/null", "w", stderr) || !std::freopen("/dev/null", "w", stdout)) std::_Exit(127);
+        if (!std::freopen("/dev/null", "w", stderr) || !std::freopen("/dev/null", "w", stdout))
+            std::_Exit(127);
         ::execv(argv[0], argv.data());
         std::_Exit(127);
     }

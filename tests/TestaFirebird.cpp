@@ -160,7 +160,8 @@ TEST(Firebird, ParametroAlternandoEntreNuloEValorGravaCadaLinhaComoDada) {
     ins.Executar({int64_t{3}, fb::Nulo{}, fb::Nulo{}, fb::Nulo{}});
     ins.Executar({int64_t{4}, 4.25, std::u16string(u"quatro"), fb::Nulo{}});
     t.Commit();
-    EXPECT_EQ(banco.Linhas("select i, cast(v * 100 as integer), s, extract(day from d) from T order by i"),
+    EXPECT_EQ(banco.Linhas(
+                  "select i, cast(v * 100 as integer), s, extract(day from d) from T order by i"),
               (std::vector<std::vector<std::u16string>>{{u"1", u"<null>", u"<null>", u"<null>"},
                                                         {u"2", u"250", u"dois", u"29"},
                                                         {u"3", u"<null>", u"<null>", u"<null>"},

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -28,16 +29,27 @@ struct Decimal {
     int expoente = 0;
 };
 
-Decimal Decompor(double valor, int significativos) {
+// The significant digits of |valor| into `digitos` (no point, no allocation); returns their count
+// and sets the decimal exponent of the first one.
+int Digitos(double valor, int significativos, char (&digitos)[32], int& expoente) {
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(valor), std::chars_format::scientific,
                            significativos - 1);
-    std::string_view s(buf, static_cast<size_t>(r.ptr - buf));
-    const size_t e = s.find('e');
+    int n = 0;
+    const char* p = buf;
+    for (; p < r.ptr && *p != 'e'; ++p)
+        if (*p != '.') digitos[n++] = *p;
+    ++p;  // 'e'
+    if (*p == '+') ++p;
+    std::from_chars(p, r.ptr, expoente);
+    return n;
+}
+
+Decimal Decompor(double valor, int significativos) {
+    char digitos[32];
     Decimal d;
-    for (char c : s.substr(0, e))
-        if (c != '.') d.digitos += c;
-    d.expoente = std::stoi(std::string(s.substr(e + 1)));
+    const int n = Digitos(valor, significativos, digitos, d.expoente);
+    d.digitos.assign(digitos, static_cast<size_t>(n));
     return d;
 }
 
@@ -171,32 +183,39 @@ std::u16string FormatarZeros(int64_t valor, int digitos) {
 std::u16string FormatarValor(double valor) {
     if (!std::isfinite(valor))
         return Alargar(std::isnan(valor) ? "NAN" : valor > 0 ? "INF" : "-INF");
-    Decimal d = Decompor(valor, 18);
+    char d[32];
+    int expoente = 0;
+    Digitos(valor, 18, d, expoente);
     // Keep the integer digits and two decimals; the next digit decides the rounding.
-    const int manter = d.expoente + 1 + 2;
-    std::string digitos;
-    if (manter > 0) {
-        digitos = d.digitos.substr(0, static_cast<size_t>(std::min<int>(manter, 18)));
-        if (manter > 18) digitos.append(static_cast<size_t>(manter - 18), '0');
+    const int manter = expoente + 1 + 2;
+    char digitos[400];  // up to 309 integer digits for the largest doubles
+    int n = 0;
+    for (int i = 0; i < manter; ++i) digitos[n++] = i < 18 ? d[i] : '0';
+    if (manter >= 0 && manter < 18 && d[manter] >= '5') {
+        int i = n - 1;
+        while (i >= 0 && digitos[i] == '9') digitos[i--] = '0';
+        if (i >= 0) {
+            ++digitos[i];
+        } else {
+            std::memmove(digitos + 1, digitos, static_cast<size_t>(n++));
+            digitos[0] = '1';
+        }
     }
-    const bool arredondaCima =
-        manter >= 0 && manter < 18 && d.digitos[static_cast<size_t>(manter)] >= '5';
-    if (arredondaCima) {
-        int i = static_cast<int>(digitos.size()) - 1;
-        while (i >= 0 && digitos[static_cast<size_t>(i)] == '9')
-            digitos[static_cast<size_t>(i--)] = '0';
-        if (i >= 0)
-            ++digitos[static_cast<size_t>(i)];
-        else
-            digitos.insert(digitos.begin(), '1');
+    if (n < 14) {
+        std::memmove(digitos + (14 - n), digitos, static_cast<size_t>(n));
+        std::memset(digitos, '0', static_cast<size_t>(14 - n));
+        n = 14;
     }
-    if (digitos.size() < 14) digitos.insert(0, 14 - digitos.size(), '0');
-    const bool zero = digitos.find_first_not_of('0') == std::string::npos;
-    std::string r = (valor < 0 && !zero) ? "-" : "";
-    r += digitos.substr(0, digitos.size() - 2);
-    r += '.';
-    r += digitos.substr(digitos.size() - 2);
-    return Alargar(r);
+    bool zero = true;
+    for (int i = 0; i < n && zero; ++i) zero = digitos[i] == '0';
+    std::u16string r;
+    r.reserve(static_cast<size_t>(n) + 2);
+    if (valor < 0 && !zero) r += u'-';
+    for (int i = 0; i < n - 2; ++i) r += static_cast<char16_t>(digitos[i]);
+    r += u'.';
+    r += static_cast<char16_t>(digitos[n - 2]);
+    r += static_cast<char16_t>(digitos[n - 1]);
+    return r;
 }
 
 std::u16string FormatarGeral(double valor) {
