@@ -225,3 +225,25 @@ TEST(GerarArquivo, PastaInexistenteNomeiaOArquivo) {
         << mensagem;
     EXPECT_TRUE(std::filesystem::is_empty(saida.Caminho()));
 }
+
+// Values the layouts were not made for: a 200-character address is written whole in the
+// ";"-separated people file, and letters the Windows-1252 files cannot hold (kept by the payroll
+// in a UTF8 column) arrive as "?", each in its place, with the fixed widths kept.
+TEST(GerarArquivo, ValoresForaDoComumDaFolha) {
+    const std::u16string soJose = u"select matricula from SFP001JAN where matricula = '1234-5'";
+    std::string script = ScriptFolha();
+    const std::string nome = "NOME VARCHAR(60),";
+    script.replace(script.find(nome), nome.size(), "NOME VARCHAR(60) CHARACTER SET UTF8,");
+    const std::string endereco(200, 'R');
+    BancoTeste banco(script + "update SFP001JAN set ENDERECO = '" + endereco +
+                     "', NOME = 'ŁUKASZ ŻÓŁW'" + " where MATRICULA = '1234-5';");
+    PastaTemporaria saida;
+    ASSERT_EQ(Gerar(banco, saida, soJose), "");
+    const std::string pessoas = LerArquivo(saida.Caminho() / "Pessoas.csv");
+    EXPECT_NE(pessoas.find(";" + endereco + ";"), std::string::npos);
+    EXPECT_NE(pessoas.find(";?UKASZ ?\xD3?W;"), std::string::npos);
+    const std::string margem = LerArquivo(saida.Caminho() / "Margem.txt");
+    const size_t detalhe = margem.find("\r\n") + 2;
+    EXPECT_EQ(margem.substr(detalhe, 41), "D?UKASZ ?\xD3?W" + std::string(29, ' '));
+    EXPECT_EQ(margem.find("\r\n", detalhe) - detalhe, 499u);
+}

@@ -163,3 +163,81 @@ TEST(Falhas, DiscoCheioOuSomenteLeituraNaImportacao) {
                   (std::set<std::string>{"folha.fdb", "retorno.txt", "ServidoresSemMargem.txt"}));
     }
 }
+
+namespace {
+
+std::string Gerar(const std::u16string& banco, const fs::path& pasta) {
+    CadeiaHost mes(u"2"), ant(u"1"), ano(u"2024"), b(banco), saida(DeUtf8(pasta.string() + "/")),
+        filtro(u"select matricula from SFP001FEV");
+    try {
+        GerarArquivo(mes, ant, ano, b, saida, filtro);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+const char* const kArquivos[] = {"Pessoas.csv", "Margem.txt", "Transferidos.txt"};
+
+void GravarAnteriores(const fs::path& pasta) {
+    for (const char* nome : kArquivos) GravarArquivo(pasta / nome, std::string("anterior ") + nome);
+}
+
+// Either every file is the earlier one, or every file is new: never a mixed set, never a temp file.
+void ConferirTudoOuNada(const fs::path& pasta, bool sucesso) {
+    EXPECT_EQ(Nomes(pasta),
+              (std::set<std::string>{"Margem.txt", "Pessoas.csv", "Transferidos.txt"}));
+    for (const char* nome : kArquivos) {
+        const bool anterior = LerArquivo(pasta / nome) == std::string("anterior ") + nome;
+        EXPECT_EQ(anterior, !sucesso) << nome;
+    }
+}
+
+}  // namespace
+
+TEST(Falhas, QuedaDoServidorNoMeioDaGeracaoNaoTrocaArquivos) {
+    if (getuid() != 0 || !ServidorFirebirdResponde())
+        GTEST_SKIP()
+            << "Requer root e um servidor Firebird em localhost (scripts/servidor-firebird.sh).";
+    Demo demo(3000);
+    PastaDoServidor servidor;
+    ASSERT_TRUE(servidor.Valida());
+    servidor.Receber(demo.Banco(), "folha.fdb");
+    int interrompidas = 0;
+    for (int espera : {0, 40, 120, 300}) {
+        SCOPED_TRACE("servidor derrubado após " + std::to_string(espera) + " ms");
+        PastaTemporaria saida;
+        GravarAnteriores(saida.Caminho());
+        std::string erro;
+        std::thread geracao([&] { erro = Gerar(servidor.Local("folha.fdb"), saida.Caminho()); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(espera));
+        DerrubarServidorFirebird();
+        geracao.join();
+        IniciarServidorFirebird();
+        if (!erro.empty()) {
+            ++interrompidas;
+            std::printf("[ interrompida ] %d ms: %s\n", espera, erro.substr(0, 160).c_str());
+        }
+        ConferirTudoOuNada(saida.Caminho(), erro.empty());
+    }
+    EXPECT_GE(interrompidas, 1);
+}
+
+TEST(Falhas, DiscoCheioOuSomenteLeituraNaGeracao) {
+    Demo demo(300);
+    const std::u16string local = DeUtf8(demo.Banco().string());
+    {
+        // Room for the earlier files, not for the new ones.
+        Montagem cheio("size=64k");
+        if (!cheio.Montada()) GTEST_SKIP() << "Requer root e permissão para montar um tmpfs.";
+        GravarAnteriores(cheio.Caminho());
+        const std::string erro = Gerar(local, cheio.Caminho());
+        EXPECT_NE(erro.find("No space left on device"), std::string::npos) << erro;
+        ConferirTudoOuNada(cheio.Caminho(), false);
+    }
+    Montagem somenteLeitura("ro");
+    ASSERT_TRUE(somenteLeitura.Montada());
+    const std::string erro = Gerar(local, somenteLeitura.Caminho());
+    EXPECT_NE(erro.find("Pessoas.csv"), std::string::npos) << erro;
+    EXPECT_TRUE(Nomes(somenteLeitura.Caminho()).empty());
+}
