@@ -11,10 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +23,7 @@
 #include "cli/BancoDemo.h"
 #include "dao/DaoKavlo.h"
 #include "dao/Firebird.h"
+#include "tests/ServidorTeste.h"
 #include "util/Codificacao.h"
 
 namespace fs = std::filesystem;
@@ -71,18 +68,6 @@ Processo Rodar(const std::vector<std::string>& argumentos,
     if (!WIFEXITED(estado) || WEXITSTATUS(estado) != 0)
         throw std::runtime_error("falhou: " + argumentos[1]);
     return p;
-}
-
-bool ServidorResponde() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(3050);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
 }
 
 const std::u16string kFiltro = u"select matricula from SFP001FEV";
@@ -185,7 +170,7 @@ int main(int argc, char** argv) {
     const fs::path pasta =
         fs::temp_directory_path() / ("kavlo-desempenho-" + std::to_string(std::random_device{}()));
     fs::create_directories(pasta);
-    const bool servidor = ServidorResponde() && fs::is_directory("/tmp/firebird");
+    const bool servidor = teste::ServidorFirebirdResponde() && fs::is_directory("/tmp/firebird");
     const fs::path pastaServidor = fs::path("/tmp/firebird") / pasta.filename();
     if (servidor) {
         fs::create_directories(pastaServidor);

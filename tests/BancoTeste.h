@@ -2,7 +2,9 @@
 // small SQL script, opened embedded.
 #pragma once
 
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +55,16 @@ class BancoTesteExistente {
 };
 
 std::string LerArquivo(const std::filesystem::path& caminho);
+
+// The message of what `f` throws, or "" when it returns normally.
+inline std::string MensagemDeErro(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
 void GravarArquivo(const std::filesystem::path& caminho, std::string_view bytes);
 
 }  // namespace kavlo::teste

@@ -19,22 +19,10 @@
 using namespace kavlo;
 using namespace kavlo::teste;
 
-namespace {
-
-std::string Mensagem(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<sem erro>";
-}
-
-}  // namespace
-
 TEST(Processo, GetInstanceSemControlador) {
     ASSERT_FALSE(TProcessoKAVLO::Instanciado());
-    EXPECT_EQ(Mensagem([] { TProcessoKAVLO::getInstance(); }), "Processo Kavlo Não instanciado.");
+    EXPECT_EQ(MensagemDeErro([] { TProcessoKAVLO::getInstance(); }),
+              "Processo Kavlo Não instanciado.");
     {
         TProcessoKAVLO p;
         EXPECT_EQ(&TProcessoKAVLO::getInstance(), &p);
@@ -66,10 +54,11 @@ TEST(Exportacoes, ArgumentoNuloEVazioEMesVazioFalhaAntesDeGravar) {
     PastaTemporaria saida;
     CadeiaHost caminho(banco.Caminho()), pasta(saida.ComBarra());
     // A null MesAtual is the empty text, which is no month.
-    EXPECT_EQ(Mensagem([&] { GerarArquivo(nullptr, nullptr, nullptr, caminho, pasta, nullptr); }),
-              "'' is not a valid integer value");
+    EXPECT_EQ(
+        MensagemDeErro([&] { GerarArquivo(nullptr, nullptr, nullptr, caminho, pasta, nullptr); }),
+        "'' is not a valid integer value");
     CadeiaHost vazio(u"");
-    EXPECT_EQ(Mensagem([&] { GerarArquivo(vazio, vazio, vazio, caminho, pasta, vazio); }),
+    EXPECT_EQ(MensagemDeErro([&] { GerarArquivo(vazio, vazio, vazio, caminho, pasta, vazio); }),
               "'' is not a valid integer value");
     EXPECT_TRUE(std::filesystem::is_empty(saida.Caminho()));
     EXPECT_FALSE(TProcessoKAVLO::Instanciado());
@@ -78,7 +67,7 @@ TEST(Exportacoes, ArgumentoNuloEVazioEMesVazioFalhaAntesDeGravar) {
     GravarArquivo(retorno, "H\r\nT\r\n");
     CadeiaHost load(DeUtf8(retorno.string())),
         resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
-    EXPECT_EQ(Mensagem([&] {
+    EXPECT_EQ(MensagemDeErro([&] {
                   ImportarArquivo(nullptr, nullptr, caminho, resultado, load, nullptr, nullptr);
               }),
               "'' is not a valid integer value");
@@ -92,7 +81,7 @@ TEST(Exportacoes, ComprimentoVemDoPrefixoNaoDoNul) {
     CadeiaHost caminho(banco.Caminho()), pasta(saida.ComBarra());
     CadeiaHost mes(std::u16string(u"1\0x", 3));
     // Read as "1" the call would go on; read whole, the month does not convert.
-    EXPECT_EQ(Mensagem([&] { GerarArquivo(mes, mes, mes, caminho, pasta, mes); }),
+    EXPECT_EQ(MensagemDeErro([&] { GerarArquivo(mes, mes, mes, caminho, pasta, mes); }),
               "'1\\x00x' is not a valid integer value");
 }
 
@@ -101,7 +90,8 @@ TEST(Exportacoes, BancoInalcancavelNaoDeixaControlador) {
     CadeiaHost um(u"1"), ano(u"2024"), pasta(saida.ComBarra()),
         filtro(u"select 1 as matricula from rdb$database");
     CadeiaHost caminho(DeUtf8((saida.Caminho() / "nao-existe.fdb").string()));
-    const std::string m = Mensagem([&] { GerarArquivo(um, um, ano, caminho, pasta, filtro); });
+    const std::string m =
+        MensagemDeErro([&] { GerarArquivo(um, um, ano, caminho, pasta, filtro); });
     EXPECT_NE(m.find("Não foi possível conectar ao banco de dados"), std::string::npos) << m;
     EXPECT_FALSE(TProcessoKAVLO::Instanciado());
     EXPECT_TRUE(std::filesystem::is_empty(saida.Caminho()));
@@ -114,7 +104,7 @@ TEST(Exportacoes, ArquivoDeRetornoAusenteFalhaDepoisDeConectar) {
     CadeiaHost resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
     CadeiaHost load(DeUtf8((saida.Caminho() / "falta.txt").string()));
     const std::string m =
-        Mensagem([&] { ImportarArquivo(um, ano, caminho, resultado, load, vazio, vazio); });
+        MensagemDeErro([&] { ImportarArquivo(um, ano, caminho, resultado, load, vazio, vazio); });
     EXPECT_NE(m.find("falta.txt"), std::string::npos) << m;
     EXPECT_TRUE(dmConexao().fdConexao.Aberta());
     EXPECT_FALSE(TProcessoKAVLO::Instanciado());
@@ -163,17 +153,18 @@ TEST_F(Biblioteca, ChamadaNormalEExcecaoParaOHost) {
     CadeiaHost falta(DeUtf8((saida.Caminho() / "falta.fdb").string()));
     // Each call reaches the database named in its own arguments: a missing one fails even right
     // after a call whose connection was open.
-    EXPECT_EQ(Mensagem([&] { gerar_(um, um, ano, caminho, pasta, filtro); }).find("Erro"),
+    EXPECT_EQ(MensagemDeErro([&] { gerar_(um, um, ano, caminho, pasta, filtro); }).find("Erro"),
               std::string::npos);
-    EXPECT_NE(Mensagem([&] { gerar_(um, um, ano, falta, pasta, filtro); }).find("falta.fdb"),
+    EXPECT_NE(MensagemDeErro([&] { gerar_(um, um, ano, falta, pasta, filtro); }).find("falta.fdb"),
               std::string::npos);
     const auto retorno = saida.Caminho() / "retorno.txt";
     GravarArquivo(retorno, "");
     CadeiaHost load(DeUtf8(retorno.string())),
         resultado(DeUtf8((saida.Caminho() / "res.txt").string()));
     CadeiaHost s(u"S");
-    EXPECT_NE(Mensagem([&] { importar_(um, ano, falta, resultado, load, s, s); }).find("falta.fdb"),
-              std::string::npos);
+    EXPECT_NE(
+        MensagemDeErro([&] { importar_(um, ano, falta, resultado, load, s, s); }).find("falta.fdb"),
+        std::string::npos);
     try {
         importar_(um, ano, falta, resultado, load, s, s);
         FAIL();

@@ -19,15 +19,6 @@ using namespace kavlo::teste;
 
 namespace {
 
-std::string Mensagem(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<sem erro>";
-}
-
 std::vector<std::u16string> Linhas(const std::function<void(const SaidaLinhas&)>& escrever) {
     std::vector<std::u16string> r;
     escrever([&](std::u16string_view l) { r.emplace_back(l); });
@@ -72,9 +63,9 @@ TEST(FormatosExportacao, CpfECodigos) {
     EXPECT_EQ(FormatarCpf(u"12345678909"), u"12345678909");
     EXPECT_EQ(FormatarCpf(u"123"), u"00000000123");
     EXPECT_EQ(FormatarCpf(u" 123 "), u"00000000123");
-    EXPECT_EQ(Mensagem([] { FormatarCpf(u"123.456.789-00"); }),
+    EXPECT_EQ(MensagemDeErro([] { FormatarCpf(u"123.456.789-00"); }),
               "'123.456.789-00' não é um número inteiro");
-    EXPECT_EQ(Mensagem([] { FormatarCpf(u""); }), "'' não é um número inteiro");
+    EXPECT_EQ(MensagemDeErro([] { FormatarCpf(u""); }), "'' não é um número inteiro");
 
     struct Caso {
         const char16_t* texto;
@@ -210,8 +201,9 @@ TEST(LayoutTransferidos, OrigemAntesDoDestino) {
     EXPECT_EQ(l, u"D" + AjustaTexto(u"ANA", 40) + u"00000000123" + u"000000000012345" +
                      u"00001002" + u"000000000012345" + u"00000000");
     t.DTransferidos[0].CPF = u"";
-    EXPECT_EQ(Mensagem([&] { Linhas([&](const SaidaLinhas& s) { EscreverTransferidos(t, s); }); }),
-              "Transferidos.txt, linha 2: servidor 12345 (ANA): CPF '' não é um número inteiro");
+    EXPECT_EQ(
+        MensagemDeErro([&] { Linhas([&](const SaidaLinhas& s) { EscreverTransferidos(t, s); }); }),
+        "Transferidos.txt, linha 2: servidor 12345 (ANA): CPF '' não é um número inteiro");
 }
 
 TEST(Exportar, Windows1252ComCrLfEPastaJuntadaComoTexto) {

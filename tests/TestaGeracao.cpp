@@ -22,15 +22,6 @@ using namespace kavlo::teste;
 
 namespace {
 
-std::string Mensagem(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<sem erro>";
-}
-
 // A controller for January 2024 connected to `banco`.
 struct Geracao {
     explicit Geracao(const BancoTeste& banco, std::u16string filtro = DeUtf8(kFiltroFolha)) {
@@ -109,12 +100,12 @@ TEST(ConsultasKavlo, SufixoDoMes) {
     EXPECT_EQ(SufixoMes(u"1"), u"JAN");
     EXPECT_EQ(SufixoMes(u"05"), u"MAI");
     EXPECT_EQ(SufixoMes(u"12"), u"DEZ");
-    EXPECT_EQ(Mensagem([] { SufixoMes(u""); }), "'' is not a valid integer value");
-    EXPECT_EQ(Mensagem([] { SufixoMes(u"jan"); }), "'jan' is not a valid integer value");
+    EXPECT_EQ(MensagemDeErro([] { SufixoMes(u""); }), "'' is not a valid integer value");
+    EXPECT_EQ(MensagemDeErro([] { SufixoMes(u"jan"); }), "'jan' is not a valid integer value");
     // A month without tables stops before the database is asked for tables named by the stem.
-    EXPECT_EQ(Mensagem([] { SufixoMes(u"13"); }),
+    EXPECT_EQ(MensagemDeErro([] { SufixoMes(u"13"); }),
               "Mês '13' inválido: informe o número do mês, de 1 a 12");
-    EXPECT_EQ(Mensagem([] { SufixoMes(u"0"); }),
+    EXPECT_EQ(MensagemDeErro([] { SufixoMes(u"0"); }),
               "Mês '0' inválido: informe o número do mês, de 1 a 12");
 }
 
@@ -294,7 +285,7 @@ TEST(GeracaoKavlo, CodigoInvalidoNomeiaServidorColunaETexto) {
          }) {
         BancoTeste banco(ScriptFolha() + alteracao + ";");
         Geracao g(banco);
-        EXPECT_EQ(Mensagem([&] { g.Gerar(); }), mensagem);
+        EXPECT_EQ(MensagemDeErro([&] { g.Gerar(); }), mensagem);
     }
 }
 
@@ -314,14 +305,14 @@ TEST(GeracaoKavlo, MesesInvalidosFalhamAntesDoBanco) {
         g.processo.MesAtual = mes;
         g.processo.MesAnt = mesAnt;
         g.processo.Ano = ano;
-        EXPECT_EQ(Mensagem([&] { g.Gerar(); }), mensagem);
+        EXPECT_EQ(MensagemDeErro([&] { g.Gerar(); }), mensagem);
     }
 }
 
 TEST(GeracaoKavlo, ErroDoBancoDizOQueSeLia) {
     BancoTeste banco(ScriptFolha() + "drop table SFP005JAN;");
     Geracao g(banco);
-    const std::string m = Mensagem([&] { g.Gerar(); });
+    const std::string m = MensagemDeErro([&] { g.Gerar(); });
     EXPECT_EQ(m.rfind("Erro no banco de dados ao ler as margens do mês (SFPDXX02JAN): ", 0), 0u)
         << m;
     EXPECT_NE(m.find("SFP005JAN"), std::string::npos) << m;

@@ -90,15 +90,6 @@ std::string RetornoPrincipal() {
     });
 }
 
-std::string Mensagem(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 class Variavel {
   public:
     Variavel(const char* nome, const std::string& valor) : nome_(nome) {
@@ -122,7 +113,8 @@ class Importacao : public ::testing::Test {
         CadeiaHost mes(u"1"), ano(u"2024"), banco(banco_.Caminho()),
             load(DeUtf8(Retorno().string())), folhas(u"MENSAL"), margem(verifica);
         CadeiaHost saida(DeUtf8(resultado.value_or(Resultado()).string()));
-        return Mensagem([&] { ImportarArquivo(mes, ano, banco, saida, load, folhas, margem); });
+        return MensagemDeErro(
+            [&] { ImportarArquivo(mes, ano, banco, saida, load, folhas, margem); });
     }
     fs::path Retorno() const { return saida_.Caminho() / "retorno.txt"; }
     fs::path Resultado() const { return saida_.Caminho() / "resultado.txt"; }

@@ -2,6 +2,8 @@
 // the result line, the report entries and the report's place.
 #include <gtest/gtest.h>
 
+#include "tests/BancoTeste.h"
+
 #include <functional>
 
 #include "import/ArquivoResultado.h"
@@ -11,6 +13,7 @@
 #include "util/Codificacao.h"
 
 using namespace kavlo;
+using kavlo::teste::MensagemDeErro;
 
 namespace {
 
@@ -25,15 +28,6 @@ std::u16string LinhaCom(int inicio, std::u16string_view texto) {
     std::u16string l;
     Por(l, inicio, texto);
     return l;
-}
-
-std::string Mensagem(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<sem erro>";
 }
 
 // A complete 197-character instalment line with a distinct text in every field.
@@ -77,15 +71,15 @@ TEST(ArquivoRetorno, ParcelaEContadores) {
                                                         {u"-000000000001.00", -1}})
         EXPECT_DOUBLE_EQ(LerParcela(LinhaCom(140, campo)), valor) << ParaUtf8(campo);
     // Only the first "." becomes ","; the message quotes the text after that replacement.
-    EXPECT_EQ(Mensagem([] { LerParcela(LinhaCom(140, u"1.234.56")); }),
+    EXPECT_EQ(MensagemDeErro([] { LerParcela(LinhaCom(140, u"1.234.56")); }),
               "'1,234.56' is not a valid floating point value");
-    EXPECT_EQ(Mensagem([] { LerParcela(LinhaCom(1, u"D")); }),
+    EXPECT_EQ(MensagemDeErro([] { LerParcela(LinhaCom(1, u"D")); }),
               "'' is not a valid floating point value");
 
     const std::u16string l = LinhaCom(170, u" 3\t010");
     EXPECT_EQ(LerContador(l, retorno::ContadorPerc), 3);
     EXPECT_EQ(LerContador(l, retorno::ContadorQuant), 10);
-    EXPECT_EQ(Mensagem([] { LerContador(LinhaCom(173, u"1O"), retorno::ContadorQuant); }),
+    EXPECT_EQ(MensagemDeErro([] { LerContador(LinhaCom(173, u"1O"), retorno::ContadorQuant); }),
               "'1O' is not a valid integer value");
     EXPECT_EQ(CodigoDesconto(LinhaCom(88, u" 5ZZZZZ")), u"5");
     EXPECT_EQ(CodigoDesconto(LinhaCom(88, u"  ZZZZZ")), u"");

@@ -16,15 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Erro(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 // An instalment line whose registration field ends with `chave` (six characters and the digit).
 std::string Linha(std::string_view seis, char digito, std::string_view valor) {
     std::string l(197, ' ');
@@ -55,7 +46,7 @@ TEST(Injecao, RegistroComAspasEComandoSqlEDadoNaImportacao) {
                                Linha("' or 1", '1', "000000000030.00") + "\r\n" + "T\r\n");
     CadeiaHost mes(u"2"), ano(u"2024"), b(banco.Caminho()), res(DeUtf8(resultado.string())),
         load(DeUtf8(retorno.string())), folhas(u"MENSAL"), s(u"S");
-    ASSERT_EQ(Erro([&] { ImportarArquivo(mes, ano, b, res, load, folhas, s); }), "");
+    ASSERT_EQ(MensagemDeErro([&] { ImportarArquivo(mes, ano, b, res, load, folhas, s); }), "");
     dmConexao().fdConexao.Fechar();
     // The quoted registration found its row and its leave; the fragment matched nobody.
     EXPECT_EQ(banco.Linhas("select matricula, cod1, mcvalor from SFPDXX02FEV order by matricula"),
@@ -78,14 +69,15 @@ TEST(Injecao, TextosDoHostComSqlFalhamComoConversao) {
         s(u"S");
     CadeiaHost dois(u"2"), um(u"1"), ano(u"2024");
     CadeiaHost mesSql(u"2 or 1=1; drop table SFP003"), anoSql(u"2024'; drop table SFP003; --");
-    EXPECT_EQ(Erro([&] { GerarArquivo(mesSql, um, ano, b, pasta, filtro); }),
+    EXPECT_EQ(MensagemDeErro([&] { GerarArquivo(mesSql, um, ano, b, pasta, filtro); }),
               "'2 or 1=1; drop table SFP003' is not a valid integer value");
-    EXPECT_EQ(Erro([&] { ImportarArquivo(mesSql, ano, b, res, load, s, s); }),
+    EXPECT_EQ(MensagemDeErro([&] { ImportarArquivo(mesSql, ano, b, res, load, s, s); }),
               "'2 or 1=1; drop table SFP003' is not a valid integer value");
-    EXPECT_NE(
-        Erro([&] { GerarArquivo(dois, um, anoSql, b, pasta, filtro); }).find("is not a valid date"),
-        std::string::npos);
-    EXPECT_NE(Erro([&] {
+    EXPECT_NE(MensagemDeErro([&] {
+                  GerarArquivo(dois, um, anoSql, b, pasta, filtro);
+              }).find("is not a valid date"),
+              std::string::npos);
+    EXPECT_NE(MensagemDeErro([&] {
                   ImportarArquivo(dois, anoSql, b, res, load, s, s);
               }).find("is not a valid date"),
               std::string::npos);
@@ -103,7 +95,7 @@ TEST(Injecao, PastaComAspasEPontoEVirgulaEApenasUmCaminho) {
     fs::create_directory(pasta);
     CadeiaHost mes(u"2"), ant(u"1"), ano(u"2024"), b(DeUtf8(o.banco)),
         saida(DeUtf8(pasta.string() + "/")), filtro(u"select matricula from SFP001FEV");
-    ASSERT_EQ(Erro([&] { GerarArquivo(mes, ant, ano, b, saida, filtro); }), "");
+    ASSERT_EQ(MensagemDeErro([&] { GerarArquivo(mes, ant, ano, b, saida, filtro); }), "");
     dmConexao().fdConexao.Fechar();
     for (const char* nome : {"Pessoas.csv", "Margem.txt", "Transferidos.txt"})
         EXPECT_TRUE(fs::exists(pasta / nome));

@@ -62,15 +62,6 @@ class Situacoes : public ::testing::Test {
 };
 BancoTeste* Situacoes::banco_ = nullptr;
 
-std::string Mensagem(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<sem erro>";
-}
-
 }  // namespace
 
 TEST_F(Situacoes, CodigoEDescricao) {
@@ -125,7 +116,7 @@ TEST(Situacao, ModoDesconhecidoNaoConsultaOBanco) {
 }
 
 TEST_F(Situacoes, MesInvalidoFalhaAntesDeConsultar) {
-    EXPECT_EQ(Mensagem([] { SituacaoServidor(u"13", u"2024", u"", u"000002-2", 1); }),
+    EXPECT_EQ(MensagemDeErro([] { SituacaoServidor(u"13", u"2024", u"", u"000002-2", 1); }),
               "'01/13/2024' is not a valid date");
 }
 
