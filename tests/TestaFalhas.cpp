@@ -26,7 +26,16 @@ namespace {
 
 std::vector<std::vector<std::u16string>> Linhas(const std::u16string& local, std::string_view sql) {
     fb::Conexao c;
-    c.Abrir(local, "SYSDBA", "quillbank");
+    // A server just restarted may refuse the first attach for a moment.
+    for (int tentativa = 1;; ++tentativa) {
+        try {
+            c.Abrir(local, "SYSDBA", "quillbank");
+            break;
+        } catch (const std::exception&) {
+            if (tentativa == 20) throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    }
     fb::Transacao t(c, fb::ModoTransacao::Leitura);
     fb::Comando q(t, sql, "conferir o banco");
     auto cur = q.Abrir();
