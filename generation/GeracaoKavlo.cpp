@@ -257,6 +257,23 @@ TGeracaoKAVLO::~TGeracaoKAVLO() {
     goRNTransferidos.reset();
 }
 
+namespace {
+
+// Walks a result set into a detail list, one record per row. Columns are looked up once, on the
+// first row: a missing column is an error only when there is a row to read it from.
+template <class Colunas, class Registro, class Ler>
+void LerRegistros(fb::Cursor& cursor, std::vector<Registro>& lista, Observacao& observacao,
+                  Ler ler) {
+    std::optional<Colunas> colunas;
+    while (cursor.Proximo()) {
+        if (!colunas) colunas.emplace(cursor);
+        lista.push_back(ler(cursor, *colunas));
+        observacao.Avancar();
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
     TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
     // A month that names no tables or no date fails here, before any query runs.
@@ -279,50 +296,36 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
 
     TPessoas& pessoas = kavlo->Pessoas;
     Cabecalho(pessoas, goRNPessoas->listarCliente(transacao), u"PESSOAS", folha);
-    {
-        observacao.Etapa("Lendo pessoas");
-        fb::Cursor& cursor = goRNPessoas->listarPessoas(transacao);
-        std::optional<ColunasPessoas> colunas;
-        while (cursor.Proximo()) {
-            if (!colunas) colunas.emplace(cursor);
-            pessoas.DPessoas.push_back(LerPessoa(cursor, *colunas));
-            observacao.Avancar();
-        }
-    }
+    observacao.Etapa("Lendo pessoas");
+    LerRegistros<ColunasPessoas>(
+        goRNPessoas->listarPessoas(transacao), pessoas.DPessoas, observacao,
+        [](fb::Cursor& c, const ColunasPessoas& col) { return LerPessoa(c, col); });
     pessoas.TTipoRegistro = u"T";
     pessoas.TQuantidade = static_cast<int32_t>(pessoas.DPessoas.size());
 
     TMargem& margem = kavlo->Margem;
     Cabecalho(margem, goRNMargem->listarCliente(transacao), u"MARGEM", folha);
+    observacao.Etapa("Lendo margens");
     {
-        observacao.Etapa("Lendo margens");
-        fb::Cursor& cursor = goRNMargem->listarMargem(transacao);
-        std::optional<ColunasMargem> colunas;
+        // The month's function dates are read only when there is a margin row to ask for them.
         std::optional<TDatasInicioFuncao> datas;
-        while (cursor.Proximo()) {
-            if (!colunas) {
-                colunas.emplace(cursor);
-                datas.emplace(transacao, processo.Ano, processo.MesAtual);
-            }
-            margem.DMargem.push_back(LerMargem(cursor, *colunas, *datas));
-            observacao.Avancar();
-        }
+        LerRegistros<ColunasMargem>(goRNMargem->listarMargem(transacao), margem.DMargem, observacao,
+                                    [&](fb::Cursor& c, const ColunasMargem& col) {
+                                        if (!datas)
+                                            datas.emplace(transacao, processo.Ano,
+                                                          processo.MesAtual);
+                                        return LerMargem(c, col, *datas);
+                                    });
     }
     margem.TTipoRegistro = u"T";
     margem.TQuantidadeRegistro = static_cast<int32_t>(margem.DMargem.size());
 
     TTransferidos& transferidos = kavlo->Transferidos;
     Cabecalho(transferidos, goRNTransferidos->listarCliente(transacao), u"TRANSFERIDOS", folha);
-    {
-        observacao.Etapa("Lendo transferidos");
-        fb::Cursor& cursor = goRNTransferidos->listarTransferidos(transacao);
-        std::optional<ColunasTransferidos> colunas;
-        while (cursor.Proximo()) {
-            if (!colunas) colunas.emplace(cursor);
-            transferidos.DTransferidos.push_back(LerTransferido(cursor, *colunas));
-            observacao.Avancar();
-        }
-    }
+    observacao.Etapa("Lendo transferidos");
+    LerRegistros<ColunasTransferidos>(
+        goRNTransferidos->listarTransferidos(transacao), transferidos.DTransferidos, observacao,
+        [](fb::Cursor& c, const ColunasTransferidos& col) { return LerTransferido(c, col); });
     transferidos.TTipoRegistro = u"T";
     transferidos.TQuantidadeRegistros = static_cast<int32_t>(transferidos.DTransferidos.size());
     observacao.FimEtapa();
