@@ -88,8 +88,11 @@ Subcomando RegistrarGerar(CLI::App& app) {
                 const std::string pasta = r.count("arquivos") ? r["arquivos"] : o->saida;
                 fmt::print(stderr, "Arquivos gerados em {}\n", pasta);
                 fmt::print(stderr, "  Pessoas.csv       {}\n", Servidores(r["pessoas"]));
-                fmt::print(stderr, "  Margem.txt        {}, margem total {}\n",
-                           Servidores(r["margem"]), r["soma_margem"]);
+                // Written with "." in the file; shown the Brazilian way, as the import's total is.
+                std::string soma = r["soma_margem"];
+                if (auto p = soma.find('.'); p != std::string::npos) soma[p] = ',';
+                fmt::print(stderr, "  Margem.txt        {}, margem total R$ {}\n",
+                           Servidores(r["margem"]), soma);
                 fmt::print(stderr, "  Transferidos.txt  {}\n", Servidores(r["transferidos"]));
                 std::string segundos = fmt::format("{:.2f}", tempo.count());
                 if (auto p = segundos.find('.'); p != std::string::npos) segundos[p] = ',';
