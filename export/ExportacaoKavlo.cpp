@@ -223,10 +223,13 @@ void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
     EscreverTransferidos(AKAVLO.Transferidos, escrever(transferidos));
     transferidos.Fechar();
 
-    // Only now, with all three complete, do they replace the earlier ones.
-    pessoas.Confirmar();
-    margem.Confirmar();
-    transferidos.Confirmar();
+    // Only now, with all three complete, do they replace the earlier ones, as one set: if the
+    // second or third cannot be put in place, the earlier three come back.
+    Substituicao colocacao;
+    colocacao.Colocar(pessoas);
+    colocacao.Colocar(margem);
+    colocacao.Colocar(transferidos);
+    colocacao.Concluir();
 
     observacao.FimEtapa();
     observacao.Registrar("pessoas", static_cast<int64_t>(AKAVLO.Pessoas.DPessoas.size()));

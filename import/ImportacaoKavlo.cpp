@@ -71,52 +71,6 @@ TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) 
     return t;
 }
 
-// Puts a finished file in place, keeping the file it replaces beside it until the run's
-// postings are committed, so a failed commit can put everything back as it was.
-class Colocacao {
-  public:
-    explicit Colocacao(ArquivoTemporario& arquivo) : destino_(arquivo.Destino()) {
-        std::error_code ec;
-        if (std::filesystem::exists(destino_, ec)) {
-            anterior_ = destino_;
-            anterior_ += ".anterior";
-            std::filesystem::rename(destino_, anterior_, ec);
-            if (ec)
-                throw ErroArquivo("Não foi possível substituir o arquivo '" +
-                                  NomeParaMensagem(destino_) + "': " + ec.message());
-        }
-        try {
-            arquivo.Confirmar();
-        } catch (...) {
-            Restaurar();
-            throw;
-        }
-        colocado_ = true;
-    }
-    // Removes the new file and brings back the one it replaced.
-    void Desfazer() noexcept {
-        std::error_code ec;
-        if (colocado_) std::filesystem::remove(destino_, ec);
-        colocado_ = false;
-        Restaurar();
-    }
-    void Concluir() noexcept {
-        std::error_code ec;
-        if (!anterior_.empty()) std::filesystem::remove(anterior_, ec);
-        anterior_.clear();
-    }
-
-  private:
-    void Restaurar() noexcept {
-        std::error_code ec;
-        if (!anterior_.empty()) std::filesystem::rename(anterior_, destino_, ec);
-        anterior_.clear();
-    }
-    Caminho destino_;
-    Caminho anterior_;
-    bool colocado_ = false;
-};
-
 std::string Contexto(size_t indice, std::u16string_view chave) {
     return " (linha " + std::to_string(indice + 1) + " do arquivo de retorno, servidor " +
            ParaUtf8(chave) + ")";
@@ -278,19 +232,14 @@ void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
     // files then describe postings the database discarded, and the operator sees an outcome
     // without postings, which a new run repairs. The opposite order would leave committed
     // postings without a result file after such a crash, and a new run would post them twice.
-    std::vector<std::unique_ptr<Colocacao>> colocadas;
-    try {
-        colocadas.push_back(std::make_unique<Colocacao>(resultado));
-        colocadas.push_back(std::make_unique<Colocacao>(relatorio));
-        if (obs.Simular())
-            transacao.Rollback();
-        else
-            transacao.Commit();
-    } catch (...) {
-        for (auto it = colocadas.rbegin(); it != colocadas.rend(); ++it) (*it)->Desfazer();
-        throw;
-    }
-    for (auto& c : colocadas) c->Concluir();
+    Substituicao colocacao;  // undone if anything below fails before Concluir
+    colocacao.Colocar(resultado);
+    colocacao.Colocar(relatorio);
+    if (obs.Simular())
+        transacao.Rollback();
+    else
+        transacao.Commit();
+    colocacao.Concluir();
 
     obs.Registrar("linhas", static_cast<int64_t>(total));
     obs.Registrar("detalhes", n.detalhes);

@@ -202,4 +202,51 @@ void ArquivoTemporario::Confirmar() {
     confirmado_ = true;
 }
 
+Substituicao::~Substituicao() {
+    if (!concluida_) Desfazer();
+}
+
+void Substituicao::Colocar(ArquivoTemporario& arquivo) {
+    Item& item = itens_.emplace_back();
+    item.destino = arquivo.Destino();
+    try {
+        std::error_code ec;
+        if (std::filesystem::exists(item.destino, ec)) {
+            std::random_device rd;
+            do {
+                item.anterior = item.destino;
+                item.anterior += ".anterior" + std::to_string(rd() % 1000000);
+            } while (std::filesystem::exists(item.anterior, ec));
+            std::filesystem::rename(item.destino, item.anterior, ec);
+            if (ec) {
+                item.anterior.clear();
+                throw ErroArquivo("Não foi possível substituir o arquivo '" +
+                                  NomeParaMensagem(item.destino) + "': " + ec.message());
+            }
+        }
+        arquivo.Confirmar();
+        item.colocado = true;
+    } catch (...) {
+        Desfazer();
+        throw;
+    }
+}
+
+void Substituicao::Desfazer() noexcept {
+    std::error_code ec;
+    for (auto it = itens_.rbegin(); it != itens_.rend(); ++it) {
+        if (it->colocado) std::filesystem::remove(it->destino, ec);
+        if (!it->anterior.empty()) std::filesystem::rename(it->anterior, it->destino, ec);
+    }
+    itens_.clear();
+}
+
+void Substituicao::Concluir() noexcept {
+    std::error_code ec;
+    for (const Item& item : itens_)
+        if (!item.anterior.empty()) std::filesystem::remove(item.anterior, ec);
+    itens_.clear();
+    concluida_ = true;
+}
+
 }  // namespace kavlo

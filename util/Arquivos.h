@@ -55,4 +55,30 @@ class ArquivoTemporario {
     bool confirmado_ = false;
 };
 
+// Puts finished files in place as one set: each file it replaces is kept aside until Concluir(),
+// so that a failure before then (the third of three files, a commit that comes after the files)
+// removes the new files and brings every earlier one back. Dropped unconcluded, it undoes.
+class Substituicao {
+  public:
+    Substituicao() = default;
+    ~Substituicao();
+    Substituicao(const Substituicao&) = delete;
+    Substituicao& operator=(const Substituicao&) = delete;
+
+    // Moves a finished temporary file to its destination; on failure the whole set is undone.
+    void Colocar(ArquivoTemporario& arquivo);
+    // Drops the earlier files kept aside.
+    void Concluir() noexcept;
+
+  private:
+    void Desfazer() noexcept;
+    struct Item {
+        Caminho destino;
+        Caminho anterior;  // empty when nothing was there
+        bool colocado = false;
+    };
+    std::vector<Item> itens_;
+    bool concluida_ = false;
+};
+
 }  // namespace kavlo
