@@ -52,9 +52,16 @@ void Observacao::GravarResumo() const {
     if (arquivoResumo_.empty()) return;
     std::string texto;
     for (const auto& [chave, valor] : resumo_) texto += chave + "=" + valor + "\n";
-    ArquivoTemporario arquivo(CaminhoDe(DeUtf8(arquivoResumo_)));
-    arquivo.Escrever(texto);
-    arquivo.Confirmar();
+    // The call's work is done (an import is committed): a summary that cannot be written must not
+    // turn it into a failure, or the host would run it again and post everything twice.
+    try {
+        ArquivoTemporario arquivo(CaminhoDe(DeUtf8(arquivoResumo_)));
+        arquivo.Escrever(texto);
+        arquivo.Confirmar();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Aviso: a operação foi concluída, mas o resumo não foi gravado: %s\n",
+                     e.what());
+    }
 }
 
 Observacao& Observacao::Atual() {

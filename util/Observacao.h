@@ -29,7 +29,7 @@ class Observacao {
     void Registrar(std::string_view chave, int64_t valor) {
         Registrar(chave, std::to_string(valor));
     }
-    // Writes the summary file when one was asked for.
+    // Writes the summary file when one was asked for; a failure is only a warning on stderr.
     void GravarResumo() const;
 
     bool Simular() const { return simular_; }
