@@ -1,52 +1,15 @@
 #include <fmt/core.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
+#include "cli/ResumoDaChamada.h"
 
 namespace kavlo::cli {
 namespace {
-
-// The summary file the library writes on success: "chave=valor" lines. Removed when done.
-class ArquivoResumo {
-  public:
-    ArquivoResumo() {
-        std::string modelo =
-            (std::filesystem::temp_directory_path() / "kavlo-resumo-XXXXXX").string();
-        const int fd = ::mkstemp(modelo.data());
-        if (fd >= 0) {
-            ::close(fd);
-            caminho_ = modelo;
-        }
-    }
-    ~ArquivoResumo() {
-        if (!caminho_.empty()) std::filesystem::remove(caminho_, erro_);
-    }
-    ArquivoResumo(const ArquivoResumo&) = delete;
-    ArquivoResumo& operator=(const ArquivoResumo&) = delete;
-
-    const std::string& Caminho() const { return caminho_; }
-
-    std::map<std::string, std::string> Ler() const {
-        std::map<std::string, std::string> r;
-        std::ifstream f(caminho_);
-        for (std::string linha; std::getline(f, linha);)
-            if (auto p = linha.find('='); p != std::string::npos)
-                r[linha.substr(0, p)] = linha.substr(p + 1);
-        return r;
-    }
-
-  private:
-    std::string caminho_;
-    std::error_code erro_;
-};
 
 std::string Servidores(const std::string& quantidade) {
     return quantidade + (quantidade == "1" ? " servidor" : " servidores");
@@ -73,18 +36,15 @@ Subcomando RegistrarGerar(CLI::App& app) {
                     "Select que devolve a coluna matricula dos servidores incluídos")
         ->required();
     return {sub, [o] {
-                ArquivoResumo resumo;
-                if (!resumo.Caminho().empty())
-                    ::setenv("KAVLO_RESUMO", resumo.Caminho().c_str(), 1);
-                // Progress only where somebody watches it.
-                if (::isatty(2)) ::setenv("KAVLO_PROGRESSO", "1", 1);
+                ResumoDaChamada resumo;
                 const auto inicio = std::chrono::steady_clock::now();
                 GerarArquivo(Host(o->mes), Host(o->mesAnt), Host(o->ano), Host(o->banco),
                              Host(o->saida), Host(o->filtro));
                 const std::chrono::duration<double> tempo =
                     std::chrono::steady_clock::now() - inicio;
 
-                auto r = resumo.Ler();
+                std::map<std::string, std::string> r;
+                for (auto& [chave, valor] : resumo.Ler()) r[chave] = valor;
                 const std::string pasta = r.count("arquivos") ? r["arquivos"] : o->saida;
                 fmt::print(stderr, "Arquivos gerados em {}\n", pasta);
                 fmt::print(stderr, "  Pessoas.csv       {}\n", Servidores(r["pessoas"]));

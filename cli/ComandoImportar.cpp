@@ -1,41 +1,15 @@
 #include <fmt/core.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <optional>
-#include <random>
 #include <vector>
 
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
+#include "cli/ResumoDaChamada.h"
 
 namespace kavlo::cli {
 namespace {
-
-// Sets an environment variable for the duration of the call and restores what was there.
-class VariavelDaChamada {
-  public:
-    VariavelDaChamada(const char* nome, const std::string& valor) : nome_(nome) {
-        if (const char* antes = std::getenv(nome)) antes_ = antes;
-        setenv(nome, valor.c_str(), 1);
-    }
-    ~VariavelDaChamada() {
-        if (antes_)
-            setenv(nome_, antes_->c_str(), 1);
-        else
-            unsetenv(nome_);
-    }
-    VariavelDaChamada(const VariavelDaChamada&) = delete;
-    VariavelDaChamada& operator=(const VariavelDaChamada&) = delete;
-
-  private:
-    const char* nome_;
-    std::optional<std::string> antes_;
-};
 
 struct Resumo {
     std::map<std::string, std::string> valores;
@@ -46,14 +20,9 @@ struct Resumo {
     }
 };
 
-Resumo LerResumo(const std::filesystem::path& arquivo) {
+Resumo LerResumo(const ResumoDaChamada& resumo) {
     Resumo r;
-    std::ifstream f(arquivo);
-    std::string linha;
-    while (std::getline(f, linha)) {
-        const auto igual = linha.find('=');
-        if (igual == std::string::npos) continue;
-        const std::string chave = linha.substr(0, igual), valor = linha.substr(igual + 1);
+    for (auto& [chave, valor] : resumo.Ler()) {
         if (chave == "nao_encontrada")
             r.naoEncontradas.push_back(valor);
         else if (chave == "inativa")
@@ -121,19 +90,7 @@ Subcomando RegistrarImportar(CLI::App& app) {
     sub->add_flag("--simular", o->simular,
                   "Faz tudo e grava o resultado e o relatório, mas desfaz os lançamentos no banco");
     return {sub, [o] {
-                namespace fs = std::filesystem;
-                std::random_device rd;
-                const fs::path resumo =
-                    fs::temp_directory_path() / ("kavlo-resumo-" + std::to_string(rd()) + ".txt");
-                struct Apagar {
-                    fs::path p;
-                    ~Apagar() {
-                        std::error_code ec;
-                        fs::remove(p, ec);
-                    }
-                } apagar{resumo};
-                VariavelDaChamada r("KAVLO_RESUMO", resumo.string());
-                VariavelDaChamada p("KAVLO_PROGRESSO", isatty(STDERR_FILENO) ? "1" : "0");
+                ResumoDaChamada resumo;
                 VariavelDaChamada s("KAVLO_SIMULAR_IMPORTACAO", o->simular ? "1" : "0");
                 ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
                                 Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
