@@ -3,7 +3,8 @@
 set -euo pipefail
 pacotes=(cmake ninja-build g++ clang libclang-rt-14-dev
          firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
-         libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev)
+         libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev
+         nettle-dev pkgconf)
 faltam=()
 for p in "${pacotes[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltam+=("$p")

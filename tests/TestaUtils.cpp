@@ -3,11 +3,13 @@
 
 #include <cmath>
 
+#include "tests/BancoTeste.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
+#include "util/Sha256.h"
 #include "util/Utils.h"
 
 using namespace kavlo;
@@ -246,6 +248,53 @@ TEST(Numeros, ZerosECodigo) {
     EXPECT_EQ(IifValor(true, u"2147483647"), 2147483647);
     EXPECT_THROW(IifValor(true, u"2147483648"), ErroConversao);
     EXPECT_THROW(IifValor(true, u"12a"), ErroConversao);
+}
+
+TEST(Numeros, Centavos) {
+    struct Caso {
+        std::u16string texto;
+        int64_t centavos;
+    };
+    for (const auto& [texto, centavos] : std::vector<Caso>{
+             {u"0", 0},
+             {u"12,345", 1235},
+             {u"-12,345", -1235},  // halves away from zero, on both sides
+             {u"12,3449999", 1234},
+             {u" +1,5E2 ", 15000},
+             {u"5E-3", 1},
+             {u"4,99E-3", 0},
+             {u"999999999999,99", 99999999999999},
+             {u"0,1", 10},
+         })
+        EXPECT_EQ(CentavosDoTexto(texto), centavos) << ParaUtf8(texto);
+    EXPECT_EQ(teste::MensagemDeErro([] { CentavosDoTexto(u"1,2,3"); }),
+              "'1,2,3' is not a valid floating point value");
+    EXPECT_NE(teste::MensagemDeErro([] { CentavosDoTexto(u"1E20"); }).find("excede"),
+              std::string::npos);
+
+    struct Real {
+        double valor;
+        int64_t centavos;
+    };
+    for (const auto& [valor, centavos] : std::vector<Real>{{100 - 99.9, 10},
+                                                           {-477.21000000000026, -47721},
+                                                           {0.125, 13},
+                                                           {100.005, 10001},
+                                                           {1e-300, 0},
+                                                           {-0.0, 0},
+                                                           {123456789.99, 12345678999}})
+        EXPECT_EQ(CentavosDe(valor), centavos) << valor;
+    EXPECT_THROW(CentavosDe(std::nan("")), ErroConversao);
+    EXPECT_EQ(ReaisLegiveis(123456789), "1.234.567,89");
+    EXPECT_EQ(ReaisLegiveis(-5), "-0,05");
+    EXPECT_EQ(ReaisLegiveis(0), "0,00");
+}
+
+TEST(Sha256, VetoresConhecidos) {
+    EXPECT_EQ(Sha256(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256(std::string(1000000, 'a')),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST(ArquivoRetorno, NulSeguidoDeTextoRecusaOArquivo) {

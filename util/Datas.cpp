@@ -118,6 +118,10 @@ std::u16string FormatarData(TDateTime data, std::u16string_view mascara) {
         } else if (sub.starts_with(u"mm")) {
             Anexar(r, c.mes, 2);
             i += 2;
+        } else if (sub.starts_with(u"hh") || sub.starts_with(u"nn")) {
+            const auto minutos = std::llround((data - std::floor(data)) * 1440.0);
+            Anexar(r, static_cast<int>(sub[0] == u'h' ? minutos / 60 % 24 : minutos % 60), 2);
+            i += 2;
         } else {
             r += mascara[i++];
         }

@@ -26,7 +26,8 @@ DataCivil DecodificaData(TDateTime data);
 // four; blanks around it are ignored). Throws "'<texto>' is not a valid date".
 TDateTime LerData(std::u16string_view texto);
 
-// Formats with a mask of "dd", "mm" and "yyyy" tokens; every other character is copied.
+// Formats with a mask of "dd", "mm", "yyyy", "hh" (hour) and "nn" (minute) tokens; every other
+// character is copied.
 std::u16string FormatarData(TDateTime data, std::u16string_view mascara);
 
 // Day of the month of the last day of that month, time of day kept.

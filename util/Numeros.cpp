@@ -97,6 +97,41 @@ long MagnitudeDecimal(std::string_view c) {
     return posicao + expoente;
 }
 
+// Rounds a number in C form ("-12.345", "1.5e2", "9.99e-05") to whole cents, half away from zero,
+// on its decimal digits. The caller has checked the form.
+int64_t CentavosDaFormaC(std::string_view c, std::string_view original) {
+    const bool negativo = !c.empty() && c[0] == '-';
+    if (negativo || (!c.empty() && c[0] == '+')) c.remove_prefix(1);
+    const size_t e = c.find_first_of("eE");
+    long expoente = 0;
+    if (e != std::string_view::npos)
+        expoente = std::clamp(std::strtol(std::string(c.substr(e + 1)).c_str(), nullptr, 10),
+                              -1000000L, 1000000L);
+    const std::string_view mantissa = c.substr(0, e);
+    const size_t ponto = std::min(mantissa.find('.'), mantissa.size());
+    // Digits without the point; the value is 0.digitos x 10^(inteiros + expoente).
+    std::string digitos;
+    for (char d : mantissa)
+        if (d != '.') digitos += d;
+    const long inteiros = static_cast<long>(ponto) + expoente;
+    // Digits that stay in the cents: everything up to two places after the point.
+    const long manter = inteiros + 2;
+    const auto n = static_cast<long>(digitos.size());
+    const auto falha = [&] {
+        return ErroConversao("'" + ParaMensagem(DeUtf8(original)) +
+                             "' excede o maior valor que a DllKavlo aceita (9999999999999,99)");
+    };
+    int64_t centavos = 0;
+    for (long i = 0; i < manter; ++i) {
+        const int d = i < n ? digitos[static_cast<size_t>(i)] - '0' : 0;
+        if (centavos > (int64_t{1000000000000000} - d) / 10) throw falha();
+        centavos = centavos * 10 + d;
+    }
+    if (manter >= 0 && manter < n && digitos[static_cast<size_t>(manter)] >= '5') ++centavos;
+    if (centavos >= int64_t{1000000000000000}) throw falha();
+    return negativo ? -centavos : centavos;
+}
+
 }  // namespace
 
 int32_t StrToInt(std::u16string_view texto) {
@@ -153,6 +188,35 @@ double StrToFloat(std::u16string_view texto) {
         throw falha();
     }
     return c[0] == '-' ? -v : v;
+}
+
+int64_t CentavosDoTexto(std::u16string_view texto) {
+    StrToFloat(texto);  // the same rules and the same error for a text that is not an amount
+    std::string c;
+    for (char16_t ch : texto)
+        if (ch != u' ') c += ch == u',' ? '.' : static_cast<char>(ch);
+    return CentavosDaFormaC(c, ParaUtf8(texto));
+}
+
+int64_t CentavosDe(double valor) {
+    if (!std::isfinite(valor))
+        throw ErroConversao("Valor '" + std::to_string(valor) + "' não é um número finito");
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, valor);  // shortest form that reads back
+    const std::string_view c(buf, static_cast<size_t>(r.ptr - buf));
+    return CentavosDaFormaC(c, c);
+}
+
+std::string ReaisLegiveis(int64_t centavos) {
+    const bool negativo = centavos < 0;
+    const uint64_t v =
+        negativo ? uint64_t(0) - static_cast<uint64_t>(centavos) : static_cast<uint64_t>(centavos);
+    std::string inteiros = std::to_string(v / 100);
+    for (int i = static_cast<int>(inteiros.size()) - 3; i > 0; i -= 3)
+        inteiros.insert(static_cast<size_t>(i), 1, '.');
+    const auto resto = static_cast<unsigned>(v % 100);
+    return (negativo ? "-" : "") + inteiros + "," + static_cast<char>('0' + resto / 10) +
+           static_cast<char>('0' + resto % 10);
 }
 
 int32_t IifValor(bool condicao, std::u16string_view texto) {

@@ -18,6 +18,24 @@ int64_t StrToInt64(std::u16string_view texto);
 // Throws ErroConversao "'<texto>' is not a valid floating point value".
 double StrToFloat(std::u16string_view texto);
 
+// Money in whole cents. Amounts are compared, summed and stored in cents; doubles appear only
+// where a column or a layout needs one.
+//
+// The amount a text holds, rounded to the cent half away from zero on the digits as written
+// ("12,345" -> 1235 cents, "1,5E2" -> 15000): the same text StrToFloat accepts, with the same error
+// for one it does not. Throws ErroConversao for an amount of 10^13 reais or more.
+int64_t CentavosDoTexto(std::u16string_view texto);
+// A real rounded to the cent half away from zero from its shortest decimal form, so a margin stored
+// as 0.0999999999999943 is 10 cents and 100.005 is 10001. Throws ErroConversao when it is not
+// finite or is 10^13 reais or more.
+int64_t CentavosDe(double valor);
+// Cents as the real a column or a format takes.
+inline double Reais(int64_t centavos) {
+    return static_cast<double>(centavos) / 100.0;
+}
+// "1.234,56", "-0,10": cents for people to read (summaries, messages).
+std::string ReaisLegiveis(int64_t centavos);
+
 // Code-number conversion of the interchange files: 0 when `condicao` is false, else the text as a
 // 32-bit integer. Throws ErroConversao for a text that is not a number or lies outside 32 bits.
 int32_t IifValor(bool condicao, std::u16string_view texto);
