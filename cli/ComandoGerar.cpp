@@ -1,18 +1,32 @@
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <chrono>
-#include <map>
 #include <memory>
 
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
-#include "cli/ResumoDaChamada.h"
+#include "cli/Progresso.h"
+#include "util/Arquivos.h"
+#include "util/Codificacao.h"
+#include "util/Numeros.h"
 
 namespace kavlo::cli {
 namespace {
 
-std::string Servidores(const std::string& quantidade) {
-    return quantidade + (quantidade == "1" ? " servidor" : " servidores");
+std::string Servidores(long long quantidade) {
+    return std::to_string(quantidade) + (quantidade == 1 ? " servidor" : " servidores");
+}
+
+// The trailer of a file just written: its last line, with the record count at 2-11 and, in
+// Margem.txt, the margin total at 12-26. The tool reads what a host would find on disk.
+std::string Rodape(const std::string& pasta, const char* arquivo) {
+    const auto linhas = LerLinhas(CaminhoDe(DeUtf8(pasta + arquivo)));
+    return linhas.empty() ? std::string() : ParaUtf8(linhas.back());
+}
+
+long long Quantidade(const std::string& rodape) {
+    return rodape.size() >= 11 ? std::stoll(rodape.substr(1, 10)) : 0;
 }
 
 }  // namespace
@@ -36,24 +50,24 @@ Subcomando RegistrarGerar(CLI::App& app) {
                     "Select que devolve a coluna matricula dos servidores incluídos")
         ->required();
     return {sub, [o] {
-                ResumoDaChamada resumo;
+                ProgressoNoTerminal progresso;
                 const auto inicio = std::chrono::steady_clock::now();
                 GerarArquivo(Host(o->mes), Host(o->mesAnt), Host(o->ano), Host(o->banco),
                              Host(o->saida), Host(o->filtro));
                 const std::chrono::duration<double> tempo =
                     std::chrono::steady_clock::now() - inicio;
 
-                std::map<std::string, std::string> r;
-                for (auto& [chave, valor] : resumo.Ler()) r[chave] = valor;
-                const std::string pasta = r.count("arquivos") ? r["arquivos"] : o->saida;
-                fmt::print(stderr, "Arquivos gerados em {}\n", pasta);
-                fmt::print(stderr, "  Pessoas.csv       {}\n", Servidores(r["pessoas"]));
+                const std::string margem = Rodape(o->saida, "Margem.txt");
+                fmt::print(stderr, "Arquivos gerados em {}\n", o->saida);
+                fmt::print(stderr, "  Pessoas.csv       {}\n",
+                           Servidores(Quantidade(Rodape(o->saida, "Pessoas.csv"))));
                 // Written with "." in the file; shown the Brazilian way, as the import's total is.
-                std::string soma = r["soma_margem"];
-                if (auto p = soma.find('.'); p != std::string::npos) soma[p] = ',';
+                std::u16string soma = DeUtf8(margem.size() >= 26 ? margem.substr(11, 15) : "0");
+                if (auto p = soma.find(u'.'); p != std::u16string::npos) soma[p] = u',';
                 fmt::print(stderr, "  Margem.txt        {}, margem total R$ {}\n",
-                           Servidores(r["margem"]), soma);
-                fmt::print(stderr, "  Transferidos.txt  {}\n", Servidores(r["transferidos"]));
+                           Servidores(Quantidade(margem)), ReaisLegiveis(CentavosDoTexto(soma)));
+                fmt::print(stderr, "  Transferidos.txt  {}\n",
+                           Servidores(Quantidade(Rodape(o->saida, "Transferidos.txt"))));
                 std::string segundos = fmt::format("{:.2f}", tempo.count());
                 if (auto p = segundos.find('.'); p != std::string::npos) segundos[p] = ',';
                 fmt::print(stderr, "Tempo: {} s\n", segundos);

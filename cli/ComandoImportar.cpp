@@ -1,68 +1,78 @@
+// kavlo importar: the import as a host calls it, through the exported function. A simulation and
+// a deliberate second import of the same file are things a host cannot ask for; for those the tool
+// runs the same import inside its own process with the option set.
 #include <fmt/core.h>
 
-#include <map>
 #include <memory>
-#include <vector>
 
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
-#include "cli/ResumoDaChamada.h"
+#include "cli/Progresso.h"
+#include "dao/BancoFolha.h"
+#include "entry/Chamadas.h"
+#include "entry/ProcessoKavlo.h"
+#include "import/Diario.h"
+#include "import/RelatorioSemMargem.h"
+#include "util/Arquivos.h"
+#include "util/Codificacao.h"
+#include "util/Erros.h"
+#include "util/Numeros.h"
+#include "util/Sha256.h"
 
 namespace kavlo::cli {
 namespace {
 
-struct Resumo {
-    std::map<std::string, std::string> valores;
-    std::vector<std::string> naoEncontradas, inativas;
-    std::string operator[](const std::string& chave) const {
-        auto it = valores.find(chave);
-        return it == valores.end() ? "0" : it->second;
-    }
-};
-
-Resumo LerResumo(const ResumoDaChamada& resumo) {
-    Resumo r;
-    for (auto& [chave, valor] : resumo.Ler()) {
-        if (chave == "nao_encontrada")
-            r.naoEncontradas.push_back(valor);
-        else if (chave == "inativa")
-            r.inativas.push_back(valor);
-        else
-            r.valores[chave] = valor;
-    }
-    return r;
+void ListarLinhas(const std::vector<LinhaIgnorada>& linhas) {
+    for (const auto& l : linhas) fmt::print("      linha {}: {}\n", l.linha, ParaMensagem(l.chave));
 }
 
-// "8 999999-9" -> "linha 8: 999999-9"
-void ListarLinhas(const std::vector<std::string>& linhas) {
-    for (const auto& l : linhas) {
-        const auto espaco = l.find(' ');
-        fmt::print("      linha {}: {}\n", l.substr(0, espaco),
-                   espaco == std::string::npos ? "" : l.substr(espaco + 1));
-    }
-}
-
-void MostrarResumo(const Resumo& r) {
-    const bool simulacao = r["simulacao"] == "1";
-    fmt::print("{}\n", simulacao
-                           ? "Simulação concluída: nenhuma parcela foi gravada no banco de dados."
-                           : "Importação concluída.");
-    fmt::print("  Linhas lidas do arquivo de retorno: {} ({} de parcelas)\n", r["linhas"],
-               r["detalhes"]);
-    fmt::print("  Parcelas {}descontadas integralmente: {}\n", simulacao ? "que seriam " : "",
-               r["descontadas_integral"]);
-    fmt::print("  Parcelas descontadas em parte: {}\n", r["descontadas_parcial"]);
-    fmt::print("  Parcelas não descontadas por falta de margem: {}\n", r["nao_descontadas"]);
-    fmt::print("  Parcelas sem slot de desconto livre: {}\n", r["sem_slot"]);
+void MostrarResumo(const ResumoImportacao& r, bool comLinhas) {
+    const bool s = r.simulacao;
+    if (s)
+        fmt::print("Simulação concluída: nenhuma parcela foi gravada no banco de dados.\n");
+    else
+        fmt::print("Importação {} concluída.\n", r.id);
+    if (!r.aviso.empty()) fmt::print("  Aviso: {}\n", r.aviso);
+    fmt::print("  Linhas lidas do arquivo de retorno: {} ({} de parcelas)\n", r.linhas, r.detalhes);
+    fmt::print("  Margem verificada: {}\n", r.margemVerificada ? "sim" : "não");
+    fmt::print("  Parcelas {}descontadas integralmente: {}\n", s ? "que seriam " : "", r.integral);
+    fmt::print("  Parcelas {} descontadas por falta de margem: {}\n", s ? "que não seriam" : "não",
+               r.naoDescontadas);
+    fmt::print("  Parcelas sem slot de desconto livre: {}\n", r.semSlot);
     fmt::print("  Linhas com servidor não encontrado no mês: {}\n", r.naoEncontradas.size());
-    ListarLinhas(r.naoEncontradas);
+    if (comLinhas) ListarLinhas(r.naoEncontradas);
     fmt::print("  Linhas com servidor inativo no mês: {}\n", r.inativas.size());
-    ListarLinhas(r.inativas);
-    fmt::print("  Total descontado: R$ {}\n", r["total_descontado"]);
-    fmt::print("  Arquivo de resultado: {}\n",
-               r.valores.count("resultado") ? r.valores.at("resultado") : "");
-    fmt::print("  Relatório de servidores sem margem: {}\n",
-               r.valores.count("relatorio") ? r.valores.at("relatorio") : "");
+    if (comLinhas) ListarLinhas(r.inativas);
+    fmt::print("  Total {}: R$ {}\n", s ? "que seria descontado" : "descontado",
+               ReaisLegiveis(r.totalCentavos));
+    fmt::print("  Arquivo de resultado: {}\n", ParaUtf8(r.resultado));
+    fmt::print("  Relatório de servidores sem margem: {}\n", ParaUtf8(r.relatorio));
+}
+
+// After the exported call: what it did, from the journal row it left for this file and month.
+ResumoImportacao ResumoDoDiario(const std::string& banco, const std::string& retorno, int mes,
+                                int ano) {
+    const std::string hash = Sha256(LerBytes(CaminhoDe(DeUtf8(retorno))));
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, DeUtf8(banco));
+    fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
+    const auto imp = ImportacaoDoMesmoArquivo(t, hash, mes, ano);
+    if (!imp) throw Erro("a importação terminou, mas não foi encontrada no diário do banco.");
+    ResumoImportacao r;
+    r.id = imp->id;
+    r.linhas = imp->linhas;
+    r.detalhes =
+        imp->descontadas + imp->naoDescontadas + imp->semSlot + imp->naoEncontradas + imp->inativas;
+    r.integral = imp->descontadas;
+    r.naoDescontadas = imp->naoDescontadas;
+    r.semSlot = imp->semSlot;
+    r.naoEncontradas.resize(static_cast<size_t>(imp->naoEncontradas));
+    r.inativas.resize(static_cast<size_t>(imp->inativas));
+    r.totalCentavos = imp->totalCentavos;
+    r.margemVerificada = imp->margemVerificada;
+    r.resultado = imp->resultado;
+    r.relatorio = CaminhoRelatorio(SemLocalhost(DeUtf8(banco)), imp->resultado);
+    return r;
 }
 
 }  // namespace
@@ -70,7 +80,7 @@ void MostrarResumo(const Resumo& r) {
 Subcomando RegistrarImportar(CLI::App& app) {
     struct Opcoes {
         std::string mes, ano, banco, resultado, retorno, folhas, verificaMargem = "S";
-        bool simular = false;
+        bool simular = false, reimportar = false;
     };
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub =
@@ -89,12 +99,26 @@ Subcomando RegistrarImportar(CLI::App& app) {
         ->capture_default_str();
     sub->add_flag("--simular", o->simular,
                   "Faz tudo e grava o resultado e o relatório, mas desfaz os lançamentos no banco");
+    sub->add_flag("--reimportar", o->reimportar,
+                  "Lança de novo um arquivo que o diário mostra já importado para o mês");
     return {sub, [o] {
-                ResumoDaChamada resumo;
-                VariavelDaChamada s("KAVLO_SIMULAR_IMPORTACAO", o->simular ? "1" : "0");
+                ProgressoNoTerminal progresso;
+                if (o->simular || o->reimportar) {
+                    OpcoesImportacao opcoes;
+                    opcoes.simular = o->simular;
+                    opcoes.reimportar = o->reimportar;
+                    const ResumoImportacao r = ImportarRetorno(
+                        {DeUtf8(o->mes), DeUtf8(o->ano), DeUtf8(o->banco), DeUtf8(o->resultado),
+                         DeUtf8(o->retorno), DeUtf8(o->folhas), DeUtf8(o->verificaMargem)},
+                        opcoes);
+                    MostrarResumo(r, true);
+                    return 0;
+                }
                 ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
                                 Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
-                MostrarResumo(LerResumo(resumo));
+                MostrarResumo(ResumoDoDiario(o->banco, o->retorno, StrToInt(DeUtf8(o->mes)),
+                                             StrToInt(DeUtf8(o->ano))),
+                              false);
                 return 0;
             }};
 }

@@ -18,6 +18,8 @@ struct Subcomando {
 Subcomando RegistrarGerar(CLI::App& app);
 Subcomando RegistrarImportar(CLI::App& app);
 Subcomando RegistrarDemo(CLI::App& app);
+Subcomando RegistrarImportacoes(CLI::App& app);
+Subcomando RegistrarEstornar(CLI::App& app);
 
 // A host string from a command-line (UTF-8) text.
 CadeiaHost Host(const std::string& utf8);

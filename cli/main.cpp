@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     app.set_help_flag("-h,--help", "Mostra esta ajuda e sai");
     app.require_subcommand(1);
     const Subcomando subcomandos[] = {RegistrarGerar(app), RegistrarImportar(app),
+                                      RegistrarImportacoes(app), RegistrarEstornar(app),
                                       RegistrarDemo(app)};
     CLI11_PARSE(app, argc, argv);
     try {

@@ -1,22 +1,19 @@
-// The two exported operations: short drivers that copy the host's arguments into a controller,
-// connect and run its steps. Calls are serialised: a second thread's call waits for the first.
+// The two exported operations: short drivers that copy the host's arguments and run the operation
+// (entry/Chamadas). Calls are serialised: a second thread's call waits for the first.
 //
 // How a failure leaves a call depends on the host. On Linux the caller is C++ and gets a
 // std::runtime_error. On Windows the caller is a non-C++ program with its own structured
 // exception handling: a C++ exception must not unwind into it, so the call ends every object it
 // made and only then raises a Windows exception carrying the message.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "DllKavlo.h"
-#include "entry/ProcessoKavlo.h"
-#include "util/Arquivos.h"
+#include "entry/Chamadas.h"
 #include "util/Codificacao.h"
-#include "util/Observacao.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -30,8 +27,6 @@
 namespace kavlo {
 namespace {
 
-std::mutex umaChamadaPorVez;
-
 // Copies a host string, taking its length from the 32-bit prefix, never by scanning.
 std::u16string Copiar(KavloTexto texto) {
     if (!texto) return {};
@@ -42,20 +37,12 @@ std::u16string Copiar(KavloTexto texto) {
     return r;
 }
 
-// Runs one call under the process-wide lock. Returns false with the failure's message once every
-// object of the call has been freed and the lock released.
+// Runs one call. Returns false with the failure's message once every object of the call has been
+// freed and the call lock released.
 template <class Passos>
 bool Executar(Passos& passos, std::string& mensagem) {
     try {
-        std::lock_guard<std::mutex> trava(umaChamadaPorVez);
-        Observacao observacao;
-        Observacao::Definir(&observacao);
-        struct Limpar {
-            ~Limpar() { Observacao::Definir(nullptr); }
-        } limpar;
         passos();
-        observacao.FimEtapa();
-        observacao.GravarResumo();
         return true;
     } catch (const std::exception& e) {
         mensagem = e.what();
@@ -161,17 +148,8 @@ KAVLO_EXPORTA void KAVLO_CHAMADA GerarArquivo(KavloTexto MesAtual, KavloTexto Me
                                               KavloTexto Ano, KavloTexto CaminhoBanco,
                                               KavloTexto CaminhoArquivo, KavloTexto SqlFiltro) {
     Chamada([&] {
-        TProcessoKAVLO processo;
-        processo.MesAtual = Copiar(MesAtual);
-        processo.MesAnt = Copiar(MesAnt);
-        processo.Ano = Copiar(Ano);
-        processo.CaminhoBanco = Copiar(CaminhoBanco);
-        processo.CaminhoArquivo = Copiar(CaminhoArquivo);
-        processo.SqlFiltro = Copiar(SqlFiltro);
-        if (processo.ConectarBanco()) {
-            processo.Geracao();
-            processo.Exportacao();
-        }
+        GerarArquivos({Copiar(MesAtual), Copiar(MesAnt), Copiar(Ano), Copiar(CaminhoBanco),
+                       Copiar(CaminhoArquivo), Copiar(SqlFiltro)});
     });
 }
 
@@ -180,18 +158,11 @@ KAVLO_EXPORTA void KAVLO_CHAMADA ImportarArquivo(KavloTexto MesAtual, KavloTexto
                                                  KavloTexto CaminhoLoad, KavloTexto Folhas,
                                                  KavloTexto VerificaMargem) {
     Chamada([&] {
-        TProcessoKAVLO processo;
-        processo.MesAtual = Copiar(MesAtual);
-        processo.Ano = Copiar(Ano);
-        processo.CaminhoBanco = Copiar(CaminhoBanco);
-        processo.CaminhoArquivo = Copiar(CaminhoArquivo);
-        processo.CaminhoLoad = Copiar(CaminhoLoad);
-        processo.Folhas = Copiar(Folhas);
-        processo.VerificaMargem = Copiar(VerificaMargem);
-        std::vector<std::u16string> linhas;
-        if (processo.ConectarBanco()) {
-            linhas = LerLinhas(CaminhoDe(processo.CaminhoLoad));
-            processo.Importacao(linhas);
-        }
+        const ResumoImportacao resumo = ImportarRetorno(
+            {Copiar(MesAtual), Copiar(Ano), Copiar(CaminhoBanco), Copiar(CaminhoArquivo),
+             Copiar(CaminhoLoad), Copiar(Folhas), Copiar(VerificaMargem)});
+        // A host gets no summary; a commit settled by the journal is the one thing it should
+        // not miss, and its standard error is the only place left to say it.
+        if (!resumo.aviso.empty()) std::fprintf(stderr, "Aviso: %s\n", resumo.aviso.c_str());
     });
 }

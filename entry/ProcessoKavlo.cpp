@@ -1,19 +1,18 @@
 #include "entry/ProcessoKavlo.h"
 
+#include "dao/BancoFolha.h"
 #include "entry/Conexao.h"
 #include "export/ExportacaoKavlo.h"
 #include "generation/GeracaoKavlo.h"
 #include "import/ImportacaoKavlo.h"
 #include "model/Kavlo.h"
+#include "util/Arquivos.h"
 #include "util/Erros.h"
+#include "util/Sha256.h"
 
 namespace kavlo {
 namespace {
 TProcessoKAVLO* instancia = nullptr;
-
-// The fixed credentials the payroll database is reached with.
-constexpr const char* kUsuario = "SYSDBA";
-constexpr const char* kSenha = "quillbank";
 }  // namespace
 
 TProcessoKAVLO::TProcessoKAVLO()
@@ -53,14 +52,22 @@ void TProcessoKAVLO::Exportacao() {
     FExportacao->Exportar(*FKAVLO);
 }
 
+std::vector<std::u16string> TProcessoKAVLO::LerRetorno() {
+    const Caminho caminho = CaminhoDe(CaminhoLoad);
+    const std::string bytes = LerBytes(caminho);
+    HashRetorno = Sha256(bytes);
+    return LinhasDoArquivo(caminho, bytes);
+}
+
 void TProcessoKAVLO::Importacao(const std::vector<std::u16string>& AArquivo) {
-    FImportacao->Importar(AArquivo, SemLocalhost(CaminhoBanco), VerificaMargem);
+    ResumoDaImportacao =
+        FImportacao->Importar(AArquivo, SemLocalhost(CaminhoBanco), VerificaMargem);
 }
 
 bool TProcessoKAVLO::ConectarBanco() {
     fb::Conexao& conexao = dmConexao().fdConexao;
     conexao.Fechar();
-    conexao.Abrir(CaminhoBanco, kUsuario, kSenha);
+    AbrirBancoDaFolha(conexao, CaminhoBanco);
     return conexao.Aberta();
 }
 

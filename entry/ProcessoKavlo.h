@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "import/ImportacaoKavlo.h"
+
 namespace kavlo {
 
 namespace fb {
@@ -13,7 +15,6 @@ class Conexao;
 }
 class TGeracaoKAVLO;
 class TExportacaoKAVLO;
-class TImportacaoKAVLO;
 struct TKAVLO;
 
 class TProcessoKAVLO {
@@ -32,9 +33,17 @@ class TProcessoKAVLO {
     std::u16string CaminhoArquivo;
     std::u16string CaminhoLoad;
     std::u16string VerificaMargem;
+    // What callers inside the process may ask of an import; the exports leave it as it is.
+    OpcoesImportacao Opcoes;
+    // SHA-256 of the return file's bytes, taken by LerRetorno.
+    std::string HashRetorno;
+    // What the last Importacao did.
+    ResumoImportacao ResumoDaImportacao;
 
     void Geracao();
     void Exportacao();
+    // Reads the return file at CaminhoLoad into lines and takes its hash.
+    std::vector<std::u16string> LerRetorno();
     void Importacao(const std::vector<std::u16string>& AArquivo);
     // Points the shared connection at CaminhoBanco; true when it is open afterwards.
     bool ConectarBanco();

@@ -190,20 +190,6 @@ void EscreverTransferidos(const TTransferidos& transferidos, const SaidaLinhas& 
                    kNome, ++linha, saida);
 }
 
-namespace {
-
-// "000000001234.50" -> "1234.50", for the summary.
-std::string ValorLegivel(double valor) {
-    std::string s = ParaUtf8(FormatarValor(valor));
-    const size_t sinal = s[0] == '-' ? 1 : 0;
-    const size_t zeros = s.find_first_not_of('0', sinal);
-    const size_t manter = std::min(zeros, s.find('.') - 1);
-    s.erase(sinal, manter - sinal);
-    return s;
-}
-
-}  // namespace
-
 void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
     Observacao& observacao = Observacao::Atual();
     observacao.Etapa("Gravando arquivos");
@@ -217,7 +203,7 @@ void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
     EscreverPessoas(AKAVLO.Pessoas, escrever(pessoas));
     pessoas.Fechar();
     ArquivoTemporario margem(CaminhoDe(pasta + u"Margem.txt"));
-    const double soma = EscreverMargem(AKAVLO.Margem, escrever(margem));
+    EscreverMargem(AKAVLO.Margem, escrever(margem));
     margem.Fechar();
     ArquivoTemporario transferidos(CaminhoDe(pasta + u"Transferidos.txt"));
     EscreverTransferidos(AKAVLO.Transferidos, escrever(transferidos));
@@ -232,12 +218,6 @@ void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
     colocacao.Concluir();
 
     observacao.FimEtapa();
-    observacao.Registrar("pessoas", static_cast<int64_t>(AKAVLO.Pessoas.DPessoas.size()));
-    observacao.Registrar("margem", static_cast<int64_t>(AKAVLO.Margem.DMargem.size()));
-    observacao.Registrar("transferidos",
-                         static_cast<int64_t>(AKAVLO.Transferidos.DTransferidos.size()));
-    observacao.Registrar("soma_margem", ValorLegivel(soma));
-    observacao.Registrar("arquivos", ParaUtf8(pasta));
 }
 
 }  // namespace kavlo

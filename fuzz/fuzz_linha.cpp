@@ -33,11 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     PROPRIEDADE(codigo.size() <= 2);
     PROPRIEDADE(codigo.empty() || (codigo.front() > u' ' && codigo.back() > u' '));
 
-    double parcela = 0;
+    int64_t parcela = 0;
     bool parcelaValida = true;
     try {
-        parcela = LerParcela(linha);
-        PROPRIEDADE(std::isfinite(parcela));
+        const double valor = LerParcela(linha);
+        PROPRIEDADE(std::isfinite(valor));
+        // Below the import's limit the cents always exist and lie within half a cent of the real.
+        if (std::fabs(valor) < 1e12) {
+            parcela = LerParcelaCentavos(linha);
+            PROPRIEDADE(std::fabs(static_cast<double>(parcela) - valor * 100) <= 0.5 + 1e-3);
+        }
     } catch (const ErroConversao& e) {
         parcelaValida = false;
         PROPRIEDADE(std::strstr(e.what(), "is not a valid floating point value") != nullptr);
@@ -53,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
 
     PROPRIEDADE(CabecalhoResultado(linha, u"022024").size() == 95);
     PROPRIEDADE(RodapeResultado(linha).size() == 23);
-    const double margem = parcelaValida ? parcela / 3 : 1e15;
+    const int64_t margem = parcelaValida ? parcela / 3 : int64_t{100000000000000};
     const Situacao situacao{u"005", u"LICENÇA MÉDICA COM UM NOME LONGO DEMAIS PARA CABER"};
     for (const Desfecho& d : {Desfecho{Resultado::Integral, parcela, 0, margem - parcela},
                               Desfecho{Resultado::Parcial, margem, parcela - margem, 0},

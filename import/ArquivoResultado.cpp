@@ -18,7 +18,7 @@ std::u16string ValorDescontado(std::u16string_view linha, const Desfecho& d) {
             // The instalment exactly as received, "," or "." alike.
             return std::u16string(Campo(linha, retorno::Parcela));
         case Resultado::Parcial:
-            return FormatarValor(d.descontado);
+            return FormatarValor(Reais(d.descontado));
         case Resultado::NaoDescontado:
         case Resultado::SemSlot:
             break;
@@ -56,7 +56,7 @@ std::u16string Montar(std::span<const CampoResultado> campos, std::u16string_vie
                 texto = v.situacao->descricao;
                 break;
             case Fonte::Resto:
-                texto = FormatarValor(v.desfecho->resto);
+                texto = FormatarValor(Reais(v.desfecho->resto));
                 break;
         }
         r += AjustaTexto(texto, c.largura);

@@ -16,10 +16,20 @@ std::u16string ChaveServidor(std::u16string_view linha) {
     return chave;
 }
 
-double LerParcela(std::u16string_view linha) {
+namespace {
+std::u16string TextoDaParcela(std::u16string_view linha) {
     std::u16string texto(Campo(linha, retorno::Parcela));
     if (auto ponto = texto.find(u'.'); ponto != std::u16string::npos) texto[ponto] = u',';
-    return StrToFloat(texto);
+    return texto;
+}
+}  // namespace
+
+double LerParcela(std::u16string_view linha) {
+    return StrToFloat(TextoDaParcela(linha));
+}
+
+int64_t LerParcelaCentavos(std::u16string_view linha) {
+    return CentavosDoTexto(TextoDaParcela(linha));
 }
 
 int32_t LerContador(std::u16string_view linha, Posicao p) {

@@ -52,6 +52,8 @@ std::u16string ChaveServidor(std::u16string_view linha);
 // The instalment amount: the first "." becomes "," and the text is read with the Brazilian rule.
 // Throws ErroConversao "'<text>' is not a valid floating point value".
 double LerParcela(std::u16string_view linha);
+// The same amount in cents, rounded half away from zero on the digits as written.
+int64_t LerParcelaCentavos(std::u16string_view linha);
 
 // A counter at 170-172 or 173-175, blanks trimmed. Throws "'<text>' is not a valid integer value".
 int32_t LerContador(std::u16string_view linha, Posicao p);

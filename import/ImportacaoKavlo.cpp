@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -12,6 +13,7 @@
 #include "entry/ProcessoKavlo.h"
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
+#include "import/Diario.h"
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
 #include "util/Arquivos.h"
@@ -20,6 +22,7 @@
 #include "util/Erros.h"
 #include "util/Numeros.h"
 #include "util/Observacao.h"
+#include "util/Sistema.h"
 #include "util/Utils.h"
 
 namespace kavlo {
@@ -63,7 +66,12 @@ TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) 
         LinhaDeducao l;
         l.matricula = m;
         l.chaveBanco = c.Bytes(chave);
-        l.margem = c.Real(margem);
+        try {
+            l.margem = CentavosDe(c.Real(margem));
+        } catch (const ErroConversao& e) {
+            throw ErroConversao("Tabela " + ParaUtf8(tabela) + ", servidor " + ParaMensagem(m) +
+                                ": MCVALOR " + e.what());
+        }
         for (int slot : SlotsUsaveis)
             l.ocupado[static_cast<size_t>(slot)] = !c.TextoVazio(cod[static_cast<size_t>(slot)]);
         t.ativas.emplace(std::move(m), std::move(l));
@@ -71,9 +79,12 @@ TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) 
     return t;
 }
 
+// 10^12 reais: the result file's amount field holds up to 999999999999.99.
+constexpr int64_t kMaiorParcela = 100000000000000;
+
 std::string Contexto(size_t indice, std::u16string_view chave) {
     return " (linha " + std::to_string(indice + 1) + " do arquivo de retorno, servidor " +
-           ParaUtf8(chave) + ")";
+           ParaMensagem(chave) + ")";
 }
 
 // Rethrows the error of one return line with its line number and servant key after the message.
@@ -92,167 +103,250 @@ std::string Contexto(size_t indice, std::u16string_view chave) {
     }
 }
 
-std::string Reais(double valor) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2f", std::round(valor * 100) / 100);
-    std::string r = buf;
-    if (auto p = r.find('.'); p != std::string::npos) r[p] = ',';
-    return r;
+// The journal's message for a file already imported for the month: nothing was written, and how
+// to go on.
+std::string JaImportado(const ImportacaoRegistrada& anterior, std::u16string_view arquivo,
+                        int32_t mes, int32_t ano) {
+    char referencia[16];
+    std::snprintf(referencia, sizeof referencia, "%02d/%04d", mes, ano);
+    return "O arquivo de retorno '" + ParaMensagem(arquivo) + "' já foi importado para " +
+           referencia + ": " + DescreverImportacao(anterior) +
+           ". Nada foi lançado agora. Para importar o mesmo arquivo de novo, estorne antes a "
+           "importação " +
+           std::to_string(anterior.id) + " (kavlo estornar --importacao " +
+           std::to_string(anterior.id) +
+           ") ou, se a intenção é mesmo lançar as parcelas outra vez, use kavlo importar "
+           "--reimportar.";
 }
 
-struct Contagem {
-    int64_t detalhes = 0, integral = 0, parcial = 0, naoDescontadas = 0, semSlot = 0;
-    int64_t naoEncontradas = 0, inativas = 0;
-    double total = 0;
-};
+int64_t TransacaoAtual(fb::Transacao& transacao) {
+    fb::Comando c(transacao, std::string_view("select current_transaction from RDB$DATABASE"),
+                  "identificar a transação da importação");
+    fb::Cursor r = c.Abrir();
+    r.Proximo();
+    return std::llround(r.Real(0u));
+}
 
 }  // namespace
 
 TImportacaoKAVLO::TImportacaoKAVLO() = default;
 TImportacaoKAVLO::~TImportacaoKAVLO() = default;
 
-void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
-                                const std::u16string& ACaminhoBanco,
-                                const std::u16string& AVerificaMargem) {
+ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
+                                            const std::u16string& ACaminhoBanco,
+                                            const std::u16string& AVerificaMargem) {
     TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
     const int mes = StrToInt(processo.MesAtual);
     const std::u16string tabela = u"SFPDXX02" + MesAbreviado(mes);
     const std::u16string ano = processo.Ano;
     const std::u16string folhas = processo.Folhas;
     const std::u16string caminhoResultado = processo.CaminhoArquivo;
+    const OpcoesImportacao& opcoes = processo.Opcoes;
     const bool estrito = AVerificaMargem == u"S";
+    const std::u16string referencia =
+        FormatarData(LerData(u"01/" + processo.MesAtual + u"/" + ano), u"mmyyyy");
     Observacao& obs = Observacao::Atual();
+    fb::Conexao& conexao = processo.Conexao();
 
-    // One transaction for the whole file: every instalment is posted, or none is.
-    fb::Transacao transacao(processo.Conexao(), fb::ModoTransacao::Escrita);
-    TabelaDeducao linhas = LerTabela(transacao, tabela);
-    GravadorLancamentos gravador(transacao, tabela);
-    // The month's dismissals and leaves, read once instead of two to three statements per line.
-    const EventosMes situacao(transacao, processo.MesAtual, ano, folhas);
+    ResumoImportacao n;
+    n.margemVerificada = estrito;
+    n.simulacao = opcoes.simular;
+    n.resultado = caminhoResultado;
+    n.relatorio = CaminhoRelatorio(ACaminhoBanco, caminhoResultado);
 
-    ArquivoTemporario resultado(CaminhoDe(caminhoResultado));
-    const std::u16string caminhoRelatorio = CaminhoRelatorio(ACaminhoBanco, caminhoResultado);
-    ArquivoTemporario relatorio(CaminhoDe(caminhoRelatorio));
+    ImportacaoRegistrada registro;
+    registro.usuario = UsuarioDoSistema();
+    registro.maquina = NomeDaMaquina();
+    registro.arquivo = processo.CaminhoLoad;
+    registro.hash = DeUtf8(processo.HashRetorno);
+    registro.mes = mes;
+    registro.ano = StrToInt(ano);
+    registro.tabela = tabela;
+    registro.folhas = folhas;
+    registro.verificaMargem = AVerificaMargem;
+    registro.margemVerificada = estrito;
+    registro.reimportacao = opcoes.reimportar;
+    registro.resultado = caminhoResultado;
 
-    obs.Etapa("Importando parcelas");
-    Contagem n;
-    const size_t total = AArquivo.size();
-    for (size_t i = 0; i < total; ++i) {
-        obs.Avancar();
-        const std::u16string& linha = AArquivo[i];
-        if (i == 0)
-            resultado.EscreverLinha(CabecalhoResultado(
-                linha, FormatarData(LerData(u"01/" + processo.MesAtual + u"/" + ano), u"mmyyyy")));
-        if (i == total - 1) resultado.EscreverLinha(RodapeResultado(linha));
-        if (i == 0 || i == total - 1) continue;
+    // The journal is the import's own record: without it nothing is posted.
+    PrepararDiario(conexao);
 
-        ++n.detalhes;
-        const std::u16string chave = ChaveServidor(linha);
-        const auto achada = linhas.ativas.find(chave);
-        if (achada == linhas.ativas.end()) {
-            const bool inativa = linhas.inativas.contains(chave);
-            ++(inativa ? n.inativas : n.naoEncontradas);
-            obs.Registrar(inativa ? "inativa" : "nao_encontrada",
-                          std::to_string(i + 1) + " " + ParaUtf8(chave));
-            continue;
-        }
-        LinhaDeducao& row = achada->second;
-        try {
-            double parcela;
-            try {
-                parcela = LerParcela(linha);
-            } catch (const ErroConversao& e) {
-                throw ErroConversao(std::string(e.what()) +
-                                    ", valor da parcela nas posições 140 a 154");
+    Substituicao colocacao;  // undone, bringing the earlier files back, unless concluded
+    std::optional<std::string> falhaCommit;
+    int64_t idTransacao = 0;
+    {
+        // One transaction for the whole file: every instalment is posted, and journaled, or none.
+        fb::Transacao transacao(conexao, fb::ModoTransacao::Escrita);
+        if (!opcoes.reimportar)
+            if (auto anterior =
+                    ImportacaoDoMesmoArquivo(transacao, processo.HashRetorno, mes, registro.ano))
+                throw Erro(JaImportado(*anterior, processo.CaminhoLoad, mes, registro.ano));
+        registro.id = n.id = NovoIdImportacao(transacao);
+        RegistrarImportacao(transacao, registro);
+
+        TabelaDeducao linhas = LerTabela(transacao, tabela);
+        GravadorLancamentos gravador(transacao, tabela, registro.id);
+        // The month's dismissals and leaves, read once instead of two to three statements per
+        // line.
+        const EventosMes situacao(transacao, processo.MesAtual, ano, folhas);
+
+        ArquivoTemporario resultado(CaminhoDe(caminhoResultado));
+        ArquivoTemporario relatorio(CaminhoDe(n.relatorio));
+
+        obs.Etapa("Importando parcelas");
+        const size_t total = AArquivo.size();
+        n.linhas = static_cast<int64_t>(total);
+        for (size_t i = 0; i < total; ++i) {
+            obs.Avancar();
+            const std::u16string& linha = AArquivo[i];
+            if (i == 0) resultado.EscreverLinha(CabecalhoResultado(linha, referencia));
+            if (i == total - 1) resultado.EscreverLinha(RodapeResultado(linha));
+            if (i == 0 || i == total - 1) continue;
+
+            ++n.detalhes;
+            const std::u16string chave = ChaveServidor(linha);
+            const auto achada = linhas.ativas.find(chave);
+            if (achada == linhas.ativas.end()) {
+                (linhas.inativas.contains(chave) ? n.inativas : n.naoEncontradas)
+                    .push_back({i + 1, chave});
+                continue;
             }
-            // A negative instalment would credit the servant instead of deducting.
-            if (parcela < 0)
-                throw ErroConversao(
-                    "Parcela negativa '" + ParaUtf8(Campo(linha, retorno::Parcela)) +
-                    "' nas posições 140 a 154: o arquivo de retorno só pode trazer descontos");
-            // The result file's amount field holds up to 999999999999.99; a larger instalment is
-            // no real one and would be shown cut.
-            if (parcela >= 1e12)
-                throw ErroConversao("Parcela '" + ParaMensagem(Campo(linha, retorno::Parcela)) +
-                                    "' nas posições 140 a 154 excede o maior valor do arquivo de "
-                                    "resultado (999999999999.99)");
-            const double margem = row.margem;
-            const int slot = PrimeiroSlotLivre(row);
-            Desfecho d = slot ? Decidir(estrito, margem, parcela)
-                              : Desfecho{Resultado::SemSlot, 0, parcela, margem};
-            if (d.resultado == Resultado::Integral || d.resultado == Resultado::Parcial) {
-                const std::u16string codigo = CodigoDesconto(linha);
-                // A blank code would leave the slot looking free for the next posting to overwrite.
-                if (codigo.empty())
-                    throw Erro(
-                        "Código de desconto em branco nas posições 88 a 89: a parcela não pode ser "
-                        "lançada");
-                int32_t quant, perc;
+            LinhaDeducao& row = achada->second;
+            try {
+                double valor;
                 try {
-                    quant = LerContador(linha, retorno::ContadorQuant);
-                    perc = LerContador(linha, retorno::ContadorPerc);
+                    valor = LerParcela(linha);
                 } catch (const ErroConversao& e) {
                     throw ErroConversao(std::string(e.what()) +
-                                        ", contador de parcelas nas posições 170 a 175");
+                                        ", valor da parcela nas posições 140 a 154");
                 }
-                gravador.Lancar(row, slot, {codigo, d.descontado, quant, perc, d.novaMargem},
-                                i + 1);
-                n.total += d.descontado;
+                // A negative instalment would credit the servant instead of deducting.
+                if (valor < 0)
+                    throw ErroConversao(
+                        "Parcela negativa '" + ParaMensagem(Campo(linha, retorno::Parcela)) +
+                        "' nas posições 140 a 154: o arquivo de retorno só pode trazer descontos");
+                // The result file's amount field holds up to 999999999999.99; a larger instalment
+                // is no real one and would be shown cut.
+                const int64_t parcela = valor < 1e12 ? LerParcelaCentavos(linha) : kMaiorParcela;
+                if (parcela >= kMaiorParcela)
+                    throw ErroConversao("Parcela '" + ParaMensagem(Campo(linha, retorno::Parcela)) +
+                                        "' nas posições 140 a 154 excede o maior valor do arquivo "
+                                        "de resultado (999999999999.99)");
+                const int64_t margem = row.margem;
+                const int slot = PrimeiroSlotLivre(row);
+                Desfecho d = slot ? Decidir(estrito, margem, parcela)
+                                  : Desfecho{Resultado::SemSlot, 0, parcela, margem};
+                if (d.resultado == Resultado::Integral || d.resultado == Resultado::Parcial) {
+                    const std::u16string codigo = CodigoDesconto(linha);
+                    // A blank code would leave the slot looking free for the next posting to
+                    // overwrite.
+                    if (codigo.empty())
+                        throw Erro(
+                            "Código de desconto em branco nas posições 88 a 89: a parcela não pode "
+                            "ser lançada");
+                    int32_t quant, perc;
+                    try {
+                        quant = LerContador(linha, retorno::ContadorQuant);
+                        perc = LerContador(linha, retorno::ContadorPerc);
+                    } catch (const ErroConversao& e) {
+                        throw ErroConversao(std::string(e.what()) +
+                                            ", contador de parcelas nas posições 170 a 175");
+                    }
+                    gravador.Lancar(row, slot,
+                                    {codigo, d.descontado, quant, perc, d.novaMargem, i + 1});
+                    n.totalCentavos += d.descontado;
+                }
+                switch (d.resultado) {
+                    case Resultado::Integral:
+                        ++n.integral;
+                        break;
+                    case Resultado::Parcial:
+                        ++n.parcial;
+                        relatorio.EscreverLinha(EntradaProporcional(row.matricula, linha, margem,
+                                                                    parcela, d.descontado));
+                        break;
+                    case Resultado::NaoDescontado:
+                        ++n.naoDescontadas;
+                        relatorio.EscreverLinha(
+                            EntradaNaoImportado(row.matricula, linha, margem, parcela));
+                        break;
+                    case Resultado::SemSlot:
+                        ++n.semSlot;
+                        break;
+                }
+                resultado.EscreverLinha(
+                    LinhaResultado(linha, d, situacao.Consultar(row.matricula)));
+            } catch (const Erro&) {
+                ComContexto(i, chave);
             }
-            switch (d.resultado) {
-                case Resultado::Integral:
-                    ++n.integral;
-                    break;
-                case Resultado::Parcial:
-                    ++n.parcial;
-                    relatorio.EscreverLinha(
-                        EntradaProporcional(row.matricula, linha, margem, parcela, d.descontado));
-                    break;
-                case Resultado::NaoDescontado:
-                    ++n.naoDescontadas;
-                    relatorio.EscreverLinha(
-                        EntradaNaoImportado(row.matricula, linha, margem, parcela));
-                    break;
-                case Resultado::SemSlot:
-                    ++n.semSlot;
-                    break;
+        }
+        gravador.Gravar();
+        registro.linhas = n.linhas;
+        registro.descontadas = n.integral + n.parcial;
+        registro.naoDescontadas = n.naoDescontadas;
+        registro.semSlot = n.semSlot;
+        registro.naoEncontradas = static_cast<int64_t>(n.naoEncontradas.size());
+        registro.inativas = static_cast<int64_t>(n.inativas.size());
+        registro.totalCentavos = n.totalCentavos;
+        RegistrarContagens(transacao, registro);
+        resultado.Fechar();
+        relatorio.Fechar();
+
+        // Files first, commit after. Both are complete and closed before anything is committed,
+        // and they are moved into place before the commit: if the commit fails they are taken
+        // back and the earlier files restored. What remains is a crash between the move and the
+        // commit: the files then describe postings the database discarded, and the operator sees
+        // an outcome without postings, which a new run repairs. The opposite order would leave
+        // committed postings without a result file after such a crash.
+        colocacao.Colocar(resultado);
+        colocacao.Colocar(relatorio);
+        if (opcoes.simular) {
+            transacao.Rollback();
+        } else {
+            idTransacao = TransacaoAtual(transacao);
+            if (opcoes.antesDoCommit) opcoes.antesDoCommit();
+            try {
+                transacao.Commit();
+            } catch (const ErroBanco& e) {
+                falhaCommit = e.what();
             }
-            resultado.EscreverLinha(LinhaResultado(linha, d, situacao.Consultar(row.matricula)));
-        } catch (const Erro&) {
-            ComContexto(i, chave);
+        }
+    }  // every statement and the transaction are released here, before any reconnection
+
+    if (falhaCommit) {
+        // The answer to the commit was lost: the server may or may not have committed. The journal
+        // row, written in the same transaction, says which.
+        conexao.Fechar();
+        std::string motivo;
+        const std::string id = std::to_string(registro.id);
+        switch (VerificarGravacao(processo.CaminhoBanco, registro.id, idTransacao,
+                                  opcoes.esperaConfirmacao, motivo)) {
+            case EstadoGravacao::Gravada:
+                n.aviso = "A confirmação da importação " + id +
+                          " no banco de dados não respondeu (" + *falhaCommit +
+                          "), mas o diário mostra que ela foi gravada: as parcelas estão "
+                          "lançadas e os arquivos de resultado e relatório valem.";
+                break;
+            case EstadoGravacao::NaoGravada:
+                throw ErroBanco(*falhaCommit + " Nenhuma parcela foi lançada (a importação " + id +
+                                " não consta do diário); o arquivo de resultado e o relatório "
+                                "anteriores foram mantidos.");
+            case EstadoGravacao::Desconhecida:
+                // Either way a new run of the same file is right: refused by the journal if this
+                // one went through (and these files are then its own), imported otherwise.
+                colocacao.Concluir();
+                throw ErroBanco(
+                    "A confirmação da importação " + id + " no banco de dados falhou (" +
+                    *falhaCommit + ") e não foi possível saber se ela foi gravada (" + motivo +
+                    "). Os arquivos de resultado e relatório desta execução foram mantidos. "
+                    "Execute a importação de novo quando o banco responder: se ela foi gravada, "
+                    "será recusada, pois a importação " +
+                    id + " constará do diário (kavlo importacoes); se não, será feita agora.");
         }
     }
-    gravador.Gravar();
-    resultado.Fechar();
-    relatorio.Fechar();
-
-    // Files first, commit after. Both are complete and closed before anything is committed, and
-    // they are moved into place before the commit: if the commit fails they are taken back and
-    // the earlier files restored. What remains is a crash between the move and the commit: the
-    // files then describe postings the database discarded, and the operator sees an outcome
-    // without postings, which a new run repairs. The opposite order would leave committed
-    // postings without a result file after such a crash, and a new run would post them twice.
-    Substituicao colocacao;  // undone if anything below fails before Concluir
-    colocacao.Colocar(resultado);
-    colocacao.Colocar(relatorio);
-    if (obs.Simular())
-        transacao.Rollback();
-    else
-        transacao.Commit();
     colocacao.Concluir();
-
-    obs.Registrar("linhas", static_cast<int64_t>(total));
-    obs.Registrar("detalhes", n.detalhes);
-    obs.Registrar("descontadas_integral", n.integral);
-    obs.Registrar("descontadas_parcial", n.parcial);
-    obs.Registrar("nao_descontadas", n.naoDescontadas);
-    obs.Registrar("sem_slot", n.semSlot);
-    obs.Registrar("nao_encontradas", n.naoEncontradas);
-    obs.Registrar("inativas", n.inativas);
-    obs.Registrar("total_descontado", Reais(n.total));
-    obs.Registrar("resultado", ParaUtf8(caminhoResultado));
-    obs.Registrar("relatorio", ParaUtf8(caminhoRelatorio));
-    obs.Registrar("simulacao", obs.Simular() ? "1" : "0");
+    obs.FimEtapa();
+    return n;
 }
 
 }  // namespace kavlo

@@ -1,4 +1,5 @@
-// Deciding and posting one instalment into a servant's row of the month's deduction table.
+// Deciding and posting one instalment into a servant's row of the month's deduction table. Money
+// is counted in whole cents here; it becomes a real only in the parameter of the column.
 #pragma once
 
 #include <array>
@@ -25,17 +26,17 @@ enum class Resultado {
     SemSlot,        // every usable slot taken: nothing posted
 };
 
-// Outcome of one instalment: what was deducted and what was left.
+// Outcome of one instalment, in cents: what was deducted, what was left and the new margin.
 struct Desfecho {
     Resultado resultado;
-    double descontado;
-    double resto;
-    double novaMargem;
+    int64_t descontado;
+    int64_t resto;
+    int64_t novaMargem;
 };
 
 // Strict mode ("S" exactly) posts only an instalment the margin covers (m >= p); the lenient mode
 // posts every instalment whole, letting the margin fall below zero.
-Desfecho Decidir(bool estrito, double margem, double parcela);
+Desfecho Decidir(bool estrito, int64_t margem, int64_t parcela);
 
 // Slots the import uses, in the order they are tried; slot 10 belongs to the payroll itself.
 inline constexpr std::array<int, 16> SlotsUsaveis = {1, 2,  3,  4,  5,  6,  7,  8,
@@ -43,21 +44,21 @@ inline constexpr std::array<int, 16> SlotsUsaveis = {1, 2,  3,  4,  5,  6,  7,  
 
 struct Lancamento {
     std::u16string codigo;
-    double valor;
+    int64_t valor;  // cents
     int32_t quant;
     int32_t perc;
-    double novaMargem;
+    int64_t novaMargem;   // cents, after this posting
+    size_t linhaRetorno;  // 1-based line of the return file
 };
 
 // What the run keeps of one active row: where it is, which slots are taken, its margin and the
 // postings not yet written, so a later line of the same servant sees what the earlier ones posted.
 struct LinhaDeducao {
     std::u16string matricula;
-    std::string chaveBanco;          // RDB$DB_KEY
-    std::array<bool, 18> ocupado{};  // by slot number; [0] unused
-    double margem = 0;
+    std::string chaveBanco;                             // RDB$DB_KEY
+    std::array<bool, 18> ocupado{};                     // by slot number; [0] unused
+    int64_t margem = 0;                                 // cents
     std::vector<std::pair<int, Lancamento>> pendentes;  // by slot, in slot order
-    std::vector<size_t> linhasRetorno;                   // return-file lines posted here, 1-based
 };
 
 // First free usable slot, or 0 when all are taken.
@@ -65,22 +66,23 @@ int PrimeiroSlotLivre(const LinhaDeducao& linha);
 
 // Keeps the run's postings and writes each changed row once, by RDB$DB_KEY, in EXECUTE BLOCK
 // batches of rows that changed the same slots, so that a server is asked once per batch and not
-// once per instalment. Each UPDATE must change exactly one row. Every posting of the run goes
-// through here.
+// once per instalment. Each UPDATE must change exactly one row. In the same statement every
+// posting goes into the import journal (KAVLO_LANCAMENTO) with the values each changed column held
+// before and after, as the server stored them, so the journal alone can undo the import.
 class GravadorLancamentos {
   public:
-    GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela);
+    GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela, int32_t idImportacao);
     ~GravadorLancamentos();
     GravadorLancamentos(const GravadorLancamentos&) = delete;
     GravadorLancamentos& operator=(const GravadorLancamentos&) = delete;
 
     // Takes `slot` of the row for the posting and sets the new margin, in memory.
-    void Lancar(LinhaDeducao& linha, int slot, const Lancamento& lancamento, size_t linhaRetorno);
+    void Lancar(LinhaDeducao& linha, int slot, const Lancamento& lancamento);
 
     // Writes every changed row; called once, after the last line.
     void Gravar();
 
-    // Rows per EXECUTE BLOCK.
+    // Rows per EXECUTE BLOCK at the most; fewer when the statement would grow too long.
     static constexpr size_t kLote = 32;
 
   private:
@@ -88,6 +90,7 @@ class GravadorLancamentos {
 
     fb::Transacao& transacao_;
     std::u16string tabela_;
+    int32_t idImportacao_;
     std::vector<LinhaDeducao*> alteradas_;
     std::map<std::pair<std::vector<int>, size_t>, std::unique_ptr<fb::Comando>> blocos_;
 };

@@ -11,7 +11,7 @@ namespace {
 
 struct Dados {
     std::u16string_view matricula, linha;
-    double margem, parcela, descontado;
+    int64_t margem, parcela, descontado;  // cents
 };
 
 std::u16string Montar(std::span<const PecaRelatorio> pecas, const Dados& d) {
@@ -29,13 +29,13 @@ std::u16string Montar(std::span<const PecaRelatorio> pecas, const Dados& d) {
                 texto = Campo(d.linha, retorno::Nome);
                 break;
             case FontePeca::Margem:
-                texto = FormatarGeral(d.margem);
+                texto = FormatarGeral(Reais(d.margem));
                 break;
             case FontePeca::Parcela:
-                texto = FormatarGeral(d.parcela);
+                texto = FormatarGeral(Reais(d.parcela));
                 break;
             case FontePeca::Descontado:
-                texto = FormatarGeral(d.descontado);
+                texto = FormatarGeral(Reais(d.descontado));
                 break;
         }
         r += p.largura > 0 ? AjustaTexto(texto, p.largura) : texto;
@@ -52,12 +52,12 @@ std::u16string_view Pasta(std::u16string_view caminho, std::u16string_view separ
 }  // namespace
 
 std::u16string EntradaNaoImportado(std::u16string_view matricula, std::u16string_view linha,
-                                   double margem, double parcela) {
+                                   int64_t margem, int64_t parcela) {
     return Montar(relatorio::NaoImportado, {matricula, linha, margem, parcela, 0});
 }
 
 std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string_view linha,
-                                   double margem, double parcela, double descontado) {
+                                   int64_t margem, int64_t parcela, int64_t descontado) {
     return Montar(relatorio::Proporcional, {matricula, linha, margem, parcela, descontado});
 }
 

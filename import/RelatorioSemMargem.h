@@ -2,6 +2,7 @@
 // to read. One entry a line, pieces joined with nothing between them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -58,12 +59,12 @@ static_assert(TextosNasLarguras(Proporcional));
 
 inline constexpr std::u16string_view NomeRelatorio = u"ServidoresSemMargem.txt";
 
-// Entry for an instalment not posted: margin m unchanged, instalment p.
+// Entry for an instalment not posted: margin m unchanged, instalment p (both in cents).
 std::u16string EntradaNaoImportado(std::u16string_view matricula, std::u16string_view linha,
-                                   double margem, double parcela);
+                                   int64_t margem, int64_t parcela);
 // Entry for an instalment posted in part: margin m before the posting, instalment p, posted value.
 std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string_view linha,
-                                   double margem, double parcela, double descontado);
+                                   int64_t margem, int64_t parcela, int64_t descontado);
 
 // Where the report goes: the database's folder (everything up to its last "\", "/" or ":"). When
 // the location still names a server ("host:path", the host longer than a drive letter), that

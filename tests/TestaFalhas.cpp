@@ -13,6 +13,7 @@
 #include "DllKavlo.h"
 #include "cli/BancoDemo.h"
 #include "dao/Firebird.h"
+#include "entry/Chamadas.h"
 #include "entry/Conexao.h"
 #include "tests/BancoTeste.h"
 #include "tests/ServidorTeste.h"
@@ -133,8 +134,10 @@ TEST(Falhas, QuedaDoServidorNoMeioDaImportacaoNaoAlteraNada) {
         std::thread importacao([&] { erro = Importar(local, resultado, demo.Retorno()); });
         std::this_thread::sleep_for(std::chrono::milliseconds(espera));
         DerrubarServidorFirebird();
-        importacao.join();
+        // Back at once, as a real server would be: an import that fell at its commit asks the
+        // database whether it went through.
         IniciarServidorFirebird();
+        importacao.join();
 
         const auto depois = Linhas(local, kTabela);
         if (erro.empty()) {  // finished before the server fell: all of it is there
@@ -149,6 +152,72 @@ TEST(Falhas, QuedaDoServidorNoMeioDaImportacaoNaoAlteraNada) {
         EXPECT_EQ(Nomes(servidor.Caminho()), std::set<std::string>{"folha.fdb"}) << erro;
     }
     EXPECT_GE(interrompidas, 1);
+}
+
+// The server dies at the moment of the commit: just before it is sent, or a few milliseconds after.
+// Whatever the server managed, the call's outcome matches the database: success with the postings,
+// the journal row and the files, or a failure with none of them. Never a failure with postings.
+TEST(Falhas, QuedaDoServidorNaHoraDoCommit) {
+    if (getuid() != 0 || !ServidorFirebirdResponde())
+        GTEST_SKIP()
+            << "Requer root e um servidor Firebird em localhost (scripts/servidor-firebird.sh).";
+    Demo demo(300);
+    for (int espera : {-1, 0, 2, 5, 20}) {
+        SCOPED_TRACE(espera < 0 ? std::string("antes do commit")
+                                : "derrubado " + std::to_string(espera) + " ms após o commit");
+        PastaDoServidor servidor;
+        ASSERT_TRUE(servidor.Valida());
+        servidor.Receber(demo.Banco(), "folha.fdb");
+        const std::u16string local = servidor.Local("folha.fdb");
+        const auto antes = Linhas(local, kTabela);
+        PastaTemporaria saida;
+        const fs::path resultado = saida.Caminho() / "resultado.txt";
+
+        std::thread queda;
+        OpcoesImportacao o;
+        o.antesDoCommit = [&] {
+            if (espera < 0) {
+                DerrubarServidorFirebird();
+                queda = std::thread(IniciarServidorFirebird);
+                return;
+            }
+            queda = std::thread([espera] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(espera));
+                DerrubarServidorFirebird();
+                IniciarServidorFirebird();
+            });
+        };
+        std::string erro;
+        ResumoImportacao r;
+        try {
+            r = ImportarRetorno({u"2", u"2024", local, DeUtf8(resultado.string()),
+                                 DeUtf8(demo.Retorno().string()), u"MENSAL", u"S"},
+                                o);
+        } catch (const std::exception& e) {
+            erro = e.what();
+        }
+        queda.join();
+        dmConexao().fdConexao.Fechar();
+        const auto depois = Linhas(local, kTabela);
+        const auto diario = Linhas(local, "select count(*) from KAVLO_IMPORTACAO");
+        std::printf("[ commit ] %d ms: %s\n", espera,
+                    erro.empty() ? (r.aviso.empty() ? "gravada" : "gravada, com aviso")
+                                 : erro.substr(0, 120).c_str());
+        EXPECT_EQ(erro.find("não foi possível saber"), std::string::npos) << erro;
+        if (erro.empty()) {
+            EXPECT_NE(depois, antes);
+            EXPECT_EQ(diario[0][0], u"1");
+            EXPECT_EQ(Nomes(saida.Caminho()), std::set<std::string>{"resultado.txt"});
+        } else {
+            EXPECT_NE(erro.find("Nenhuma parcela foi lançada"), std::string::npos) << erro;
+            EXPECT_EQ(depois, antes);
+            EXPECT_EQ(diario[0][0], u"0");
+            EXPECT_TRUE(Nomes(saida.Caminho()).empty());
+        }
+        if (espera < 0) {
+            EXPECT_FALSE(erro.empty());
+        }
+    }
 }
 
 TEST(Falhas, DiscoCheioOuSomenteLeituraNaImportacao) {

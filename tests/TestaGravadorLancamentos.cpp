@@ -5,6 +5,7 @@
 
 #include "cli/EsquemaFolha.h"
 #include "dao/Firebird.h"
+#include "import/Diario.h"
 #include "import/Lancamento.h"
 #include "tests/BancoTeste.h"
 #include "util/Codificacao.h"
@@ -21,6 +22,21 @@ std::string Matricula(int i) {
     return m;
 }
 
+// The journal, and an import row its postings can belong to.
+constexpr int32_t kImportacao = 1;
+void PrepararImportacao(fb::Conexao& conexao, std::u16string tabela) {
+    PrepararDiario(conexao);
+    fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+    ImportacaoRegistrada i;
+    i.id = kImportacao;
+    i.hash = std::u16string(64, u'0');
+    i.mes = 2;
+    i.ano = 2024;
+    i.tabela = std::move(tabela);
+    RegistrarImportacao(t, i);
+    t.Commit();
+}
+
 }  // namespace
 
 TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
@@ -33,6 +49,7 @@ TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
 
     fb::Conexao conexao;
     conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    PrepararImportacao(conexao, u"SFPDXX02FEV");
     {
         fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
         std::unordered_map<std::string, LinhaDeducao> linhas;
@@ -43,11 +60,11 @@ TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
             LinhaDeducao l;
             l.matricula = c.Texto(1u);
             l.chaveBanco = c.Bytes(0u);
-            l.margem = 1000;
+            l.margem = 100000;
             linhas.emplace(ParaUtf8(l.matricula), std::move(l));
         }
         c.Fechar();
-        GravadorLancamentos g(t, u"SFPDXX02FEV");
+        GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao);
         size_t linhaRetorno = 1;
         for (int i = 1; i <= kLinhas; ++i) {
             LinhaDeducao& l = linhas.at(Matricula(i));
@@ -56,9 +73,8 @@ TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
             for (int k = 0; k < postagens; ++k) {
                 const int slot = PrimeiroSlotLivre(l);
                 g.Lancar(l, slot,
-                         {u"3" + DeUtf8(std::to_string(slot)), 10.0 * slot, 10 + k, 1 + k,
-                          l.margem - 10.0 * slot},
-                         ++linhaRetorno);
+                         {u"3" + DeUtf8(std::to_string(slot)), 1000 * slot, 10 + k, 1 + k,
+                          l.margem - 1000 * slot, ++linhaRetorno});
             }
         }
         g.Gravar();
@@ -90,12 +106,13 @@ TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
         "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('000001-1', 'T', 100)");
     fb::Conexao conexao;
     conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    PrepararImportacao(conexao, u"SFPDXX02FEV");
     fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
     LinhaDeducao l;
     l.matricula = u"000001-1";
     l.chaveBanco = std::string(8, '\x7F');  // a key no row has
-    GravadorLancamentos g(t, u"SFPDXX02FEV");
-    g.Lancar(l, 1, {u"35", 50, 10, 1, 50}, 7);
+    GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao);
+    g.Lancar(l, 1, {u"35", 5000, 10, 1, 5000, 7});
     try {
         g.Gravar();
         FAIL();

@@ -9,7 +9,10 @@
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "cli/EsquemaFolha.h"
+#include "dao/BancoFolha.h"
+#include "entry/Chamadas.h"
 #include "entry/Conexao.h"
+#include "import/Estorno.h"
 #include "tests/BancoTeste.h"
 #include "util/Codificacao.h"
 
@@ -106,6 +109,17 @@ class Importacao : public ::testing::Test {
     Importacao() : banco_(demo::EsquemaFixo() + demo::EsquemaDoMes("JAN") + kFolha) {}
     void TearDown() override { dmConexao().fdConexao.Fechar(); }
 
+    // The month's rows as the fixture made them, and an empty journal.
+    void Reiniciar(std::string_view linhas = {}) {
+        Importacao::TearDown();
+        banco_.Executar("delete from SFPDXX02JAN");
+        banco_.Executar(linhas.empty() ? kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN"))
+                                       : std::string(linhas));
+        if (banco_.Valor("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME = "
+                         "'KAVLO_LANCAMENTO'") == u"1")
+            banco_.Executar("delete from KAVLO_LANCAMENTO; delete from KAVLO_IMPORTACAO");
+    }
+
     // Runs the import as the host does; the error message, or "" on success.
     std::string Rodar(const std::string& retorno, const std::u16string& verifica = u"S",
                       std::optional<fs::path> resultado = {}) {
@@ -115,6 +129,50 @@ class Importacao : public ::testing::Test {
         CadeiaHost saida(DeUtf8(resultado.value_or(Resultado()).string()));
         return MensagemDeErro(
             [&] { ImportarArquivo(mes, ano, banco, saida, load, folhas, margem); });
+    }
+    // The same import run inside the process, with what only the tool may ask for.
+    ResumoImportacao RodarComOpcoes(const std::string& retorno, const OpcoesImportacao& opcoes,
+                                    const std::u16string& verifica = u"S") {
+        GravarArquivo(Retorno(), retorno);
+        return ImportarRetorno({u"1", u"2024", banco_.Caminho(), DeUtf8(Resultado().string()),
+                                DeUtf8(Retorno().string()), u"MENSAL", verifica},
+                               opcoes);
+    }
+    // Every row of the month's table with every value exactly as stored: texts as their bytes,
+    // numbers as the bits of the double they read as.
+    std::vector<std::vector<std::string>> Exata() const {
+        fb::Conexao c;
+        AbrirBancoDaFolha(c, banco_.Caminho());
+        fb::Transacao t(c, fb::ModoTransacao::Leitura);
+        fb::Comando cmd(t,
+                        std::string_view("select * from SFPDXX02JAN order by matricula, salario"),
+                        "ler o banco de teste");
+        auto cur = cmd.Abrir();
+        std::vector<std::vector<std::string>> r;
+        while (cur.Proximo()) {
+            auto& linha = r.emplace_back();
+            for (unsigned i = 0; i < cur.Colunas(); ++i) {
+                if (cur.Nulo(i)) {
+                    linha.push_back("<null>");
+                } else if (cur.NomeColuna(i).starts_with("COD") ||
+                           cur.NomeColuna(i) == "MATRICULA" || cur.NomeColuna(i) == "ATIVO" ||
+                           cur.NomeColuna(i) == "RECALCULAR") {
+                    linha.push_back("'" + cur.Bytes(i) + "'");
+                } else {
+                    const double v = cur.Real(i);
+                    linha.push_back(std::string(reinterpret_cast<const char*>(&v), sizeof v));
+                }
+            }
+        }
+        return r;
+    }
+    std::u16string Diario(std::string_view colunas, std::string_view resto = "") const {
+        std::u16string r;
+        for (const auto& linha :
+             banco_.Linhas("select " + std::string(colunas) + " from KAVLO_IMPORTACAO " +
+                           std::string(resto) + " order by ID"))
+            for (const auto& v : linha) r += (r.empty() ? u"" : u"|") + v;
+        return r;
     }
     fs::path Retorno() const { return saida_.Caminho() / "retorno.txt"; }
     fs::path Resultado() const { return saida_.Caminho() / "resultado.txt"; }
@@ -154,8 +212,6 @@ const char* const kSlot = "COD1, VALOR1, QUANT1, PERC1, TEMPO1, COD2, MCVALOR, R
 }  // namespace
 
 TEST_F(Importacao, ModoEstrito) {
-    const fs::path resumo = saida_.Caminho() / "resumo.txt";
-    Variavel v("KAVLO_RESUMO", resumo.string());
     ASSERT_EQ(Rodar(RetornoPrincipal()), "");
 
     // Line 2 posted whole into slot 1: PERC 3, QUANT 10, TEMPO 10 - 3 + 1. Line 3 finds 40 left.
@@ -213,24 +269,37 @@ TEST_F(Importacao, ModoEstrito) {
                   " POSSUE DE MARGEM: R$100" + std::string(12, ' ') + " E PARCELA DE: R$150,5" +
                   std::string(10, ' ') + fecho);
 
-    // Dropped lines are listed as they are met, the counts follow.
-    EXPECT_EQ(LerArquivo(resumo),
-              "inativa=7 500000-4\nnao_encontrada=8 999999-9\n"
-              "linhas=11\ndetalhes=9\n"
-              "descontadas_integral=3\ndescontadas_parcial=0\nnao_descontadas=3\n"
-              "sem_slot=1\nnao_encontradas=1\ninativas=1\ntotal_descontado=260,00\n"
-              "resultado=" +
-                  Resultado().string() + "\nrelatorio=" + Relatorio().string() + "\nsimulacao=0\n");
-    EXPECT_EQ(Nomes(saida_.Caminho()),
-              (std::set<std::string>{"retorno.txt", "resultado.txt", "resumo.txt"}));
+    // The journal: one import with its counts, and one row per posting with every column it
+    // changed, before and after; the second line of 123456-7 found 40 left and posted nothing.
+    EXPECT_EQ(Diario("ID, MES, ANO, TABELA, FOLHAS, VERIFICA_MARGEM, MARGEM_VERIFICADA, "
+                     "REIMPORTACAO, LINHAS, DESCONTADAS, NAO_DESCONTADAS, SEM_SLOT, "
+                     "NAO_ENCONTRADAS, INATIVAS, TOTAL_CENTAVOS, ESTORNO_QUANDO"),
+              u"1|1|2024|SFPDXX02JAN|MENSAL|S|S|N|11|3|3|1|1|1|26000|<null>");
+    EXPECT_EQ(Diario("char_length(HASH_SHA256), RESULTADO"), u"64|" + DeUtf8(Resultado().string()));
+    std::u16string lancamentos;
+    for (const auto& l : banco_.Linhas(
+             "select LINHA_RETORNO, MATRICULA, SLOT, COD_ANTES, COD_DEPOIS, VALOR_ANTES, "
+             "VALOR_DEPOIS, QUANT_DEPOIS, PERC_DEPOIS, TEMPO_DEPOIS, MCVALOR_ANTES, "
+             "MCVALOR_DEPOIS, "
+             "RECALCULAR_ANTES, RECALCULAR_DEPOIS from KAVLO_LANCAMENTO order by LINHA_RETORNO")) {
+        for (const auto& v : l) lancamentos += v + u" ";
+        lancamentos += u"\n";
+    }
+    EXPECT_EQ(lancamentos,
+              u"2 123456-7 1 <null> 35 <null> 60 10 3 8 100 40 <null> S \n"
+              u"4 200000-1 4 <null> 40 <null> 150 10 3 8 150 0 <null> S \n"
+              u"10 600000-5 1 <null> 46 <null> 50 10 3 8 100 50 <null> S \n");
+    // The key the journal keeps finds the row the import changed.
+    EXPECT_EQ(banco_.Valor("select count(*) from KAVLO_LANCAMENTO l join SFPDXX02JAN f on "
+                           "f.rdb$db_key = l.CHAVE_LINHA and f.MATRICULA = l.MATRICULA"),
+              u"3");
+    EXPECT_EQ(Nomes(saida_.Caminho()), (std::set<std::string>{"retorno.txt", "resultado.txt"}));
 }
 
 TEST_F(Importacao, ModoTolerante) {
     // Any switch other than "S" posts every instalment whole, whatever the margin.
     for (const std::u16string verifica : {u"N", u"s", u""}) {
-        Importacao::TearDown();
-        banco_.Executar("delete from SFPDXX02JAN");
-        banco_.Executar(kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN")));
+        Reiniciar();
         GravarArquivo(Relatorio(), "relatorio de outra execucao\r\n");
         ASSERT_EQ(Rodar(RetornoPrincipal(), verifica), "") << ParaUtf8(verifica);
         EXPECT_EQ(Coluna(kSlot, "123456-7"), u"35|60|10|3|8|36|-20|S");
@@ -345,17 +414,37 @@ TEST_F(Importacao, FalhaNaoDeixaNadaPelaMetade) {
 }
 
 TEST_F(Importacao, SimulacaoGravaArquivosEDesfazLancamentos) {
-    const auto tabela = Tabela();
-    const fs::path resumo = saida_.Caminho() / "resumo.txt";
-    Variavel v("KAVLO_SIMULAR_IMPORTACAO", "1"), r("KAVLO_RESUMO", resumo.string());
-    ASSERT_EQ(Rodar(RetornoPrincipal()), "");
-    EXPECT_EQ(Tabela(), tabela);
+    const auto tabela = Exata();
+    OpcoesImportacao simular;
+    simular.simular = true;
+    const ResumoImportacao r = RodarComOpcoes(RetornoPrincipal(), simular);
+    EXPECT_EQ(Exata(), tabela);
+    EXPECT_EQ(Diario("ID"), u"");  // the journal row went with the rollback
+    EXPECT_TRUE(r.simulacao);
+    EXPECT_EQ(r.integral, 3);
+    EXPECT_EQ(r.totalCentavos, 26000);
+    ASSERT_EQ(r.naoEncontradas.size(), 1u);
+    EXPECT_EQ(r.naoEncontradas[0].linha, 8u);
+    EXPECT_EQ(r.naoEncontradas[0].chave, u"999999-9");
+    ASSERT_EQ(r.inativas.size(), 1u);
+    EXPECT_EQ(r.inativas[0].linha, 7u);
     // The files tell what a real run would do.
     EXPECT_EQ(LinhasResultado().size(), 9u);
     EXPECT_EQ(LinhasResultado()[1].substr(197, 15), "000000000060.00");
     EXPECT_EQ(LinhasResultado()[2].substr(124, 15), " N\xC3O DESCONTADO");
     EXPECT_NE(LerArquivo(Relatorio()).find("123456-7"), std::string::npos);
-    EXPECT_NE(LerArquivo(resumo).find("simulacao=1\n"), std::string::npos);
+}
+
+// A dry run, or a summary file, asked through the environment would reach every host: the library
+// reads no such variable, and an import with them set is a real one.
+TEST_F(Importacao, AmbienteNaoMudaOQueAImportacaoFaz) {
+    const fs::path resumo = saida_.Caminho() / "resumo.txt";
+    Variavel v("KAVLO_SIMULAR_IMPORTACAO", "1"), r("KAVLO_RESUMO", resumo.string());
+    ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+    EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "700000-6"), u"<null>|<null>|100");
+    EXPECT_EQ(Coluna("COD1, VALOR1", "123456-7"), u"35|60");
+    EXPECT_EQ(Diario("ID"), u"1");
+    EXPECT_FALSE(fs::exists(resumo));
 }
 
 TEST_F(Importacao, SubstituiResultadoAnterior) {
@@ -459,9 +548,7 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
-        Importacao::TearDown();
-        banco_.Executar("delete from SFPDXX02JAN");
-        banco_.Executar(kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN")));
+        Reiniciar();
         std::error_code ec;
         fs::remove(Resultado(), ec);
         GravarArquivo(Relatorio(), "relatorio anterior\r\n");
@@ -478,4 +565,252 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
         EXPECT_EQ(LerArquivo(Relatorio()), "relatorio anterior\r\n");
         EXPECT_EQ(Nomes(saida_.Caminho()), std::set<std::string>{"retorno.txt"});
     }
+}
+
+// Money is counted in cents: what a margin covers exactly is posted, and the margin left is
+// exactly what it should be, for the next month to start from.
+TEST_F(Importacao, CentavosExatos) {
+    struct Caso {
+        std::string nome, margem;  // MCVALOR as SQL
+        std::vector<std::string> parcelas;
+        std::u16string verifica;
+        std::string slots;    // COD1..COD3 after the import
+        std::string valores;  // VALOR1..VALOR3, exactly as SQL literals compare
+        std::string restante;
+    };
+    const std::vector<Caso> casos = {
+        {"99,90 + 0,10 contra 100,00",
+         "100",
+         {"000000000099.90", "000000000000.10"},
+         u"S",
+         "31|32|<null>",
+         "99.90|0.10|",
+         "0"},
+        {"margem gravada com resíduo binário",
+         "0.0999999999999943",
+         {"000000000000.10"},
+         u"S",
+         "31|<null>|<null>",
+         "0.10||",
+         "0"},
+        {"terceira decimal arredondada",
+         "100",
+         {"00000000012.345"},
+         u"S",
+         "31|<null>|<null>",
+         "12.35||",
+         "87.65"},
+        {"meio centavo para baixo",
+         "100",
+         {"00000000012.344"},
+         u"S",
+         "31|<null>|<null>",
+         "12.34||",
+         "87.66"},
+        {"expoente", "150", {"1.5E2"}, u"S", "31|<null>|<null>", "150||", "0"},
+        {"margem que falta um centavo",
+         "12.34",
+         {"00000000012.345"},
+         u"S",
+         "<null>|<null>|<null>",
+         "||",
+         "12.34"},
+        {"tolerante abaixo de zero",
+         "0.1",
+         {"000000000000.30"},
+         u"N",
+         "31|<null>|<null>",
+         "0.30||",
+         "-0.2"},
+        {"tolerante com margem nula",
+         "NULL",
+         {"000000000000.30", "000000000000.40"},
+         u"N",
+         "31|32|<null>",
+         "0.30|0.40|",
+         "-0.7"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        Reiniciar("INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('123456-7', 'T', " +
+                  c.margem + ")");
+        std::vector<std::string> linhas = {kCabecalho};
+        for (size_t i = 0; i < c.parcelas.size(); ++i)
+            linhas.push_back(Parcela("ANA", "123456-7", std::to_string(31 + i), c.parcelas[i]));
+        linhas.push_back(kRodape);
+        ASSERT_EQ(Rodar(Arquivo(linhas), c.verifica), "");
+        EXPECT_EQ(ParaUtf8(Coluna("COD1, COD2, COD3", "123456-7")), c.slots);
+        // Compared by the database with the literal: the stored double is the nearest to the
+        // amount in cents, the same a person would type.
+        std::string valores = c.valores;
+        for (int slot = 1; slot <= 3; ++slot) {
+            const std::string esperado = valores.substr(0, valores.find('|'));
+            valores.erase(0, esperado.size() + 1);
+            const std::string coluna = "VALOR" + std::to_string(slot);
+            EXPECT_EQ(banco_.Valor("select count(*) from SFPDXX02JAN where " + coluna +
+                                   (esperado.empty() ? " is null" : " = " + esperado)),
+                      u"1")
+                << coluna << " " << ParaUtf8(Coluna(coluna, "123456-7"));
+        }
+        EXPECT_EQ(banco_.Valor("select count(*) from SFPDXX02JAN where MCVALOR = " + c.restante),
+                  u"1")
+            << ParaUtf8(Coluna("MCVALOR", "123456-7"));
+    }
+}
+
+// Sets of two to four instalments that add up to the margin exactly: every one is posted and the
+// margin ends at exactly zero. With binary arithmetic about a third of the last ones were refused.
+TEST_F(Importacao, ParcelasQueSomamAMargemExata) {
+    uint32_t semente = 12345;
+    auto sorteio = [&](uint32_t n) {
+        semente = semente * 1103515245u + 12345u;
+        return (semente >> 8) % n;
+    };
+    std::string folha;
+    std::vector<std::string> linhas = {kCabecalho};
+    size_t parcelas = 0;
+    for (int s = 0; s < 60; ++s) {
+        char m[16];
+        std::snprintf(m, sizeof m, "%06d-%d", 100 + s, s % 10);
+        int64_t total = 0;
+        const uint32_t quantas = 2 + sorteio(3);
+        for (uint32_t k = 0; k < quantas; ++k) {
+            const int64_t centavos = 1 + sorteio(99999);
+            total += centavos;
+            char valor[32];
+            std::snprintf(valor, sizeof valor, "%012lld.%02lld",
+                          static_cast<long long>(centavos / 100),
+                          static_cast<long long>(centavos % 100));
+            linhas.push_back(Parcela("X", m, std::to_string(10 + k), valor));
+            ++parcelas;
+        }
+        char reais[32];
+        std::snprintf(reais, sizeof reais, "%lld.%02lld", static_cast<long long>(total / 100),
+                      static_cast<long long>(total % 100));
+        folha += std::string("INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('") + m +
+                 "', 'T', " + reais + ");\n";
+    }
+    linhas.push_back(kRodape);
+    Reiniciar(folha);
+    ASSERT_EQ(Rodar(Arquivo(linhas)), "");
+    EXPECT_EQ(banco_.Valor("select count(*) from SFPDXX02JAN where MCVALOR = 0"), u"60");
+    EXPECT_EQ(Diario("DESCONTADAS, NAO_DESCONTADAS"), DeUtf8(std::to_string(parcelas)) + u"|0");
+    EXPECT_EQ(LerArquivo(Relatorio()), "");
+}
+
+// Running the same file again for the same month is the operator's likeliest costly mistake: it is
+// refused, nothing is written, and the message says what was imported and how to go on.
+TEST_F(Importacao, MesmoArquivoNaoELancadoDuasVezes) {
+    ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+    const auto depoisDaPrimeira = Exata();
+    const std::string resultado = LerArquivo(Resultado());
+    const std::string relatorio = LerArquivo(Relatorio());
+
+    const std::string erro = Rodar(RetornoPrincipal());
+    for (const char* trecho :
+         {"já foi importado para 01/2024", "importação 1 de ", "3 parcelas descontadas",
+          "total R$ 260,00", "Nada foi lançado", "kavlo estornar --importacao 1", "--reimportar"})
+        EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
+    EXPECT_EQ(Exata(), depoisDaPrimeira);
+    EXPECT_EQ(LerArquivo(Resultado()), resultado);
+    EXPECT_EQ(LerArquivo(Relatorio()), relatorio);
+    EXPECT_EQ(Diario("ID"), u"1");
+
+    // Another month, or another file for the same month, is another import.
+    std::string outro = RetornoPrincipal();
+    outro.insert(outro.find("\r\n"), "X");
+    EXPECT_EQ(Rodar(outro), "");
+    EXPECT_EQ(Diario("ID"), u"1|2");
+
+    // On purpose, the same file posts again, into the next free slots, and is journaled as such.
+    OpcoesImportacao de;
+    de.reimportar = true;
+    const ResumoImportacao r = RodarComOpcoes(RetornoPrincipal(), de);
+    EXPECT_EQ(r.id, 3);
+    EXPECT_EQ(Diario("REIMPORTACAO"), u"N|N|S");
+    EXPECT_EQ(Coluna("COD1, COD2, COD3, COD4", "700000-6"), u"<null>|<null>|<null>|<null>");
+    EXPECT_EQ(Coluna("COD4, COD5, COD6", "200000-1"), u"40|<null>|<null>");  // margin used up
+}
+
+// Undoing an import brings every column of every row back exactly as it was; a row changed since
+// stops the whole undo; an undone import can be imported again.
+TEST_F(Importacao, EstornoDevolveCadaColunaComoEra) {
+    // Free slots with leftovers in their other columns, an empty code that is not NULL, an earlier
+    // RECALCULAR and a margin with a binary residue: all must come back as they were.
+    banco_.Executar(
+        "update SFPDXX02JAN set VALOR1 = 0.1, QUANT1 = 7, PERC1 = 2, TEMPO1 = 6, RECALCULAR = 'N',"
+        " MCVALOR = 100.00000000000001 where MATRICULA = '123456-7';"
+        "update SFPDXX02JAN set COD4 = '', VALOR4 = 3.3 where MATRICULA = '200000-1'");
+    const auto antes = Exata();
+    ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+    ASSERT_NE(Exata(), antes);
+    EXPECT_EQ(Coluna("COD4, VALOR4", "200000-1"), u"40|150");  // an empty code is a free slot
+    const auto depois = Exata();
+
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco_.Caminho());
+    const ResultadoEstorno simulado = EstornarImportacao(conexao, 1, true);
+    EXPECT_EQ(simulado.lancamentos, 3);
+    EXPECT_EQ(Exata(), depois);
+    EXPECT_EQ(Diario("ESTORNO_QUANDO"), u"<null>");
+
+    const ResultadoEstorno r = EstornarImportacao(conexao, 1, false);
+    EXPECT_EQ(r.lancamentos, 3);
+    EXPECT_EQ(r.linhas, 3);
+    EXPECT_EQ(Exata(), antes);
+    EXPECT_EQ(Diario("ESTORNO_QUANDO is not null"), u"True");
+    const std::string duasVezes = MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
+    EXPECT_NE(duasVezes.find("já foi estornada"), std::string::npos) << duasVezes;
+    EXPECT_NE(MensagemDeErro([&] { EstornarImportacao(conexao, 9, false); }).find("não consta"),
+              std::string::npos);
+    conexao.Fechar();
+
+    // Undone, the same file is no longer "already imported".
+    EXPECT_EQ(Rodar(RetornoPrincipal()), "");
+    EXPECT_EQ(Exata(), depois);
+}
+
+TEST_F(Importacao, EstornoRecusadoSeALinhaMudouDesde) {
+    const auto antes = Exata();
+    ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+    // A later import posts into the same row of 123456-7 (its margin left 40).
+    std::string segundo =
+        Arquivo({kCabecalho, Parcela("ANA", "123456-7", "37", "000000000010.00"), kRodape});
+    ASSERT_EQ(Rodar(segundo), "");
+    // And somebody edits a slot of 200000-1 by hand.
+    banco_.Executar("update SFPDXX02JAN set VALOR4 = 149.99 where MATRICULA = '200000-1'");
+    const auto mudada = Exata();
+
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco_.Caminho());
+    const std::string erro = MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
+    for (const char* trecho : {"não foi estornada", "Nada foi alterado",
+                               "servidor 123456-7: mudou desde a importação em "
+                               "MCVALOR",
+                               "lançado depois pela importação 2",
+                               "servidor 200000-1: mudou desde a importação em VALOR4"})
+        EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
+    EXPECT_EQ(erro.find("600000-5"), std::string::npos) << erro;
+    EXPECT_EQ(Exata(), mudada);
+    EXPECT_EQ(Diario("ESTORNO_QUANDO"), u"<null>|<null>");
+
+    // Undone in the reverse order, with the hand edit put back, both go.
+    banco_.Executar("update SFPDXX02JAN set VALOR4 = 150 where MATRICULA = '200000-1'");
+    EXPECT_EQ(EstornarImportacao(conexao, 2, false).lancamentos, 1);
+    EXPECT_EQ(EstornarImportacao(conexao, 1, false).lancamentos, 3);
+    EXPECT_EQ(Exata(), antes);
+}
+
+// Without its journal an import does not post: a database that refuses it fails the import before
+// anything is written.
+TEST_F(Importacao, SemDiarioNaoHaLancamento) {
+    const auto antes = Exata();
+    const std::string gfix =
+        "gfix -mode read_only -user SYSDBA '" + banco_.Arquivo().string() + "'";
+    ASSERT_EQ(std::system(gfix.c_str()), 0);
+    const std::string erro = Rodar(RetornoPrincipal());
+    EXPECT_NE(erro.find("Não foi possível criar o diário de importações"), std::string::npos)
+        << erro;
+    EXPECT_EQ(Exata(), antes);
+    EXPECT_FALSE(fs::exists(Resultado()));
 }

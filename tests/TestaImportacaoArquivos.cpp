@@ -11,6 +11,7 @@
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
 #include "util/Codificacao.h"
+#include "util/Numeros.h"
 
 using namespace kavlo;
 using kavlo::teste::MensagemDeErro;
@@ -63,13 +64,26 @@ TEST(ArquivoRetorno, ParcelaEContadores) {
     struct Caso {
         std::u16string campo;
         double valor;
+        int64_t centavos;
     };
-    for (const auto& [campo, valor] : std::vector<Caso>{{u"000000000150.00", 150},
-                                                        {u"000000000150,00", 150},
-                                                        {u"  150.5", 150.5},
-                                                        {u"1.5E2", 150},
-                                                        {u"-000000000001.00", -1}})
+    for (const auto& [campo, valor, centavos] :
+         std::vector<Caso>{{u"000000000150.00", 150, 15000},
+                           {u"000000000150,00", 150, 15000},
+                           {u"  150.5", 150.5, 15050},
+                           {u"1.5E2", 150, 15000},
+                           {u"-000000000001.00", -1, -100},
+                           // Cents from the digits as written, halves away from zero.
+                           {u"00000000012.345", 12.345, 1235},
+                           {u"00000000012.344", 12.344, 1234},
+                           {u"00000000000.005", 0.005, 1},
+                           {u"0.0049999", 0.0049999, 0},
+                           {u"-0.005", -0.005, -1},
+                           {u"1.2345E1", 12.345, 1235},
+                           {u"99.995", 99.995, 10000},
+                           {u"1e-300", 1e-300, 0}}) {
         EXPECT_DOUBLE_EQ(LerParcela(LinhaCom(140, campo)), valor) << ParaUtf8(campo);
+        EXPECT_EQ(LerParcelaCentavos(LinhaCom(140, campo)), centavos) << ParaUtf8(campo);
+    }
     // Only the first "." becomes ","; the message quotes the text after that replacement.
     EXPECT_EQ(MensagemDeErro([] { LerParcela(LinhaCom(140, u"1.234.56")); }),
               "'1,234.56' is not a valid floating point value");
@@ -88,26 +102,28 @@ TEST(ArquivoRetorno, ParcelaEContadores) {
 TEST(Lancamento, DecisaoPorModo) {
     struct Caso {
         bool estrito;
-        double margem, parcela;
+        int64_t margem, parcela;  // cents
         Resultado resultado;
-        double descontado, resto, novaMargem;
+        int64_t descontado, resto, novaMargem;
     };
     for (const auto& c : std::vector<Caso>{
-             {true, 150, 150, Resultado::Integral, 150, 0, 0},  // exactly covered
-             {true, 100, 60, Resultado::Integral, 60, 0, 40},
-             {true, 40, 60, Resultado::NaoDescontado, 0, 60, 40},
+             {true, 15000, 15000, Resultado::Integral, 15000, 0, 0},  // exactly covered
+             {true, 10000, 6000, Resultado::Integral, 6000, 0, 4000},
+             {true, 4000, 6000, Resultado::NaoDescontado, 0, 6000, 4000},
+             {true, 10, 10, Resultado::Integral, 10, 0, 0},  // 0,10 left, 0,10 asked
+             {true, 9, 10, Resultado::NaoDescontado, 0, 10, 9},
              {true, 0, 0, Resultado::Integral, 0, 0, 0},
-             {true, -5, 0, Resultado::NaoDescontado, 0, 0, -5},
-             {false, 40, 60, Resultado::Integral, 60, 0,
-              -20},                                        // lenient: whole, whatever the margin
+             {true, -500, 0, Resultado::NaoDescontado, 0, 0, -500},
+             {false, 4000, 6000, Resultado::Integral, 6000, 0,
+              -2000},                                      // lenient: whole, whatever the margin
              {false, 0, 0, Resultado::Integral, 0, 0, 0},  // not the whole margin for a 0
-             {false, 100, 0, Resultado::Integral, 0, 0, 100},
+             {false, 10000, 0, Resultado::Integral, 0, 0, 10000},
          }) {
         const Desfecho d = Decidir(c.estrito, c.margem, c.parcela);
         EXPECT_EQ(d.resultado, c.resultado) << c.estrito << " " << c.margem << " " << c.parcela;
-        EXPECT_DOUBLE_EQ(d.descontado, c.descontado);
-        EXPECT_DOUBLE_EQ(d.resto, c.resto);
-        EXPECT_DOUBLE_EQ(d.novaMargem, c.novaMargem);
+        EXPECT_EQ(d.descontado, c.descontado);
+        EXPECT_EQ(d.resto, c.resto);
+        EXPECT_EQ(d.novaMargem, c.novaMargem);
     }
 }
 
@@ -145,7 +161,7 @@ TEST(ArquivoResultado, LinhaCompletaPecaAPeca) {
                                     u"   "                             // 213-215 code
                                     u"ATIVO                         "  // 216-245
                                     u"000000000000.00";                // 246-260 remainder
-    EXPECT_EQ(LinhaResultado(l, {Resultado::Integral, 150, 0, 0}, ativo), esperado);
+    EXPECT_EQ(LinhaResultado(l, {Resultado::Integral, 15000, 0, 0}, ativo), esperado);
     EXPECT_EQ(esperado.size(), 260u);
 }
 
@@ -159,22 +175,22 @@ TEST(ArquivoResultado, DesfechosNasPosicoes) {
     for (const auto& c : std::vector<Caso>{
              // Posted whole as received with ",": the deducted value repeats it exactly.
              {u"150,00",
-              {Resultado::Integral, 150, 0, 0},
+              {Resultado::Integral, 15000, 0, 0},
               u"               ",
               u"150,00         ",
               u"000000000000.00"},
              {u"000000000150.50",
-              {Resultado::NaoDescontado, 0, 150.5, 10},
+              {Resultado::NaoDescontado, 0, 15050, 1000},
               u" NÃO DESCONTADO",
               u"000000000000.00",
               u"000000000150.50"},
              {u"000000000100.00",
-              {Resultado::Parcial, 40, 60, 0},
+              {Resultado::Parcial, 4000, 6000, 0},
               u"               ",
               u"000000000040.00",
               u"000000000060.00"},
              {u"000000000020.00",
-              {Resultado::SemSlot, 0, 20, 5},
+              {Resultado::SemSlot, 0, 2000, 500},
               u" NÃO DESCONTADO",
               u"000000000000.00",
               u"000000000020.00"},
@@ -188,7 +204,7 @@ TEST(ArquivoResultado, DesfechosNasPosicoes) {
     }
     // A line of 180 characters still gives 260; what lies beyond its end is blank.
     const std::u16string curta = Detalhe(u"000000000150.00").substr(0, 180);
-    const std::u16string r = LinhaResultado(curta, {Resultado::Integral, 150, 0, 0}, demitido);
+    const std::u16string r = LinhaResultado(curta, {Resultado::Integral, 15000, 0, 0}, demitido);
     ASSERT_EQ(r.size(), 260u);
     EXPECT_EQ(r.substr(175, 22), std::u16string(22, u' '));
     EXPECT_EQ(r.substr(169, 6), u"003010");
@@ -213,17 +229,20 @@ TEST(ArquivoResultado, CabecalhoERodape) {
 TEST(RelatorioSemMargem, Entradas) {
     const std::u16string l = LinhaCom(2, u"JOSÉ DAS NEVES");
     // Margin 100 and instalment 150.5: general format with ",", each fitted to 15.
-    EXPECT_EQ(EntradaNaoImportado(u"123456-7", l, 100, 150.5),
+    EXPECT_EQ(EntradaNaoImportado(u"123456-7", l, 10000, 15050),
               u"123456-7 - SERVIDOR: JOSÉ DAS NEVES                          "
               u" POSSUE DE MARGEM: R$100            "
               u" E PARCELA DE: R$150,5          "
               u" EMPRÉSTIMO NÃO IMPORTADO!");
     // The posted value closes the proportional entry unpadded.
-    EXPECT_EQ(EntradaProporcional(u"123456-7", u"", 40, 100, 40.25),
+    EXPECT_EQ(EntradaProporcional(u"123456-7", u"", 4000, 10000, 4025),
               u"123456-7 - SERVIDOR: " + std::u16string(40, u' ') +
                   u" POSSUE DE MARGEM: R$40             "
                   u" E PARCELA DE: R$100            "
                   u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$40,25");
+    // A margin that binary arithmetic left as 0.0999999999999943 is shown as the 10 cents it is.
+    EXPECT_NE(EntradaNaoImportado(u"1", u"", CentavosDe(100 - 99.9), 2000).find(u"R$0,1 "),
+              std::u16string::npos);
     // Windows-1252 holds every letter of the fixed texts.
     EXPECT_EQ(ParaWindows1252(EntradaNaoImportado(u"1", u"", 0, 0)).find('?'), std::string::npos);
 }

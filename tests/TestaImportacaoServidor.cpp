@@ -29,18 +29,6 @@ void Executar(fb::Conexao& c, const std::string& script) {
     }
 }
 
-std::string Parcela(std::string_view matricula, std::string_view valor) {
-    std::string l(197, ' ');
-    l.replace(0, 4, "DANA");
-    l.replace(52, 8, "00000000");
-    l.replace(60, 6, matricula.substr(0, 6));
-    l.replace(66, 1, matricula.substr(7, 1));
-    l.replace(87, 2, "35");
-    l.replace(139, valor.size(), valor);
-    l.replace(169, 6, "001012");
-    return l;
-}
-
 }  // namespace
 
 TEST(ImportacaoServidor, BancoEmLocalhost) {
@@ -64,8 +52,8 @@ TEST(ImportacaoServidor, BancoEmLocalhost) {
     PastaTemporaria saida;
     const fs::path retorno = saida.Caminho() / "retorno.txt",
                    resultado = saida.Caminho() / "resultado.txt";
-    GravarArquivo(retorno, "H\r\n" + Parcela("123456-7", "000000000060.00") + "\r\n" +
-                               Parcela("200000-1", "000000000010.00") + "\r\nT\r\n");
+    GravarArquivo(retorno, "H\r\n" + LinhaDeParcela("123456-7", "000000000060.00") + "\r\n" +
+                               LinhaDeParcela("200000-1", "000000000010.00") + "\r\nT\r\n");
     CadeiaHost mes(u"1"), ano(u"2024"), banco(local), res(DeUtf8(resultado.string())),
         load(DeUtf8(retorno.string())), folhas(u""), s(u"S");
     ImportarArquivo(mes, ano, banco, res, load, folhas, s);

@@ -55,25 +55,3 @@ TEST(Recursos, ChamadasQueFalhamNaoDeixamArquivosNemConexoes) {
         u"1");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(saida.Caminho()), {}), 1);
 }
-
-TEST(Recursos, ResumoQueNaoPodeSerGravadoNaoDesfazAImportacao) {
-    PastaTemporaria pasta;
-    demo::OpcoesDemo o;
-    o.banco = (pasta.Caminho() / "folha.fdb").string();
-    o.retorno = (pasta.Caminho() / "retorno.txt").string();
-    o.servidores = 40;
-    demo::CriarBancoDemo(o);
-    setenv("KAVLO_RESUMO", (pasta.Caminho() / "falta" / "resumo.txt").c_str(), 1);
-    CadeiaHost mes(u"2"), ano(u"2024"), b(DeUtf8(o.banco)),
-        res(DeUtf8((pasta.Caminho() / "r.txt").string())), load(DeUtf8(o.retorno)),
-        folhas(u"MENSAL"), s(u"S");
-    const std::string erro =
-        MensagemDeErro([&] { ImportarArquivo(mes, ano, b, res, load, folhas, s); });
-    unsetenv("KAVLO_RESUMO");
-    dmConexao().fdConexao.Fechar();
-    // Reported as a failure, the import would be run again and post everything twice.
-    EXPECT_EQ(erro, "");
-    EXPECT_NE(BancoTesteExistente(o.banco).Linhas(
-                  "select count(*) from SFPDXX02FEV where recalcular = 'S'")[0][0],
-              u"0");
-}

@@ -118,7 +118,10 @@ std::vector<std::u16string> LinhasDoTexto(std::string_view bytes) {
 }
 
 std::vector<std::u16string> LerLinhas(const Caminho& caminho) {
-    const std::string bytes = LerBytes(caminho);
+    return LinhasDoArquivo(caminho, LerBytes(caminho));
+}
+
+std::vector<std::u16string> LinhasDoArquivo(const Caminho& caminho, std::string_view bytes) {
     try {
         return LinhasDoTexto(bytes);
     } catch (const ErroArquivo& e) {

@@ -24,6 +24,8 @@ std::string LerBytes(const Caminho& caminho);
 // more than padding throws ErroArquivo naming the line, rather than drop what follows.
 std::vector<std::u16string> LinhasDoTexto(std::string_view bytes);
 std::vector<std::u16string> LerLinhas(const Caminho& caminho);
+// The lines of bytes already read from `caminho`; errors name the file.
+std::vector<std::u16string> LinhasDoArquivo(const Caminho& caminho, std::string_view bytes);
 
 // Encodes lines in Windows-1252, each followed by CR LF.
 std::string LinhasWindows1252(const std::vector<std::u16string>& linhas);

@@ -3,9 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "util/Arquivos.h"
-#include "util/Codificacao.h"
-
 namespace kavlo {
 namespace {
 
@@ -18,10 +15,7 @@ std::string Ambiente(const char* nome) {
 
 }  // namespace
 
-Observacao::Observacao()
-    : progresso_(Ambiente("KAVLO_PROGRESSO") == "1"),
-      simular_(Ambiente("KAVLO_SIMULAR_IMPORTACAO") == "1"),
-      arquivoResumo_(Ambiente("KAVLO_RESUMO")) {}
+Observacao::Observacao() : progresso_(Ambiente("KAVLO_PROGRESSO") == "1") {}
 
 void Observacao::Etapa(std::string_view descricao) {
     FimEtapa();
@@ -44,32 +38,10 @@ void Observacao::FimEtapa() {
     etapa_.clear();
 }
 
-void Observacao::Registrar(std::string_view chave, std::string valor) {
-    resumo_.emplace_back(std::string(chave), std::move(valor));
-}
-
-void Observacao::GravarResumo() const {
-    if (arquivoResumo_.empty()) return;
-    std::string texto;
-    for (const auto& [chave, valor] : resumo_) texto += chave + "=" + valor + "\n";
-    // The call's work is done (an import is committed): a summary that cannot be written must not
-    // turn it into a failure, or the host would run it again and post everything twice.
-    try {
-        ArquivoTemporario arquivo(CaminhoDe(DeUtf8(arquivoResumo_)));
-        arquivo.Escrever(texto);
-        arquivo.Confirmar();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Aviso: a operação foi concluída, mas o resumo não foi gravado: %s\n",
-                     e.what());
-    }
-}
-
 Observacao& Observacao::Atual() {
     static Observacao calada = [] {
         Observacao o;
         o.progresso_ = false;
-        o.simular_ = false;
-        o.arquivoResumo_.clear();
         return o;
     }();
     return atual ? *atual : calada;

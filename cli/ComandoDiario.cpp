@@ -1,0 +1,86 @@
+// kavlo importacoes and kavlo estornar: the import journal, listed and undone.
+#include <fmt/core.h>
+
+#include <memory>
+
+#include "cli/Comandos.h"
+#include "dao/BancoFolha.h"
+#include "import/Estorno.h"
+#include "util/Codificacao.h"
+#include "util/Numeros.h"
+
+namespace kavlo::cli {
+namespace {
+
+std::string Quando(TDateTime data) {
+    return ParaUtf8(FormatarData(data, u"dd/mm/yyyy hh:nn"));
+}
+
+std::string Linha(const ImportacaoRegistrada& i) {
+    std::string estado = i.estornoQuando ? "estornada em " + Quando(*i.estornoQuando) + " por " +
+                                               ParaMensagem(i.estornoUsuario)
+                                         : "vigente";
+    return fmt::format(
+        "{:>5}  {}  {:02}/{}  {}@{}  {}  margem {}{}: {} descontadas, {} sem margem, {} sem slot, "
+        "{} não encontradas, {} inativas; total R$ {}; {}",
+        i.id, Quando(i.quando), i.mes, i.ano, ParaMensagem(i.usuario), ParaMensagem(i.maquina),
+        ParaMensagem(i.arquivo), i.margemVerificada ? "verificada" : "não verificada",
+        i.reimportacao ? ", reimportação" : "", i.descontadas, i.naoDescontadas, i.semSlot,
+        i.naoEncontradas, i.inativas, ReaisLegiveis(i.totalCentavos), estado);
+}
+
+}  // namespace
+
+Subcomando RegistrarImportacoes(CLI::App& app) {
+    auto banco = std::make_shared<std::string>();
+    CLI::App* sub = NovoSubcomando(app, "importacoes",
+                                   "Lista as importações registradas no diário do banco da folha");
+    sub->add_option("--banco", *banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
+        ->required();
+    return {sub, [banco] {
+                fb::Conexao conexao;
+                AbrirBancoDaFolha(conexao, DeUtf8(*banco));
+                fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
+                if (!DiarioExiste(t)) {
+                    fmt::print("Nenhuma importação registrada neste banco.\n");
+                    return 0;
+                }
+                const auto lista = ListarImportacoes(t);
+                if (lista.empty()) fmt::print("Nenhuma importação registrada neste banco.\n");
+                for (const auto& i : lista) fmt::print("{}\n", Linha(i));
+                return 0;
+            }};
+}
+
+Subcomando RegistrarEstornar(CLI::App& app) {
+    struct Opcoes {
+        std::string banco;
+        int32_t id = 0;
+        bool simular = false;
+    };
+    auto o = std::make_shared<Opcoes>();
+    CLI::App* sub = NovoSubcomando(
+        app, "estornar",
+        "Desfaz os lançamentos de uma importação, devolvendo a cada coluna o valor de antes");
+    sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
+        ->required();
+    sub->add_option("--importacao", o->id, "Número da importação (veja kavlo importacoes)")
+        ->required();
+    sub->add_flag("--simular", o->simular, "Mostra o que seria desfeito, sem alterar nada");
+    return {sub, [o] {
+                fb::Conexao conexao;
+                AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
+                const ResultadoEstorno r = EstornarImportacao(conexao, o->id, o->simular);
+                fmt::print(
+                    "{} {}: {} lançamentos em {} linhas de {} {} aos valores de antes da "
+                    "importação (total R$ {}).\n",
+                    o->simular ? "Simulação do estorno da importação" : "Importação",
+                    o->simular ? fmt::format("{}", o->id) : fmt::format("{} estornada", o->id),
+                    r.lancamentos, r.linhas, ParaUtf8(r.importacao.tabela),
+                    o->simular ? "voltariam" : "voltaram",
+                    ReaisLegiveis(r.importacao.totalCentavos));
+                return 0;
+            }};
+}
+
+}  // namespace kavlo::cli

@@ -1,0 +1,25 @@
+// The two operations as the exports run them, for callers inside the process: the exports
+// themselves, the kavlo tool where it needs what a host cannot ask for (a simulation, importing a
+// file again), and the tests. Each call takes the process-wide lock, so calls never overlap.
+#pragma once
+
+#include <string>
+
+#include "import/ImportacaoKavlo.h"
+
+namespace kavlo {
+
+struct ArgumentosGeracao {
+    std::u16string MesAtual, MesAnt, Ano, CaminhoBanco, CaminhoArquivo, SqlFiltro;
+};
+
+struct ArgumentosImportacao {
+    std::u16string MesAtual, Ano, CaminhoBanco, CaminhoArquivo, CaminhoLoad, Folhas, VerificaMargem;
+};
+
+void GerarArquivos(const ArgumentosGeracao& argumentos);
+
+ResumoImportacao ImportarRetorno(const ArgumentosImportacao& argumentos,
+                                 const OpcoesImportacao& opcoes = {});
+
+}  // namespace kavlo

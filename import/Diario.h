@@ -1,0 +1,78 @@
+// The journal of imports, kept in the payroll database itself and written in each import's own
+// transaction: one KAVLO_IMPORTACAO row per committed import and one KAVLO_LANCAMENTO row per
+// posting, with every column the posting changed before and after. It is how the library refuses
+// to post the same file twice, settles a commit whose answer was lost, and undoes an import.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dao/Firebird.h"
+#include "util/Datas.h"
+
+namespace kavlo {
+
+// The journal's DDL, statement by statement, in the order it is created.
+struct ObjetoDiario {
+    std::string_view tipo;  // "GENERATOR", "TABLE" or "INDEX", as RDB$ names it
+    std::string_view nome;
+    std::string_view ddl;
+};
+extern const std::vector<ObjetoDiario> kDiario;
+
+// Creates what is missing of the journal, each object in a transaction of its own (another
+// process creating it at the same moment is fine). Throws Erro saying the journal cannot be kept
+// when the database refuses (a read-only database, a user without the rights).
+void PrepararDiario(fb::Conexao& conexao);
+
+// Whether the journal exists at all (listing and undoing never create it).
+bool DiarioExiste(fb::Transacao& transacao);
+
+struct ImportacaoRegistrada {
+    int32_t id = 0;
+    TDateTime quando = 0;
+    std::u16string usuario, maquina, arquivo, hash;
+    int32_t mes = 0, ano = 0;
+    std::u16string tabela, folhas, verificaMargem;
+    bool margemVerificada = true;
+    bool reimportacao = false;
+    int64_t linhas = 0, descontadas = 0, naoDescontadas = 0, semSlot = 0, naoEncontradas = 0,
+            inativas = 0;
+    int64_t totalCentavos = 0;
+    std::u16string resultado;
+    std::optional<TDateTime> estornoQuando;
+    std::u16string estornoUsuario, estornoMaquina;
+};
+
+// A new id from the journal's generator; taken before posting, so that a commit whose answer is
+// lost can be looked up by it.
+int32_t NovoIdImportacao(fb::Transacao& transacao);
+
+// The latest import of the same file (by hash) for the same month that was not undone.
+std::optional<ImportacaoRegistrada> ImportacaoDoMesmoArquivo(fb::Transacao& transacao,
+                                                             std::string_view hash, int32_t mes,
+                                                             int32_t ano);
+
+// The import's row, written before its postings; the counts follow at the end.
+void RegistrarImportacao(fb::Transacao& transacao, const ImportacaoRegistrada& importacao);
+void RegistrarContagens(fb::Transacao& transacao, const ImportacaoRegistrada& importacao);
+
+std::optional<ImportacaoRegistrada> BuscarImportacao(fb::Transacao& transacao, int32_t id);
+// Every import, newest first.
+std::vector<ImportacaoRegistrada> ListarImportacoes(fb::Transacao& transacao);
+
+// "importação 7 de 10/12/2026 14:03 por ana em FOLHA-01 (150 parcelas descontadas, total R$
+// 12.345,67)"
+std::string DescreverImportacao(const ImportacaoRegistrada& importacao);
+
+// After a commit that failed: was the import with this id committed after all? Asks the database
+// again on a new connection, for up to `segundos`, until the import's row is there (committed), or
+// its transaction `transacao` is gone without it (not committed).
+enum class EstadoGravacao { Gravada, NaoGravada, Desconhecida };
+EstadoGravacao VerificarGravacao(std::u16string_view caminhoBanco, int32_t id, int64_t transacao,
+                                 double segundos, std::string& motivo);
+
+}  // namespace kavlo
