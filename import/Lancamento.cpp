@@ -177,6 +177,9 @@ void GravadorLancamentos::Gravar() {
                                 ": a linha do servidor não foi alterada exatamente uma vez.");
             }
         }
+        // A shape's statements serve only its own rows; prepared blocks are large, so they go
+        // as soon as the shape is written.
+        blocos_.clear();
     }
     for (LinhaDeducao* linha : alteradas_) linha->pendentes.clear();
     alteradas_.clear();
