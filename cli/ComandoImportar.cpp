@@ -10,7 +10,6 @@
 #include "cli/Progresso.h"
 #include "dao/BancoFolha.h"
 #include "entry/Chamadas.h"
-#include "entry/ProcessoKavlo.h"
 #include "import/Diario.h"
 #include "import/RelatorioSemMargem.h"
 #include "util/Arquivos.h"

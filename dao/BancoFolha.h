@@ -1,6 +1,9 @@
-// How the library reaches a payroll database: the fixed credentials, in one place.
+// How the library reaches a payroll database: the fixed credentials, in one place, and what a
+// location says about where the database is.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "dao/Firebird.h"
@@ -14,5 +17,12 @@ inline constexpr std::string_view kSenhaBanco = "quillbank";
 inline void AbrirBancoDaFolha(fb::Conexao& conexao, std::u16string_view local) {
     conexao.Abrir(local, kUsuarioBanco, kSenhaBanco);
 }
+
+// The location without its first "localhost:" (exact case): the database's own file path.
+std::u16string SemLocalhost(std::u16string_view caminhoBanco);
+
+// The database's own file when `caminhoBanco` (without "localhost:") names a local one; nothing
+// when it still names a server ("host:path", the host longer than a drive letter).
+std::optional<std::u16string> ArquivoDoBanco(std::u16string_view caminhoBanco);
 
 }  // namespace kavlo

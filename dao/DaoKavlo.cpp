@@ -87,6 +87,19 @@ std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view s
     return s;
 }
 
+void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro) {
+    try {
+        fb::Comando(transacao, u"select matricula from (" + std::u16string(filtro) + u")",
+                    "conferir o filtro de servidores");
+    } catch (const ErroBanco& e) {
+        throw ErroBanco(
+            "O filtro de servidores precisa ser um select que devolva a coluna MATRICULA dos "
+            "servidores a incluir (por exemplo: select matricula from SFP001FEV where ...). Sem "
+            "essa coluna ele incluiria todos os servidores, e por isso nada foi gerado. " +
+            std::string(e.what()));
+    }
+}
+
 fb::Cursor& TConsulta::Abrir(fb::Transacao& transacao, const std::u16string& sql,
                              std::string oQue) {
     Fechar();

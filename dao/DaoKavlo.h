@@ -23,6 +23,11 @@ std::u16string SqlMargem(std::u16string_view sufixo, std::u16string_view filtro)
 std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view sufixoAnt,
                                std::u16string_view filtro);
 
+// The host's filter is pasted as "in (select matricula from (filter))": a filter that yields no
+// MATRICULA of its own would let that name resolve to the outer table's column and select every
+// servant. Prepared once here, never run; throws ErroBanco saying so for such a filter.
+void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro);
+
 // A statement with its open result. Running it again discards the previous result first.
 class TConsulta {
   public:

@@ -479,8 +479,9 @@ bool Cursor::TextoVazio(unsigned i) const {
     if (Nulo(i)) return true;
     if (c.tipo != SQL_TEXT && c.tipo != SQL_VARYING) return Texto(i).empty();
     const std::string_view s = ValorTexto(c);
-    return c.tipo == SQL_TEXT && c.charset != kOctets ? s.find_first_not_of(' ') == std::string_view::npos
-                                                      : s.empty();
+    return c.tipo == SQL_TEXT && c.charset != kOctets
+               ? s.find_first_not_of(' ') == std::string_view::npos
+               : s.empty();
 }
 
 std::string Cursor::Bytes(unsigned i) const {

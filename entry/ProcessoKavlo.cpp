@@ -71,10 +71,4 @@ bool TProcessoKAVLO::ConectarBanco() {
     return conexao.Aberta();
 }
 
-std::u16string SemLocalhost(std::u16string_view caminhoBanco) {
-    std::u16string r(caminhoBanco);
-    if (auto p = r.find(u"localhost:"); p != std::u16string::npos) r.erase(p, 10);
-    return r;
-}
-
 }  // namespace kavlo

@@ -62,7 +62,4 @@ class TProcessoKAVLO {
     std::unique_ptr<TKAVLO> FKAVLO;
 };
 
-// CaminhoBanco without its first "localhost:" (exact case): the database's own file path.
-std::u16string SemLocalhost(std::u16string_view caminhoBanco);
-
 }  // namespace kavlo

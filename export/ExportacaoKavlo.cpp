@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "dao/BancoFolha.h"
 #include "entry/ProcessoKavlo.h"
 #include "export/LayoutsKavlo.h"
 #include "util/Arquivos.h"
@@ -195,6 +196,14 @@ void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
     observacao.Etapa("Gravando arquivos");
     // Joined as text: the host passes the folder with its closing separator.
     const std::u16string pasta = TProcessoKAVLO::getInstance().CaminhoArquivo;
+    // The database is a file too: none of the three may be it.
+    std::vector<PapelDeArquivo> arquivos;
+    for (const char16_t* nome : {u"Pessoas.csv", u"Margem.txt", u"Transferidos.txt"})
+        arquivos.push_back({ParaUtf8(nome), CaminhoDe(pasta + nome)});
+    if (auto banco = ArquivoDoBanco(SemLocalhost(TProcessoKAVLO::getInstance().CaminhoBanco)))
+        arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
+    ConferirArquivosDistintos(arquivos);
+
     auto escrever = [](ArquivoTemporario& arquivo) {
         return [&arquivo](std::u16string_view linha) { arquivo.EscreverLinha(linha); };
     };

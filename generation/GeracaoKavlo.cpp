@@ -284,6 +284,7 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
     Observacao& observacao = Observacao::Atual();
     auto kavlo = std::make_unique<TKAVLO>();
     fb::Transacao transacao(processo.Conexao(), fb::ModoTransacao::Leitura);
+    ConferirFiltro(transacao, processo.SqlFiltro);
     // The results live in the DAOs; they must be gone before the snapshot ends.
     struct Fechar {
         TGeracaoKAVLO& g;

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "dao/BancoFolha.h"
 #include "dao/EventosMes.h"
 #include "dao/Firebird.h"
 #include "dao/SituacaoServidor.h"
@@ -140,8 +141,10 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
     const std::u16string tabela = u"SFPDXX02" + MesAbreviado(mes);
     const std::u16string ano = processo.Ano;
     const std::u16string folhas = processo.Folhas;
-    const std::u16string caminhoResultado = processo.CaminhoArquivo;
     const OpcoesImportacao& opcoes = processo.Opcoes;
+    // A simulation writes its files under names that say so, never over a real result or report.
+    const std::u16string caminhoResultado =
+        opcoes.simular ? NomeDeSimulacao(processo.CaminhoArquivo) : processo.CaminhoArquivo;
     const bool estrito = AVerificaMargem == u"S";
     const std::u16string referencia =
         FormatarData(LerData(u"01/" + processo.MesAtual + u"/" + ano), u"mmyyyy");
@@ -152,7 +155,17 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
     n.margemVerificada = estrito;
     n.simulacao = opcoes.simular;
     n.resultado = caminhoResultado;
-    n.relatorio = CaminhoRelatorio(ACaminhoBanco, caminhoResultado);
+    n.relatorio = CaminhoRelatorio(ACaminhoBanco, processo.CaminhoArquivo);
+    if (opcoes.simular) n.relatorio = NomeDeSimulacao(n.relatorio);
+
+    // Before anything is written: none of the files may be another, or the database.
+    std::vector<PapelDeArquivo> arquivos = {
+        {"o arquivo de resultado", CaminhoDe(caminhoResultado)},
+        {"o relatório de servidores sem margem", CaminhoDe(n.relatorio)},
+        {"o arquivo de retorno", CaminhoDe(processo.CaminhoLoad)}};
+    if (auto banco = ArquivoDoBanco(ACaminhoBanco))
+        arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
+    ConferirArquivosDistintos(arquivos);
 
     ImportacaoRegistrada registro;
     registro.usuario = UsuarioDoSistema();

@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "dao/BancoFolha.h"
 #include "import/ArquivoRetorno.h"
 #include "util/Numeros.h"
 #include "util/Utils.h"
@@ -61,11 +62,21 @@ std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string
     return Montar(relatorio::Proporcional, {matricula, linha, margem, parcela, descontado});
 }
 
+std::u16string NomeDeSimulacao(std::u16string_view caminho) {
+    const auto pasta = caminho.find_last_of(u"\\/");
+    const auto ponto = caminho.rfind(u'.');
+    const size_t onde = ponto != std::u16string_view::npos &&
+                                (pasta == std::u16string_view::npos || ponto > pasta + 1)
+                            ? ponto
+                            : caminho.size();
+    return std::u16string(caminho.substr(0, onde)) + u".SIMULACAO" +
+           std::u16string(caminho.substr(onde));
+}
+
 std::u16string CaminhoRelatorio(std::u16string_view caminhoBanco,
                                 std::u16string_view caminhoResultado) {
-    const auto doisPontos = caminhoBanco.find(u':');
-    const bool remoto = doisPontos != std::u16string_view::npos && doisPontos > 1;
-    std::u16string r(remoto ? Pasta(caminhoResultado, u"\\/") : Pasta(caminhoBanco, u"\\/:"));
+    std::u16string r(ArquivoDoBanco(caminhoBanco) ? Pasta(caminhoBanco, u"\\/:")
+                                                  : Pasta(caminhoResultado, u"\\/"));
     return r += NomeRelatorio;
 }
 

@@ -10,6 +10,7 @@
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "cli/EsquemaFolha.h"
+#include "dao/BancoFolha.h"
 #include "entry/Conexao.h"
 #include "entry/ProcessoKavlo.h"
 #include "tests/BancoTeste.h"

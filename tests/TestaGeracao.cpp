@@ -264,6 +264,26 @@ TEST(GeracaoKavlo, FiltroSemLinhasDaCabecalhosEContagemZero) {
     EXPECT_FALSE(k->Margem.HConsignante.empty());
 }
 
+// Pasted as "in (select matricula from (filter))", a filter without a MATRICULA of its own would
+// resolve the name to the outer table's column and export every servant.
+TEST(GeracaoKavlo, FiltroSemMatriculaPropriaERecusado) {
+    BancoTeste banco(ScriptFolha());
+    for (const char16_t* filtro :
+         {u"select nome from SFP001JAN where matricula = '1234-5'",
+          u"select cpf as chave from SFP001JAN", u"selec matricula from SFP001JAN", u""}) {
+        Geracao g(banco, filtro);
+        const std::string m = MensagemDeErro([&] { g.Gerar(); });
+        EXPECT_EQ(m.rfind("O filtro de servidores precisa ser um select que devolva a coluna "
+                          "MATRICULA",
+                          0),
+                  0u)
+            << m;
+    }
+    // A MATRICULA of its own, however it is named in the filter, is fine.
+    Geracao g(banco, u"select p.MATRICULA from SFP001JAN p where p.matricula = '1234-5'");
+    EXPECT_EQ(g.Gerar()->Pessoas.DPessoas.size(), 1u);
+}
+
 TEST(GeracaoKavlo, CodigoInvalidoNomeiaServidorColunaETexto) {
     struct Caso {
         const char* alteracao;

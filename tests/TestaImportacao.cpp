@@ -415,6 +415,9 @@ TEST_F(Importacao, FalhaNaoDeixaNadaPelaMetade) {
 
 TEST_F(Importacao, SimulacaoGravaArquivosEDesfazLancamentos) {
     const auto tabela = Exata();
+    // A real result and report from earlier: a simulation must never replace them.
+    GravarArquivo(Resultado(), "resultado real\r\n");
+    GravarArquivo(Relatorio(), "relatorio real\r\n");
     OpcoesImportacao simular;
     simular.simular = true;
     const ResumoImportacao r = RodarComOpcoes(RetornoPrincipal(), simular);
@@ -428,11 +431,55 @@ TEST_F(Importacao, SimulacaoGravaArquivosEDesfazLancamentos) {
     EXPECT_EQ(r.naoEncontradas[0].chave, u"999999-9");
     ASSERT_EQ(r.inativas.size(), 1u);
     EXPECT_EQ(r.inativas[0].linha, 7u);
-    // The files tell what a real run would do.
-    EXPECT_EQ(LinhasResultado().size(), 9u);
-    EXPECT_EQ(LinhasResultado()[1].substr(197, 15), "000000000060.00");
-    EXPECT_EQ(LinhasResultado()[2].substr(124, 15), " N\xC3O DESCONTADO");
-    EXPECT_NE(LerArquivo(Relatorio()).find("123456-7"), std::string::npos);
+    EXPECT_EQ(LerArquivo(Resultado()), "resultado real\r\n");
+    EXPECT_EQ(LerArquivo(Relatorio()), "relatorio real\r\n");
+    // The files tell what a real run would do, under names that say they are a simulation.
+    const fs::path resultado = saida_.Caminho() / "resultado.SIMULACAO.txt";
+    const fs::path relatorio = banco_.Pasta() / "ServidoresSemMargem.SIMULACAO.txt";
+    EXPECT_EQ(r.resultado, DeUtf8(resultado.string()));
+    EXPECT_EQ(r.relatorio, DeUtf8(relatorio.string()));
+    const std::string linhas = LerArquivo(resultado);
+    EXPECT_EQ(linhas.size(), 95u + 2 + 7 * 262 + 23 + 2);
+    EXPECT_EQ(linhas.substr(97 + 197, 15), "000000000060.00");
+    EXPECT_NE(LerArquivo(relatorio).find("123456-7"), std::string::npos);
+}
+
+// Writing one of the call's files must never destroy another, nor the database: compared by what
+// the paths resolve to, not by their spelling.
+TEST_F(Importacao, ArquivosQueColidemSaoRecusados) {
+    GravarArquivo(Retorno(), RetornoPrincipal());
+    fs::create_symlink(banco_.Arquivo(), saida_.Caminho() / "atalho.fdb");
+    const auto tabela = Exata();
+    const std::string retorno = LerArquivo(Retorno());
+    struct Caso {
+        std::string nome;
+        fs::path resultado;
+        std::vector<std::string> trechos;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"o banco", banco_.Arquivo(), {"O arquivo de resultado", "o banco de dados da folha"}},
+             {"o banco por um atalho",
+              saida_.Caminho() / "atalho.fdb",
+              {"o banco de dados da folha"}},
+             {"o retorno", saida_.Caminho() / "." / "retorno.txt", {"o arquivo de retorno"}},
+             {"o relatório",
+              banco_.Pasta() / ".." / banco_.Pasta().filename() / "ServidoresSemMargem.txt",
+              {"o relatório de servidores sem margem"}},
+         }) {
+        SCOPED_TRACE(c.nome);
+        GravarArquivo(Retorno(), retorno);
+        CadeiaHost mes(u"1"), ano(u"2024"), banco(banco_.Caminho()),
+            load(DeUtf8(Retorno().string())), folhas(u"MENSAL"), margem(u"S"),
+            saida(DeUtf8(c.resultado.string()));
+        const std::string erro =
+            MensagemDeErro([&] { ImportarArquivo(mes, ano, banco, saida, load, folhas, margem); });
+        for (const auto& t : c.trechos) EXPECT_NE(erro.find(t), std::string::npos) << erro;
+        EXPECT_NE(erro.find("são o mesmo arquivo"), std::string::npos) << erro;
+        Importacao::TearDown();
+        EXPECT_EQ(Exata(), tabela);
+        EXPECT_EQ(LerArquivo(Retorno()), retorno);
+        EXPECT_FALSE(fs::exists(Relatorio()));
+    }
 }
 
 // A dry run, or a summary file, asked through the environment would reach every host: the library

@@ -57,6 +57,37 @@ std::string NomeParaMensagem(const Caminho& caminho) {
 #endif
 }
 
+bool MesmoArquivo(const Caminho& a, const Caminho& b) {
+    std::error_code ec;
+    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) {
+        const bool mesmo = std::filesystem::equivalent(a, b, ec);
+        if (!ec) return mesmo;
+    }
+    Caminho x = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ec), ec);
+    if (ec) x = a.lexically_normal();
+    Caminho y = std::filesystem::weakly_canonical(std::filesystem::absolute(b, ec), ec);
+    if (ec) y = b.lexically_normal();
+#ifdef _WIN32
+    return _wcsicmp(x.c_str(), y.c_str()) == 0;
+#else
+    return x == y;
+#endif
+}
+
+void ConferirArquivosDistintos(const std::vector<PapelDeArquivo>& arquivos) {
+    for (size_t i = 0; i < arquivos.size(); ++i)
+        for (size_t j = i + 1; j < arquivos.size(); ++j)
+            if (MesmoArquivo(arquivos[i].caminho, arquivos[j].caminho)) {
+                std::string m =
+                    arquivos[i].papel + " ('" + NomeParaMensagem(arquivos[i].caminho) + "') e " +
+                    arquivos[j].papel + " ('" + NomeParaMensagem(arquivos[j].caminho) +
+                    "') são o mesmo arquivo: gravar um destruiria o outro. Nada foi gravado; "
+                    "informe caminhos diferentes.";
+                if (!m.empty() && m[0] >= 'a' && m[0] <= 'z') m[0] = static_cast<char>(m[0] - 32);
+                throw Erro(m);
+            }
+}
+
 std::string LerBytes(const Caminho& caminho) {
     std::FILE* f = Abrir(caminho, false);
     if (!f)

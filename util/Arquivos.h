@@ -15,6 +15,20 @@ using Caminho = std::filesystem::path;
 Caminho CaminhoDe(std::u16string_view texto);
 std::string NomeParaMensagem(const Caminho& caminho);
 
+// Whether two paths name the same file: the same file on disk where both exist (hard links and
+// symbolic links included), otherwise the same absolute path once ".", ".." and the links of the
+// part that exists are resolved; letter case does not count on Windows.
+bool MesmoArquivo(const Caminho& a, const Caminho& b);
+
+// A file a call reads or writes, and what it is for ("o arquivo de resultado").
+struct PapelDeArquivo {
+    std::string papel;
+    Caminho caminho;
+};
+// Refuses, before anything is written, a call in which two of these are the same file: writing
+// one would destroy the other. Throws Erro naming both roles and the file.
+void ConferirArquivosDistintos(const std::vector<PapelDeArquivo>& arquivos);
+
 // All bytes of a file, opened so that nobody may write it while it is read (where the platform
 // offers such sharing). Throws ErroArquivo naming the file and the system's reason.
 std::string LerBytes(const Caminho& caminho);
