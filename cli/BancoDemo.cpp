@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -1006,6 +1007,67 @@ struct RemoverSeFalhar {
     }
 };
 
+// What marks a database as one this builder made: kavlo demo replaces nothing else. It is found
+// in the file's bytes, not by attaching: an attachment writes to the database, and a file that is
+// not the demo's must come out of the check untouched.
+constexpr std::string_view kMarcaDemo =
+    "CREATE TABLE KAVLO_DEMO (MARCA VARCHAR(60), SEMENTE DOUBLE PRECISION, SERVIDORES INTEGER)";
+constexpr std::string_view kTextoDaMarca =
+    "Folha de demonstracao criada por kavlo demo (KAVLO_DEMO)";
+
+bool BancoDeDemonstracao(const Caminho& banco) {
+    std::FILE* f = std::fopen(NomeParaMensagem(banco).c_str(), "rb");
+    if (!f) return false;
+    std::string janela;
+    char buf[1 << 16];
+    bool achou = false;
+    for (size_t n; !achou && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) {
+        janela.append(buf, n);
+        achou = janela.find(kTextoDaMarca) != std::string::npos;
+        janela.erase(0, janela.size() - std::min(janela.size(), kTextoDaMarca.size()));
+    }
+    std::fclose(f);
+    return achou;
+}
+
+bool RetornoDeDemonstracao(const Caminho& retorno) {
+    try {
+        const auto linhas = LerLinhas(retorno);
+        return !linhas.empty() && linhas.front().starts_with(u"H" + AjustaTexto(kEmpregador, 50));
+    } catch (const Erro&) {
+        return false;
+    }
+}
+
+// An existing file is replaced only when asked to, and only when it is the demo's own.
+void ConferirSubstituicao(const OpcoesDemo& o, const Caminho& banco) {
+    std::error_code ec;
+    if (std::filesystem::exists(banco, ec)) {
+        if (!o.substituir)
+            throw ErroArquivo(
+                "O arquivo '" + NomeParaMensagem(banco) +
+                "' já existe e não foi substituído. Escolha outro arquivo, ou use "
+                "--substituir se for um banco de demonstração criado por kavlo demo.");
+        if (!BancoDeDemonstracao(banco))
+            throw ErroArquivo("O arquivo '" + NomeParaMensagem(banco) +
+                              "' não é um banco de demonstração criado por kavlo demo (que se "
+                              "reconhece pela marca que ele grava na tabela KAVLO_DEMO) e não será "
+                              "substituído, nem com --substituir.");
+    }
+    if (o.retorno.empty()) return;
+    const Caminho retorno = CaminhoDe(DeUtf8(o.retorno));
+    if (!std::filesystem::exists(retorno, ec)) return;
+    if (!o.substituir)
+        throw ErroArquivo("O arquivo '" + NomeParaMensagem(retorno) +
+                          "' já existe e não foi substituído. Escolha outro arquivo, ou use "
+                          "--substituir se for um retorno de demonstração criado por kavlo demo.");
+    if (!RetornoDeDemonstracao(retorno))
+        throw ErroArquivo("O arquivo '" + NomeParaMensagem(retorno) +
+                          "' não é um arquivo de retorno criado por kavlo demo (cujo cabeçalho "
+                          "traz o consignante da demonstração) e não será substituído, nem com "
+                          "--substituir.");
+}
+
 }  // namespace
 
 ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
@@ -1014,6 +1076,7 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
     if (!std::filesystem::is_directory(destino.parent_path()))
         throw ErroArquivo("A pasta '" + NomeParaMensagem(destino.parent_path()) +
                           "' do banco de demonstração não existe.");
+    ConferirSubstituicao(opcoes, destino);
 
     Competencia c{opcoes.mes,
                   opcoes.ano,
@@ -1056,7 +1119,8 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
         conexao.Criar(DeUtf8(NomeParaMensagem(temporario.caminho)), "SYSDBA", "quillbank");
         {
             fb::Transacao ddl(conexao, fb::ModoTransacao::Escrita);
-            ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(mes) + EsquemaDoMes(mesAnt));
+            ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(mes) + EsquemaDoMes(mesAnt) +
+                                    std::string(kMarcaDemo) + ";\n");
             ddl.Commit();
         }
         fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
@@ -1082,6 +1146,10 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
             evento.Executar({Texto(e.matricula), InteiroOuNulo(e.codfol),
                              Texto(std::u16string(1, e.tipo)), Inteiro(e.mesRef), Inteiro(e.anoRef),
                              fb::Data{e.inicio}, DataOuNula(e.fim), DataOuNula(e.aviso)});
+        fb::Comando(t, std::string_view("INSERT INTO KAVLO_DEMO VALUES (?, ?, ?)"),
+                    "marcar o banco de demonstração")
+            .Executar({DeUtf8(kTextoDaMarca), static_cast<double>(opcoes.semente),
+                       Inteiro(opcoes.servidores)});
         t.Commit();
         conexao.Fechar();
     }

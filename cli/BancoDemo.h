@@ -7,8 +7,10 @@
 namespace kavlo::demo {
 
 struct OpcoesDemo {
-    std::string banco;    // database file to create (replaced when it exists)
+    std::string banco;    // database file to create
     std::string retorno;  // return file to write; empty for none
+    // Replace an existing database or return file, but only one that kavlo demo made.
+    bool substituir = false;
     int servidores = 300;
     int mes = 2;  // payroll month; the previous month is built too
     int ano = 2024;
@@ -27,8 +29,10 @@ struct ResumoDemo {
 };
 
 // Deterministic for a given set of options: the same seed gives the same rows and the same bytes.
-// Throws kavlo::Erro for options out of range; an existing database is replaced only once the new
-// one is complete.
+// Throws kavlo::Erro for options out of range, and for an existing database or return file unless
+// `substituir` is set and the file is one kavlo demo made: a database holding the table KAVLO_DEMO,
+// a return file whose header names the demo's employer. A replaced database gives way only once
+// the new one is complete.
 ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes);
 
 }  // namespace kavlo::demo

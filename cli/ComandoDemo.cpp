@@ -5,6 +5,7 @@
 
 #include "cli/BancoDemo.h"
 #include "cli/Comandos.h"
+#include "cli/Validacao.h"
 
 namespace kavlo::cli {
 
@@ -12,21 +13,26 @@ Subcomando RegistrarDemo(CLI::App& app) {
     auto o = std::make_shared<demo::OpcoesDemo>();
     CLI::App* sub = NovoSubcomando(
         app, "demo", "Cria um banco de folha de demonstração e um arquivo de retorno");
-    sub->add_option("--banco", o->banco, "Arquivo do banco a criar (substituído se existir)")
-        ->required();
+    sub->add_option("--banco", o->banco, "Arquivo do banco a criar")->required()->check(NaoVazio());
     sub->add_option("--retorno", o->retorno, "Arquivo de retorno a gravar");
+    sub->add_flag(
+        "--substituir", o->substituir,
+        "Substitui o banco e o retorno se já existirem, desde que criados por kavlo demo");
     sub->add_option("--servidores", o->servidores, "Quantidade de servidores")
         ->capture_default_str()
-        ->check(CLI::Range(1, 100000));
+        ->check(NumeroEntre(1, 100000))
+        ->type_name("NÚMERO");
     sub->add_option("--mes", o->mes, "Mês da folha; o mês anterior também é criado")
         ->capture_default_str()
-        ->check(CLI::Range(1, 12));
+        ->check(NumeroEntre(1, 12))
+        ->type_name("NÚMERO");
     sub->add_option("--ano", o->ano, "Ano da folha")->capture_default_str();
     sub->add_option("--semente", o->semente,
                     "Semente dos dados sorteados (mesma semente, mesmos dados)")
         ->capture_default_str();
     return {
-        sub, [o] {
+        sub,
+        [o] {
             const auto inicio = std::chrono::steady_clock::now();
             const auto r = demo::CriarBancoDemo(*o);
             const std::chrono::duration<double> tempo = std::chrono::steady_clock::now() - inicio;
@@ -43,7 +49,8 @@ Subcomando RegistrarDemo(CLI::App& app) {
                            "servidor na folha)\n",
                            o->retorno, r.linhasRetorno, r.linhasInativos, r.linhasDesconhecidas);
             return 0;
-        }};
+        },
+        [] { return std::string(); }, [o] { return o->banco + ".criando"; }};
 }
 
 }  // namespace kavlo::cli

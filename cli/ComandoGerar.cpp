@@ -7,8 +7,10 @@
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
 #include "cli/Progresso.h"
+#include "cli/Validacao.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
+#include "util/Erros.h"
 #include "util/Numeros.h"
 
 namespace kavlo::cli {
@@ -38,18 +40,37 @@ Subcomando RegistrarGerar(CLI::App& app) {
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub = NovoSubcomando(
         app, "gerar", "Gera Pessoas.csv, Margem.txt e Transferidos.txt de um mês da folha");
-    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")->required();
+    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")
+        ->required()
+        ->check(NumeroEntre(1, 12))
+        ->type_name("NÚMERO");
     sub->add_option("--mes-anterior", o->mesAnt, "Mês anterior, para os transferidos (1 a 12)")
-        ->required();
-    sub->add_option("--ano", o->ano, "Ano da folha")->required();
+        ->required()
+        ->check(NumeroEntre(1, 12))
+        ->type_name("NÚMERO");
+    sub->add_option("--ano", o->ano, "Ano da folha")
+        ->required()
+        ->check(NumeroEntre(1901, 9998))
+        ->type_name("NÚMERO");
     sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
-        ->required();
-    sub->add_option("--saida", o->saida, "Pasta que recebe os arquivos, com a barra final")
-        ->required();
+        ->required()
+        ->check(NaoVazio());
+    sub->add_option("--saida", o->saida, "Pasta que recebe os arquivos")
+        ->required()
+        ->check(NaoVazio());
     sub->add_option("--filtro", o->filtro,
                     "Select que devolve a coluna matricula dos servidores incluídos")
-        ->required();
-    return {sub, [o] {
+        ->required()
+        ->check(NaoVazio());
+    return {sub,
+            [o] {
+                if (std::stoi(o->mesAnt) == std::stoi(o->mes))
+                    throw Erro("O mês anterior (--mes-anterior " + o->mesAnt +
+                               ") é o próprio mês da folha: nenhum servidor apareceria como "
+                               "transferido. Informe o mês que antecede " +
+                               o->mes + ".");
+                // The library joins folder and name as text: the folder ends with its separator.
+                if (o->saida.back() != '/' && o->saida.back() != '\\') o->saida += '/';
                 ProgressoNoTerminal progresso;
                 const auto inicio = std::chrono::steady_clock::now();
                 GerarArquivo(Host(o->mes), Host(o->mesAnt), Host(o->ano), Host(o->banco),
@@ -58,21 +79,23 @@ Subcomando RegistrarGerar(CLI::App& app) {
                     std::chrono::steady_clock::now() - inicio;
 
                 const std::string margem = Rodape(o->saida, "Margem.txt");
-                fmt::print(stderr, "Arquivos gerados em {}\n", o->saida);
-                fmt::print(stderr, "  Pessoas.csv       {}\n",
+                fmt::print("Arquivos gerados em {}\n", o->saida);
+                fmt::print("  Pessoas.csv       {}\n",
                            Servidores(Quantidade(Rodape(o->saida, "Pessoas.csv"))));
                 // Written with "." in the file; shown the Brazilian way, as the import's total is.
                 std::u16string soma = DeUtf8(margem.size() >= 26 ? margem.substr(11, 15) : "0");
                 if (auto p = soma.find(u'.'); p != std::u16string::npos) soma[p] = u',';
-                fmt::print(stderr, "  Margem.txt        {}, margem total R$ {}\n",
+                fmt::print("  Margem.txt        {}, margem total R$ {}\n",
                            Servidores(Quantidade(margem)), ReaisLegiveis(CentavosDoTexto(soma)));
-                fmt::print(stderr, "  Transferidos.txt  {}\n",
+                fmt::print("  Transferidos.txt  {}\n",
                            Servidores(Quantidade(Rodape(o->saida, "Transferidos.txt"))));
                 std::string segundos = fmt::format("{:.2f}", tempo.count());
                 if (auto p = segundos.find('.'); p != std::string::npos) segundos[p] = ',';
-                fmt::print(stderr, "Tempo: {} s\n", segundos);
+                fmt::print("Tempo: {} s\n", segundos);
                 return 0;
-            }};
+            },
+            [o] { return o->banco; }, [] { return std::string(); },
+            "os arquivos anteriores foram mantidos"};
 }
 
 }  // namespace kavlo::cli

@@ -1,13 +1,16 @@
-// kavlo importar: the import as a host calls it, through the exported function. A simulation and
-// a deliberate second import of the same file are things a host cannot ask for; for those the tool
-// runs the same import inside its own process with the option set.
+// kavlo importar: the import as a host calls it, through the exported function, after the same
+// check kavlo verificar makes. A simulation and a deliberate second import of the same file are
+// things a host cannot ask for; for those the tool runs the same import inside its own process
+// with the option set.
 #include <fmt/core.h>
 
 #include <memory>
 
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
+#include "cli/Interrupcao.h"
 #include "cli/Progresso.h"
+#include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "entry/Chamadas.h"
 #include "import/Diario.h"
@@ -21,11 +24,23 @@
 namespace kavlo::cli {
 namespace {
 
+// Lines of one kind shown on the screen; the rest go to the file beside the result.
+constexpr size_t kLimiteNaTela = 20;
+
+struct Opcoes {
+    std::string mes, ano, banco, resultado, retorno, folhas, verificaMargem = "S";
+    bool simular = false, reimportar = false, forcar = false;
+};
+
 void ListarLinhas(const std::vector<LinhaIgnorada>& linhas) {
-    for (const auto& l : linhas) fmt::print("      linha {}: {}\n", l.linha, ParaMensagem(l.chave));
+    for (size_t i = 0; i < linhas.size() && i < kLimiteNaTela; ++i)
+        fmt::print("      linha {}: {}\n", linhas[i].linha, ParaMensagem(linhas[i].chave));
+    if (linhas.size() > kLimiteNaTela)
+        fmt::print("      ... e mais {} (todas no arquivo de verificação)\n",
+                   linhas.size() - kLimiteNaTela);
 }
 
-void MostrarResumo(const ResumoImportacao& r, bool comLinhas) {
+void MostrarResumo(const ResumoImportacao& r) {
     const bool s = r.simulacao;
     if (s)
         fmt::print("Simulação concluída: nenhuma parcela foi gravada no banco de dados.\n");
@@ -39,87 +54,148 @@ void MostrarResumo(const ResumoImportacao& r, bool comLinhas) {
                r.naoDescontadas);
     fmt::print("  Parcelas sem slot de desconto livre: {}\n", r.semSlot);
     fmt::print("  Linhas com servidor não encontrado no mês: {}\n", r.naoEncontradas.size());
-    if (comLinhas) ListarLinhas(r.naoEncontradas);
+    ListarLinhas(r.naoEncontradas);
     fmt::print("  Linhas com servidor inativo no mês: {}\n", r.inativas.size());
-    if (comLinhas) ListarLinhas(r.inativas);
+    ListarLinhas(r.inativas);
     fmt::print("  Total {}: R$ {}\n", s ? "que seria descontado" : "descontado",
                ReaisLegiveis(r.totalCentavos));
     fmt::print("  Arquivo de resultado: {}\n", ParaUtf8(r.resultado));
     fmt::print("  Relatório de servidores sem margem: {}\n", ParaUtf8(r.relatorio));
 }
 
-// After the exported call: what it did, from the journal row it left for this file and month.
-ResumoImportacao ResumoDoDiario(const std::string& banco, const std::string& retorno, int mes,
-                                int ano) {
-    const std::string hash = Sha256(LerBytes(CaminhoDe(DeUtf8(retorno))));
+// After the exported call: what it did, from the journal row it left for this file and month;
+// the lines it dropped are the check's, which read the same table.
+ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
+    const std::string hash = Sha256(LerBytes(CaminhoDe(DeUtf8(o.retorno))));
     fb::Conexao conexao;
-    AbrirBancoDaFolha(conexao, DeUtf8(banco));
+    AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-    const auto imp = ImportacaoDoMesmoArquivo(t, hash, mes, ano);
+    const auto imp =
+        ImportacaoDoMesmoArquivo(t, hash, StrToInt(DeUtf8(o.mes)), StrToInt(DeUtf8(o.ano)));
     if (!imp) throw Erro("a importação terminou, mas não foi encontrada no diário do banco.");
     ResumoImportacao r;
     r.id = imp->id;
     r.linhas = imp->linhas;
-    r.detalhes =
-        imp->descontadas + imp->naoDescontadas + imp->semSlot + imp->naoEncontradas + imp->inativas;
+    r.detalhes = static_cast<int64_t>(v.detalhes);
     r.integral = imp->descontadas;
     r.naoDescontadas = imp->naoDescontadas;
     r.semSlot = imp->semSlot;
-    r.naoEncontradas.resize(static_cast<size_t>(imp->naoEncontradas));
-    r.inativas.resize(static_cast<size_t>(imp->inativas));
+    for (const Achado& a : v.achados) {
+        if (a.tipo == "nao_encontrada" || a.tipo == "inativa")
+            (a.tipo == "inativa" ? r.inativas : r.naoEncontradas).push_back({a.linha, a.chave});
+    }
     r.totalCentavos = imp->totalCentavos;
     r.margemVerificada = imp->margemVerificada;
     r.resultado = imp->resultado;
-    r.relatorio = CaminhoRelatorio(SemLocalhost(DeUtf8(banco)), imp->resultado);
+    r.relatorio = CaminhoRelatorio(SemLocalhost(DeUtf8(o.banco)), imp->resultado);
     return r;
+}
+
+// The check's verdict before anything is posted; true when the import may go on.
+bool PodeImportar(const Opcoes& o, const Verificacao& v) {
+    bool impede = false;
+    for (const Achado& a : v.achados)
+        impede |= a.gravidade == Gravidade::Impede && !(o.reimportar && a.tipo == "ja_importado");
+    const bool suspeita = v.Tem(Gravidade::Suspeita) && !o.forcar;
+    if (!impede && !suspeita) return true;
+    fmt::print(stderr, "Nada foi lançado: a verificação do arquivo de retorno encontrou\n");
+    if (impede) {
+        fmt::print(stderr, "  o que faria a importação falhar ou ser recusada:\n");
+        MostrarAchados(stderr, v, Gravidade::Impede, kLimiteNaTela);
+    }
+    if (suspeita) {
+        fmt::print(stderr,
+                   "  o que indica um arquivo deslocado, em outra codificação ou de outra "
+                   "folha:\n");
+        MostrarAchados(stderr, v, Gravidade::Suspeita, kLimiteNaTela);
+        fmt::print(stderr,
+                   "Confira o arquivo (kavlo verificar ... --todas mostra tudo). Se ele estiver "
+                   "certo, importe-o com --forcar.\n");
+    }
+    return false;
 }
 
 }  // namespace
 
 Subcomando RegistrarImportar(CLI::App& app) {
-    struct Opcoes {
-        std::string mes, ano, banco, resultado, retorno, folhas, verificaMargem = "S";
-        bool simular = false, reimportar = false;
-    };
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub =
         NovoSubcomando(app, "importar", "Importa o arquivo de retorno da consignatária");
-    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")->required();
-    sub->add_option("--ano", o->ano, "Ano da folha")->required();
+    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")
+        ->required()
+        ->check(NumeroEntre(1, 12))
+        ->type_name("NÚMERO");
+    sub->add_option("--ano", o->ano, "Ano da folha")
+        ->required()
+        ->check(NumeroEntre(1901, 9998))
+        ->type_name("NÚMERO");
     sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
-        ->required();
-    sub->add_option("--resultado", o->resultado, "Arquivo de resultado a gravar")->required();
+        ->required()
+        ->check(NaoVazio());
+    sub->add_option("--resultado", o->resultado, "Arquivo de resultado a gravar")
+        ->required()
+        ->check(NaoVazio());
     sub->add_option("--retorno", o->retorno, "Arquivo de retorno recebido da consignatária")
-        ->required();
+        ->required()
+        ->check(NaoVazio());
     sub->add_option("--folhas", o->folhas, "Folhas de pagamento envolvidas (ex.: MENSAL, ABONO)");
-    sub->add_option(
-           "--verifica-margem", o->verificaMargem,
-           "\"S\" só desconta quando a margem cobre a parcela; outro valor desconta sempre")
-        ->capture_default_str();
+    sub->add_option("--verifica-margem", o->verificaMargem,
+                    "S só desconta quando a margem cobre a parcela; N desconta sempre")
+        ->capture_default_str()
+        ->check(UmDe({"S", "N"}))
+        ->type_name("S|N");
     sub->add_flag("--simular", o->simular,
-                  "Faz tudo e grava o resultado e o relatório, mas desfaz os lançamentos no banco");
+                  "Faz tudo e grava o resultado e o relatório com .SIMULACAO no nome, mas desfaz "
+                  "os lançamentos no banco");
     sub->add_flag("--reimportar", o->reimportar,
                   "Lança de novo um arquivo que o diário mostra já importado para o mês");
-    return {sub, [o] {
+    sub->add_flag("--forcar", o->forcar,
+                  "Importa mesmo que a verificação aponte linhas deslocadas, outra codificação ou "
+                  "CPFs de outras pessoas");
+    return {sub,
+            [o] {
+                const Verificacao v = VerificarAntes(
+                    {o->banco, o->mes, o->ano, o->retorno, o->verificaMargem == "S"});
+                if (!PodeImportar(*o, v)) return kSaidaVerificacao;
+                Interrupcao::Conferir();
+
                 ProgressoNoTerminal progresso;
+                ResumoImportacao r;
                 if (o->simular || o->reimportar) {
                     OpcoesImportacao opcoes;
                     opcoes.simular = o->simular;
                     opcoes.reimportar = o->reimportar;
-                    const ResumoImportacao r = ImportarRetorno(
+                    r = ImportarRetorno(
                         {DeUtf8(o->mes), DeUtf8(o->ano), DeUtf8(o->banco), DeUtf8(o->resultado),
                          DeUtf8(o->retorno), DeUtf8(o->folhas), DeUtf8(o->verificaMargem)},
                         opcoes);
-                    MostrarResumo(r, true);
-                    return 0;
+                } else {
+                    ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
+                                    Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
+                    Interrupcao::Terminou();
+                    r = ResumoDoDiario(*o, v);
                 }
-                ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
-                                Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
-                MostrarResumo(ResumoDoDiario(o->banco, o->retorno, StrToInt(DeUtf8(o->mes)),
-                                             StrToInt(DeUtf8(o->ano))),
-                              false);
+                Interrupcao::Terminou();
+                MostrarResumo(r);
+                // Everything the check found, beside the result, for the record.
+                const Caminho verificacao = CaminhoDe(NomeComMarca(r.resultado, u"VERIFICACAO"));
+                try {
+                    ArquivoTemporario f(verificacao);
+                    f.Escrever(TextoDosAchados(v));
+                    f.Confirmar();
+                    fmt::print("  Verificação do arquivo de retorno ({} ocorrências): {}\n",
+                               v.achados.size(), NomeParaMensagem(verificacao));
+                } catch (const Erro& e) {
+                    fmt::print(stderr, "Aviso: a verificação não foi gravada: {}\n", e.what());
+                }
+                if (v.Tem(Gravidade::Suspeita))
+                    fmt::print("  Importado com --forcar apesar de {} ponto(s) a conferir.\n",
+                               v.Contagem(Gravidade::Suspeita).size());
                 return 0;
-            }};
+            },
+            [o] { return o->banco; }, [] { return std::string(); },
+            "nenhuma parcela foi lançada; o arquivo de resultado e o relatório anteriores foram "
+            "mantidos"};
 }
 
 }  // namespace kavlo::cli

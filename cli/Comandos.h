@@ -3,16 +3,24 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "CadeiaHost.h"
+#include "import/Verificacao.h"
 
 namespace kavlo::cli {
 
 struct Subcomando {
     CLI::App* app = nullptr;
     std::function<int()> executar;  // exit code
+    // The database the command works on, for an interrupt to cancel that work; empty when it has
+    // none (the demo builds its database in a file it can simply remove: `temporarios`).
+    std::function<std::string()> banco = [] { return std::string(); };
+    std::function<std::string()> temporarios = [] { return std::string(); };
+    // What an interrupted run left as it was, for the line the tool prints.
+    std::string seInterrompido = "nada foi alterado";
 };
 
 Subcomando RegistrarGerar(CLI::App& app);
@@ -20,6 +28,23 @@ Subcomando RegistrarImportar(CLI::App& app);
 Subcomando RegistrarDemo(CLI::App& app);
 Subcomando RegistrarImportacoes(CLI::App& app);
 Subcomando RegistrarEstornar(CLI::App& app);
+Subcomando RegistrarVerificar(CLI::App& app);
+
+// Exit codes besides 0 (done), 1 (failed) and 2 (command line): the check found something that
+// stops the import, and the operator interrupted the tool (128 + the signal).
+constexpr int kSaidaVerificacao = 3;
+
+// The check of a return file against the month's payroll, on a connection of its own.
+struct ParaVerificar {
+    std::string banco, mes, ano, retorno;
+    bool estrito = true;
+};
+Verificacao VerificarAntes(const ParaVerificar& pedido);
+// Prints the findings of one severity, at most `limite` of each kind (0: all); returns how many
+// it left out.
+size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_t limite);
+// Every finding, a line each, for a file.
+std::string TextoDosAchados(const Verificacao& v);
 
 // A host string from a command-line (UTF-8) text.
 CadeiaHost Host(const std::string& utf8);

@@ -2,9 +2,14 @@
 // way the payroll application does, and builds demo databases.
 #include <fmt/core.h>
 
+#include <ibase.h>
+#include <signal.h>
+
 #include <exception>
 
 #include "cli/Comandos.h"
+#include "cli/Interrupcao.h"
+#include "cli/Validacao.h"
 #include "util/Codificacao.h"
 
 namespace kavlo::cli {
@@ -48,22 +53,55 @@ void TraduzirAjuda(CLI::App& app) {
 
 int main(int argc, char** argv) {
     using namespace kavlo::cli;
+    // Before any thread exists, so that every thread the Firebird client starts inherits it.
+    Interrupcao::Bloquear();
     CLI::App app{
         "kavlo: troca de dados de consignados entre a folha de pagamento e a consignatária."};
     TraduzirAjuda(app);
     app.option_defaults()->group("Opções");
     app.set_help_flag("-h,--help", "Mostra esta ajuda e sai");
     app.require_subcommand(1);
-    const Subcomando subcomandos[] = {RegistrarGerar(app), RegistrarImportar(app),
-                                      RegistrarImportacoes(app), RegistrarEstornar(app),
-                                      RegistrarDemo(app)};
-    CLI11_PARSE(app, argc, argv);
+    const Subcomando subcomandos[] = {RegistrarGerar(app),     RegistrarImportar(app),
+                                      RegistrarVerificar(app), RegistrarImportacoes(app),
+                                      RegistrarEstornar(app),  RegistrarDemo(app)};
     try {
-        for (const auto& s : subcomandos)
-            if (s.app->parsed()) return s.executar();
-    } catch (const std::exception& e) {
-        fmt::print(stderr, "Erro: {}\n", e.what());
-        return 1;
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        fmt::print("{}", app.help());
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        fmt::print(stderr, "{}", MensagemDeUso(app, e));
+        return 2;
     }
-    return 2;
+    const Subcomando* escolhido = nullptr;
+    for (const auto& s : subcomandos)
+        if (s.app->parsed()) escolhido = &s;
+    if (!escolhido) return 2;
+    Interrupcao::Esperar(escolhido->banco(), escolhido->temporarios());
+    int saida = 1;
+    std::string erro;
+    try {
+        saida = escolhido->executar();
+    } catch (const std::exception& e) {
+        erro = e.what();
+    }
+    Interrupcao::Terminou();
+    if (const int sinal = Interrupcao::Recebido()) {
+        if (!erro.empty() && Interrupcao::Cancelou()) {
+            fmt::print(stderr, "Interrompido pelo operador ({}): a operação foi cancelada e {}.\n",
+                       sinal == SIGINT ? "SIGINT" : "SIGTERM", escolhido->seInterrompido);
+            saida = 128 + sinal;
+        } else if (erro.empty()) {
+            fmt::print(stderr,
+                       "O pedido de interrupção chegou quando a operação já terminava: ela foi "
+                       "concluída.\n");
+        } else {
+            fmt::print(stderr, "Erro: {}\n", erro);
+        }
+    } else if (!erro.empty()) {
+        fmt::print(stderr, "Erro: {}\n", erro);
+    }
+    // Stop the Firebird client's threads before the process ends, not while it unloads.
+    fb_shutdown(5000, fb_shutrsn_app_stopped);
+    return saida;
 }

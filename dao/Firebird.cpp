@@ -20,7 +20,6 @@ namespace {
 
 constexpr unsigned kWin1252 = 53;
 constexpr unsigned kOctets = 1;
-constexpr int kEsperaBloqueioSegundos = 30;
 
 std::string Maiusculas(std::string_view s) {
     std::string r(s);
@@ -168,7 +167,7 @@ Transacao::Transacao(Conexao& conexao, ModoTransacao modo) : conexao_(conexao) {
         tpb.push_back(isc_tpb_lock_timeout);
         tpb.push_back(4);
         for (int i = 0; i < 4; ++i)
-            tpb.push_back(static_cast<unsigned char>(kEsperaBloqueioSegundos >> (8 * i)));
+            tpb.push_back(static_cast<unsigned char>(kEsperaPorBloqueio >> (8 * i)));
     }
     Status st;
     transaction_ =

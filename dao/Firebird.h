@@ -68,9 +68,12 @@ class Conexao {
     std::u16string local_;
 };
 
+// How long a write transaction waits for a row another connection holds before it gives up.
+inline constexpr int kEsperaPorBloqueio = 10;
+
 enum class ModoTransacao {
     Leitura,  // read-only snapshot: every query of the call sees the same data
-    Escrita,  // read-write snapshot; waits up to a timeout for rows locked by others
+    Escrita,  // read-write snapshot; waits up to kEsperaPorBloqueio s for rows others hold
 };
 
 class Transacao {

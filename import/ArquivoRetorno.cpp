@@ -1,5 +1,7 @@
 #include "import/ArquivoRetorno.h"
 
+#include "util/Codificacao.h"
+#include "util/Erros.h"
 #include "util/Numeros.h"
 #include "util/Utils.h"
 
@@ -38,6 +40,46 @@ int32_t LerContador(std::u16string_view linha, Posicao p) {
 
 std::u16string CodigoDesconto(std::u16string_view linha) {
     return std::u16string(Aparar(Campo(linha, retorno::CodigoDesconto)));
+}
+
+int64_t ParcelaDaLinha(std::u16string_view linha) {
+    // 10^12 reais, in cents.
+    constexpr int64_t kMaiorParcela = 100000000000000;
+    const std::string campo = "'" + ParaMensagem(Campo(linha, retorno::Parcela)) + "'";
+    double valor;
+    try {
+        valor = LerParcela(linha);
+    } catch (const ErroConversao& e) {
+        throw ErroConversao(std::string(e.what()) + ", valor da parcela nas posições 140 a 154 (" +
+                            campo + " no arquivo)");
+    }
+    if (valor < 0)
+        throw ErroConversao(
+            "Parcela negativa " + campo +
+            " nas posições 140 a 154: o arquivo de retorno só pode trazer descontos");
+    const int64_t parcela = valor < 1e12 ? LerParcelaCentavos(linha) : kMaiorParcela;
+    if (parcela >= kMaiorParcela)
+        throw ErroConversao("Parcela " + campo +
+                            " nas posições 140 a 154 excede o maior valor do arquivo de resultado "
+                            "(999999999999.99)");
+    return parcela;
+}
+
+DadosDoLancamento DadosDaLinha(std::u16string_view linha) {
+    DadosDoLancamento d;
+    d.codigo = CodigoDesconto(linha);
+    if (d.codigo.empty())
+        throw Erro(
+            "Código de desconto em branco nas posições 88 a 89: a parcela não pode ser "
+            "lançada");
+    try {
+        d.quant = LerContador(linha, retorno::ContadorQuant);
+        d.perc = LerContador(linha, retorno::ContadorPerc);
+    } catch (const ErroConversao& e) {
+        throw ErroConversao(std::string(e.what()) +
+                            ", contador de parcelas nas posições 170 a 175");
+    }
+    return d;
 }
 
 }  // namespace kavlo

@@ -61,4 +61,19 @@ int32_t LerContador(std::u16string_view linha, Posicao p);
 // The deduction code at 88-89, blanks and control characters trimmed.
 std::u16string CodigoDesconto(std::u16string_view linha);
 
+// The instalment of a detail line in cents, as the import takes it: refused (ErroConversao) when
+// it does not convert, is negative (it would credit the servant) or lies beyond what the result
+// file's amount field holds (999999999999.99). Messages name the positions and quote the field as
+// it stands in the file.
+int64_t ParcelaDaLinha(std::u16string_view linha);
+
+// What a posting stores besides its amount. A blank code (the slot would look free and be
+// overwritten by the next posting) or a counter that does not convert is refused.
+struct DadosDoLancamento {
+    std::u16string codigo;
+    int32_t quant;
+    int32_t perc;
+};
+DadosDoLancamento DadosDaLinha(std::u16string_view linha);
+
 }  // namespace kavlo

@@ -152,9 +152,12 @@ bool DiarioExiste(fb::Transacao& transacao) {
     return true;
 }
 
-int32_t NovoIdImportacao(fb::Transacao& transacao) {
+int32_t NovoIdImportacao(fb::Transacao& transacao, bool provisorio) {
     fb::Comando c(transacao,
-                  std::string_view("select gen_id(KAVLO_IMPORTACAO_ID, 1) from RDB$DATABASE"),
+                  std::string_view(provisorio ? "select gen_id(KAVLO_IMPORTACAO_ID, 0) + 1 from "
+                                                "RDB$DATABASE"
+                                              : "select gen_id(KAVLO_IMPORTACAO_ID, 1) from "
+                                                "RDB$DATABASE"),
                   "numerar a importação no diário");
     fb::Cursor r = c.Abrir();
     r.Proximo();

@@ -48,8 +48,9 @@ struct ImportacaoRegistrada {
 };
 
 // A new id from the journal's generator; taken before posting, so that a commit whose answer is
-// lost can be looked up by it.
-int32_t NovoIdImportacao(fb::Transacao& transacao);
+// lost can be looked up by it. `provisorio`: the next id as things stand, without taking one from
+// the generator (for an import that will be rolled back).
+int32_t NovoIdImportacao(fb::Transacao& transacao, bool provisorio = false);
 
 // The latest import of the same file (by hash) for the same month that was not undone.
 std::optional<ImportacaoRegistrada> ImportacaoDoMesmoArquivo(fb::Transacao& transacao,

@@ -17,6 +17,7 @@
 #include "import/Diario.h"
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
+#include "import/TabelaDeducao.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
@@ -28,60 +29,6 @@
 
 namespace kavlo {
 namespace {
-
-// The month's active rows by MATRICULA exactly as read; the first row the database returns wins.
-struct TabelaDeducao {
-    std::unordered_map<std::u16string, LinhaDeducao> ativas;
-    std::unordered_set<std::u16string>
-        inativas;  // only to tell the operator why a line was dropped
-};
-
-TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) {
-    Observacao& obs = Observacao::Atual();
-    obs.Etapa("Lendo a tabela de descontos do mês");
-    TabelaDeducao t;
-    // One pass over the table, and only the columns the import reads: the table has a hundred,
-    // and this read is most of a run. Inactive rows are kept by key only, to tell the operator
-    // why a line was dropped.
-    std::u16string colunas = u"rdb$db_key as KAVLO_CHAVE_LINHA, MATRICULA, MCVALOR, ATIVO";
-    for (int slot : SlotsUsaveis) colunas += u", COD" + DeUtf8(std::to_string(slot));
-    fb::Comando linhas(transacao, u"select " + colunas + u" from " + tabela,
-                       "ler os servidores da tabela " + ParaUtf8(tabela));
-    fb::Cursor c = linhas.Abrir();
-    const unsigned chave = c.Indice("KAVLO_CHAVE_LINHA");
-    const unsigned matricula = c.Indice("MATRICULA");
-    const unsigned margem = c.Indice("MCVALOR");
-    const unsigned ativo = c.Indice("ATIVO");
-    std::array<unsigned, 18> cod{};
-    for (int slot : SlotsUsaveis)
-        cod[static_cast<size_t>(slot)] = c.Indice("COD" + std::to_string(slot));
-    while (c.Proximo()) {
-        obs.Avancar();
-        std::u16string m = c.Texto(matricula);
-        // ATIVO = 'T' as the database compares it: trailing blanks do not count.
-        if (ChaveComparavel(c.Texto(ativo)) != u"T") {
-            t.inativas.insert(std::move(m));
-            continue;
-        }
-        if (t.ativas.contains(m)) continue;  // the first active row wins
-        LinhaDeducao l;
-        l.matricula = m;
-        l.chaveBanco = c.Bytes(chave);
-        try {
-            l.margem = CentavosDe(c.Real(margem));
-        } catch (const ErroConversao& e) {
-            throw ErroConversao("Tabela " + ParaUtf8(tabela) + ", servidor " + ParaMensagem(m) +
-                                ": MCVALOR " + e.what());
-        }
-        for (int slot : SlotsUsaveis)
-            l.ocupado[static_cast<size_t>(slot)] = !c.TextoVazio(cod[static_cast<size_t>(slot)]);
-        t.ativas.emplace(std::move(m), std::move(l));
-    }
-    return t;
-}
-
-// 10^12 reais: the result file's amount field holds up to 999999999999.99.
-constexpr int64_t kMaiorParcela = 100000000000000;
 
 std::string Contexto(size_t indice, std::u16string_view chave) {
     return " (linha " + std::to_string(indice + 1) + " do arquivo de retorno, servidor " +
@@ -194,7 +141,8 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
             if (auto anterior =
                     ImportacaoDoMesmoArquivo(transacao, processo.HashRetorno, mes, registro.ano))
                 throw Erro(JaImportado(*anterior, processo.CaminhoLoad, mes, registro.ano));
-        registro.id = n.id = NovoIdImportacao(transacao);
+        // A simulation takes no number from the generator, whose values no rollback gives back.
+        registro.id = n.id = NovoIdImportacao(transacao, opcoes.simular);
         RegistrarImportacao(transacao, registro);
 
         TabelaDeducao linhas = LerTabela(transacao, tabela);
@@ -226,47 +174,16 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
             }
             LinhaDeducao& row = achada->second;
             try {
-                double valor;
-                try {
-                    valor = LerParcela(linha);
-                } catch (const ErroConversao& e) {
-                    throw ErroConversao(std::string(e.what()) +
-                                        ", valor da parcela nas posições 140 a 154");
-                }
-                // A negative instalment would credit the servant instead of deducting.
-                if (valor < 0)
-                    throw ErroConversao(
-                        "Parcela negativa '" + ParaMensagem(Campo(linha, retorno::Parcela)) +
-                        "' nas posições 140 a 154: o arquivo de retorno só pode trazer descontos");
-                // The result file's amount field holds up to 999999999999.99; a larger instalment
-                // is no real one and would be shown cut.
-                const int64_t parcela = valor < 1e12 ? LerParcelaCentavos(linha) : kMaiorParcela;
-                if (parcela >= kMaiorParcela)
-                    throw ErroConversao("Parcela '" + ParaMensagem(Campo(linha, retorno::Parcela)) +
-                                        "' nas posições 140 a 154 excede o maior valor do arquivo "
-                                        "de resultado (999999999999.99)");
+                const int64_t parcela = ParcelaDaLinha(linha);
                 const int64_t margem = row.margem;
                 const int slot = PrimeiroSlotLivre(row);
                 Desfecho d = slot ? Decidir(estrito, margem, parcela)
                                   : Desfecho{Resultado::SemSlot, 0, parcela, margem};
                 if (d.resultado == Resultado::Integral || d.resultado == Resultado::Parcial) {
-                    const std::u16string codigo = CodigoDesconto(linha);
-                    // A blank code would leave the slot looking free for the next posting to
-                    // overwrite.
-                    if (codigo.empty())
-                        throw Erro(
-                            "Código de desconto em branco nas posições 88 a 89: a parcela não pode "
-                            "ser lançada");
-                    int32_t quant, perc;
-                    try {
-                        quant = LerContador(linha, retorno::ContadorQuant);
-                        perc = LerContador(linha, retorno::ContadorPerc);
-                    } catch (const ErroConversao& e) {
-                        throw ErroConversao(std::string(e.what()) +
-                                            ", contador de parcelas nas posições 170 a 175");
-                    }
-                    gravador.Lancar(row, slot,
-                                    {codigo, d.descontado, quant, perc, d.novaMargem, i + 1});
+                    const DadosDoLancamento dados = DadosDaLinha(linha);
+                    gravador.Lancar(
+                        row, slot,
+                        {dados.codigo, d.descontado, dados.quant, dados.perc, d.novaMargem, i + 1});
                     n.totalCentavos += d.descontado;
                 }
                 switch (d.resultado) {

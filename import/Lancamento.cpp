@@ -59,8 +59,11 @@ std::u16string SqlBloco(std::u16string_view tabela, const std::vector<int>& slot
                 destino += u":" + std::u16string(v) + u"A" + n + u", :" + std::u16string(v) + u"D" +
                            n + u", ";
         }
-        corpo += u"  update " + std::u16string(tabela) + u" set " + conjunto + u"MCVALOR = :M" + r +
-                 u", RECALCULAR = 'S' where rdb$db_key = :K" + r + u"\n    returning " + retorno +
+        // A row another connection holds fails after the transaction's lock wait; caught here, so
+        // the operator is told which servant it was.
+        corpo += u"  begin\n  update " + std::u16string(tabela) + u" set " + conjunto +
+                 u"MCVALOR = :M" + r + u", RECALCULAR = 'S' where rdb$db_key = :K" + r +
+                 u"\n    returning " + retorno +
                  u"old.MCVALOR, new.MCVALOR, old.RECALCULAR, new.RECALCULAR\n    into " + destino +
                  u":MA, :MD, :RA, :RD;\n";
         corpo += u"  if (row_count <> 1) then begin if (falhou < 0) then falhou = " + r +
@@ -82,10 +85,22 @@ std::u16string SqlBloco(std::u16string_view tabela, const std::vector<int>& slot
                 u", :TA" + n + u", :TD" + n + u", " + anterior + u", " + depois +
                 (k == 0 ? u", :RA" : u", :RD") + u", :RD);\n";
         }
-        corpo += u"  end\n";
+        corpo +=
+            u"  end\n  when gdscode lock_timeout, gdscode lock_conflict, gdscode update_conflict,"
+            u" gdscode deadlock do begin if (bloqueada < 0) then bloqueada = " +
+            r + u"; end\n  end\n";
     }
-    return u"execute block (" + parametros + u")\nreturns (falhou integer)\nas\n" + declaracoes +
-           u"begin\n  falhou = -1;\n" + corpo + u"  suspend;\nend";
+    return u"execute block (" + parametros +
+           u")\nreturns (falhou integer, bloqueada integer)\nas\n" + declaracoes +
+           u"begin\n  falhou = -1;\n  bloqueada = -1;\n" + corpo + u"  suspend;\nend";
+}
+
+// "linha 7 do arquivo de retorno", "linhas 7, 9 do arquivo de retorno"
+std::string LinhasDoRetorno(const LinhaDeducao& linha) {
+    std::string r;
+    for (const auto& [slot, l] : linha.pendentes)
+        r += (r.empty() ? "" : ", ") + std::to_string(l.linhaRetorno);
+    return (linha.pendentes.size() == 1 ? "linha " : "linhas ") + r + " do arquivo de retorno";
 }
 
 size_t LinhasPorBloco(std::u16string_view tabela, const std::vector<int>& slots) {
@@ -164,16 +179,23 @@ void GravadorLancamentos::Gravar() {
                 }
             }
             fb::Cursor c = Bloco(slots, quantas).Abrir(p);
-            const int falhou = c.Proximo() ? c.Inteiro(0u) : 0;
+            const bool linha = c.Proximo();
+            const int falhou = linha ? c.Inteiro(0u) : 0;
+            if (const int bloqueada = linha ? c.Inteiro(1u) : -1; bloqueada >= 0) {
+                const LinhaDeducao& l = *linhas[inicio + static_cast<size_t>(bloqueada)];
+                throw ErroBanco("A linha do servidor " + ParaMensagem(l.matricula) + " (" +
+                                LinhasDoRetorno(l) + ") na tabela " + ParaUtf8(tabela_) +
+                                " está sendo alterada por outro programa, e continuou bloqueada "
+                                "depois de " +
+                                std::to_string(fb::kEsperaPorBloqueio) +
+                                " s de espera. Nenhuma parcela foi lançada: feche o outro "
+                                "programa, ou espere que ele termine, e importe de novo.");
+            }
             if (falhou >= 0) {
-                const LinhaDeducao& linha = *linhas[inicio + static_cast<size_t>(falhou)];
-                std::string origem;
-                for (const auto& [slot, l] : linha.pendentes)
-                    origem += (origem.empty() ? "" : ", ") + std::to_string(l.linhaRetorno);
+                const LinhaDeducao& l = *linhas[inicio + static_cast<size_t>(falhou)];
                 throw ErroBanco("Erro ao lançar as parcelas do servidor " +
-                                ParaMensagem(linha.matricula) +
-                                (linha.pendentes.size() == 1 ? " (linha " : " (linhas ") + origem +
-                                " do arquivo de retorno) na tabela " + ParaUtf8(tabela_) +
+                                ParaMensagem(l.matricula) + " (" + LinhasDoRetorno(l) +
+                                ") na tabela " + ParaUtf8(tabela_) +
                                 ": a linha do servidor não foi alterada exatamente uma vez.");
             }
         }

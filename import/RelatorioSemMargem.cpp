@@ -62,14 +62,14 @@ std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string
     return Montar(relatorio::Proporcional, {matricula, linha, margem, parcela, descontado});
 }
 
-std::u16string NomeDeSimulacao(std::u16string_view caminho) {
+std::u16string NomeComMarca(std::u16string_view caminho, std::u16string_view marca) {
     const auto pasta = caminho.find_last_of(u"\\/");
     const auto ponto = caminho.rfind(u'.');
     const size_t onde = ponto != std::u16string_view::npos &&
                                 (pasta == std::u16string_view::npos || ponto > pasta + 1)
                             ? ponto
                             : caminho.size();
-    return std::u16string(caminho.substr(0, onde)) + u".SIMULACAO" +
+    return std::u16string(caminho.substr(0, onde)) + u"." + std::u16string(marca) +
            std::u16string(caminho.substr(onde));
 }
 

@@ -66,9 +66,13 @@ std::u16string EntradaNaoImportado(std::u16string_view matricula, std::u16string
 std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string_view linha,
                                    int64_t margem, int64_t parcela, int64_t descontado);
 
-// The name a simulation writes instead: "resultado.txt" -> "resultado.SIMULACAO.txt", so that a
-// simulation never replaces a real result or report.
-std::u16string NomeDeSimulacao(std::u16string_view caminho);
+// A file's name with a mark before its extension: ("resultado.txt", "SIMULACAO") ->
+// "resultado.SIMULACAO.txt". A simulation writes under such names, so it never replaces a real
+// result or report.
+std::u16string NomeComMarca(std::u16string_view caminho, std::u16string_view marca);
+inline std::u16string NomeDeSimulacao(std::u16string_view caminho) {
+    return NomeComMarca(caminho, u"SIMULACAO");
+}
 
 // Where the report goes: the database's folder (everything up to its last "\", "/" or ":"). When
 // the location still names a server ("host:path", the host longer than a drive letter), that

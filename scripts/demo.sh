@@ -9,7 +9,7 @@ cmake --build build-release --target kavlo DllKavlo
 mkdir -p demo
 kavlo=build-release/kavlo
 banco="$PWD/demo/folha.fdb"
-$kavlo demo --banco "$banco" --retorno demo/retorno.txt --servidores "${1:-300}" --mes 2 --ano 2024
+$kavlo demo --substituir --banco "$banco" --retorno demo/retorno.txt --servidores "${1:-300}" --mes 2 --ano 2024
 $kavlo gerar --mes 2 --mes-anterior 1 --ano 2024 --banco "$banco" --saida demo/ \
   --filtro "select matricula from SFP001FEV"
 $kavlo importar --mes 2 --ano 2024 --banco "$banco" --resultado demo/resultado.txt \

@@ -70,3 +70,38 @@ TEST(Substituicao, SemConcluirDesfazEConcluidaLimpaOsAnteriores) {
     EXPECT_EQ(LerArquivo(a), "novo");
     EXPECT_EQ(Nomes(pasta.Caminho()), std::set<std::string>{"a.txt"});
 }
+
+// What a process killed outright left for a destination is cleared by the next run for it: its
+// own temporary files nobody holds, and an earlier file kept aside is put back where it is missing.
+// Files of other names, and those a live writer holds, stay.
+TEST(ArquivoTemporario, ProximaExecucaoLimpaORestoDeUmProcessoMorto) {
+    PastaTemporaria pasta;
+    const fs::path p = pasta.Caminho();
+    GravarArquivo(p / "resultado.txt.tmp123456", "meio resultado");
+    GravarArquivo(p / "resultado.txt.anterior42", "resultado da execução anterior");
+    GravarArquivo(p / "relatorio.txt.tmp777", "de outro destino");
+    GravarArquivo(p / "resultado.txt.tmpABC", "nome que a biblioteca não usa");
+    GravarArquivo(p / "resultado.txt.bak", "do usuário");
+    {
+        ArquivoTemporario vivo(p / "outro.txt");  // a writer still at work
+        const std::string nomeVivo = vivo.Temporario().filename().string();
+        ArquivoTemporario novo(p / "resultado.txt");
+        // The kept-aside file had no place: it is back, and the half-written one is gone.
+        EXPECT_EQ(LerArquivo(p / "resultado.txt"), "resultado da execução anterior");
+        EXPECT_FALSE(fs::exists(p / "resultado.txt.tmp123456"));
+        EXPECT_TRUE(fs::exists(p / "relatorio.txt.tmp777"));
+        EXPECT_TRUE(fs::exists(p / "resultado.txt.tmpABC"));
+        EXPECT_TRUE(fs::exists(p / "resultado.txt.bak"));
+        // A second writer of "outro.txt" leaves the first one's file alone while it is held.
+        ArquivoTemporario outro(p / "outro.txt");
+        EXPECT_TRUE(fs::exists(p / nomeVivo));
+        novo.Escrever("novo");
+        novo.Confirmar();
+    }
+    EXPECT_EQ(LerArquivo(p / "resultado.txt"), "novo");
+    // With its destination in place, an abandoned kept-aside file is simply removed.
+    GravarArquivo(p / "resultado.txt.anterior7", "sobra");
+    { ArquivoTemporario novo(p / "resultado.txt"); }
+    EXPECT_FALSE(fs::exists(p / "resultado.txt.anterior7"));
+    EXPECT_EQ(LerArquivo(p / "resultado.txt"), "novo");
+}

@@ -355,8 +355,18 @@ TEST(BancoDemo, SubstituiOBancoSoQuandoOutroFicaPronto) {
     demo::OpcoesDemo o;
     o.banco = (pasta.Caminho() / "folha.fdb").string();
     o.servidores = 5;
+    // Not a database the demo made: never replaced, asked or not.
     GravarArquivo(o.banco, "não é um banco");
+    o.substituir = true;
+    EXPECT_THROW(demo::CriarBancoDemo(o), ErroArquivo);
+    EXPECT_EQ(LerArquivo(o.banco), "não é um banco");
+    std::filesystem::remove(o.banco);
+    o.substituir = false;
     EXPECT_EQ(demo::CriarBancoDemo(o).servidores, 5);
+    EXPECT_THROW(demo::CriarBancoDemo(o), ErroArquivo);  // exists, and not asked to replace
+    o.substituir = true;
+    o.servidores = 6;
+    EXPECT_EQ(demo::CriarBancoDemo(o).servidores, 6);  // its own, asked to: replaced
     fb::Conexao c;
     EXPECT_NO_THROW(c.Abrir(DeUtf8(o.banco), "SYSDBA", "quillbank"));
     c.Fechar();

@@ -2,6 +2,7 @@
 // database, and the result file, the report and the rows read back.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <set>
@@ -858,6 +859,33 @@ TEST_F(Importacao, SemDiarioNaoHaLancamento) {
     const std::string erro = Rodar(RetornoPrincipal());
     EXPECT_NE(erro.find("Não foi possível criar o diário de importações"), std::string::npos)
         << erro;
+    EXPECT_EQ(Exata(), antes);
+    EXPECT_FALSE(fs::exists(Resultado()));
+}
+
+// A deduction row another program is changing: after a short, stated wait the import gives up,
+// names the servant and posts nothing, instead of a raw deadlock after half a minute.
+TEST_F(Importacao, LinhaBloqueadaPorOutroProgramaNomeiaOServidor) {
+    const auto antes = Exata();
+    fb::Conexao outro;
+    AbrirBancoDaFolha(outro, banco_.Caminho());
+    fb::Transacao t(outro, fb::ModoTransacao::Escrita);
+    fb::Comando(t,
+                std::string_view("update SFPDXX02JAN set SALARIO = 9 where MATRICULA = '200000-1'"),
+                "segurar a linha")
+        .Executar();
+    const auto inicio = std::chrono::steady_clock::now();
+    const std::string erro = Rodar(RetornoPrincipal());
+    const auto espera = std::chrono::steady_clock::now() - inicio;
+    t.Rollback();
+    for (const char* trecho : {"A linha do servidor 200000-1 (linha 4 do arquivo de retorno)",
+                               "está sendo alterada por outro programa", "10 s de espera",
+                               "Nenhuma parcela foi lançada"})
+        EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
+    EXPECT_EQ(erro.find("execute block"), std::string::npos) << erro;
+    EXPECT_LT(espera, std::chrono::seconds(25));
+    Importacao::TearDown();
+    outro.Fechar();
     EXPECT_EQ(Exata(), antes);
     EXPECT_FALSE(fs::exists(Resultado()));
 }

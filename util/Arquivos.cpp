@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -36,6 +37,69 @@ std::FILE* Abrir(const Caminho& caminho, bool escrita) {
 #else
     return std::fopen(caminho.c_str(), escrita ? "wb" : "rb");
 #endif
+}
+
+// "<base><marca>NNNNNN": a temporary or kept-aside file of the destination named `base`.
+bool NomeDeResto(const std::string& nome, const std::string& base, std::string_view marca) {
+    if (!nome.starts_with(base) || nome.size() <= base.size() + marca.size()) return false;
+    if (std::string_view(nome).substr(base.size(), marca.size()) != marca) return false;
+    const std::string_view numero = std::string_view(nome).substr(base.size() + marca.size());
+    return numero.size() <= 6 && numero.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+#ifndef _WIN32
+// A lock for as long as the file is in use; a file whose lock can be taken was left behind.
+int Travar(const Caminho& c) {
+    const int fd = ::open(c.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool Abandonado(const Caminho& c) {
+    const int fd = Travar(c);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+#endif
+
+void Destravar(int& fd) {
+#ifndef _WIN32
+    if (fd >= 0) ::close(fd);
+#endif
+    fd = -1;
+}
+
+// What a process killed in the middle left for `destino`.
+void LimparRestos(const Caminho& destino) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const Caminho pasta = destino.has_parent_path() ? destino.parent_path() : Caminho(".");
+    const std::string base = destino.filename().string();
+    std::vector<Caminho> temporarios, anteriores;
+    for (const auto& e : fs::directory_iterator(pasta, ec)) {
+        const std::string nome = e.path().filename().string();
+        if (NomeDeResto(nome, base, ".tmp")) temporarios.push_back(e.path());
+        if (NomeDeResto(nome, base, ".anterior")) anteriores.push_back(e.path());
+    }
+    for (const Caminho& t : temporarios) {
+#ifndef _WIN32
+        if (!Abandonado(t)) continue;
+#endif
+        fs::remove(t, ec);  // on Windows a file still being written cannot be removed
+    }
+    for (const Caminho& a : anteriores) {
+        if (!fs::exists(destino, ec)) {
+            fs::rename(a, destino, ec);  // its place is empty: it is the file the user had
+            continue;
+        }
+#ifndef _WIN32
+        if (Abandonado(a)) fs::remove(a, ec);
+#endif
+    }
 }
 
 }  // namespace
@@ -170,6 +234,7 @@ std::string LinhasWindows1252(const std::vector<std::u16string>& linhas) {
 }
 
 ArquivoTemporario::ArquivoTemporario(Caminho destino) : destino_(std::move(destino)) {
+    LimparRestos(destino_);
     std::random_device rd;
     for (int tentativa = 0; tentativa < 16 && !arquivo_; ++tentativa) {
         temporario_ = destino_;
@@ -180,6 +245,8 @@ ArquivoTemporario::ArquivoTemporario(Caminho destino) : destino_(std::move(desti
 #else
         // O_EXCL: never reuse a name somebody else is writing.
         int fd = ::open(temporario_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Held until the file is closed: another run sees it is not left behind.
+        if (fd >= 0) ::flock(fd, LOCK_EX);
         if (fd >= 0) arquivo_ = ::fdopen(fd, "wb");
         if (fd < 0 && errno != EEXIST) break;
 #endif
@@ -257,6 +324,9 @@ void Substituicao::Colocar(ArquivoTemporario& arquivo) {
                 throw ErroArquivo("Não foi possível substituir o arquivo '" +
                                   NomeParaMensagem(item.destino) + "': " + ec.message());
             }
+#ifndef _WIN32
+            item.trava = Travar(item.anterior);
+#endif
         }
         arquivo.Confirmar();
         item.colocado = true;
@@ -271,14 +341,17 @@ void Substituicao::Desfazer() noexcept {
     for (auto it = itens_.rbegin(); it != itens_.rend(); ++it) {
         if (it->colocado) std::filesystem::remove(it->destino, ec);
         if (!it->anterior.empty()) std::filesystem::rename(it->anterior, it->destino, ec);
+        Destravar(it->trava);
     }
     itens_.clear();
 }
 
 void Substituicao::Concluir() noexcept {
     std::error_code ec;
-    for (const Item& item : itens_)
+    for (Item& item : itens_) {
         if (!item.anterior.empty()) std::filesystem::remove(item.anterior, ec);
+        Destravar(item.trava);
+    }
     itens_.clear();
     concluida_ = true;
 }

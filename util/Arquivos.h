@@ -46,6 +46,9 @@ std::string LinhasWindows1252(const std::vector<std::u16string>& linhas);
 
 // A file written beside its destination under a temporary name and moved into place only by
 // Confirmar(); dropped without confirmation it is removed, and the destination is untouched.
+// A process killed outright leaves such files behind: the next one for the same destination
+// removes them (the destination's own ".tmpNNNNNN" and ".anteriorNNNNNN" files that no live
+// process holds) and puts back an earlier file whose place is empty.
 class ArquivoTemporario {
   public:
     explicit ArquivoTemporario(Caminho destino);
@@ -92,6 +95,7 @@ class Substituicao {
         Caminho destino;
         Caminho anterior;  // empty when nothing was there
         bool colocado = false;
+        int trava = -1;  // held on the earlier file while it is kept aside
     };
     std::vector<Item> itens_;
     bool concluida_ = false;

@@ -1,0 +1,126 @@
+// kavlo verificar: the return file held against the month's payroll before anything is posted.
+// kavlo importar runs the same check first.
+#include <fmt/core.h>
+
+#include <memory>
+
+#include "cli/Comandos.h"
+#include "cli/Validacao.h"
+#include "dao/BancoFolha.h"
+#include "util/Codificacao.h"
+#include "util/Numeros.h"
+
+namespace kavlo::cli {
+namespace {
+
+const char* Rotulo(Gravidade g) {
+    switch (g) {
+        case Gravidade::Impede:
+            return "impede a importação";
+        case Gravidade::Suspeita:
+            return "conferir antes de importar";
+        case Gravidade::Aviso:
+            return "aviso";
+    }
+    return "";
+}
+
+std::string Onde(const Achado& a) {
+    return a.linha ? "linha " + std::to_string(a.linha) + ": " : "arquivo: ";
+}
+
+}  // namespace
+
+Verificacao VerificarAntes(const ParaVerificar& p) {
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, DeUtf8(p.banco));
+    return VerificarRetorno(conexao, {DeUtf8(p.mes), DeUtf8(p.ano), DeUtf8(p.retorno), p.estrito});
+}
+
+size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_t limite) {
+    std::map<std::string, size_t> mostrados;
+    size_t ocultos = 0;
+    for (const Achado& a : v.achados) {
+        if (a.gravidade != g) continue;
+        if (limite && mostrados[a.tipo]++ >= limite) {
+            ++ocultos;
+            continue;
+        }
+        fmt::print(saida, "    {}{}\n", Onde(a), a.texto);
+    }
+    return ocultos;
+}
+
+std::string TextoDosAchados(const Verificacao& v) {
+    std::string r;
+    for (const Achado& a : v.achados)
+        r += Onde(a) + "[" + Rotulo(a.gravidade) + "] " + a.texto + "\n";
+    return r;
+}
+
+Subcomando RegistrarVerificar(CLI::App& app) {
+    struct Opcoes : ParaVerificar {
+        std::string verificaMargem = "S";
+        bool todas = false;
+    };
+    auto o = std::make_shared<Opcoes>();
+    CLI::App* sub = NovoSubcomando(
+        app, "verificar",
+        "Confere o arquivo de retorno contra a folha do mês, sem lançar nada: linhas "
+        "deslocadas, outra codificação, CPFs e nomes que não batem, servidores não "
+        "encontrados, parcelas repetidas ou inválidas, arquivo já importado");
+    sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
+        ->required();
+    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")
+        ->required()
+        ->check(NumeroEntre(1, 12))
+        ->type_name("NÚMERO");
+    sub->add_option("--ano", o->ano, "Ano da folha")
+        ->required()
+        ->check(NumeroEntre(1901, 9998))
+        ->type_name("NÚMERO");
+    sub->add_option("--retorno", o->retorno, "Arquivo de retorno recebido da consignatária")
+        ->required()
+        ->check(NaoVazio());
+    sub->add_option("--verifica-margem", o->verificaMargem,
+                    "S ou N: o modo de margem em que a importação rodaria")
+        ->capture_default_str()
+        ->check(UmDe({"S", "N"}))
+        ->type_name("S|N");
+    sub->add_flag("--todas", o->todas,
+                  "Lista todas as ocorrências, não só as primeiras de cada tipo");
+    return {sub,
+            [o] {
+                o->estrito = o->verificaMargem == "S";
+                const Verificacao v = VerificarAntes(*o);
+                fmt::print("Verificação de {} para {:0>2}/{}:\n", o->retorno, o->mes, o->ano);
+                fmt::print("  Linhas: {} ({} de parcelas; comprimento usual {})\n", v.linhas,
+                           v.detalhes, v.comprimentoUsual);
+                fmt::print(
+                    "  Pela folha de agora, seriam descontadas {} parcelas (R$ {}), {} não "
+                    "descontadas por falta de margem, {} sem slot livre; {} de servidores não "
+                    "encontrados e {} de inativos seriam ignoradas.\n",
+                    v.descontadas, ReaisLegiveis(v.totalCentavos), v.naoDescontadas, v.semSlot,
+                    v.naoEncontradas, v.inativas);
+                size_t ocultos = 0;
+                for (Gravidade g : {Gravidade::Impede, Gravidade::Suspeita, Gravidade::Aviso}) {
+                    size_t n = 0;
+                    for (const auto& [tipo, quantos] : v.Contagem(g)) n += quantos;
+                    fmt::print("  {}: {}\n", Rotulo(g), n);
+                    ocultos += MostrarAchados(stdout, v, g, o->todas ? 0 : 20);
+                }
+                if (ocultos) fmt::print("  ... e mais {} (use --todas para ver todas)\n", ocultos);
+                const bool impede = v.Tem(Gravidade::Impede) || v.Tem(Gravidade::Suspeita);
+                fmt::print("{}\n",
+                           v.Tem(Gravidade::Impede)
+                               ? "Resultado: a importação deste arquivo falharia ou seria recusada."
+                           : v.Tem(Gravidade::Suspeita)
+                               ? "Resultado: confira o arquivo antes de importar; kavlo importar "
+                                 "não o lança sem --forcar."
+                               : "Resultado: nada impede a importação.");
+                return impede ? kSaidaVerificacao : 0;
+            },
+            [o] { return o->banco; }};
+}
+
+}  // namespace kavlo::cli

@@ -1,0 +1,56 @@
+#include "import/TabelaDeducao.h"
+
+#include "dao/EventosMes.h"
+#include "dao/Firebird.h"
+#include "util/Codificacao.h"
+#include "util/Erros.h"
+#include "util/Numeros.h"
+#include "util/Observacao.h"
+
+namespace kavlo {
+
+TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) {
+    Observacao& obs = Observacao::Atual();
+    obs.Etapa("Lendo a tabela de descontos do mês");
+    TabelaDeducao t;
+    // One pass over the table, and only the columns the import reads: the table has a hundred,
+    // and this read is most of a run. Inactive rows are kept by key only, to tell the operator
+    // why a line was dropped.
+    std::u16string colunas = u"rdb$db_key as KAVLO_CHAVE_LINHA, MATRICULA, MCVALOR, ATIVO";
+    for (int slot : SlotsUsaveis) colunas += u", COD" + DeUtf8(std::to_string(slot));
+    fb::Comando linhas(transacao, u"select " + colunas + u" from " + tabela,
+                       "ler os servidores da tabela " + ParaUtf8(tabela));
+    fb::Cursor c = linhas.Abrir();
+    const unsigned chave = c.Indice("KAVLO_CHAVE_LINHA");
+    const unsigned matricula = c.Indice("MATRICULA");
+    const unsigned margem = c.Indice("MCVALOR");
+    const unsigned ativo = c.Indice("ATIVO");
+    std::array<unsigned, 18> cod{};
+    for (int slot : SlotsUsaveis)
+        cod[static_cast<size_t>(slot)] = c.Indice("COD" + std::to_string(slot));
+    while (c.Proximo()) {
+        obs.Avancar();
+        std::u16string m = c.Texto(matricula);
+        // ATIVO = 'T' as the database compares it: trailing blanks do not count.
+        if (ChaveComparavel(c.Texto(ativo)) != u"T") {
+            t.inativas.insert(std::move(m));
+            continue;
+        }
+        if (t.ativas.contains(m)) continue;  // the first active row wins
+        LinhaDeducao l;
+        l.matricula = m;
+        l.chaveBanco = c.Bytes(chave);
+        try {
+            l.margem = CentavosDe(c.Real(margem));
+        } catch (const ErroConversao& e) {
+            throw ErroConversao("Tabela " + ParaUtf8(tabela) + ", servidor " + ParaMensagem(m) +
+                                ": MCVALOR " + e.what());
+        }
+        for (int slot : SlotsUsaveis)
+            l.ocupado[static_cast<size_t>(slot)] = !c.TextoVazio(cod[static_cast<size_t>(slot)]);
+        t.ativas.emplace(std::move(m), std::move(l));
+    }
+    return t;
+}
+
+}  // namespace kavlo

@@ -1,0 +1,272 @@
+// The kavlo tool as an operator uses it: its own process, its exit codes, what it prints, and
+// what it leaves in the database and the folders.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+#include "cli/BancoDemo.h"
+#include "tests/BancoTeste.h"
+
+using namespace kavlo;
+using namespace kavlo::teste;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Execucao {
+    int codigo = -1;
+    std::string saida, erro;
+};
+
+// Runs the tool with `argumentos`; with `sinalApos`, sends SIGINT that long after it started.
+Execucao Kavlo(const std::vector<std::string>& argumentos, const fs::path& pasta,
+               std::optional<std::chrono::milliseconds> sinalApos = {}) {
+    const fs::path saida = pasta / "stdout.txt", erro = pasta / "stderr.txt";
+    const pid_t filho = ::fork();
+    if (filho == 0) {
+        if (!std::freopen(saida.c_str(), "w", stdout) || !std::freopen(erro.c_str(), "w", stderr))
+            std::_Exit(127);
+        std::vector<char*> argv{const_cast<char*>(KAVLO_FERRAMENTA)};
+        for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(KAVLO_FERRAMENTA, argv.data());
+        std::_Exit(127);
+    }
+    if (sinalApos) {
+        std::this_thread::sleep_for(*sinalApos);
+        ::kill(filho, SIGINT);
+    }
+    int estado = 0;
+    ::waitpid(filho, &estado, 0);
+    Execucao r;
+    r.codigo = WIFEXITED(estado) ? WEXITSTATUS(estado) : 1000 + WTERMSIG(estado);
+    r.saida = LerArquivo(saida);
+    r.erro = LerArquivo(erro);
+    fs::remove(saida);
+    fs::remove(erro);
+    return r;
+}
+
+std::set<std::string> Nomes(const fs::path& pasta) {
+    std::set<std::string> r;
+    for (const auto& e : fs::directory_iterator(pasta)) r.insert(e.path().filename().string());
+    return r;
+}
+
+class Ferramenta : public ::testing::Test {
+  protected:
+    void Demo(int servidores = 300) {
+        demo::OpcoesDemo o;
+        o.banco = Banco();
+        o.retorno = Retorno();
+        o.servidores = servidores;
+        demo::CriarBancoDemo(o);
+    }
+    std::string Banco() const { return (pasta_.Caminho() / "folha.fdb").string(); }
+    std::string Retorno() const { return (pasta_.Caminho() / "retorno.txt").string(); }
+    std::string Resultado() const { return (pasta_.Caminho() / "resultado.txt").string(); }
+    Execucao Importar(std::vector<std::string> extra = {}) {
+        std::vector<std::string> a = {
+            "importar",    "--mes",     "2",         "--ano",   "2024",     "--banco", Banco(),
+            "--resultado", Resultado(), "--retorno", Retorno(), "--folhas", "MENSAL"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        return Kavlo(a, pasta_.Caminho());
+    }
+    std::string Importacoes() {
+        return Kavlo({"importacoes", "--banco", Banco()}, pasta_.Caminho()).saida;
+    }
+    PastaTemporaria pasta_;
+};
+
+}  // namespace
+
+TEST_F(Ferramenta, LinhaDeComandoEmPortugues) {
+    struct Caso {
+        std::vector<std::string> argumentos;
+        std::string mensagem;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {{}, "Informe um subcomando"},
+             {{"importar", "--mes", "13", "--ano", "2024", "--banco", "b", "--resultado", "r",
+               "--retorno", "t"},
+              "Valor inválido em --mes: 13 fora da faixa; informe um número de 1 a 12"},
+             {{"importar", "--mes", "2", "--ano", "2024", "--banco", "b", "--retorno", "t"},
+              "A opção --resultado é obrigatória"},
+             {{"importar", "--mes", "2", "--ano", "2024", "--banco", "b", "--resultado", "r",
+               "--retorno", "t", "--verifica-margem", "s"},
+              "Valor inválido em --verifica-margem: 's' não é aceito; informe S ou N"},
+             {{"gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024", "--banco", "b",
+               "--saida", "", "--filtro", "x"},
+              "Valor inválido em --saida: o valor não pode ficar vazio"},
+             {{"demo", "--banco", "x", "--servidores", "abc"},
+              "'abc' não é um número; informe um número de 1 a 100000"},
+             {{"importar", "--mes", "2", "--ano", "2024", "--banco", "b", "--resultado", "r",
+               "--retorno", "t", "demais"},
+              "Argumentos não esperados: demais"},
+         }) {
+        const Execucao e = Kavlo(c.argumentos, pasta_.Caminho());
+        EXPECT_EQ(e.codigo, 2) << e.erro;
+        EXPECT_NE(e.erro.find(c.mensagem), std::string::npos) << e.erro;
+        EXPECT_NE(e.erro.find("kavlo --help"), std::string::npos) << e.erro;
+        EXPECT_EQ(e.saida, "");
+    }
+}
+
+TEST_F(Ferramenta, DemoNaoSubstituiOQueNaoCriou) {
+    Demo();
+    const Execucao existe = Kavlo({"demo", "--banco", Banco()}, pasta_.Caminho());
+    EXPECT_EQ(existe.codigo, 1);
+    EXPECT_NE(existe.erro.find("já existe e não foi substituído"), std::string::npos)
+        << existe.erro;
+    // A payroll database that kavlo demo did not make is never replaced, --substituir or not.
+    const std::string folha = (pasta_.Caminho() / "outra.fdb").string();
+    {
+        BancoTeste real("CREATE TABLE SFP003 (DESCRICAO VARCHAR(100))");
+        fs::copy_file(real.Arquivo(), folha);
+    }
+    const auto bytes = LerArquivo(folha);
+    const Execucao outra = Kavlo({"demo", "--banco", folha, "--substituir"}, pasta_.Caminho());
+    EXPECT_EQ(outra.codigo, 1);
+    EXPECT_NE(outra.erro.find("não é um banco de demonstração criado por kavlo demo"),
+              std::string::npos)
+        << outra.erro;
+    EXPECT_NE(outra.erro.find("KAVLO_DEMO"), std::string::npos);
+    EXPECT_EQ(LerArquivo(folha), bytes);
+    // Nor a return file it did not write.
+    GravarArquivo(pasta_.Caminho() / "meu.txt", "meu arquivo");
+    const Execucao texto = Kavlo({"demo", "--banco", Banco(), "--retorno",
+                                  (pasta_.Caminho() / "meu.txt").string(), "--substituir"},
+                                 pasta_.Caminho());
+    EXPECT_EQ(texto.codigo, 1);
+    EXPECT_EQ(LerArquivo(pasta_.Caminho() / "meu.txt"), "meu arquivo");
+    // Its own, it replaces when asked.
+    const Execucao substitui = Kavlo(
+        {"demo", "--banco", Banco(), "--retorno", Retorno(), "--substituir", "--servidores", "50"},
+        pasta_.Caminho());
+    EXPECT_EQ(substitui.codigo, 0) << substitui.erro;
+}
+
+TEST_F(Ferramenta, GerarComPastaSemBarraEResumoNaSaidaPadrao) {
+    Demo();
+    fs::create_directory(pasta_.Caminho() / "gs");
+    const std::vector<std::string> base = {"gerar",
+                                           "--ano",
+                                           "2024",
+                                           "--banco",
+                                           Banco(),
+                                           "--saida",
+                                           (pasta_.Caminho() / "gs").string(),
+                                           "--filtro",
+                                           "select matricula from SFP001FEV"};
+    auto com = [&](std::vector<std::string> meses) {
+        meses.insert(meses.begin(), base.begin(), base.end());
+        return Kavlo(meses, pasta_.Caminho());
+    };
+    const Execucao igual = com({"--mes", "2", "--mes-anterior", "2"});
+    EXPECT_EQ(igual.codigo, 1);
+    EXPECT_NE(igual.erro.find("é o próprio mês da folha"), std::string::npos) << igual.erro;
+    const Execucao e = com({"--mes", "2", "--mes-anterior", "1"});
+    ASSERT_EQ(e.codigo, 0) << e.erro;
+    EXPECT_EQ(Nomes(pasta_.Caminho() / "gs"),
+              (std::set<std::string>{"Margem.txt", "Pessoas.csv", "Transferidos.txt"}));
+    EXPECT_NE(e.saida.find("Arquivos gerados em"), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("margem total R$ "), std::string::npos) << e.saida;
+}
+
+TEST_F(Ferramenta, ImportarConfereOArquivoAntesDeLancar) {
+    Demo();
+    // Every instalment line one character longer: keys and amounts fall on other positions.
+    const std::string original = LerArquivo(Retorno());
+    std::string deslocado;
+    size_t linha = 0;
+    for (size_t i = 0, fim; (fim = original.find("\r\n", i)) != std::string::npos; i = fim + 2) {
+        std::string l = original.substr(i, fim - i);
+        if (linha++ > 0 && original.find("\r\n", fim + 2) != std::string::npos) l.insert(1, " ");
+        deslocado += l + "\r\n";
+    }
+    GravarArquivo(Retorno(), deslocado);
+    const Execucao parado = Importar();
+    EXPECT_EQ(parado.codigo, 3) << parado.erro;
+    EXPECT_NE(parado.erro.find("Nada foi lançado"), std::string::npos) << parado.erro;
+    EXPECT_NE(parado.erro.find("--forcar"), std::string::npos) << parado.erro;
+    EXPECT_NE(Importacoes().find("Nenhuma importação"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Resultado()));
+
+    const Execucao verificar = Kavlo(
+        {"verificar", "--mes", "2", "--ano", "2024", "--banco", Banco(), "--retorno", Retorno()},
+        pasta_.Caminho());
+    EXPECT_EQ(verificar.codigo, 3);
+    EXPECT_NE(verificar.saida.find("conferir antes de importar"), std::string::npos);
+
+    GravarArquivo(Retorno(), original);
+    const Execucao certo = Kavlo(
+        {"verificar", "--mes", "2", "--ano", "2024", "--banco", Banco(), "--retorno", Retorno()},
+        pasta_.Caminho());
+    EXPECT_EQ(certo.codigo, 0) << certo.saida;
+    EXPECT_NE(certo.saida.find("nada impede a importação"), std::string::npos) << certo.saida;
+
+    // A simulation writes under its own names and words its summary as what would happen.
+    const Execucao simulada = Importar({"--simular"});
+    ASSERT_EQ(simulada.codigo, 0) << simulada.erro;
+    EXPECT_NE(simulada.saida.find("Parcelas que seriam descontadas"), std::string::npos);
+    EXPECT_NE(simulada.saida.find("Total que seria descontado"), std::string::npos);
+    EXPECT_NE(simulada.saida.find("Margem verificada: sim"), std::string::npos);
+    EXPECT_TRUE(fs::exists(pasta_.Caminho() / "resultado.SIMULACAO.txt"));
+    EXPECT_TRUE(fs::exists(pasta_.Caminho() / "ServidoresSemMargem.SIMULACAO.txt"));
+    EXPECT_FALSE(fs::exists(Resultado()));
+
+    const Execucao real = Importar();
+    ASSERT_EQ(real.codigo, 0) << real.erro;
+    EXPECT_NE(real.saida.find("Importação 1 concluída."), std::string::npos) << real.saida;
+    EXPECT_NE(real.saida.find("linha 2: "), std::string::npos) << real.saida;  // a key not found
+    EXPECT_TRUE(fs::exists(pasta_.Caminho() / "resultado.VERIFICACAO.txt"));
+    const Execucao duasVezes = Importar();
+    EXPECT_EQ(duasVezes.codigo, 3);
+    EXPECT_NE(duasVezes.erro.find("já foi importado"), std::string::npos) << duasVezes.erro;
+    EXPECT_NE(Importacoes().find("    1  "), std::string::npos);
+
+    const Execucao estorno =
+        Kavlo({"estornar", "--banco", Banco(), "--importacao", "1"}, pasta_.Caminho());
+    EXPECT_EQ(estorno.codigo, 0) << estorno.erro;
+    EXPECT_NE(estorno.saida.find("Importação 1 estornada"), std::string::npos) << estorno.saida;
+    EXPECT_NE(Importacoes().find("estornada em"), std::string::npos);
+}
+
+// Ctrl-C at any moment: the import is cancelled and undone (exit 130, nothing posted, no stray
+// file), or it had finished (exit 0, all of it there). Never half, never a crash.
+TEST_F(Ferramenta, InterrupcaoCancelaEDesfaz) {
+    Demo(20000);
+    const fs::path modelo = pasta_.Caminho() / "modelo.fdb";
+    fs::copy_file(Banco(), modelo);
+    int canceladas = 0;
+    for (int ms : {150, 400, 800, 1300, 2500}) {
+        SCOPED_TRACE(std::to_string(ms) + " ms");
+        fs::copy_file(modelo, Banco(), fs::copy_options::overwrite_existing);
+        for (const char* resto :
+             {"resultado.txt", "resultado.VERIFICACAO.txt", "ServidoresSemMargem.txt"})
+            fs::remove(pasta_.Caminho() / resto);
+        const Execucao e =
+            Kavlo({"importar", "--mes", "2", "--ano", "2024", "--banco", Banco(), "--resultado",
+                   Resultado(), "--retorno", Retorno(), "--folhas", "MENSAL"},
+                  pasta_.Caminho(), std::chrono::milliseconds(ms));
+        const std::string diario = Importacoes();
+        if (e.codigo == 130) {
+            ++canceladas;
+            EXPECT_NE(e.erro.find("nenhuma parcela foi lançada"), std::string::npos) << e.erro;
+            EXPECT_NE(diario.find("Nenhuma importação"), std::string::npos) << diario;
+            EXPECT_EQ(Nomes(pasta_.Caminho()),
+                      (std::set<std::string>{"folha.fdb", "modelo.fdb", "retorno.txt"}));
+        } else {
+            EXPECT_EQ(e.codigo, 0) << e.erro;
+            EXPECT_NE(diario.find("    1  "), std::string::npos) << diario;
+            EXPECT_TRUE(fs::exists(Resultado()));
+        }
+    }
+    EXPECT_GE(canceladas, 1);
+}

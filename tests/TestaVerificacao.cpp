@@ -1,0 +1,188 @@
+// The check before posting, on a demo payroll and its return file bent the ways files arrive
+// wrong: each is read exactly as the import would read it and named for what it is.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "CadeiaHost.h"
+#include "DllKavlo.h"
+#include "cli/BancoDemo.h"
+#include "dao/BancoFolha.h"
+#include "entry/Conexao.h"
+#include "import/Verificacao.h"
+#include "tests/BancoTeste.h"
+#include "util/Codificacao.h"
+
+using namespace kavlo;
+using namespace kavlo::teste;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Linhas(const std::string& bytes) {
+    std::vector<std::string> r;
+    for (size_t i = 0, fim; (fim = bytes.find("\r\n", i)) != std::string::npos; i = fim + 2)
+        r.push_back(bytes.substr(i, fim - i));
+    return r;
+}
+
+std::string Juntar(const std::vector<std::string>& linhas) {
+    std::string r;
+    for (const auto& l : linhas) r += l + "\r\n";
+    return r;
+}
+
+std::string Windows1252ParaUtf8(const std::string& bytes) {
+    return ParaUtf8(DeWindows1252(bytes));
+}
+
+class Verificar : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        pasta_ = new PastaTemporaria;
+        demo::OpcoesDemo o;
+        o.banco = (pasta_->Caminho() / "modelo.fdb").string();
+        o.retorno = (pasta_->Caminho() / "retorno.txt").string();
+        o.servidores = 300;
+        demo::CriarBancoDemo(o);
+    }
+    static void TearDownTestSuite() {
+        delete pasta_;
+        pasta_ = nullptr;
+    }
+    void SetUp() override {
+        fs::copy_file(pasta_->Caminho() / "modelo.fdb", saida_.Caminho() / "folha.fdb");
+        original_ = LerArquivo(pasta_->Caminho() / "retorno.txt");
+    }
+    void TearDown() override { dmConexao().fdConexao.Fechar(); }
+
+    std::u16string Banco() const { return DeUtf8((saida_.Caminho() / "folha.fdb").string()); }
+
+    Verificacao Rodar(const std::string& bytes, const std::u16string& mes = u"2") {
+        const fs::path retorno = saida_.Caminho() / "retorno.txt";
+        GravarArquivo(retorno, bytes);
+        fb::Conexao c;
+        AbrirBancoDaFolha(c, Banco());
+        return VerificarRetorno(c, {mes, u"2024", DeUtf8(retorno.string()), true});
+    }
+
+    static PastaTemporaria* pasta_;
+    PastaTemporaria saida_;
+    std::string original_;
+};
+PastaTemporaria* Verificar::pasta_ = nullptr;
+
+bool Achou(const Verificacao& v, Gravidade g, const std::string& tipo) {
+    for (const Achado& a : v.achados)
+        if (a.gravidade == g && a.tipo == tipo) return true;
+    return false;
+}
+
+std::string Listar(const Verificacao& v) {
+    std::string r;
+    for (const Achado& a : v.achados)
+        r += std::to_string(a.linha) + " " + a.tipo + ": " + a.texto.substr(0, 120) + "\n";
+    return r;
+}
+
+}  // namespace
+
+TEST_F(Verificar, ArquivoCertoSoTemAvisos) {
+    const Verificacao v = Rodar(original_);
+    EXPECT_FALSE(v.Tem(Gravidade::Impede)) << Listar(v);
+    EXPECT_FALSE(v.Tem(Gravidade::Suspeita)) << Listar(v);
+    // The demo's return file names a few servants the month has not, or not active.
+    EXPECT_GT(v.naoEncontradas, 0);
+    EXPECT_GT(v.inativas, 0);
+    EXPECT_TRUE(Achou(v, Gravidade::Aviso, "nao_encontrada"));
+    EXPECT_GT(v.descontadas, 0);
+    EXPECT_EQ(v.detalhes, v.linhas - 2);
+    EXPECT_EQ(v.comprimentoUsual, 200u);
+}
+
+TEST_F(Verificar, ArquivosErradosComoChegam) {
+    const std::vector<std::string> linhas = Linhas(original_);
+    struct Caso {
+        std::string nome;
+        std::function<std::string()> arquivo;
+        Gravidade gravidade;
+        std::string tipo;
+        std::u16string mes = u"2";
+    };
+    const std::vector<Caso> casos = {
+        {"cada linha um caractere a mais",
+         [&] {
+             auto l = linhas;
+             for (size_t i = 1; i + 1 < l.size(); ++i) l[i].insert(1, " ");
+             return Juntar(l);
+         },
+         Gravidade::Suspeita, "maioria_sem_servidor"},
+        {"uma linha deslocada",
+         [&] {
+             auto l = linhas;
+             l[5].insert(10, " ");
+             return Juntar(l);
+         },
+         Gravidade::Suspeita, "comprimento"},
+        {"UTF-8 sem marca", [&] { return Windows1252ParaUtf8(original_); }, Gravidade::Suspeita,
+         "codificacao"},
+        {"sem o rodapé",
+         [&] { return Juntar(std::vector<std::string>(linhas.begin(), linhas.end() - 1)); },
+         Gravidade::Suspeita, "rodape"},
+        {"arquivo de fevereiro importado em janeiro", [&] { return original_; },
+         Gravidade::Suspeita, "competencia", u"1"},
+        {"Pessoas.csv no lugar do retorno",
+         [&] {
+             return Juntar({"H0000000000PESSOAS", "D;12345678901;MG123;JOAO DA SILVA;1;2",
+                            "D;98765432100;SP9;MARIA;2;1;;", "T0000000002"});
+         },
+         Gravidade::Suspeita, "maioria_sem_servidor"},
+        {"CPFs de outras pessoas",
+         [&] {
+             auto l = linhas;
+             for (size_t i = 1; i + 1 < l.size(); ++i) l[i].replace(41, 11, "00000000191");
+             return Juntar(l);
+         },
+         Gravidade::Suspeita, "cpf_maioria"},
+        {"valor que não converte",
+         [&] {
+             auto l = linhas;
+             l[3].replace(139, 15, "1.234.56       ");
+             return Juntar(l);
+         },
+         Gravidade::Impede, "valor"},
+        {"parcela repetida",
+         [&] {
+             auto l = linhas;
+             l.insert(l.begin() + 3, l[2]);
+             return Juntar(l);
+         },
+         Gravidade::Aviso, "repetida"},
+        {"um CPF trocado",
+         [&] {
+             auto l = linhas;
+             l[2].replace(41, 11, "00000000191");
+             return Juntar(l);
+         },
+         Gravidade::Aviso, "cpf"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        const Verificacao v = Rodar(c.arquivo(), c.mes);
+        EXPECT_TRUE(Achou(v, c.gravidade, c.tipo)) << Listar(v);
+    }
+}
+
+TEST_F(Verificar, ArquivoJaImportadoImpede) {
+    const fs::path retorno = saida_.Caminho() / "retorno.txt";
+    GravarArquivo(retorno, original_);
+    CadeiaHost mes(u"2"), ano(u"2024"), banco(Banco()),
+        res(DeUtf8((saida_.Caminho() / "resultado.txt").string())), load(DeUtf8(retorno.string())),
+        folhas(u"MENSAL"), s(u"S");
+    ImportarArquivo(mes, ano, banco, res, load, folhas, s);
+    dmConexao().fdConexao.Fechar();
+    const Verificacao v = Rodar(original_);
+    EXPECT_TRUE(Achou(v, Gravidade::Impede, "ja_importado")) << Listar(v);
+    ASSERT_TRUE(v.anterior);
+    EXPECT_EQ(v.anterior->id, 1);
+}
