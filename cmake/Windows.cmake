@@ -3,10 +3,7 @@
 
 # SSE2 arithmetic gives doubles the same rounding as the 64-bit Linux build (x87 would keep
 # 80-bit intermediates); every 32-bit Windows still in service has SSE2.
-target_compile_options(kavlo_opcoes INTERFACE -msse2 -mfpmath=sse
-  # GCC 12 reports impossible overlaps in inlined std::u16string copies at -O3 (a known false
-  # positive of -Wrestrict); it would stop the -Werror build.
-  -Wno-restrict)
+target_compile_options(kavlo_opcoes INTERFACE -msse2 -mfpmath=sse)
 target_compile_definitions(kavlo_opcoes INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
 # The host finds the two operations by their plain names and calls them __stdcall; the .def file
