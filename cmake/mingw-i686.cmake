@@ -1,20 +1,8 @@
-# Cross-build of the 32-bit Windows DLL with Debian's MinGW-w64 (g++-mingw-w64-i686-posix).
-# The "-posix" compilers are the ones whose libstdc++ has std::mutex and std::thread.
+# Cross-build of the 32-bit Windows DLL with Debian's MinGW-w64 (g++-mingw-w64-i686-posix): the
+# DLL the payroll application loads.
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(KAVLO_MINGW i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KAVLO_MINGW}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KAVLO_MINGW}-g++-posix)
-set(CMAKE_RC_COMPILER ${KAVLO_MINGW}-windres)
-set(CMAKE_OBJDUMP ${KAVLO_MINGW}-objdump CACHE FILEPATH "objdump of the cross toolchain")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KAVLO_MINGW})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Programs built here run under wine when CMake or ctest need to run them.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Debian's wine runs 32-bit programs with wine32 (wine32:i386).
+set(KAVLO_WINE wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-comum.cmake)

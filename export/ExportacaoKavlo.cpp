@@ -55,8 +55,14 @@ std::u16string Formatar(const Campo<R>& campo, const R& registro) {
                     return SemSeparadores(texto);
                 case Formato::Ajustado:
                     return AjustaTexto(SemSeparadores(texto), campo.largura);
-                case Formato::Digito:
-                    return u"0" + SemSeparadores(texto);
+                case Formato::Digito: {
+                    // Built front to back: GCC 12 inlines u"0" + std::u16string&& as an insert
+                    // at position 0 and reports an impossible overlap (-Wrestrict, a known
+                    // false positive) in the Release build.
+                    std::u16string r = u"0";
+                    r += SemSeparadores(texto);
+                    return r;
+                }
                 case Formato::Cpf:
                     return FormatarCpf(texto);
                 case Formato::Codigo:
