@@ -53,7 +53,9 @@ std::string ParaWindows1252(std::u16string_view texto) {
     return r;
 }
 
-std::u16string DeUtf8(std::string_view bytes) {
+namespace {
+
+std::u16string DecodificarUtf8(std::string_view bytes, bool substitutos) {
     std::u16string r;
     r.reserve(bytes.size());
     const size_t n = bytes.size();
@@ -77,7 +79,7 @@ std::u16string DeUtf8(std::string_view bytes) {
             comprimento = 3;
             c = b & 0x0F;
             if (b == 0xE0) minimo = 0xA0;
-            if (b == 0xED) maximo = 0x9F;
+            if (b == 0xED && !substitutos) maximo = 0x9F;
         } else if (b >= 0xF0 && b <= 0xF4) {
             comprimento = 4;
             c = b & 0x07;
@@ -106,6 +108,16 @@ std::u16string DeUtf8(std::string_view bytes) {
         i += comprimento;
     }
     return r;
+}
+
+}  // namespace
+
+std::u16string DeUtf8(std::string_view bytes) {
+    return DecodificarUtf8(bytes, false);
+}
+
+std::u16string DeUtf8OuCesu8(std::string_view bytes) {
+    return DecodificarUtf8(bytes, true);
 }
 
 std::string ParaUtf8(std::u16string_view texto) {

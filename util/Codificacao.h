@@ -22,6 +22,9 @@ bool CabeEmWindows1252(std::u16string_view texto);
 
 // UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
 std::u16string DeUtf8(std::string_view bytes);
+// The same, also taking a character outside the Basic Multilingual Plane written as its two
+// surrogates of three bytes each (CESU-8), as Firebird stores such a character in UNICODE_FSS.
+std::u16string DeUtf8OuCesu8(std::string_view bytes);
 
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string ParaUtf8(std::u16string_view texto);
