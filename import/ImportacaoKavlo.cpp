@@ -73,7 +73,7 @@ TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) 
 
 std::string Contexto(size_t indice, std::u16string_view chave) {
     return " (linha " + std::to_string(indice + 1) + " do arquivo de retorno, servidor " +
-           ParaUtf8(chave) + ")";
+           ParaMensagem(chave) + ")";
 }
 
 // Rethrows the error of one return line with its line number and servant key after the message.
@@ -153,7 +153,7 @@ void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
             const bool inativa = linhas.inativas.contains(chave);
             ++(inativa ? n.inativas : n.naoEncontradas);
             obs.Registrar(inativa ? "inativa" : "nao_encontrada",
-                          std::to_string(i + 1) + " " + ParaUtf8(chave));
+                          std::to_string(i + 1) + " " + ParaMensagem(chave));
             continue;
         }
         LinhaDeducao& row = achada->second;
@@ -168,7 +168,7 @@ void TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
             // A negative instalment would credit the servant instead of deducting.
             if (parcela < 0)
                 throw ErroConversao(
-                    "Parcela negativa '" + ParaUtf8(Campo(linha, retorno::Parcela)) +
+                    "Parcela negativa '" + ParaMensagem(Campo(linha, retorno::Parcela)) +
                     "' nas posições 140 a 154: o arquivo de retorno só pode trazer descontos");
             // The result file's amount field holds up to 999999999999.99; a larger instalment is
             // no real one and would be shown cut.

@@ -29,7 +29,7 @@ void GravadorLancamentos::Lancar(LinhaDeducao& linha, int slot, const Lancamento
     const auto n = static_cast<size_t>(slot);
     if (linha.ocupado[n])
         throw Erro("Erro interno: o slot " + std::to_string(slot) + " do servidor " +
-                   ParaUtf8(linha.matricula) + " já está ocupado.");
+                   ParaMensagem(linha.matricula) + " já está ocupado.");
     if (linha.linhasRetorno.empty()) alteradas_.push_back(&linha);
     // Slots are taken in ascending order, so the list stays sorted by slot.
     linha.pendentes.emplace_back(slot, l);
@@ -102,7 +102,7 @@ void GravadorLancamentos::Gravar() {
                 for (size_t n : linha.linhasRetorno)
                     origem += (origem.empty() ? "" : ", ") + std::to_string(n);
                 throw ErroBanco("Erro ao lançar as parcelas do servidor " +
-                                ParaUtf8(linha.matricula) +
+                                ParaMensagem(linha.matricula) +
                                 (linha.linhasRetorno.size() == 1 ? " (linha " : " (linhas ") +
                                 origem + " do arquivo de retorno) na tabela " + ParaUtf8(tabela_) +
                                 ": a linha do servidor não foi alterada exatamente uma vez.");

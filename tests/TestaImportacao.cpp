@@ -297,6 +297,17 @@ TEST_F(Importacao, RetornoUtf8ComMarca) {
               "700000-6 - SERVIDOR: JOS\xC9 CONCEI\xC7\xC3O" + std::string(26, ' '));
 }
 
+// A control character in a key (a tab: line ends cannot be in a line) is shown as \xNN.
+TEST_F(Importacao, ChaveComCaractereDeControleNaMensagem) {
+    banco_.Executar(
+        "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES "
+        "('20000' || ascii_char(9) || '-1', 'T', 100)");
+    const std::string erro = Rodar(
+        Arquivo({kCabecalho, Parcela("BRUNO", "20000\t-1", "40", "-00000000010.00"), kRodape}));
+    EXPECT_NE(erro.find("linha 2 do arquivo de retorno, servidor 20000\\x09-1)"), std::string::npos)
+        << erro;
+}
+
 TEST_F(Importacao, FalhaNaoDeixaNadaPelaMetade) {
     const std::string antes = Parcela("ANA", "123456-7", "35", "000000000060.00");
     const std::string depois = Parcela("CARLA", "300000-2", "41", "000000000010.00");
