@@ -63,10 +63,9 @@ class ConexaoUtf8 {
         dpb->insertString(&st_, isc_dpb_password, "quillbank");
         dpb->insertString(&st_, isc_dpb_lc_ctype, "UTF8");
         dpb->insertInt(&st_, isc_dpb_sql_dialect, 1);
-        Firebird::IProvider* provedor = mestre->getDispatcher();
+        const std::unique_ptr<Firebird::IProvider, Soltar> provedor(mestre->getDispatcher());
         attachment_.reset(provedor->attachDatabase(
             &st_, banco.string().c_str(), dpb->getBufferLength(&st_), dpb->getBuffer(&st_)));
-        provedor->release();
         transaction_.reset(attachment_->startTransaction(&st_, 0, nullptr));
     }
 
@@ -113,6 +112,9 @@ class ConexaoUtf8 {
   private:
     struct Descartar {
         void operator()(Firebird::IDisposable* p) const { p->dispose(); }
+    };
+    struct Soltar {
+        void operator()(Firebird::IReferenceCounted* p) const { p->release(); }
     };
     std::unique_ptr<Firebird::IStatus, Descartar> status_;
     Firebird::ThrowStatusWrapper st_;
