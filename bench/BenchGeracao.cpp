@@ -15,6 +15,7 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
+#include "bench/PastaDoBench.h"
 #include "cli/BancoDemo.h"
 #include "util/Codificacao.h"
 
@@ -23,21 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path Pasta() {
-    static const fs::path pasta = [] {
-        fs::path p =
-            fs::temp_directory_path() / ("kavlo-bench-" + std::to_string(std::random_device{}()));
-        fs::create_directories(p);
-        return p;
-    }();
-    // Declared after the folder, so it runs while the folder's path still exists.
-    static const struct Limpeza {
-        fs::path p;
-        ~Limpeza() {
-            std::error_code ec;
-            fs::remove_all(p, ec);
-        }
-    } limpeza{pasta};
-    return pasta;
+    return kavlo::bench::PastaDoBench();
 }
 
 // Built in a child process, so the builder's own memory does not count in the peak below.

@@ -710,7 +710,7 @@ std::u16string Montar(const Campo (&campos)[N], const std::array<std::u16string,
         if (static_cast<int>(valores[k].size()) != campos[k].largura)
             throw Erro("Erro interno do banco de demonstração: o campo " +
                        std::string(campos[k].nome) + " do retorno recebeu '" +
-                       ParaUtf8(valores[k]) + "', de largura diferente de " +
+                       ParaMensagem(valores[k]) + "', de largura diferente de " +
                        std::to_string(campos[k].largura) + ".");
         linha.replace(static_cast<size_t>(campos[k].inicio - 1), valores[k].size(), valores[k]);
     }
@@ -1116,7 +1116,7 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
     std::filesystem::remove(temporario.caminho);
     {
         fb::Conexao conexao;
-        conexao.Criar(DeUtf8(NomeParaMensagem(temporario.caminho)), "SYSDBA", "quillbank");
+        conexao.Criar(DeUtf8(temporario.caminho.string()), "SYSDBA", "quillbank");
         {
             fb::Transacao ddl(conexao, fb::ModoTransacao::Escrita);
             ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(mes) + EsquemaDoMes(mesAnt) +

@@ -12,7 +12,7 @@ std::u16string SufixoMes(std::u16string_view mes) {
     const int32_t numero = StrToInt(mes);
     std::u16string sufixo = MesAbreviado(numero);
     if (sufixo.empty())
-        throw ErroConversao("Mês '" + ParaUtf8(mes) +
+        throw ErroConversao("Mês '" + ParaMensagem(mes) +
                             "' inválido: informe o número do mês, de 1 a 12");
     return sufixo;
 }

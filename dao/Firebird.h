@@ -1,6 +1,16 @@
-// Thin RAII layer over the Firebird 3 OO API. Every handle has exactly one owner and is released
-// on every path; a transaction rolls back unless it was committed. Statements are prepared in SQL
-// dialect 1 on a WIN1252 connection, values travel as parameters, columns are found by name.
+// Thin RAII layer over the Firebird 3 OO API. Every interface has exactly one owner from the
+// moment it is obtained and is released on every path; a transaction rolls back unless it was
+// committed. Statements are prepared in SQL dialect 1, values travel as parameters, columns are
+// found by name.
+//
+// Text: the connection speaks the character set NONE, so the server hands every text column over
+// in its own character set and the statement's metadata says which one it is. Each column is read
+// in a form this layer decodes exactly, whatever it holds: NONE and WIN1252 bytes as Windows-1252
+// (NONE holds what the payroll application, a Windows-1252 program, wrote), ISO8859_1 and ASCII
+// as Latin-1, UTF8 and UNICODE_FSS as UTF-8, and any other character set asked of the server as
+// UTF-8 (the output message names a character set per column). Parameters go as Windows-1252 (as
+// UTF-8 where the statement expects UTF8 or UNICODE_FSS), and string literals of the SQL text keep
+// their Windows-1252 meaning (see TextoDoComando).
 #pragma once
 
 #include <cstdint>
@@ -29,7 +39,31 @@ namespace kavlo::fb {
 // The client library's entry point; throws ErroBanco when the client cannot be loaded.
 Firebird::IMaster* Mestre();
 
+// Ends an interface the way its kind ends (an attachment is detached, a transaction rolled back,
+// a statement freed, a cursor closed) and so lets go of it: each of those calls releases the
+// interface when it succeeds; when it fails, the reference is released instead. Metadata is
+// released. Never throws.
+struct Encerrar {
+    void operator()(Firebird::IAttachment* p) const noexcept;
+    void operator()(Firebird::ITransaction* p) const noexcept;
+    void operator()(Firebird::IStatement* p) const noexcept;
+    void operator()(Firebird::IResultSet* p) const noexcept;
+    void operator()(Firebird::IMessageMetadata* p) const noexcept;
+};
+// The one owner of an interface.
+template <class T>
+using Posse = std::unique_ptr<T, Encerrar>;
+
 class Status;
+
+// The text of a statement as it is sent on the layer's connection (character set NONE): UTF-8,
+// except that a string literal holding more than ASCII goes as the hexadecimal of its
+// Windows-1252 bytes behind the WIN1252 introducer (_WIN1252 x'C9'). Such a literal keeps the
+// meaning it has on a WIN1252 connection: compared with a NONE column it matches the bytes the
+// payroll application wrote, and the server converts it exactly to any other character set. A
+// literal that Windows-1252 cannot hold goes as UTF-8 (_UTF8 x'...'); a literal that has its own
+// introducer keeps it, its bytes in UTF-8 for UTF8 and UNICODE_FSS and in Windows-1252 otherwise.
+std::string TextoDoComando(std::u16string_view sql);
 
 // A date-time parameter (plain doubles go in as reals).
 struct Data {
@@ -51,7 +85,7 @@ class Conexao {
     Conexao& operator=(const Conexao&) = delete;
 
     // Attaches to `local` (a file path opens the database embedded; "host:path" through a
-    // server) in dialect 1 with the WIN1252 connection character set.
+    // server) in dialect 1. The path may hold any character (it goes to the client in UTF-8).
     void Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha);
     // Creates a new dialect-1 WIN1252 database at `local` and stays attached to it.
     void Criar(std::u16string_view local, std::string_view usuario, std::string_view senha);
@@ -59,12 +93,12 @@ class Conexao {
     void Fechar() noexcept;
     bool Aberta() const { return attachment_ != nullptr; }
     const std::u16string& Local() const { return local_; }
-    Firebird::IAttachment* Handle() const { return attachment_; }
+    Firebird::IAttachment* Handle() const { return attachment_.get(); }
 
   private:
     void Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
                 bool criar);
-    Firebird::IAttachment* attachment_ = nullptr;
+    Posse<Firebird::IAttachment> attachment_;
     std::u16string local_;
 };
 
@@ -91,7 +125,7 @@ class Transacao {
 
   private:
     Conexao& conexao_;
-    Firebird::ITransaction* transaction_ = nullptr;
+    Posse<Firebird::ITransaction> transaction_;
 };
 
 class Cursor;
@@ -113,30 +147,48 @@ class Comando {
     const std::string& OQue() const { return oQue_; }
     const std::u16string& Sql() const { return sql_; }
     [[noreturn]] void Falhar(const Status& status) const;
+    [[noreturn]] void Falhar(const std::string& problema) const;
 
   private:
     friend class Cursor;
+    // How the bytes of a text column are turned into UTF-16.
+    enum class Leitura : unsigned char { Windows1252, Latin1, Utf8, UnicodeFss, Octetos };
+    struct Coluna {
+        std::string nome;  // upper case alias
+        unsigned tipo, tamanho, offset, offsetNulo;
+        int escala;
+        Leitura leitura;
+    };
+    // The shape of one input parameter: its type, its length, its character set.
+    struct Forma {
+        unsigned tipo, tamanho, charset;
+        bool operator==(const Forma&) const = default;
+    };
     void Preparar();
+    void DescreverSaida();
     void MontarEntrada(const std::vector<Parametro>& parametros);
 
     Transacao& transacao_;
     std::u16string sql_;
     std::string oQue_;
-    Firebird::IStatement* statement_ = nullptr;
-    Firebird::IMessageMetadata* entradaOriginal_ = nullptr;
-    Firebird::IMessageMetadata* entrada_ = nullptr;
-    std::vector<std::pair<unsigned, unsigned>> formaEntrada_;
+    Posse<Firebird::IStatement> statement_;
+    Posse<Firebird::IMessageMetadata> entradaOriginal_;
+    Posse<Firebird::IMessageMetadata> entrada_;
+    std::vector<Forma> formaEntrada_;
     std::vector<unsigned char> bufferEntrada_;
-    Firebird::IMessageMetadata* saida_ = nullptr;
+    Posse<Firebird::IMessageMetadata> saida_;
+    unsigned tamanhoSaida_ = 0;
+    std::vector<Coluna> colunas_;
+    std::unordered_map<std::string, unsigned> porNome_;
 };
 
 // A forward-only result set. Columns are found by name (case does not matter); a NULL reads as the
 // empty text, 0 or the zero date; a CHAR value reads without the blanks that pad it to its width.
 class Cursor {
   public:
-    Cursor(Cursor&& outro) noexcept;
+    Cursor(Cursor&& outro) noexcept = default;
     Cursor& operator=(Cursor&&) = delete;
-    ~Cursor();
+    ~Cursor() = default;
 
     bool Proximo();
     void Fechar();
@@ -144,8 +196,8 @@ class Cursor {
     // Index of a column; throws ErroBanco naming the column and the statement when missing.
     unsigned Indice(std::string_view nome) const;
     std::optional<unsigned> IndiceSeHouver(std::string_view nome) const;
-    unsigned Colunas() const { return static_cast<unsigned>(colunas_.size()); }
-    const std::string& NomeColuna(unsigned i) const { return colunas_[i].nome; }
+    unsigned Colunas() const { return static_cast<unsigned>(comando_->colunas_.size()); }
+    const std::string& NomeColuna(unsigned i) const { return comando_->colunas_[i].nome; }
 
     bool Nulo(unsigned i) const;
     std::u16string Texto(unsigned i) const;
@@ -164,20 +216,14 @@ class Cursor {
 
   private:
     friend class Comando;
-    struct Coluna {
-        std::string nome;  // upper case alias
-        unsigned tipo, subtipo, tamanho, offset, offsetNulo, charset;
-        int escala;
-    };
-    Cursor(Comando& comando, Firebird::IResultSet* resultado);
+    using Coluna = Comando::Coluna;
+    Cursor(Comando& comando, Posse<Firebird::IResultSet> resultado);
     const Coluna& Col(unsigned i) const;
     std::string_view ValorTexto(const Coluna& c) const;
     std::string Descrever(const Coluna& c) const;
 
     Comando* comando_;
-    Firebird::IResultSet* resultado_;
-    std::vector<Coluna> colunas_;
-    std::unordered_map<std::string, unsigned> porNome_;
+    Posse<Firebird::IResultSet> resultado_;
     std::vector<unsigned char> buffer_;
     bool temLinha_ = false;
 };

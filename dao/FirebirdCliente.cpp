@@ -3,6 +3,7 @@
 #include <firebird/Interface.h>
 
 #include "dao/Firebird.h"
+#include "dao/FirebirdInterno.h"
 #include "util/Erros.h"
 
 #ifdef _WIN32
@@ -13,6 +14,10 @@
 #include <string>
 
 #include "util/Codificacao.h"
+#else
+#include <langinfo.h>
+
+#include <cstring>
 #endif
 
 namespace kavlo::fb {
@@ -75,7 +80,7 @@ FuncaoMestre CarregarCliente() {
         dll = LoadLibraryW(L"fbclient.dll");
         if (!dll) erro = GetLastError();
     }
-    const std::string onde = ParaUtf8(std::u16string(pasta.begin(), pasta.end()));
+    const std::string onde = ParaMensagem(std::u16string(pasta.begin(), pasta.end()));
     if (!dll) {
         if (erro == ERROR_MOD_NOT_FOUND)
             throw ErroBanco(
@@ -121,5 +126,34 @@ Firebird::IMaster* Mestre() {
     return mestre;
 #endif
 }
+
+#ifndef _WIN32
+// The client converts a database path from the locale's code set to UTF-8 and back (to open the
+// file, or to parse "host:path"), with converters it makes at its first use and keeps for the
+// life of the process. A host that never set its locale runs in "C", whose code set is ASCII: an
+// accented path would then fail ("Cannot transliterate character between character sets"), even
+// under LC_ALL=C.UTF-8. So every attach runs with a UTF-8 character type on its own thread, which
+// leaves the host's locale alone and has the client make UTF-8 converters at its first use.
+NomesDeArquivoEmUtf8::NomesDeArquivoEmUtf8() {
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) return;
+    const locale_t atual = duplocale(uselocale(static_cast<locale_t>(0)));
+    if (!atual) return;
+    for (const char* nome : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+        utf8_ = newlocale(LC_CTYPE_MASK, nome, atual);
+        if (utf8_) break;
+    }
+    if (!utf8_) {
+        freelocale(atual);
+        return;
+    }
+    anterior_ = uselocale(utf8_);
+}
+
+NomesDeArquivoEmUtf8::~NomesDeArquivoEmUtf8() {
+    if (!utf8_) return;
+    uselocale(anterior_);
+    freelocale(utf8_);
+}
+#endif
 
 }  // namespace kavlo::fb

@@ -28,7 +28,7 @@ std::u16string FormatarCpf(std::u16string_view cpf) {
     try {
         numero = StrToInt64(cpf);
     } catch (const ErroConversao&) {
-        throw ErroConversao("'" + ParaUtf8(cpf) + "' não é um número inteiro");
+        throw ErroConversao("'" + ParaMensagem(cpf) + "' não é um número inteiro");
     }
     return FormatarZeros(numero, 11);
 }
@@ -137,7 +137,7 @@ std::string SemServidor(const Rodape&) {
 }
 
 std::string Servidor(std::u16string_view matricula, std::u16string_view nome) {
-    return "servidor " + ParaUtf8(matricula) + " (" + ParaUtf8(nome) + ")";
+    return "servidor " + ParaMensagem(matricula) + " (" + ParaMensagem(nome) + ")";
 }
 
 template <class Arquivo>

@@ -26,8 +26,8 @@ class Contexto {
     [[noreturn]] void Falhar(std::string_view coluna, std::u16string_view texto,
                              std::string_view problema) const {
         std::string m = std::string(arquivo_) + ": servidor " + Ler(matricula_) + " (" +
-                        Ler(nome_) + "): " + std::string(coluna) + " '" + ParaUtf8(texto) + "' " +
-                        std::string(problema);
+                        Ler(nome_) + "): " + std::string(coluna) + " '" + ParaMensagem(texto) +
+                        "' " + std::string(problema);
         throw ErroConversao(m);
     }
 
@@ -42,7 +42,7 @@ class Contexto {
 
   private:
     std::string Ler(std::optional<unsigned> coluna) const {
-        return coluna ? ParaUtf8(cursor_.Texto(*coluna)) : std::string("?");
+        return coluna ? ParaMensagem(cursor_.Texto(*coluna)) : std::string("?");
     }
     const char* arquivo_;
     const fb::Cursor& cursor_;

@@ -41,14 +41,15 @@ std::u16string SqlBloco(std::u16string_view tabela, const std::vector<int>& slot
     for (size_t i = 0; i < linhas; ++i) {
         const std::u16string r = Num(i);
         parametros += u", K" + r + u" char(8) character set octets = ?, X" + r +
-                      u" varchar(1000) = ?, M" + r + u" double precision = ?";
+                      u" varchar(1000) character set win1252 = ?, M" + r + u" double precision = ?";
         std::u16string conjunto, retorno, destino;
         for (int slot : slots) {
             const std::u16string n = Num(static_cast<size_t>(slot));
             const std::u16string p = r + u"_" + n;
-            parametros += u", C" + p + u" varchar(10) = ?, V" + p + u" double precision = ?, Q" +
-                          p + u" integer = ?, P" + p + u" integer = ?, T" + p + u" integer = ?, L" +
-                          p + u" integer = ?, N" + p + u" double precision = ?";
+            parametros += u", C" + p + u" varchar(10) character set win1252 = ?, V" + p +
+                          u" double precision = ?, Q" + p + u" integer = ?, P" + p +
+                          u" integer = ?, T" + p + u" integer = ?, L" + p + u" integer = ?, N" + p +
+                          u" double precision = ?";
             conjunto += u"COD" + n + u" = :C" + p + u", VALOR" + n + u" = :V" + p + u", QUANT" + n +
                         u" = :Q" + p + u", PERC" + n + u" = :P" + p + u", TEMPO" + n + u" = :T" +
                         p + u", ";

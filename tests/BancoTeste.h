@@ -40,6 +40,14 @@ class BancoTeste {
     std::vector<std::vector<std::u16string>> Linhas(std::string_view select) const;
     std::u16string Valor(std::string_view select) const;
 
+    // The same through a connection in the UTF8 character set made with the Firebird client
+    // alone, as a tool that speaks UTF-8 would: the script's literals go to the server as the
+    // UTF-8 they are written in (each statement committed), and a select gives each text column
+    // as the server's UTF-8 (the bytes themselves for NONE and OCTETS columns). It shows what the
+    // database holds without this library's own reading.
+    void ExecutarUtf8(std::string_view script) const;
+    std::vector<std::vector<std::string>> LinhasUtf8(std::string_view select) const;
+
   private:
     PastaTemporaria pasta_;
 };

@@ -66,6 +66,8 @@ TEST(FormatosExportacao, CpfECodigos) {
     EXPECT_EQ(MensagemDeErro([] { FormatarCpf(u"123.456.789-00"); }),
               "'123.456.789-00' não é um número inteiro");
     EXPECT_EQ(MensagemDeErro([] { FormatarCpf(u""); }), "'' não é um número inteiro");
+    EXPECT_EQ(MensagemDeErro([] { FormatarCpf(std::u16string(u"1\r\n2\0", 5)); }),
+              "'1\\x0D\\x0A2\\x00' não é um número inteiro");
 
     struct Caso {
         const char16_t* texto;
@@ -204,6 +206,15 @@ TEST(LayoutTransferidos, OrigemAntesDoDestino) {
     EXPECT_EQ(
         MensagemDeErro([&] { Linhas([&](const SaidaLinhas& s) { EscreverTransferidos(t, s); }); }),
         "Transferidos.txt, linha 2: servidor 12345 (ANA): CPF '' não é um número inteiro");
+    // A CR, LF or NUL of the data in the name, the CPF or the registration is shown as \xNN:
+    // the message stays one line and is not cut.
+    t.DTransferidos[0].NomeServidor = std::u16string(u"A\r\nB\0C", 6);
+    t.DTransferidos[0].CPF = std::u16string(u"1\r\n2\0", 5);
+    t.DTransferidos[0].CodigoMatriculaBeneficiarioOrigem = u"123\n45";
+    EXPECT_EQ(
+        MensagemDeErro([&] { Linhas([&](const SaidaLinhas& s) { EscreverTransferidos(t, s); }); }),
+        "Transferidos.txt, linha 2: servidor 123\\x0A45 (A\\x0D\\x0AB\\x00C): CPF "
+        "'1\\x0D\\x0A2\\x00' não é um número inteiro");
 }
 
 TEST(Exportar, Windows1252ComCrLfEPastaJuntadaComoTexto) {

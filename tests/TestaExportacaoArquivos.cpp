@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "tests/BancoTeste.h"
+#include "tests/ServidorTeste.h"
 #include "tests/TestaGeracaoFolha.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
@@ -18,9 +20,9 @@ using namespace kavlo::teste;
 
 namespace {
 
-std::string Gerar(const BancoTeste& banco, const PastaTemporaria& saida, std::u16string filtro,
+std::string Gerar(std::u16string banco, const PastaTemporaria& saida, std::u16string filtro,
                   std::u16string mes = u"1", std::u16string pasta = {}) {
-    CadeiaHost cMes(mes), cAnt(u"12"), cAno(u"2024"), cBanco(banco.Caminho()),
+    CadeiaHost cMes(mes), cAnt(u"12"), cAno(u"2024"), cBanco(banco),
         cPasta(pasta.empty() ? saida.ComBarra() : pasta), cFiltro(filtro);
     try {
         GerarArquivo(cMes, cAnt, cAno, cBanco, cPasta, cFiltro);
@@ -28,6 +30,11 @@ std::string Gerar(const BancoTeste& banco, const PastaTemporaria& saida, std::u1
         return e.what();
     }
     return "";
+}
+
+std::string Gerar(const BancoTeste& banco, const PastaTemporaria& saida, std::u16string filtro,
+                  std::u16string mes = u"1", std::u16string pasta = {}) {
+    return Gerar(banco.Caminho(), saida, std::move(filtro), std::move(mes), std::move(pasta));
 }
 
 // The file's lines (CR LF after each, the last included), the detail lines sorted: the database
@@ -226,24 +233,125 @@ TEST(GerarArquivo, PastaInexistenteNomeiaOArquivo) {
     EXPECT_TRUE(std::filesystem::is_empty(saida.Caminho()));
 }
 
-// Values the layouts were not made for: a 200-character address is written whole in the
-// ";"-separated people file, and letters the Windows-1252 files cannot hold (kept by the payroll
-// in a UTF8 column) arrive as "?", each in its place, with the fixed widths kept.
-TEST(GerarArquivo, ValoresForaDoComumDaFolha) {
+// The folder and file names users give their payroll (accents, blanks) reach the client as they
+// are, embedded and through a local server, whatever the process's locale (a host that never set
+// one runs in "C").
+TEST(GerarArquivo, BancoEmPastaComAcentos) {
+    namespace fs = std::filesystem;
+    BancoTeste banco(ScriptFolha());
+    PastaTemporaria embutido;
+    std::vector<std::pair<fs::path, std::u16string>> lugares = {{embutido.Caminho(), u""}};
+    std::optional<PastaDoServidor> servidor;
+    if (ServidorFirebirdResponde()) {
+        servidor.emplace();
+        if (servidor->Valida()) lugares.emplace_back(servidor->Caminho(), u"localhost:");
+    } else {
+        std::fprintf(stderr, "Sem servidor Firebird em localhost:3050: só o acesso embutido.\n");
+    }
+    for (const auto& [pasta, prefixo] : lugares) {
+        const fs::path arquivo = pasta / "Pasta Ação Ñ" / "folha de São João.fdb";
+        fs::create_directory(arquivo.parent_path());
+        fs::permissions(arquivo.parent_path(), fs::perms::all);  // the server's user writes there
+        fs::copy_file(banco.Arquivo(), arquivo);
+        fs::permissions(arquivo, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                                    fs::perms::others_exec));
+        PastaTemporaria saida;
+        EXPECT_EQ(Gerar(prefixo + DeUtf8(arquivo.string()), saida, DeUtf8(kFiltroFolha)), "")
+            << ParaUtf8(prefixo);
+        EXPECT_EQ(Linhas(saida.Caminho() / "Margem.txt").size(), 5u) << ParaUtf8(prefixo);
+    }
+}
+
+// A value the layouts were not made for: a 200-character address is written whole in the
+// ";"-separated people file.
+TEST(GerarArquivo, EnderecoLongoInteiro) {
     const std::u16string soJose = u"select matricula from SFP001JAN where matricula = '1234-5'";
-    std::string script = ScriptFolha();
-    const std::string nome = "NOME VARCHAR(60),";
-    script.replace(script.find(nome), nome.size(), "NOME VARCHAR(60) CHARACTER SET UTF8,");
     const std::string endereco(200, 'R');
-    BancoTeste banco(script + "update SFP001JAN set ENDERECO = '" + endereco +
-                     "', NOME = 'ŁUKASZ ŻÓŁW'" + " where MATRICULA = '1234-5';");
+    BancoTeste banco(ScriptFolha() + "update SFP001JAN set ENDERECO = '" + endereco +
+                     "' where MATRICULA = '1234-5';");
     PastaTemporaria saida;
     ASSERT_EQ(Gerar(banco, saida, soJose), "");
     const std::string pessoas = LerArquivo(saida.Caminho() / "Pessoas.csv");
     EXPECT_NE(pessoas.find(";" + endereco + ";"), std::string::npos);
-    EXPECT_NE(pessoas.find(";?UKASZ ?\xD3?W;"), std::string::npos);
-    const std::string margem = LerArquivo(saida.Caminho() / "Margem.txt");
-    const size_t detalhe = margem.find("\r\n") + 2;
-    EXPECT_EQ(margem.substr(detalhe, 41), "D?UKASZ ?\xD3?W" + std::string(29, ' '));
-    EXPECT_EQ(margem.find("\r\n", detalhe) - detalhe, 499u);
+}
+
+// A payroll older than its schema: text columns in NONE (Windows-1252 bytes, as the payroll
+// application wrote them), WIN1252, ISO8859_1, UTF8, UNICODE_FSS and WIN1250, filled through a
+// UTF8 connection with letters inside and outside Windows-1252 and an emoji. Every servant is
+// written; the Windows-1252 letters exactly, each other UTF-16 code unit as one "?", so the
+// fixed widths hold.
+TEST(GerarArquivo, TextoDeQualquerConjuntoDeCaracteres) {
+    std::string script = ScriptFolha();
+    for (const auto& [de, para] : std::vector<std::pair<std::string, std::string>>{
+             {"NOME VARCHAR(60),", "NOME VARCHAR(60) CHARACTER SET UTF8,"},
+             {"NOMEPAI VARCHAR(60),", "NOMEPAI VARCHAR(60) CHARACTER SET NONE,"},
+             {"NOMEMAE VARCHAR(60),", "NOMEMAE VARCHAR(60) CHARACTER SET ISO8859_1,"},
+             {"ENDERECO VARCHAR(200),", "ENDERECO VARCHAR(200) CHARACTER SET UNICODE_FSS,"},
+             {"CIDADE VARCHAR(40),", "CIDADE VARCHAR(40) CHARACTER SET WIN1250,"},
+         })
+        for (size_t p; (p = script.find(de)) != std::string::npos;)
+            script.replace(p, de.size(), para);
+    BancoTeste banco(script);
+    // NOMEPAI gets the Windows-1252 bytes of "JOÃO Ç € Œ"; NOMEMAE ends in U+0085, a C1 control
+    // that ISO8859_1 holds and Windows-1252 does not.
+    banco.ExecutarUtf8(
+        "update SFP001JAN set NOME = 'JOSÉ ŁÓDŹ NGUYỄN 😀', NOMEPAI = x'4A4FC34F20C720808C',"
+        " NOMEMAE = 'ANA MARÍA ÿ\xC2\x85', ENDERECO = 'RUA ŻÓŁW 😀, Nº 12',"
+        " BAIRRO = 'SÃO CRISTÓVÃO €', CIDADE = 'ŁÓDŹ' where MATRICULA = '1234-5';"
+        // The emoji is cut in two by the 40 characters of the fixed-width files.
+        "update SFP001JAN set NOME = 'XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX😀ABC'"
+        " where MATRICULA = '2001';"
+        "update SFP001JAN set NOME = 'ANA 😀' where MATRICULA = '3003'");
+    // The database holds the letters (NONE as its bytes), read back through UTF8.
+    EXPECT_EQ(banco.LinhasUtf8("select NOME, NOMEPAI, NOMEMAE, ENDERECO, BAIRRO, CIDADE from "
+                               "SFP001JAN where MATRICULA = '1234-5'"),
+              (std::vector<std::vector<std::string>>{{"JOSÉ ŁÓDŹ NGUYỄN 😀", "JO\xC3O \xC7 \x80\x8C",
+                                                      "ANA MARÍA ÿ\xC2\x85", "RUA ŻÓŁW 😀, Nº 12",
+                                                      "SÃO CRISTÓVÃO €", "ŁÓDŹ"}}));
+
+    PastaTemporaria saida;
+    ASSERT_EQ(Gerar(banco, saida, DeUtf8(kFiltroFolha)), "");
+
+    const std::string jose =
+        "JOS\xC9 ?\xD3"
+        "D? NGUY?N ??";
+    const std::string maria = std::string(39, 'X') + "?";
+    const std::string ana = "ANA ??";
+    const auto pessoas = Linhas(saida.Caminho() / "Pessoas.csv");
+    ASSERT_EQ(pessoas.size(), 5u);
+    EXPECT_EQ(pessoas[4], "T0000000003");
+    std::string linhaJose;
+    for (const auto& l : pessoas)
+        if (l.starts_with("D;12345678909;")) linhaJose = l;
+    EXPECT_NE(linhaJose.find(";" + jose +
+                             ";Casado;M;01031980;JO\xC3O \xC7 \x80\x8C;ANA MAR\xCD"
+                             "A \xFF?;3;"),
+              std::string::npos)
+        << linhaJose;
+    EXPECT_NE(linhaJose.find(";RUA ?\xD3?W ??, N\xBA 12;S\xC3O CRIST\xD3V\xC3O \x80;30110-000;?\xD3"
+                             "D?;MG;"),
+              std::string::npos)
+        << linhaJose;
+    EXPECT_NE(std::find(pessoas.begin(), pessoas.end(),
+                        "D;98765432100;;;;;" + std::string(39, 'X') +
+                            "??ABC;Desquitado e Outros;F;00000000;PEDRO  FERREIRA;;0;;;;;RUA A  "
+                            "CASA 2;;;;;;;;;;CAIXA ECON\xD4MICA FEDERAL;104;321;0;9876;1;"),
+              pessoas.end());
+
+    const auto margem = Linhas(saida.Caminho() / "Margem.txt");
+    ASSERT_EQ(margem.size(), 5u);
+    std::vector<std::string> nomes;
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(margem[i].size(), 499u) << margem[i];
+        nomes.push_back(margem[i].substr(0, 41));
+    }
+    std::sort(nomes.begin(), nomes.end());
+    EXPECT_EQ(nomes, (std::vector<std::string>{"D" + ana + std::string(34, ' '),
+                                               "D" + jose + std::string(21, ' '), "D" + maria}));
+
+    const auto transferidos = Linhas(saida.Caminho() / "Transferidos.txt");
+    ASSERT_EQ(transferidos.size(), 3u);
+    EXPECT_EQ(transferidos[1], "D" + jose + std::string(21, ' ') +
+                                   "12345678909000000000012345000020010000000000123450000100"
+                                   "2");
 }

@@ -21,29 +21,131 @@ struct Aberto {
 
 }  // namespace
 
-TEST(Firebird, TextoPortuguesIdaEVoltaEmTodosOsConjuntosDeCaracteres) {
-    // The connection speaks WIN1252: WIN1252 and ISO8859_1 columns are converted by the server,
-    // NONE columns hold the bytes the payroll application (a Windows-1252 program) wrote.
+// Hexadecimal of the Windows-1252 bytes of a text, for a NONE column filled through UTF8.
+std::string Hex1252(std::u16string_view texto) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string r = "x'";
+    for (unsigned char b : ParaWindows1252(texto)) r += {kHex[b >> 4], kHex[b & 0xF]};
+    return r + "'";
+}
+
+TEST(Firebird, CadaColunaLidaNoConjuntoDeCaracteresQueTem) {
+    // Filled through a UTF8 connection, so that every letter is really stored; a NONE column
+    // holds the Windows-1252 bytes the payroll application writes.
+    struct Coluna {
+        const char* nome;
+        const char* tipo;
+        std::string valor;    // as the UTF8 script writes it
+        std::u16string lido;  // as this layer reads it
+    };
+    const std::vector<Coluna> colunas = {
+        {"N", "VARCHAR(20) CHARACTER SET NONE", Hex1252(u"JOSÉ € \u0081"), u"JOSÉ € \u0081"},
+        {"W", "VARCHAR(20) CHARACTER SET WIN1252", "'JOSÉ € Œ'", u"JOSÉ € Œ"},
+        // ISO8859_1's 0x80-0x9F, which the server refuses to convert to WIN1252.
+        {"I", "VARCHAR(20) CHARACTER SET ISO8859_1",
+         "'ÇÃO ÿ"
+         "\xC2\x85'",
+         u"ÇÃO ÿ\u0085"},
+        {"U", "VARCHAR(20) CHARACTER SET UTF8", "'NGUYỄN Ş 😀'", u"NGUYỄN Ş 😀"},
+        {"F", "VARCHAR(20) CHARACTER SET UNICODE_FSS", "'ŁÓDŹ 😀'", u"ŁÓDŹ 😀"},
+        // Four bytes of UTF-8 in UNICODE_FSS, as a client that writes its bytes leaves them.
+        {"F4", "VARCHAR(20) CHARACTER SET UNICODE_FSS", "_UNICODE_FSS x'41F09F9880'", u"A😀"},
+        {"P", "VARCHAR(20) CHARACTER SET WIN1250", "'ŁÓDŹ Ř'", u"ŁÓDŹ Ř"},
+        {"K", "VARCHAR(20) CHARACTER SET KOI8R", "'Жук'", u"Жук"},
+        {"CU", "CHAR(6) CHARACTER SET UTF8", "'Ş😀'", u"Ş😀"},
+        {"CP", "CHAR(6) CHARACTER SET WIN1250", "'Ł'", u"Ł"},
+        {"O", "CHAR(3) CHARACTER SET OCTETS", "x'00FF41'", std::u16string(u"\0\u00FFA", 3)},
+    };
+    std::string tabela = "CREATE TABLE T (ID INTEGER", insert = "INSERT INTO T VALUES (1";
+    for (const auto& c : colunas) {
+        tabela += std::string(", ") + c.nome + " " + c.tipo;
+        insert += ", " + c.valor;
+    }
+    BancoTeste banco(tabela + ")");
+    banco.ExecutarUtf8(insert + ")");
+    // The database holds the letters: read back through UTF8 (NONE and OCTETS as their bytes).
+    EXPECT_EQ(banco.LinhasUtf8("select n, u, f, p, cu from T"),
+              (std::vector<std::vector<std::string>>{
+                  {"JOS\xC9 \x80 \x81", "NGUYỄN Ş 😀", "ŁÓDŹ 😀", "ŁÓDŹ Ř", "Ş😀"}}));
+
+    Aberto a(banco);
+    fb::Transacao t(a.conexao, fb::ModoTransacao::Leitura);
+    fb::Comando cmd(t, std::string_view("select * from T"), "ler");
+    auto c = cmd.Abrir();
+    ASSERT_TRUE(c.Proximo());
+    for (const auto& coluna : colunas) EXPECT_EQ(c.Texto(coluna.nome), coluna.lido) << coluna.nome;
+    EXPECT_FALSE(c.Proximo());
+}
+
+TEST(Firebird, TextoComparadoComColunasDeCadaConjuntoComoAntes) {
+    // Keys written by this layer: a NONE column gets Windows-1252 bytes (a letter it cannot hold
+    // becomes "?"), the others the letters.
     BancoTeste banco(
-        "CREATE TABLE T (ID INTEGER, W VARCHAR(40) CHARACTER SET WIN1252,"
-        " I VARCHAR(40) CHARACTER SET ISO8859_1, N VARCHAR(40) CHARACTER SET NONE)");
-    const std::u16string texto = u"João Conceição Ávila ÇÉÃÕ ü";
+        "CREATE TABLE T (M VARCHAR(10) CHARACTER SET NONE, W VARCHAR(10) CHARACTER SET WIN1252,"
+        " U VARCHAR(10) CHARACTER SET UTF8)");
+    const std::vector<std::u16string> chaves = {u"JOSÉ", u"O'NEIL", u"ŁUKASZ", u"AÇÃO\"1"};
     {
         Aberto a(banco);
         fb::Transacao t(a.conexao, fb::ModoTransacao::Escrita);
-        fb::Comando(t, std::string_view("insert into T values (1, ?, ?, ?)"), "gravar")
-            .Executar({texto, texto, texto});
+        fb::Comando ins(t, std::string_view("insert into T values (?, ?, ?)"), "gravar");
+        for (const auto& k : chaves) ins.Executar({k, k, k});
         t.Commit();
     }
+    EXPECT_EQ(
+        banco.LinhasUtf8("select m, w, u from T where u starting with 'J' or u starting with 'Ł'"),
+        (std::vector<std::vector<std::string>>{{"JOS\xC9", "JOSÉ", "JOSÉ"},
+                                               {"?UKASZ", "?UKASZ", "ŁUKASZ"}}));
+    struct Caso {
+        const char* sql;
+        std::u16string parametro;
+        size_t linhas;
+    };
     Aberto a(banco);
     fb::Transacao t(a.conexao, fb::ModoTransacao::Leitura);
-    fb::Comando cmd(t, std::string_view("select w, i, n from T where w = ?"), "ler");
-    auto c = cmd.Abrir({texto});
-    ASSERT_TRUE(c.Proximo());
-    EXPECT_EQ(c.Texto("W"), texto);
-    EXPECT_EQ(c.Texto("i"), texto);
-    EXPECT_EQ(c.Texto("N"), texto);
-    EXPECT_FALSE(c.Proximo());
+    for (const auto& [sql, parametro, linhas] : std::vector<Caso>{
+             {"select 1 from T where m = ?", u"JOSÉ", 1},
+             {"select 1 from T where m = cast(? as varchar(100))", u"JOSÉ", 1},
+             {"select 1 from T where m = ?", u"O'NEIL", 1},
+             {"select 1 from T where m = ?", u"AÇÃO\"1", 1},
+             {"select 1 from T where w = ?", u"JOSÉ", 1},
+             {"select 1 from T where u = ?", u"JOSÉ", 1},
+             {"select 1 from T where w = cast(? as varchar(100))", u"JOSÉ", 1},
+             // A letter outside Windows-1252: found where the column holds it, and no error
+             // where it cannot be.
+             {"select 1 from T where u = ?", u"ŁUKASZ", 1},
+             {"select 1 from T where m = ?", u"ŁUKASZ", 1},  // "?UKASZ", as always
+             {"select 1 from T where w = ?", u"ŁÓDŹ", 0},
+             // Literals mean what they meant on a WIN1252 connection, quotes of dialect 1 too.
+             {"select 1 from T where m = 'JOSÉ' and w = 'JOSÉ' and u = 'JOSÉ' and ? = ''", u"", 1},
+             {"select 1 from T where m = \"AÇÃO\"\"1\" and w = 'AÇÃO\"1' and ? = ''", u"", 1},
+             {"select 1 from T where u = 'ŁUKASZ' and ? = ''", u"", 1},
+             {"select 1 from T where m = q'{O'NEIL}' and u = _utf8 'O''NEIL' and ? = ''", u"", 1},
+             {"select 1 from T where u = _utf8 'ŁUKASZ' and ? = ''", u"", 1},
+         }) {
+        fb::Comando cmd(t, std::string_view(sql), "ler");
+        auto c = cmd.Abrir({parametro});
+        size_t n = 0;
+        while (c.Proximo()) ++n;
+        EXPECT_EQ(n, linhas) << sql << " " << ParaUtf8(parametro);
+    }
+}
+
+TEST(Firebird, LiteraisDoComandoComOsBytesDoWindows1252) {
+    for (const auto& [sql, texto] : std::vector<std::pair<std::u16string, std::string>>{
+             {u"select a from T where b = 'x'", "select a from T where b = 'x'"},
+             {u"where a = 'JOSÉ'", "where a = _WIN1252 x'4A4F53C9'"},
+             {u"where a = 'O''N É' or b = 'ok'", "where a = _WIN1252 x'4F274E20C9' or b = 'ok'"},
+             {u"where a = \"É\"\"\"", "where a = _WIN1252 x'C922'"},  // dialect 1: a string
+             {u"where a = 'Ł€'", "where a = _UTF8 x'C581E282AC'"},
+             {u"where a = _utf8  'Ł'", "where a = _utf8  x'C581'"},
+             {u"where a = _WIN1252'É'", "where a = _WIN1252x'C9'"},
+             {u"where a = Q'{it's É}'", "where a = _WIN1252 x'6974277320C9'"},
+             {u"where xq = 'É'", "where xq = _WIN1252 x'C9'"},
+             {u"-- 'comentário\nwhere a = 'ã'", "-- 'coment\xC3\xA1rio\nwhere a = _WIN1252 x'E3'"},
+             {u"/* 'é */ 'é'", "/* '\xC3\xA9 */ _WIN1252 x'E9'"},
+             {u"where a = 'é", "where a = '\xC3\xA9"},  // unterminated: the server says so
+         })
+        EXPECT_EQ(fb::TextoDoComando(sql), texto) << ParaUtf8(sql);
 }
 
 TEST(Firebird, NuloLidoComoVazioZeroOuDataZero) {

@@ -302,6 +302,16 @@ TEST(GeracaoKavlo, CodigoInvalidoNomeiaServidorColunaETexto) {
               "Pessoas.csv: servidor 3003 (ANA): GRINSTR 'AB' não é um número inteiro"},
              {"update SFP001JAN set GRINSTR = 'a' where MATRICULA = '3003'",
               "Pessoas.csv: servidor 3003 (ANA): GRINSTR 'a' não é um número inteiro"},
+             // Control characters of the data are shown, never split or cut the message.
+             {"update SFP001JAN set NOME = 'JO' || ascii_char(13) || ascii_char(10) || 'SÉ' || "
+              "ascii_char(0) || 'X', ESTCIVIL = 'x' || ascii_char(10) where MATRICULA = '1234-5'",
+              "Pessoas.csv: servidor 1234-5 (JO\\x0D\\x0ASÉ\\x00X): ESTCIVIL 'x\\x0A' não é um "
+              "número inteiro"},
+             {"update SFP001JAN set MATRICULA = '30' || ascii_char(13) || ascii_char(10) || '3', "
+              "GRINSTR = 'AB' where MATRICULA = '3003';"
+              "update SFPDXX02JAN set MATRICULA = '30' || ascii_char(13) || ascii_char(10) || '3' "
+              "where MATRICULA = '3003'",
+              "Pessoas.csv: servidor 30\\x0D\\x0A3 (ANA): GRINSTR 'AB' não é um número inteiro"},
          }) {
         BancoTeste banco(ScriptFolha() + alteracao + ";");
         Geracao g(banco);

@@ -367,6 +367,17 @@ TEST_F(Importacao, RetornoUtf8ComMarca) {
               "700000-6 - SERVIDOR: JOS\xC9 CONCEI\xC7\xC3O" + std::string(26, ' '));
 }
 
+// A control character in a key (a tab: line ends cannot be in a line) is shown as \xNN.
+TEST_F(Importacao, ChaveComCaractereDeControleNaMensagem) {
+    banco_.Executar(
+        "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES "
+        "('20000' || ascii_char(9) || '-1', 'T', 100)");
+    const std::string erro = Rodar(
+        Arquivo({kCabecalho, Parcela("BRUNO", "20000\t-1", "40", "-00000000010.00"), kRodape}));
+    EXPECT_NE(erro.find("linha 2 do arquivo de retorno, servidor 20000\\x09-1)"), std::string::npos)
+        << erro;
+}
+
 TEST_F(Importacao, FalhaNaoDeixaNadaPelaMetade) {
     const std::string antes = Parcela("ANA", "123456-7", "35", "000000000060.00");
     const std::string depois = Parcela("CARLA", "300000-2", "41", "000000000010.00");
@@ -888,4 +899,19 @@ TEST_F(Importacao, LinhaBloqueadaPorOutroProgramaNomeiaOServidor) {
     outro.Fechar();
     EXPECT_EQ(Exata(), antes);
     EXPECT_FALSE(fs::exists(Resultado()));
+}
+
+// An accented registration travels through the posting, the journal and the undo unchanged.
+TEST_F(Importacao, ChaveAcentuadaNoDiarioENoEstorno) {
+    Reiniciar("INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('AÇÃO01-1', 'T', 100)");
+    const auto antes = Exata();
+    std::u16string linha = DeUtf8(Parcela("ANA", "ACAO01-1", "35", "000000000010.00"));
+    linha.replace(61, 2, u"ÇÃ");  // positions 62 and 63 of the key
+    ASSERT_EQ(Rodar(Arquivo({kCabecalho, ParaWindows1252(linha), kRodape})), "");
+    EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "AÇÃO01-1"), u"35|10|90");
+    EXPECT_EQ(banco_.Valor("select MATRICULA from KAVLO_LANCAMENTO"), u"AÇÃO01-1");
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco_.Caminho());
+    EXPECT_EQ(EstornarImportacao(conexao, 1, false).lancamentos, 1);
+    EXPECT_EQ(Exata(), antes);
 }

@@ -87,16 +87,39 @@ TEST(Codificacao, ForaDoWindows1252ViraInterrogacao) {
 }
 
 TEST(Codificacao, Utf8IdaEVolta) {
-    const std::u16string texto = u"Ação \U0001F600";
+    const std::u16string texto = u"Ação \U0001F600 \u20AC \uFFFF \U0010FFFF";
+    EXPECT_EQ(ParaUtf8(texto),
+              "A\xC3\xA7\xC3\xA3o \xF0\x9F\x98\x80 \xE2\x82\xAC \xEF\xBF\xBF \xF4\x8F\xBF\xBF");
     EXPECT_EQ(DeUtf8(ParaUtf8(texto)), texto);
-    EXPECT_EQ(DeUtf8("a\xFF"
-                     "b"),
-              u"a\uFFFDb");
+    // A lone surrogate cannot be written in UTF-8.
+    EXPECT_EQ(ParaUtf8(std::u16string(u"a") + char16_t(0xDC00) + char16_t(0xD800)),
+              "a\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(Codificacao, Utf8InvalidoViraSubstitutoSemPerderOQueVemDepois) {
+    // One U+FFFD for each invalid byte, or for the valid beginning of a sequence cut short.
+    for (const auto& [bytes, texto] : std::vector<std::pair<std::string, std::u16string>>{
+             {"a\xFF"
+              "b",
+              u"a\uFFFDb"},
+             {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong "/"
+             {"\xED\xA0\x80x", u"\uFFFD\uFFFD\uFFFDx"},          // a surrogate written in UTF-8
+             {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+             {"\xE2\x82", u"\uFFFD"},                            // cut at the end
+             {"\xE2\x82x\xF0\x9F\x98", u"\uFFFDx\uFFFD"},
+             {"\x80\x80", u"\uFFFD\uFFFD"},  // continuation bytes alone
+         })
+        EXPECT_EQ(DeUtf8(bytes), texto) << bytes;
 }
 
 TEST(Codificacao, ValorEmMensagemMostraCaracteresDeControle) {
     EXPECT_EQ(ParaMensagem(u"Jo\u00E3o"), "Jo\xC3\xA3o");
     EXPECT_EQ(ParaMensagem(std::u16string(u"a\0b\tc\r\n", 7)), "a\\x00b\\x09c\\x0D\\x0A");
+    // DEL and the C1 controls (a NONE column's byte 0x81, a NEL) too; "…" and "€" are letters.
+    EXPECT_EQ(ParaMensagem(u"\u007F\u0081\u0085\u009F\u00A0\u2026\u20AC"),
+              "\\x7F\\x81\\x85\\x9F\xC2\xA0\xE2\x80\xA6\xE2\x82\xAC");
+    // A value already in UTF-8 (a path on Linux) goes the same way; invalid bytes become U+FFFD.
+    EXPECT_EQ(ParaMensagem(std::string_view("/tmp/a\nb\xFF")), "/tmp/a\\x0Ab\xEF\xBF\xBD");
 }
 
 TEST(Datas, ConversoesEMascaras) {
@@ -302,7 +325,11 @@ TEST(ArquivoRetorno, NulSeguidoDeTextoRecusaOArquivo) {
     for (const auto& [bytes, linha] : std::vector<std::pair<std::string, std::string>>{
              {std::string("ab\0cd\r\nef", 9), "linha 1 "},
              {std::string("H\r\nD1\r\nD2\0\r\nD3\r\nT\r\n", 19), "linha 3 "},
-             {std::string("H\rD\nx\0T", 8), "linha 3 "}}) {
+             {std::string("H\rD\nx\0T", 8), "linha 3 "},
+             // Decided on the code units before decoding: UTF-8 and UTF-16 alike.
+             {std::string("\xEF\xBB\xBF\xC3\xA3\r\n\0\xFF", 9), "linha 2 "},
+             {std::string("\xFF\xFEH\0\n\0\0\0T\0", 10), "linha 2 "},
+             {std::string("\xFE\xFF\0H\0\0\0\r\x4E\x2D", 10), "linha 1 "}}) {
         try {
             LinhasDoTexto(bytes);
             ADD_FAILURE() << bytes;

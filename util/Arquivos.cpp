@@ -115,9 +115,9 @@ Caminho CaminhoDe(std::u16string_view texto) {
 std::string NomeParaMensagem(const Caminho& caminho) {
 #ifdef _WIN32
     const std::wstring w = caminho.wstring();
-    return ParaUtf8(std::u16string(w.begin(), w.end()));
+    return ParaMensagem(std::u16string(w.begin(), w.end()));
 #else
-    return caminho.string();
+    return ParaMensagem(std::string_view(caminho.native()));
 #endif
 }
 
@@ -170,34 +170,58 @@ std::string LerBytes(const Caminho& caminho) {
     return bytes;
 }
 
+namespace {
+
+// How many code units of a text come before its first NUL (all of them when there is none),
+// found on the raw code units before anything is decoded. Padding after the NUL (NULs, blanks,
+// line ends) is dropped; anything else would be instalments silently lost, so the file is refused
+// instead, naming the NUL's line.
+template <class Unidade>
+size_t AntesDoNul(size_t unidades, Unidade unidade) {
+    size_t nul = 0;
+    while (nul < unidades && unidade(nul) != 0) ++nul;
+    for (size_t i = nul; i < unidades; ++i) {
+        const unsigned c = unidade(i);
+        if (c == 0 || c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        size_t linha = 1;
+        for (size_t k = 0; k < nul; ++k)
+            if (unidade(k) == '\n' ||
+                (unidade(k) == '\r' && (k + 1 >= nul || unidade(k + 1) != '\n')))
+                ++linha;
+        throw ErroArquivo("há um caractere NUL na linha " + std::to_string(linha) +
+                          " seguido de mais texto; o arquivo parece corrompido e o que vem depois "
+                          "seria ignorado");
+    }
+    return nul;
+}
+
+std::u16string DecodificarUtf16(std::string_view bytes, bool bigEndian) {
+    auto unidade = [&](size_t i) -> unsigned {
+        const auto a = static_cast<unsigned char>(bytes[2 * i]);
+        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
+    };
+    return DeUtf16(bytes.substr(0, 2 * AntesDoNul(bytes.size() / 2, unidade)), bigEndian);
+}
+
+std::string_view AntesDoNul(std::string_view bytes) {
+    return bytes.substr(0, AntesDoNul(bytes.size(), [&](size_t i) -> unsigned {
+                            return static_cast<unsigned char>(bytes[i]);
+                        }));
+}
+
+}  // namespace
+
 std::vector<std::u16string> LinhasDoTexto(std::string_view bytes) {
     std::u16string texto;
     if (bytes.starts_with("\xEF\xBB\xBF")) {
-        texto = DeUtf8(bytes.substr(3));
+        texto = DeUtf8(AntesDoNul(bytes.substr(3)));
     } else if (bytes.starts_with("\xFF\xFE")) {
-        texto = DeUtf16(bytes.substr(2), false);
+        texto = DecodificarUtf16(bytes.substr(2), false);
     } else if (bytes.starts_with("\xFE\xFF")) {
-        texto = DeUtf16(bytes.substr(2), true);
+        texto = DecodificarUtf16(bytes.substr(2), true);
     } else {
-        texto = DeWindows1252(bytes);
-    }
-    if (auto nul = texto.find(u'\0'); nul != std::u16string::npos) {
-        // A NUL ends the text. Padding after it (NULs, blanks, line ends) is dropped; anything
-        // else would be instalments silently lost, so the file is refused instead.
-        const auto resto = std::u16string_view(texto).substr(nul);
-        if (resto.find_first_not_of(std::u16string_view(u"\0 \t\r\n", 5)) !=
-            std::u16string_view::npos) {
-            size_t linha = 1;
-            for (size_t i = 0; i < nul; ++i)
-                if (texto[i] == u'\n' ||
-                    (texto[i] == u'\r' && (i + 1 >= nul || texto[i + 1] != u'\n')))
-                    ++linha;
-            throw ErroArquivo(
-                "há um caractere NUL na linha " + std::to_string(linha) +
-                " seguido de mais texto; o arquivo parece corrompido e o que vem depois "
-                "seria ignorado");
-        }
-        texto.resize(nul);
+        texto = DeWindows1252(AntesDoNul(bytes));
     }
 
     std::vector<std::u16string> linhas;

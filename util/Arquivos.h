@@ -13,6 +13,7 @@ namespace kavlo {
 using Caminho = std::filesystem::path;
 
 Caminho CaminhoDe(std::u16string_view texto);
+// A path quoted in a message (see ParaMensagem).
 std::string NomeParaMensagem(const Caminho& caminho);
 
 // Whether two paths name the same file: the same file on disk where both exist (hard links and
@@ -34,8 +35,9 @@ void ConferirArquivosDistintos(const std::vector<PapelDeArquivo>& arquivos);
 std::string LerBytes(const Caminho& caminho);
 
 // Decodes by byte-order mark (UTF-8, UTF-16 LE, UTF-16 BE; Windows-1252 without one) and splits at
-// CR LF, CR or LF. A NUL ends the text; a final line end adds no empty line. A NUL followed by
-// more than padding throws ErroArquivo naming the line, rather than drop what follows.
+// CR LF, CR or LF, in time linear in the size whatever the bytes are. A NUL ends the text; a final
+// line end adds no empty line. A NUL followed by more than padding throws ErroArquivo naming the
+// line, rather than drop what follows; that is decided before anything is decoded.
 std::vector<std::u16string> LinhasDoTexto(std::string_view bytes);
 std::vector<std::u16string> LerLinhas(const Caminho& caminho);
 // The lines of bytes already read from `caminho`; errors name the file.

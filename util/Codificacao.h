@@ -1,5 +1,6 @@
-// Conversions at the edges: inside, text is UTF-16; the payroll database connection, the host's
-// files and the return files speak Windows-1252, UTF-8 or UTF-16.
+// Conversions at the edges: inside, text is UTF-16; the payroll database, the host's files and
+// the return files speak Windows-1252, UTF-8 or UTF-16. Every conversion is one pass over its
+// input and never fails on content.
 #pragma once
 
 #include <string>
@@ -16,15 +17,24 @@ std::u16string DeWindows1252(std::string_view bytes);
 // writing never fails on content.
 std::string ParaWindows1252(std::u16string_view texto);
 
+// Whether every code unit of `texto` has a Windows-1252 byte.
+bool CabeEmWindows1252(std::u16string_view texto);
+
 // UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
 std::u16string DeUtf8(std::string_view bytes);
+// The same, also taking a character outside the Basic Multilingual Plane written as its two
+// surrogates of three bytes each (CESU-8), as Firebird stores such a character in UNICODE_FSS.
+std::u16string DeUtf8OuCesu8(std::string_view bytes);
 
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string ParaUtf8(std::u16string_view texto);
 
-// A value quoted in an error message: UTF-8 with control characters (a NUL, a tab, a line end)
+// The one way a value is quoted in an error message (a servant's name, a CPF, a key, a path, the
+// text of a statement): UTF-8 with control characters (C0, DEL and C1: a NUL, a tab, a line end)
 // shown as \xNN, so the message stays one readable line and is never cut at a NUL.
 std::string ParaMensagem(std::u16string_view texto);
+// The same for a value that is already UTF-8 (a file name on Linux, a text of the database client).
+std::string ParaMensagem(std::string_view utf8);
 
 // UTF-16 code units stored as bytes in the given order.
 std::u16string DeUtf16(std::string_view bytes, bool bigEndian);

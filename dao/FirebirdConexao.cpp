@@ -1,0 +1,206 @@
+// The attachment and the transaction: what a connection owns, and how every owner of the layer
+// ends what it owns.
+#include <firebird/Interface.h>
+#include <ibase.h>
+
+#include <vector>
+
+#include "dao/Firebird.h"
+#include "dao/FirebirdInterno.h"
+#include "util/Codificacao.h"
+#include "util/Erros.h"
+
+namespace kavlo::fb {
+
+using namespace Firebird;
+
+namespace {
+
+
+// Runs the call that ends an interface; if it fails, or throws, the reference is released.
+template <class T, class Fim>
+void Terminar(T* p, Fim fim) noexcept {
+    if (!p) return;
+    try {
+        Status st;
+        fim(p, &st);  // releases the interface when it succeeds
+        if (!st.Falhou()) return;
+    } catch (...) {
+    }
+    p->release();
+}
+
+}  // namespace
+
+void Encerrar::operator()(IAttachment* p) const noexcept {
+    Terminar(p, [](IAttachment* a, CheckStatusWrapper* st) { a->detach(st); });
+}
+void Encerrar::operator()(ITransaction* p) const noexcept {
+    Terminar(p, [](ITransaction* t, CheckStatusWrapper* st) { t->rollback(st); });
+}
+void Encerrar::operator()(IStatement* p) const noexcept {
+    Terminar(p, [](IStatement* s, CheckStatusWrapper* st) { s->free(st); });
+}
+void Encerrar::operator()(IResultSet* p) const noexcept {
+    Terminar(p, [](IResultSet* r, CheckStatusWrapper* st) { r->close(st); });
+}
+void Encerrar::operator()(IMessageMetadata* p) const noexcept {
+    if (p) p->release();
+}
+
+std::string Status::Mensagem() const {
+    char buf[4096];
+    Mestre()->getUtilInterface()->formatStatus(buf, sizeof buf, status_.get());
+    // The client's texts are ASCII; what it quotes (a key, a path) comes in the bytes the server
+    // had: UTF-8 for paths and UTF8 columns, Windows-1252 for most payroll data.
+    const std::string_view bytes(buf);
+    std::u16string texto = DeUtf8(bytes);
+    if (texto.find(u'\uFFFD') != std::u16string::npos &&
+        bytes.find("\xEF\xBF\xBD") == std::string_view::npos)
+        texto = DeWindows1252(bytes);
+    // One line: the client separates its parts with line ends.
+    std::u16string linha;
+    size_t inicio = 0;
+    while (inicio <= texto.size()) {
+        size_t fim = texto.find(u'\n', inicio);
+        if (fim == std::u16string::npos) fim = texto.size();
+        std::u16string_view parte = std::u16string_view(texto).substr(inicio, fim - inicio);
+        while (!parte.empty() && (parte.back() == u' ' || parte.back() == u'\r'))
+            parte.remove_suffix(1);
+        if (!parte.empty()) {
+            if (!linha.empty()) linha += u' ';
+            linha.append(parte);
+        }
+        inicio = fim + 1;
+    }
+    return ParaMensagem(linha);
+}
+
+std::string SqlParaMensagem(std::u16string_view sql) {
+    constexpr size_t kLimite = 400;
+    if (sql.size() <= kLimite) return ParaMensagem(sql);
+    return ParaMensagem(sql.substr(0, kLimite)) + "...";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conexao
+
+Conexao::Conexao() = default;
+Conexao::~Conexao() = default;
+
+void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha) {
+    Anexar(local, usuario, senha, false);
+}
+
+void Conexao::Criar(std::u16string_view local, std::string_view usuario, std::string_view senha) {
+    Anexar(local, usuario, senha, true);
+}
+
+void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
+                     bool criar) {
+    Fechar();
+    Status st;
+    auto falha = [&] {
+        return ErroBanco(std::string(criar ? "Não foi possível criar o banco de dados '"
+                                           : "Não foi possível conectar ao banco de dados '") +
+                         ParaMensagem(local) + "': " + st.Mensagem());
+    };
+    IUtil* util = Mestre()->getUtilInterface();
+    // The builder owns the buffer: it lives until the attach has returned.
+    Descartavel<IXpbBuilder> dpb(util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0));
+    if (st.Falhou()) throw falha();
+    dpb->insertString(&st, isc_dpb_user_name, std::string(usuario).c_str());
+    dpb->insertString(&st, isc_dpb_password, std::string(senha).c_str());
+    dpb->insertInt(&st, isc_dpb_sql_dialect, 1);
+    // NONE: every column comes in its own character set, which the statement's metadata names;
+    // a WIN1252 connection would have the server convert each one, and fail on a letter of a UTF8
+    // column that Windows-1252 lacks.
+    dpb->insertString(&st, isc_dpb_lc_ctype, "NONE");
+    dpb->insertTag(&st, isc_dpb_utf8_filename);
+    if (criar) {
+        dpb->insertInt(&st, isc_dpb_page_size, 8192);
+        dpb->insertInt(&st, isc_dpb_set_db_sql_dialect, 1);
+        dpb->insertString(&st, isc_dpb_set_db_charset, "WIN1252");
+    }
+    if (st.Falhou()) throw falha();
+    const std::string caminho = ParaUtf8(local);
+    const Referencia<IProvider> provedor(Mestre()->getDispatcher());
+    const unsigned tamanho = dpb->getBufferLength(&st);
+    const unsigned char* buffer = dpb->getBuffer(&st);
+    if (st.Falhou()) throw falha();
+    {
+#ifndef _WIN32
+        const NomesDeArquivoEmUtf8 utf8;
+#endif
+        attachment_.reset(criar ? provedor->createDatabase(&st, caminho.c_str(), tamanho, buffer)
+                                : provedor->attachDatabase(&st, caminho.c_str(), tamanho, buffer));
+    }
+    if (st.Falhou()) {
+        attachment_.reset();
+        throw falha();
+    }
+    local_ = std::u16string(local);
+}
+
+void Conexao::Fechar() noexcept {
+    attachment_.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transacao
+
+Transacao::Transacao(Conexao& conexao, ModoTransacao modo) : conexao_(conexao) {
+    if (!conexao.Aberta()) throw ErroBanco("Não há conexão aberta com o banco de dados.");
+    std::vector<unsigned char> tpb = {isc_tpb_version3, isc_tpb_concurrency};
+    if (modo == ModoTransacao::Leitura) {
+        tpb.push_back(isc_tpb_read);
+        tpb.push_back(isc_tpb_nowait);
+    } else {
+        tpb.push_back(isc_tpb_write);
+        tpb.push_back(isc_tpb_wait);
+        tpb.push_back(isc_tpb_lock_timeout);
+        tpb.push_back(4);
+        for (int i = 0; i < 4; ++i)
+            tpb.push_back(static_cast<unsigned char>(kEsperaPorBloqueio >> (8 * i)));
+    }
+    Status st;
+    transaction_.reset(
+        conexao.Handle()->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data()));
+    if (st.Falhou()) {
+        transaction_.reset();
+        throw ErroBanco("Não foi possível iniciar uma transação no banco de dados: " +
+                        st.Mensagem());
+    }
+}
+
+// The owner rolls back what was not committed.
+Transacao::~Transacao() = default;
+
+ITransaction* Transacao::Handle() const {
+    if (!transaction_) throw ErroBanco("A transação já foi encerrada.");
+    return transaction_.get();
+}
+
+void Transacao::Commit() {
+    Status st;
+    Handle()->commit(&st);
+    // A commit that failed leaves the transaction to be rolled back by its owner.
+    if (st.Falhou())
+        throw ErroBanco("Não foi possível confirmar a transação no banco de dados: " +
+                        st.Mensagem());
+    (void)transaction_.release();  // the commit released it
+}
+
+void Transacao::Rollback() {
+    if (!transaction_) return;
+    Status st;
+    transaction_->rollback(&st);
+    if (st.Falhou()) {
+        transaction_.reset();  // tries once more, then lets go of it
+        throw ErroBanco("Não foi possível desfazer a transação no banco de dados: " +
+                        st.Mensagem());
+    }
+    (void)transaction_.release();  // the rollback released it
+}
+
+}  // namespace kavlo::fb

@@ -1,0 +1,106 @@
+// What the pieces of the Firebird layer share and its users need not see: the status every call
+// reports into, the owner of disposable objects, the character sets the layer tells apart.
+#pragma once
+
+#include <firebird/Interface.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#ifndef _WIN32
+#include <locale.h>
+#endif
+
+#include "dao/Firebird.h"
+
+namespace kavlo::fb {
+
+// Character set numbers of the Firebird 3 catalogue (RDB$CHARACTER_SETS).
+namespace charset {
+constexpr unsigned Nenhum = 0;  // NONE
+constexpr unsigned Octetos = 1;
+constexpr unsigned Ascii = 2;
+constexpr unsigned UnicodeFss = 3;
+constexpr unsigned Utf8 = 4;
+constexpr unsigned Latin1 = 21;  // ISO8859_1
+constexpr unsigned Win1252 = 53;
+}  // namespace charset
+
+// Owns an object the client creates for the caller alone (a status, a parameter buffer builder):
+// disposed of, never released.
+struct Descartar {
+    void operator()(Firebird::IDisposable* p) const noexcept {
+        if (p) p->dispose();
+    }
+};
+template <class T>
+using Descartavel = std::unique_ptr<T, Descartar>;
+
+// Owns a reference that has nothing to end before it is let go (the dispatcher, a metadata
+// builder).
+struct Soltar {
+    void operator()(Firebird::IReferenceCounted* p) const noexcept {
+        if (p) p->release();
+    }
+};
+template <class T>
+using Referencia = std::unique_ptr<T, Soltar>;
+
+// Owns an IStatus and the wrapper the OO API calls take.
+class Status {
+  public:
+    Status() : status_(Mestre()->getStatus()), wrapper_(status_.get()) {}
+    Status(const Status&) = delete;
+    Status& operator=(const Status&) = delete;
+
+    Firebird::CheckStatusWrapper* operator&() { return &wrapper_; }
+    bool Falhou() const { return (wrapper_.getState() & Firebird::IStatus::STATE_ERRORS) != 0; }
+    // The client's text of the error, on one line, ready to go into a message.
+    std::string Mensagem() const;
+
+  private:
+    Descartavel<Firebird::IStatus> status_;
+    Firebird::CheckStatusWrapper wrapper_;
+};
+
+template <class T>
+T Ler(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class T>
+void Gravar(unsigned char* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// ASCII letters in upper case: column names are found regardless of case.
+inline std::string Maiusculas(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return r;
+}
+
+// Enough of a statement to recognise it; a batch of updates would bury the message.
+std::string SqlParaMensagem(std::u16string_view sql);
+
+#ifndef _WIN32
+// While it lives, the calling thread's character type is UTF-8, so that the client takes a
+// database path in UTF-8 for what it is (it converts paths through the locale's code set).
+class NomesDeArquivoEmUtf8 {
+  public:
+    NomesDeArquivoEmUtf8();
+    ~NomesDeArquivoEmUtf8();
+    NomesDeArquivoEmUtf8(const NomesDeArquivoEmUtf8&) = delete;
+    NomesDeArquivoEmUtf8& operator=(const NomesDeArquivoEmUtf8&) = delete;
+
+  private:
+    locale_t utf8_ = nullptr;
+    locale_t anterior_ = nullptr;
+};
+#endif
+
+}  // namespace kavlo::fb
