@@ -8,6 +8,7 @@
 #include "cli/Comandos.h"
 #include "cli/Progresso.h"
 #include "cli/Validacao.h"
+#include "entry/Chamadas.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
@@ -73,8 +74,12 @@ Subcomando RegistrarGerar(CLI::App& app) {
                 if (o->saida.back() != '/' && o->saida.back() != '\\') o->saida += '/';
                 ProgressoNoTerminal progresso;
                 const auto inicio = std::chrono::steady_clock::now();
-                GerarArquivo(Host(o->mes), Host(o->mesAnt), Host(o->ano), Host(o->banco),
-                             Host(o->saida), Host(o->filtro));
+                if (Detalhes())
+                    GerarArquivos({DeUtf8(o->mes), DeUtf8(o->mesAnt), DeUtf8(o->ano),
+                                   DeUtf8(o->banco), DeUtf8(o->saida), DeUtf8(o->filtro)});
+                else
+                    GerarArquivo(Host(o->mes), Host(o->mesAnt), Host(o->ano), Host(o->banco),
+                                 Host(o->saida), Host(o->filtro));
                 const std::chrono::duration<double> tempo =
                     std::chrono::steady_clock::now() - inicio;
 

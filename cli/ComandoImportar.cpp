@@ -161,7 +161,7 @@ Subcomando RegistrarImportar(CLI::App& app) {
 
                 ProgressoNoTerminal progresso;
                 ResumoImportacao r;
-                if (o->simular || o->reimportar) {
+                if (o->simular || o->reimportar || Detalhes()) {
                     OpcoesImportacao opcoes;
                     opcoes.simular = o->simular;
                     opcoes.reimportar = o->reimportar;

@@ -46,6 +46,10 @@ size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_
 // Every finding, a line each, for a file.
 std::string TextoDosAchados(const Verificacao& v);
 
+// --detalhes: a database error shows its SQL too. The exported functions give a host the message
+// alone, so with it the tool runs gerar and importar inside its own process.
+bool& Detalhes();
+
 // A host string from a command-line (UTF-8) text.
 CadeiaHost Host(const std::string& utf8);
 

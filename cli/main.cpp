@@ -11,8 +11,14 @@
 #include "cli/Interrupcao.h"
 #include "cli/Validacao.h"
 #include "util/Codificacao.h"
+#include "util/Erros.h"
 
 namespace kavlo::cli {
+
+bool& Detalhes() {
+    static bool detalhes = false;
+    return detalhes;
+}
 
 CadeiaHost Host(const std::string& utf8) {
     return CadeiaHost(DeUtf8(utf8));
@@ -61,6 +67,8 @@ int main(int argc, char** argv) {
     app.option_defaults()->group("Opções");
     app.set_help_flag("-h,--help", "Mostra esta ajuda e sai");
     app.require_subcommand(1);
+    app.add_flag("--detalhes", Detalhes(),
+                 "Num erro do banco de dados, mostra também o comando SQL que falhou");
     const Subcomando subcomandos[] = {RegistrarGerar(app),     RegistrarImportar(app),
                                       RegistrarVerificar(app), RegistrarImportacoes(app),
                                       RegistrarEstornar(app),  RegistrarDemo(app)};
@@ -79,9 +87,12 @@ int main(int argc, char** argv) {
     if (!escolhido) return 2;
     Interrupcao::Esperar(escolhido->banco(), escolhido->temporarios());
     int saida = 1;
-    std::string erro;
+    std::string erro, sql;
     try {
         saida = escolhido->executar();
+    } catch (const kavlo::ErroBanco& e) {
+        erro = e.what();
+        sql = e.Sql();
     } catch (const std::exception& e) {
         erro = e.what();
     }
@@ -100,6 +111,7 @@ int main(int argc, char** argv) {
         }
     } else if (!erro.empty()) {
         fmt::print(stderr, "Erro: {}\n", erro);
+        if (Detalhes() && !sql.empty()) fmt::print(stderr, "SQL: {}\n", sql);
     }
     // Stop the Firebird client's threads before the process ends, not while it unloads.
     fb_shutdown(5000, fb_shutrsn_app_stopped);

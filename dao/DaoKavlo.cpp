@@ -17,6 +17,13 @@ std::u16string SufixoMes(std::u16string_view mes) {
     return sufixo;
 }
 
+ErroBanco ComMesParaConferir(const ErroBanco& erro, std::u16string_view mes) {
+    if (!fb::TabelaInexistente(erro)) return erro;
+    return erro.Com(std::string(erro.what()) + ". Confira o mês informado (" + ParaMensagem(mes) +
+                    "): as tabelas de cada mês levam a abreviação dele no nome, e a folha desse "
+                    "mês pode ainda não existir neste banco");
+}
+
 std::u16string SqlCliente() {
     return u"select DESCRICAO from SFP003";
 }

@@ -16,6 +16,9 @@ namespace kavlo {
 // not an integer, or for a number outside 1 to 12 (such a month has no tables).
 std::u16string SufixoMes(std::u16string_view mes);
 
+// A month table that does not exist: the failure, with which month to check added to it.
+ErroBanco ComMesParaConferir(const ErroBanco& erro, std::u16string_view mes);
+
 // The statements, exactly as the payroll database expects them.
 std::u16string SqlCliente();
 std::u16string SqlPessoas(std::u16string_view sufixo, std::u16string_view filtro);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "util/Datas.h"
+#include "util/Erros.h"
 
 namespace Firebird {
 class IAttachment;
@@ -101,6 +102,9 @@ class Conexao {
     Posse<Firebird::IAttachment> attachment_;
     std::u16string local_;
 };
+
+// Whether the failure is a table that does not exist (a month whose tables are not there).
+bool TabelaInexistente(const ErroBanco& erro);
 
 // How long a write transaction waits for a row another connection holds before it gives up.
 inline constexpr int kEsperaPorBloqueio = 10;

@@ -54,13 +54,15 @@ Comando::Comando(Transacao& transacao, std::string_view sql, std::string oQue)
 // way, by the members already made.
 Comando::~Comando() = default;
 
+// The statement stays out of the message, for the operator reads it; it goes with the error.
 void Comando::Falhar(const Status& status) const {
-    Falhar(status.Mensagem());
+    throw status.Erro("Erro no banco de dados ao " + oQue_ + ": " + status.Mensagem(),
+                      SqlParaMensagem(sql_));
 }
 
 void Comando::Falhar(const std::string& problema) const {
-    throw ErroBanco("Erro no banco de dados ao " + oQue_ + ": " + problema +
-                    " [SQL: " + SqlParaMensagem(sql_) + "]");
+    throw ErroBanco("Erro no banco de dados ao " + oQue_ + ": " + problema, {}, {},
+                    SqlParaMensagem(sql_));
 }
 
 void Comando::Preparar() {

@@ -2,6 +2,9 @@
 // ends what it owns.
 #include <firebird/Interface.h>
 #include <ibase.h>
+#include <iberror.h>
+
+#include <algorithm>
 
 #include <vector>
 
@@ -15,7 +18,6 @@ namespace kavlo::fb {
 using namespace Firebird;
 
 namespace {
-
 
 // Runs the call that ends an interface; if it fails, or throws, the reference is released.
 template <class T, class Fim>
@@ -48,7 +50,76 @@ void Encerrar::operator()(IMessageMetadata* p) const noexcept {
     if (p) p->release();
 }
 
+std::vector<long> Status::Codigos() const {
+    std::vector<long> r;
+    const ISC_STATUS* v = status_->getErrors();
+    for (size_t i = 0; v && v[i] != isc_arg_end && i < 40;) {
+        const ISC_STATUS tipo = v[i];
+        if (tipo == isc_arg_gds) r.push_back(static_cast<long>(v[i + 1]));
+        i += tipo == isc_arg_cstring ? 3 : 2;
+    }
+    return r;
+}
+
+std::vector<std::string> Status::Argumentos() const {
+    std::vector<std::string> r;
+    const ISC_STATUS* v = status_->getErrors();
+    for (size_t i = 0; v && v[i] != isc_arg_end && i < 40;) {
+        const ISC_STATUS tipo = v[i];
+        if (tipo == isc_arg_string || tipo == isc_arg_interpreted || tipo == isc_arg_sql_state)
+            r.push_back(ParaMensagem(DeWindows1252(reinterpret_cast<const char*>(v[i + 1]))));
+        else if (tipo == isc_arg_cstring)
+            r.push_back(ParaMensagem(DeWindows1252(std::string_view(
+                reinterpret_cast<const char*>(v[i + 2]), static_cast<size_t>(v[i + 1])))));
+        i += tipo == isc_arg_cstring ? 3 : 2;
+    }
+    return r;
+}
+
+bool TabelaInexistente(const ErroBanco& erro) {
+    return erro.Tem(isc_dsql_relation_err);
+}
+
+ErroBanco Status::Erro(const std::string& mensagem, std::string sql) const {
+    return ErroBanco(mensagem, Codigos(), Argumentos(), std::move(sql));
+}
+
+namespace {
+
+// What the kinds of error an operator meets mean, in Portuguese.
+std::string Explicacao(const std::vector<long>& codigos,
+                       const std::vector<std::string>& argumentos) {
+    auto tem = [&](long c) {
+        return std::find(codigos.begin(), codigos.end(), c) != codigos.end();
+    };
+    auto ultimo = [&] { return argumentos.empty() ? std::string() : " " + argumentos.back(); };
+    if (tem(isc_dsql_relation_err))
+        return "a tabela" + ultimo() + " não existe neste banco de dados";
+    if (tem(isc_dsql_field_err)) return "a coluna" + ultimo() + " não existe";
+    if (tem(isc_lock_conflict) || tem(isc_update_conflict) || tem(isc_deadlock) ||
+        tem(isc_lock_timeout))
+        return "outro programa alterou ou está alterando os mesmos dados";
+    if (tem(isc_io_open_err)) return "o arquivo do banco de dados não pôde ser aberto";
+    if (tem(isc_bad_db_format)) return "o arquivo não é um banco de dados Firebird";
+    if (tem(isc_read_only_database)) return "o banco de dados está somente para leitura";
+    if (tem(isc_login)) return "o usuário ou a senha do banco de dados não foram aceitos";
+    if (tem(isc_no_priv)) return "o usuário do banco de dados não tem permissão para isso";
+    if (tem(isc_shutdown)) return "o banco de dados está fechado para manutenção";
+    if (tem(isc_network_error) || tem(isc_net_read_err) || tem(isc_net_write_err) ||
+        tem(isc_conn_lost) || tem(isc_unavailable))
+        return "a comunicação com o servidor do banco de dados falhou";
+    return {};
+}
+
+}  // namespace
+
 std::string Status::Mensagem() const {
+    const std::string original = Original();
+    const std::string explicacao = Explicacao(Codigos(), Argumentos());
+    return explicacao.empty() ? original : explicacao + " (Firebird: " + original + ")";
+}
+
+std::string Status::Original() const {
     char buf[4096];
     Mestre()->getUtilInterface()->formatStatus(buf, sizeof buf, status_.get());
     // The client's texts are ASCII; what it quotes (a key, a path) comes in the bytes the server

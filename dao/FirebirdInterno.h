@@ -14,6 +14,8 @@
 
 #include "dao/Firebird.h"
 
+#include "util/Erros.h"
+
 namespace kavlo::fb {
 
 // Character set numbers of the Firebird 3 catalogue (RDB$CHARACTER_SETS).
@@ -56,8 +58,16 @@ class Status {
 
     Firebird::CheckStatusWrapper* operator&() { return &wrapper_; }
     bool Falhou() const { return (wrapper_.getState() & Firebird::IStatus::STATE_ERRORS) != 0; }
-    // The client's text of the error, on one line, ready to go into a message.
+    // The error for the operator: in Portuguese where the kind of error is a known one, with the
+    // client's own text after it, on one line, ready to go into a message.
     std::string Mensagem() const;
+    // The client's error codes and the texts it quoted.
+    std::vector<long> Codigos() const;
+    std::vector<std::string> Argumentos() const;
+    // An ErroBanco of this failure with `mensagem` and, when a statement failed, its text.
+    ErroBanco Erro(const std::string& mensagem, std::string sql = {}) const;
+    // The client's own text, on one line.
+    std::string Original() const;
 
   private:
     Descartavel<Firebird::IStatus> status_;

@@ -284,51 +284,56 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
     Observacao& observacao = Observacao::Atual();
     auto kavlo = std::make_unique<TKAVLO>();
     fb::Transacao transacao(processo.Conexao(), fb::ModoTransacao::Leitura);
-    ConferirFiltro(transacao, processo.SqlFiltro);
-    // The results live in the DAOs; they must be gone before the snapshot ends.
-    struct Fechar {
-        TGeracaoKAVLO& g;
-        ~Fechar() {
-            g.goRNPessoas->Fechar();
-            g.goRNMargem->Fechar();
-            g.goRNTransferidos->Fechar();
+    // A month whose tables are missing fails in the first query that names them.
+    try {
+        ConferirFiltro(transacao, processo.SqlFiltro);
+        // The results live in the DAOs; they must be gone before the snapshot ends.
+        struct Fechar {
+            TGeracaoKAVLO& g;
+            ~Fechar() {
+                g.goRNPessoas->Fechar();
+                g.goRNMargem->Fechar();
+                g.goRNTransferidos->Fechar();
+            }
+        } fechar{*this};
+
+        TPessoas& pessoas = kavlo->Pessoas;
+        Cabecalho(pessoas, goRNPessoas->listarCliente(transacao), u"PESSOAS", folha);
+        observacao.Etapa("Lendo pessoas");
+        LerRegistros<ColunasPessoas>(
+            goRNPessoas->listarPessoas(transacao), pessoas.DPessoas, observacao,
+            [](fb::Cursor& c, const ColunasPessoas& col) { return LerPessoa(c, col); });
+        pessoas.TTipoRegistro = u"T";
+        pessoas.TQuantidade = static_cast<int32_t>(pessoas.DPessoas.size());
+
+        TMargem& margem = kavlo->Margem;
+        Cabecalho(margem, goRNMargem->listarCliente(transacao), u"MARGEM", folha);
+        observacao.Etapa("Lendo margens");
+        {
+            // The month's function dates are read only when there is a margin row to ask for them.
+            std::optional<TDatasInicioFuncao> datas;
+            LerRegistros<ColunasMargem>(goRNMargem->listarMargem(transacao), margem.DMargem,
+                                        observacao, [&](fb::Cursor& c, const ColunasMargem& col) {
+                                            if (!datas)
+                                                datas.emplace(transacao, processo.Ano,
+                                                              processo.MesAtual);
+                                            return LerMargem(c, col, *datas);
+                                        });
         }
-    } fechar{*this};
+        margem.TTipoRegistro = u"T";
+        margem.TQuantidadeRegistro = static_cast<int32_t>(margem.DMargem.size());
 
-    TPessoas& pessoas = kavlo->Pessoas;
-    Cabecalho(pessoas, goRNPessoas->listarCliente(transacao), u"PESSOAS", folha);
-    observacao.Etapa("Lendo pessoas");
-    LerRegistros<ColunasPessoas>(
-        goRNPessoas->listarPessoas(transacao), pessoas.DPessoas, observacao,
-        [](fb::Cursor& c, const ColunasPessoas& col) { return LerPessoa(c, col); });
-    pessoas.TTipoRegistro = u"T";
-    pessoas.TQuantidade = static_cast<int32_t>(pessoas.DPessoas.size());
-
-    TMargem& margem = kavlo->Margem;
-    Cabecalho(margem, goRNMargem->listarCliente(transacao), u"MARGEM", folha);
-    observacao.Etapa("Lendo margens");
-    {
-        // The month's function dates are read only when there is a margin row to ask for them.
-        std::optional<TDatasInicioFuncao> datas;
-        LerRegistros<ColunasMargem>(goRNMargem->listarMargem(transacao), margem.DMargem, observacao,
-                                    [&](fb::Cursor& c, const ColunasMargem& col) {
-                                        if (!datas)
-                                            datas.emplace(transacao, processo.Ano,
-                                                          processo.MesAtual);
-                                        return LerMargem(c, col, *datas);
-                                    });
+        TTransferidos& transferidos = kavlo->Transferidos;
+        Cabecalho(transferidos, goRNTransferidos->listarCliente(transacao), u"TRANSFERIDOS", folha);
+        observacao.Etapa("Lendo transferidos");
+        LerRegistros<ColunasTransferidos>(
+            goRNTransferidos->listarTransferidos(transacao), transferidos.DTransferidos, observacao,
+            [](fb::Cursor& c, const ColunasTransferidos& col) { return LerTransferido(c, col); });
+        transferidos.TTipoRegistro = u"T";
+        transferidos.TQuantidadeRegistros = static_cast<int32_t>(transferidos.DTransferidos.size());
+    } catch (const ErroBanco& e) {
+        throw ComMesParaConferir(e, processo.MesAtual + u"; mês anterior " + processo.MesAnt);
     }
-    margem.TTipoRegistro = u"T";
-    margem.TQuantidadeRegistro = static_cast<int32_t>(margem.DMargem.size());
-
-    TTransferidos& transferidos = kavlo->Transferidos;
-    Cabecalho(transferidos, goRNTransferidos->listarCliente(transacao), u"TRANSFERIDOS", folha);
-    observacao.Etapa("Lendo transferidos");
-    LerRegistros<ColunasTransferidos>(
-        goRNTransferidos->listarTransferidos(transacao), transferidos.DTransferidos, observacao,
-        [](fb::Cursor& c, const ColunasTransferidos& col) { return LerTransferido(c, col); });
-    transferidos.TTipoRegistro = u"T";
-    transferidos.TQuantidadeRegistros = static_cast<int32_t>(transferidos.DTransferidos.size());
     observacao.FimEtapa();
     return kavlo;
 }

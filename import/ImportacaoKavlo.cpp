@@ -128,7 +128,8 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
     registro.reimportacao = opcoes.reimportar;
     registro.resultado = caminhoResultado;
 
-    // The journal is the import's own record: without it nothing is posted.
+    // A wrong month fails before the journal is made; without the journal nothing is posted.
+    ConferirTabela(conexao, tabela);
     PrepararDiario(conexao);
 
     Substituicao colocacao;  // undone, bringing the earlier files back, unless concluded

@@ -1,26 +1,56 @@
 #include "import/TabelaDeducao.h"
 
+#include "dao/DaoKavlo.h"
 #include "dao/EventosMes.h"
 #include "dao/Firebird.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
 #include "util/Observacao.h"
+#include "util/Utils.h"
+
+#include <memory>
 
 namespace kavlo {
+namespace {
+
+// "SFPDXX02MAR" -> "3 (MAR)": the month a deduction table belongs to, for a message.
+std::u16string MesDaTabela(std::u16string_view tabela) {
+    const std::u16string_view sufixo = tabela.substr(std::min<size_t>(tabela.size(), 8));
+    for (int mes = 1; mes <= 12; ++mes)
+        if (MesAbreviado(mes) == sufixo)
+            return DeUtf8(std::to_string(mes)) + u", " + std::u16string(sufixo);
+    return std::u16string(sufixo);
+}
+
+// One pass over the table, and only the columns the import reads: the table has a hundred, and
+// this read is most of a run. A month whose table is missing says which month to check.
+std::unique_ptr<fb::Comando> PrepararLeitura(fb::Transacao& transacao,
+                                             const std::u16string& tabela) {
+    std::u16string colunas = u"rdb$db_key as KAVLO_CHAVE_LINHA, MATRICULA, MCVALOR, ATIVO";
+    for (int slot : SlotsUsaveis) colunas += u", COD" + DeUtf8(std::to_string(slot));
+    try {
+        return std::make_unique<fb::Comando>(transacao, u"select " + colunas + u" from " + tabela,
+                                             "ler os servidores da tabela " + ParaUtf8(tabela));
+    } catch (const ErroBanco& e) {
+        throw ComMesParaConferir(e, MesDaTabela(tabela));
+    }
+}
+
+}  // namespace
+
+void ConferirTabela(fb::Conexao& conexao, const std::u16string& tabela) {
+    fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
+    PrepararLeitura(t, tabela);
+}
 
 TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) {
     Observacao& obs = Observacao::Atual();
     obs.Etapa("Lendo a tabela de descontos do mês");
     TabelaDeducao t;
-    // One pass over the table, and only the columns the import reads: the table has a hundred,
-    // and this read is most of a run. Inactive rows are kept by key only, to tell the operator
-    // why a line was dropped.
-    std::u16string colunas = u"rdb$db_key as KAVLO_CHAVE_LINHA, MATRICULA, MCVALOR, ATIVO";
-    for (int slot : SlotsUsaveis) colunas += u", COD" + DeUtf8(std::to_string(slot));
-    fb::Comando linhas(transacao, u"select " + colunas + u" from " + tabela,
-                       "ler os servidores da tabela " + ParaUtf8(tabela));
-    fb::Cursor c = linhas.Abrir();
+    // Inactive rows are kept by key only, to tell the operator why a line was dropped.
+    const auto linhas = PrepararLeitura(transacao, tabela);
+    fb::Cursor c = linhas->Abrir();
     const unsigned chave = c.Indice("KAVLO_CHAVE_LINHA");
     const unsigned matricula = c.Indice("MATRICULA");
     const unsigned margem = c.Indice("MCVALOR");

@@ -12,13 +12,18 @@
 namespace kavlo {
 
 namespace fb {
+class Conexao;
 class Transacao;
-}
+}  // namespace fb
 
 struct TabelaDeducao {
     std::unordered_map<std::u16string, LinhaDeducao> ativas;
     std::unordered_set<std::u16string> inativas;
 };
+
+// Whether `tabela` can be read at all, without reading it: a month whose table is missing fails
+// here, saying which month to check, before anything is written.
+void ConferirTabela(fb::Conexao& conexao, const std::u16string& tabela);
 
 // One pass over `tabela` (SFPDXX02 + month), reading only the columns the import uses.
 TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela);

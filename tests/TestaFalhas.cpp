@@ -310,7 +310,7 @@ TEST(Falhas, DiscoCheioOuSomenteLeituraNaGeracao) {
         if (!cheio.Montada()) GTEST_SKIP() << "Requer root e permissão para montar um tmpfs.";
         GravarAnteriores(cheio.Caminho());
         const std::string erro = Gerar(local, cheio.Caminho());
-        EXPECT_NE(erro.find("No space left on device"), std::string::npos) << erro;
+        EXPECT_NE(erro.find("não há espaço no disco"), std::string::npos) << erro;
         ConferirTudoOuNada(cheio.Caminho(), false);
     }
     Montagem somenteLeitura("ro");

@@ -915,3 +915,21 @@ TEST_F(Importacao, ChaveAcentuadaNoDiarioENoEstorno) {
     EXPECT_EQ(EstornarImportacao(conexao, 1, false).lancamentos, 1);
     EXPECT_EQ(Exata(), antes);
 }
+
+// A month whose table is not in this database says which month to check, and leaves the database
+// as it was: not even the journal is created.
+TEST_F(Importacao, MesSemTabelaDizQualMesConferir) {
+    GravarArquivo(Retorno(), RetornoPrincipal());
+    CadeiaHost mes(u"3"), ano(u"2024"), banco(banco_.Caminho()), load(DeUtf8(Retorno().string())),
+        folhas(u"MENSAL"), margem(u"S"), saida(DeUtf8(Resultado().string()));
+    const std::string erro =
+        MensagemDeErro([&] { ImportarArquivo(mes, ano, banco, saida, load, folhas, margem); });
+    EXPECT_NE(erro.find("a tabela SFPDXX02MAR não existe neste banco de dados"), std::string::npos)
+        << erro;
+    EXPECT_NE(erro.find("Confira o mês informado (3, MAR)"), std::string::npos) << erro;
+    EXPECT_EQ(erro.find("select"), std::string::npos) << erro;
+    Importacao::TearDown();
+    EXPECT_EQ(banco_.Valor("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME starting "
+                           "with 'KAVLO_'"),
+              u"0");
+}

@@ -20,7 +20,40 @@
 namespace kavlo {
 namespace {
 
+// The system's reason for a failed file operation, in Portuguese for the ones an operator meets.
 std::string Motivo(int erro) {
+    switch (erro) {
+        case ENOENT:
+            return "o arquivo ou a pasta não existe";
+        case ENOTDIR:
+            return "uma parte do caminho não é uma pasta";
+        case EISDIR:
+            return "o caminho é uma pasta, não um arquivo";
+        case EACCES:
+        case EPERM:
+            return "permissão negada";
+        case ENOSPC:
+            return "não há espaço no disco";
+        case EROFS:
+            return "o sistema de arquivos está somente para leitura";
+        case EEXIST:
+            return "o arquivo já existe";
+        case EBUSY:
+            return "o arquivo está em uso";
+        case ENAMETOOLONG:
+            return "o nome do arquivo é longo demais";
+        case EMFILE:
+        case ENFILE:
+            return "arquivos abertos demais";
+        case EIO:
+            return "erro de leitura ou gravação no disco";
+#ifdef EDQUOT
+        case EDQUOT:
+            return "a cota de disco acabou";
+#endif
+        default:
+            break;
+    }
 #ifdef _WIN32
     char buf[256];
     strerror_s(buf, sizeof buf, erro);
@@ -28,6 +61,15 @@ std::string Motivo(int erro) {
 #else
     return std::strerror(erro);
 #endif
+}
+
+// The same for the file system library's errors, which carry errno values on POSIX.
+std::string Motivo(const std::error_code& ec) {
+    if (ec.category() == std::generic_category()) return Motivo(ec.value());
+#ifndef _WIN32
+    if (ec.category() == std::system_category()) return Motivo(ec.value());
+#endif
+    return ec.message();
 }
 
 std::FILE* Abrir(const Caminho& caminho, bool escrita) {
@@ -323,7 +365,7 @@ void ArquivoTemporario::Confirmar() {
     std::filesystem::rename(temporario_, destino_, ec);
     if (ec)
         throw ErroArquivo("Não foi possível substituir o arquivo '" + NomeParaMensagem(destino_) +
-                          "': " + ec.message());
+                          "': " + Motivo(ec));
     confirmado_ = true;
 }
 
@@ -346,7 +388,7 @@ void Substituicao::Colocar(ArquivoTemporario& arquivo) {
             if (ec) {
                 item.anterior.clear();
                 throw ErroArquivo("Não foi possível substituir o arquivo '" +
-                                  NomeParaMensagem(item.destino) + "': " + ec.message());
+                                  NomeParaMensagem(item.destino) + "': " + Motivo(ec));
             }
 #ifndef _WIN32
             item.trava = Travar(item.anterior);

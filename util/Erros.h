@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kavlo {
 
@@ -19,10 +21,36 @@ class ErroConversao : public Erro {
     using Erro::Erro;
 };
 
-// A failure reported by the database client, already wrapped with what was being done.
+// A failure reported by the database client, already wrapped with what was being done. The
+// message is for the operator; the client's error codes, the names it quoted and the statement
+// stay beside it, for the code that can say more (a missing month table) and for a detailed view.
 class ErroBanco : public Erro {
   public:
-    using Erro::Erro;
+    explicit ErroBanco(const std::string& mensagem, std::vector<long> codigos = {},
+                       std::vector<std::string> argumentos = {}, std::string sql = {})
+        : Erro(mensagem),
+          codigos_(std::move(codigos)),
+          argumentos_(std::move(argumentos)),
+          sql_(std::move(sql)) {}
+
+    bool Tem(long codigo) const {
+        for (long c : codigos_)
+            if (c == codigo) return true;
+        return false;
+    }
+    // The texts the client quoted in its error (a table's name, a path).
+    const std::vector<std::string>& Argumentos() const { return argumentos_; }
+    // The statement that failed, when a statement did.
+    const std::string& Sql() const { return sql_; }
+    // The same failure told another way.
+    ErroBanco Com(const std::string& mensagem) const {
+        return ErroBanco(mensagem, codigos_, argumentos_, sql_);
+    }
+
+  private:
+    std::vector<long> codigos_;
+    std::vector<std::string> argumentos_;
+    std::string sql_;
 };
 
 // A file that cannot be read, created or written.
