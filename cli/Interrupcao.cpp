@@ -19,12 +19,15 @@ namespace {
 std::atomic<int> recebido{0};
 std::atomic<bool> terminou{false};
 std::atomic<bool> cancelou{false};
+std::atomic<bool> encerrar{false};
+std::thread espera;
 
 sigset_t Sinais() {
     sigset_t s;
     sigemptyset(&s);
     sigaddset(&s, SIGINT);
     sigaddset(&s, SIGTERM);
+    sigaddset(&s, SIGUSR1);  // only to wake the waiting thread when the tool ends
     return s;
 }
 
@@ -63,10 +66,10 @@ void Interrupcao::Bloquear() {
 }
 
 void Interrupcao::Esperar(const std::string& banco, const std::string& temporarios) {
-    std::thread([banco, temporarios] {
+    espera = std::thread([banco, temporarios] {
         const sigset_t s = Sinais();
         int sinal = 0;
-        if (sigwait(&s, &sinal) != 0) return;
+        if (sigwait(&s, &sinal) != 0 || sinal == SIGUSR1) return;
         recebido = sinal;
         const char* nome = sinal == SIGINT ? "SIGINT" : "SIGTERM";
         if (terminou) return;
@@ -80,7 +83,7 @@ void Interrupcao::Esperar(const std::string& banco, const std::string& temporari
         std::fprintf(stderr, "\nInterrompido (%s): cancelando a operação...\n", nome);
         // The call may not have reached the database yet: keep looking until its attachment
         // is there, and remove it once.
-        while (!terminou) {
+        while (!terminou && !encerrar) {
             try {
                 if (CancelarAnexos(banco) > 0) return;
             } catch (const std::exception&) {
@@ -88,7 +91,7 @@ void Interrupcao::Esperar(const std::string& banco, const std::string& temporari
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-    }).detach();
+    });
 }
 
 int Interrupcao::Recebido() {
@@ -105,6 +108,13 @@ void Interrupcao::Conferir() {
 
 void Interrupcao::Terminou() {
     terminou = true;
+}
+
+void Interrupcao::Encerrar() {
+    if (!espera.joinable()) return;
+    encerrar = true;
+    pthread_kill(espera.native_handle(), SIGUSR1);
+    espera.join();
 }
 
 }  // namespace kavlo::cli

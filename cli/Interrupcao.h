@@ -26,6 +26,8 @@ class Interrupcao {
     static void Conferir();
     // The work that changes anything is over: a signal from now on has nothing to cancel.
     static void Terminou();
+    // The tool ends: the waiting thread stops.
+    static void Encerrar();
 };
 
 }  // namespace kavlo::cli

@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
         fmt::print(stderr, "Erro: {}\n", erro);
         if (Detalhes() && !sql.empty()) fmt::print(stderr, "SQL: {}\n", sql);
     }
+    Interrupcao::Encerrar();
     // Stop the Firebird client's threads before the process ends, not while it unloads.
     fb_shutdown(5000, fb_shutrsn_app_stopped);
     return saida;

@@ -28,7 +28,7 @@ std::u16string FormatarCpf(std::u16string_view cpf) {
     try {
         numero = StrToInt64(cpf);
     } catch (const ErroConversao&) {
-        throw ErroConversao("'" + ParaMensagem(cpf) + "' não é um número inteiro");
+        throw ErroConversao(Aspas(cpf) + " não é um número inteiro");
     }
     return FormatarZeros(numero, 11);
 }

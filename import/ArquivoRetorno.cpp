@@ -45,7 +45,7 @@ std::u16string CodigoDesconto(std::u16string_view linha) {
 int64_t ParcelaDaLinha(std::u16string_view linha) {
     // 10^12 reais, in cents.
     constexpr int64_t kMaiorParcela = 100000000000000;
-    const std::string campo = "'" + ParaMensagem(Campo(linha, retorno::Parcela)) + "'";
+    const std::string campo = Aspas(Campo(linha, retorno::Parcela));
     double valor;
     try {
         valor = LerParcela(linha);

@@ -8,6 +8,7 @@
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Sistema.h"
+#include "util/Utils.h"
 
 namespace kavlo {
 namespace {
@@ -68,61 +69,82 @@ std::vector<LinhaLancada> LerLancamentos(fb::Transacao& t, int32_t id) {
     return linhas;
 }
 
-// One EXECUTE BLOCK for `linhas` rows that each had `slots` posted. Per row, parameters: the key
-// (K), per slot the five values the import wrote (D) and the five it found (A), then MCVALOR and
-// RECALCULAR as written and as found. For each row it returns whether the row was found and the
-// columns that no longer hold what the import wrote; a row that still holds it all gets its earlier
-// values back.
+// One EXECUTE BLOCK for `linhas` rows that each had `slots` posted. Per row r, parameters: the key
+// (Kr); per slot n the five values the import wrote and the five it found (Dr_COD{n}, Ar_COD{n},
+// ...); then MCVALOR and RECALCULAR as written (DMr, DRr) and as found (AMr, ARr). For each row it
+// returns whether the row was found and the columns that no longer hold what the import wrote; a
+// row that still holds it all gets its earlier values back.
+constexpr std::u16string_view kDeclaracoesDoSlot =
+    u"  declare COD{n} varchar(1000) character set octets;\n"
+    u"  declare VALOR{n} double precision;\n  declare QUANT{n} double precision;\n"
+    u"  declare PERC{n} double precision;\n  declare TEMPO{n} double precision;\n";
+constexpr std::u16string_view kParametrosDaColuna =
+    u", D{r}_{coluna} {tipo} = ?, A{r}_{coluna} {tipo} = ?";
+constexpr std::u16string_view kParametrosDaLinha =
+    u", DM{r} double precision = ?, AM{r} double precision = ?"
+    u", DR{r} varchar(1000) character set octets = ?, AR{r} varchar(1000) character set octets = ?";
+constexpr std::u16string_view kComparaColuna =
+    u"    if ({coluna} is distinct from :D{r}_{coluna}) then DIFERENCAS = DIFERENCAS || ' "
+    u"{coluna}';\n";
+constexpr std::u16string_view kLinha =
+    u"  POSICAO = {r};\n"
+    u"  DIFERENCAS = '';\n"
+    u"  select {colunas}MCVALOR, RECALCULAR from {tabela} where rdb$db_key = :K{r}\n"
+    u"    into {destino}:MCVALOR, :RECALCULAR;\n"
+    u"  ACHADA = row_count;\n"
+    u"  if (ACHADA = 1) then begin\n"
+    u"{compara}"
+    u"    if (MCVALOR is distinct from :DM{r}) then DIFERENCAS = DIFERENCAS || ' MCVALOR';\n"
+    u"    if (RECALCULAR is distinct from :DR{r}) then DIFERENCAS = DIFERENCAS || ' RECALCULAR';\n"
+    u"    if (DIFERENCAS = '') then update {tabela} set {restaura}MCVALOR = :AM{r},"
+    u" RECALCULAR = :AR{r} where rdb$db_key = :K{r};\n"
+    u"  end\n"
+    u"  suspend;\n";
+constexpr std::u16string_view kBloco =
+    u"execute block ({parametros})\n"
+    u"returns (POSICAO integer, ACHADA integer, DIFERENCAS varchar(2000))\nas\n"
+    u"{declaracoes}"
+    u"  declare MCVALOR double precision;\n"
+    u"  declare RECALCULAR varchar(1000) character set octets;\n"
+    u"begin\n{corpo}end";
+
 std::u16string SqlEstorno(std::u16string_view tabela, const std::vector<int>& slots,
                           size_t linhas) {
     std::u16string parametros, declaracoes, corpo;
-    for (int slot : slots) {
-        const std::u16string n = Num(static_cast<size_t>(slot));
-        declaracoes += u"  declare C" + n + u" varchar(1000) character set octets;\n";
-        for (size_t k = 1; k < 5; ++k)
-            declaracoes += u"  declare " + std::u16string(kColunasSlot[k].substr(0, 1)) + n +
-                           u" double precision;\n";
-    }
-    declaracoes +=
-        u"  declare M double precision;\n  declare R varchar(1000) character set octets;\n";
+    for (int slot : slots)
+        declaracoes += Preencher(kDeclaracoesDoSlot, {{u"n", Num(static_cast<size_t>(slot))}});
     for (size_t i = 0; i < linhas; ++i) {
         const std::u16string r = Num(i);
-        parametros += (i ? u", K" : u"K") + r + u" char(8) character set octets = ?";
+        parametros += Preencher(u"{sep}K{r} char(8) character set octets = ?",
+                                {{u"sep", i ? u", " : u""}, {u"r", r}});
         std::u16string colunas, destino, restaura, compara;
         for (int slot : slots) {
             const std::u16string n = Num(static_cast<size_t>(slot));
             for (size_t k = 0; k < 5; ++k) {
-                const std::u16string coluna = std::u16string(kColunasSlot[k]) + n;
-                const std::u16string var = std::u16string(kColunasSlot[k].substr(0, 1)) + n;
-                const std::u16string tipo =
-                    k == 0 ? u" varchar(1000) character set octets = ?" : u" double precision = ?";
-                parametros += u", D" + r + u"_" + coluna + tipo + u", A" + r + u"_" + coluna + tipo;
-                colunas += coluna + u", ";
-                destino += u":" + var + u", ";
-                restaura += coluna + u" = :A" + r + u"_" + coluna + u", ";
-                compara += u"    if (" + var + u" is distinct from :D" + r + u"_" + coluna +
-                           u") then DIFERENCAS = DIFERENCAS || ' " + coluna + u"';\n";
+                std::u16string coluna(kColunasSlot[k]);
+                coluna += n;
+                parametros += Preencher(kParametrosDaColuna,
+                                        {{u"r", r},
+                                         {u"coluna", coluna},
+                                         {u"tipo", k == 0 ? u"varchar(1000) character set octets"
+                                                          : u"double precision"}});
+                colunas += Preencher(u"{coluna}, ", {{u"coluna", coluna}});
+                destino += Preencher(u":{coluna}, ", {{u"coluna", coluna}});
+                restaura +=
+                    Preencher(u"{coluna} = :A{r}_{coluna}, ", {{u"coluna", coluna}, {u"r", r}});
+                compara += Preencher(kComparaColuna, {{u"coluna", coluna}, {u"r", r}});
             }
         }
-        parametros += u", DM" + r + u" double precision = ?, AM" + r +
-                      u" double precision = ?, DR" + r +
-                      u" varchar(1000) character set octets = ?, AR" + r +
-                      u" varchar(1000) character set octets = ?";
-        corpo += u"  POSICAO = " + r + u";\n  DIFERENCAS = '';\n  select " + colunas +
-                 u"MCVALOR, RECALCULAR from " + std::u16string(tabela) + u" where rdb$db_key = :K" +
-                 r + u"\n    into " + destino + u":M, :R;\n" +
-                 u"  ACHADA = row_count;\n  if (ACHADA = 1) then begin\n" + compara +
-                 u"    if (M is distinct from :DM" + r +
-                 u") then DIFERENCAS = DIFERENCAS || ' MCVALOR';\n" +
-                 u"    if (R is distinct from :DR" + r +
-                 u") then DIFERENCAS = DIFERENCAS || ' RECALCULAR';\n" +
-                 u"    if (DIFERENCAS = '') then update " + std::u16string(tabela) + u" set " +
-                 restaura + u"MCVALOR = :AM" + r + u", RECALCULAR = :AR" + r +
-                 u" where rdb$db_key = :K" + r + u";\n  end\n  suspend;\n";
+        parametros += Preencher(kParametrosDaLinha, {{u"r", r}});
+        corpo += Preencher(kLinha, {{u"r", r},
+                                    {u"colunas", colunas},
+                                    {u"tabela", tabela},
+                                    {u"destino", destino},
+                                    {u"compara", compara},
+                                    {u"restaura", restaura}});
     }
-    return u"execute block (" + parametros +
-           u")\nreturns (POSICAO integer, ACHADA integer, DIFERENCAS varchar(2000))\nas\n" +
-           declaracoes + u"begin\n" + corpo + u"end";
+    return Preencher(
+        kBloco, {{u"parametros", parametros}, {u"declaracoes", declaracoes}, {u"corpo", corpo}});
 }
 
 // Later imports, not undone, that posted into the same row of the same month's table.

@@ -6,6 +6,7 @@
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
+#include "util/Utils.h"
 
 namespace kavlo {
 namespace {
@@ -18,82 +19,104 @@ std::u16string Num(size_t n) {
 constexpr size_t kTamanhoMaximoSql = 56000;
 
 // One EXECUTE BLOCK for `linhas` rows that each take the slots `slots`. Parameters, in order: the
-// import id; then per row its key (K), MATRICULA (X) and final margin (M), and per slot the code,
-// value, counters and TEMPO (C, V, Q, P, T), the return line (L) and the margin after that posting
-// (N). The UPDATE returns every changed column before and after, as stored; the journal keeps
-// them. "falhou" names the first row that did not change exactly once.
+// import id; then per row r its key (Kr), MATRICULA (Xr) and final margin (Mr), and per slot n the
+// code, value, counters and TEMPO (Cr_n, Vr_n, Qr_n, Pr_n, Tr_n), the return line (Lr_n) and the
+// margin after that posting (Nr_n). The UPDATE returns every changed column before and after, as
+// stored; the journal keeps them. "falhou" names the first row that did not change exactly once;
+// "bloqueada" the first that another connection held past the lock wait.
+constexpr std::u16string_view kDeclaracoesDoSlot =
+    u"  declare CA{n} varchar(1000) character set octets;\n"
+    u"  declare CD{n} varchar(1000) character set octets;\n"
+    u"  declare VA{n} double precision;\n  declare VD{n} double precision;\n"
+    u"  declare QA{n} double precision;\n  declare QD{n} double precision;\n"
+    u"  declare PA{n} double precision;\n  declare PD{n} double precision;\n"
+    u"  declare TA{n} double precision;\n  declare TD{n} double precision;\n";
+constexpr std::u16string_view kDeclaracoesDaLinha =
+    u"  declare MA double precision;\n  declare MD double precision;\n"
+    u"  declare RA varchar(1000) character set octets;\n"
+    u"  declare RD varchar(1000) character set octets;\n";
+constexpr std::u16string_view kParametrosDaLinha =
+    u", K{r} char(8) character set octets = ?, X{r} varchar(1000) character set win1252 = ?"
+    u", M{r} double precision = ?";
+constexpr std::u16string_view kParametrosDoSlot =
+    u", C{p} varchar(10) character set win1252 = ?, V{p} double precision = ?"
+    u", Q{p} integer = ?, P{p} integer = ?, T{p} integer = ?, L{p} integer = ?"
+    u", N{p} double precision = ?";
+constexpr std::u16string_view kConjuntoDoSlot =
+    u"COD{n} = :C{p}, VALOR{n} = :V{p}, QUANT{n} = :Q{p}, PERC{n} = :P{p}, TEMPO{n} = :T{p}, ";
+constexpr std::u16string_view kRetornoDoSlot =
+    u"old.COD{n}, new.COD{n}, old.VALOR{n}, new.VALOR{n}, old.QUANT{n}, new.QUANT{n}, "
+    u"old.PERC{n}, new.PERC{n}, old.TEMPO{n}, new.TEMPO{n}, ";
+constexpr std::u16string_view kDestinoDoSlot =
+    u":CA{n}, :CD{n}, :VA{n}, :VD{n}, :QA{n}, :QD{n}, :PA{n}, :PD{n}, :TA{n}, :TD{n}, ";
+// A row another connection holds fails after the transaction's lock wait; caught here, so the
+// operator is told which servant it was.
+constexpr std::u16string_view kLinha =
+    u"  begin\n"
+    u"  update {tabela} set {conjunto}MCVALOR = :M{r}, RECALCULAR = 'S' where rdb$db_key = :K{r}\n"
+    u"    returning {retorno}old.MCVALOR, new.MCVALOR, old.RECALCULAR, new.RECALCULAR\n"
+    u"    into {destino}:MA, :MD, :RA, :RD;\n"
+    u"  if (row_count <> 1) then begin if (falhou < 0) then falhou = {r}; end else begin\n"
+    u"{diario}"
+    u"  end\n"
+    u"  when gdscode lock_timeout, gdscode lock_conflict, gdscode update_conflict, "
+    u"gdscode deadlock do begin if (bloqueada < 0) then bloqueada = {r}; end\n"
+    u"  end\n";
+constexpr std::u16string_view kDiarioDoSlot =
+    u"    insert into KAVLO_LANCAMENTO (ID_IMPORTACAO, LINHA_RETORNO, MATRICULA, CHAVE_LINHA, SLOT,"
+    u" COD_ANTES, COD_DEPOIS, VALOR_ANTES, VALOR_DEPOIS, QUANT_ANTES, QUANT_DEPOIS, PERC_ANTES,"
+    u" PERC_DEPOIS, TEMPO_ANTES, TEMPO_DEPOIS, MCVALOR_ANTES, MCVALOR_DEPOIS, RECALCULAR_ANTES,"
+    u" RECALCULAR_DEPOIS)\n"
+    u"      values (:ID, :L{p}, :X{r}, :K{r}, {n}, :CA{n}, :CD{n}, :VA{n}, :VD{n}, :QA{n}, :QD{n},"
+    u" :PA{n}, :PD{n}, :TA{n}, :TD{n}, {mcAntes}, {mcDepois}, {recAntes}, :RD);\n";
+constexpr std::u16string_view kBloco =
+    u"execute block (ID integer = ?{parametros})\n"
+    u"returns (falhou integer, bloqueada integer)\nas\n{declaracoes}"
+    u"begin\n  falhou = -1;\n  bloqueada = -1;\n{corpo}  suspend;\nend";
+
 std::u16string SqlBloco(std::u16string_view tabela, const std::vector<int>& slots, size_t linhas) {
-    std::u16string parametros = u"ID integer = ?", declaracoes, corpo;
-    for (int slot : slots) {
-        const std::u16string n = Num(static_cast<size_t>(slot));
-        declaracoes +=
-            u"  declare CA" + n + u" varchar(1000) character set octets;\n  declare CD" + n +
-            u" varchar(1000) character set octets;\n  declare VA" + n +
-            u" double precision;\n  declare VD" + n + u" double precision;\n  declare QA" + n +
-            u" double precision;\n  declare QD" + n + u" double precision;\n  declare PA" + n +
-            u" double precision;\n  declare PD" + n + u" double precision;\n  declare TA" + n +
-            u" double precision;\n  declare TD" + n + u" double precision;\n";
-    }
-    declaracoes +=
-        u"  declare MA double precision;\n  declare MD double precision;\n"
-        u"  declare RA varchar(1000) character set octets;\n"
-        u"  declare RD varchar(1000) character set octets;\n";
+    std::u16string parametros, declaracoes, corpo;
+    for (int slot : slots)
+        declaracoes += Preencher(kDeclaracoesDoSlot, {{u"n", Num(static_cast<size_t>(slot))}});
+    declaracoes += kDeclaracoesDaLinha;
     for (size_t i = 0; i < linhas; ++i) {
         const std::u16string r = Num(i);
-        parametros += u", K" + r + u" char(8) character set octets = ?, X" + r +
-                      u" varchar(1000) character set win1252 = ?, M" + r + u" double precision = ?";
-        std::u16string conjunto, retorno, destino;
-        for (int slot : slots) {
-            const std::u16string n = Num(static_cast<size_t>(slot));
-            const std::u16string p = r + u"_" + n;
-            parametros += u", C" + p + u" varchar(10) character set win1252 = ?, V" + p +
-                          u" double precision = ?, Q" + p + u" integer = ?, P" + p +
-                          u" integer = ?, T" + p + u" integer = ?, L" + p + u" integer = ?, N" + p +
-                          u" double precision = ?";
-            conjunto += u"COD" + n + u" = :C" + p + u", VALOR" + n + u" = :V" + p + u", QUANT" + n +
-                        u" = :Q" + p + u", PERC" + n + u" = :P" + p + u", TEMPO" + n + u" = :T" +
-                        p + u", ";
-            for (std::u16string_view coluna : {u"COD", u"VALOR", u"QUANT", u"PERC", u"TEMPO"})
-                retorno += u"old." + std::u16string(coluna) + n + u", new." +
-                           std::u16string(coluna) + n + u", ";
-            for (std::u16string_view v : {u"C", u"V", u"Q", u"P", u"T"})
-                destino += u":" + std::u16string(v) + u"A" + n + u", :" + std::u16string(v) + u"D" +
-                           n + u", ";
-        }
-        // A row another connection holds fails after the transaction's lock wait; caught here, so
-        // the operator is told which servant it was.
-        corpo += u"  begin\n  update " + std::u16string(tabela) + u" set " + conjunto +
-                 u"MCVALOR = :M" + r + u", RECALCULAR = 'S' where rdb$db_key = :K" + r +
-                 u"\n    returning " + retorno +
-                 u"old.MCVALOR, new.MCVALOR, old.RECALCULAR, new.RECALCULAR\n    into " + destino +
-                 u":MA, :MD, :RA, :RD;\n";
-        corpo += u"  if (row_count <> 1) then begin if (falhou < 0) then falhou = " + r +
-                 u"; end else begin\n";
+        parametros += Preencher(kParametrosDaLinha, {{u"r", r}});
+        std::u16string conjunto, retorno, destino, diario;
         for (size_t k = 0; k < slots.size(); ++k) {
             const std::u16string n = Num(static_cast<size_t>(slots[k]));
-            const std::u16string p = r + u"_" + n;
+            std::u16string p = r;
+            p += u'_';
+            p += n;
+            parametros += Preencher(kParametrosDoSlot, {{u"p", p}});
+            conjunto += Preencher(kConjuntoDoSlot, {{u"n", n}, {u"p", p}});
+            retorno += Preencher(kRetornoDoSlot, {{u"n", n}});
+            destino += Preencher(kDestinoDoSlot, {{u"n", n}});
+            // MCVALOR and RECALCULAR before and after each posting of the row: the first starts
+            // from what the row held, the last ends at what it holds now, the ones between at the
+            // margin each posting left.
             const std::u16string anterior =
-                k == 0 ? u":MA" : u":N" + r + u"_" + Num(static_cast<size_t>(slots[k - 1]));
-            const std::u16string depois = k + 1 == slots.size() ? u":MD" : u":N" + p;
-            corpo +=
-                u"    insert into KAVLO_LANCAMENTO (ID_IMPORTACAO, LINHA_RETORNO, MATRICULA,"
-                u" CHAVE_LINHA, SLOT, COD_ANTES, COD_DEPOIS, VALOR_ANTES, VALOR_DEPOIS,"
-                u" QUANT_ANTES, QUANT_DEPOIS, PERC_ANTES, PERC_DEPOIS, TEMPO_ANTES,"
-                u" TEMPO_DEPOIS, MCVALOR_ANTES, MCVALOR_DEPOIS, RECALCULAR_ANTES,"
-                u" RECALCULAR_DEPOIS)\n      values (:ID, :L" +
-                p + u", :X" + r + u", :K" + r + u", " + n + u", :CA" + n + u", :CD" + n + u", :VA" +
-                n + u", :VD" + n + u", :QA" + n + u", :QD" + n + u", :PA" + n + u", :PD" + n +
-                u", :TA" + n + u", :TD" + n + u", " + anterior + u", " + depois +
-                (k == 0 ? u", :RA" : u", :RD") + u", :RD);\n";
+                k == 0 ? std::u16string(u":MA")
+                       : Preencher(u":N{r}_{n}",
+                                   {{u"r", r}, {u"n", Num(static_cast<size_t>(slots[k - 1]))}});
+            const std::u16string depois =
+                k + 1 == slots.size() ? std::u16string(u":MD") : Preencher(u":N{p}", {{u"p", p}});
+            diario += Preencher(kDiarioDoSlot, {{u"p", p},
+                                                {u"r", r},
+                                                {u"n", n},
+                                                {u"mcAntes", anterior},
+                                                {u"mcDepois", depois},
+                                                {u"recAntes", k == 0 ? u":RA" : u":RD"}});
         }
-        corpo +=
-            u"  end\n  when gdscode lock_timeout, gdscode lock_conflict, gdscode update_conflict,"
-            u" gdscode deadlock do begin if (bloqueada < 0) then bloqueada = " +
-            r + u"; end\n  end\n";
+        corpo += Preencher(kLinha, {{u"tabela", tabela},
+                                    {u"conjunto", conjunto},
+                                    {u"r", r},
+                                    {u"retorno", retorno},
+                                    {u"destino", destino},
+                                    {u"diario", diario}});
     }
-    return u"execute block (" + parametros +
-           u")\nreturns (falhou integer, bloqueada integer)\nas\n" + declaracoes +
-           u"begin\n  falhou = -1;\n  bloqueada = -1;\n" + corpo + u"  suspend;\nend";
+    return Preencher(
+        kBloco, {{u"parametros", parametros}, {u"declaracoes", declaracoes}, {u"corpo", corpo}});
 }
 
 // "linha 7 do arquivo de retorno", "linhas 7, 9 do arquivo de retorno"

@@ -91,10 +91,6 @@ struct Cadastro {
     std::u16string nome, cpf;
 };
 
-std::string Q(std::u16string_view texto) {
-    return "'" + ParaMensagem(texto) + "'";
-}
-
 }  // namespace
 
 Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedido) {
@@ -150,7 +146,7 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
     if (SoDigitos(competencia) && competencia.size() == 5 &&
         ParaUtf8(competencia) != std::string(esperada, 5))
         achar(1, Gravidade::Suspeita, "competencia",
-              "o cabeçalho indica outra competência (posições 82 a 86: " + Q(competencia) +
+              "o cabeçalho indica outra competência (posições 82 a 86: " + Aspas(competencia) +
                   "; para " + std::string(esperada, 2) + "/" + std::to_string(ano) + " seria '" +
                   std::string(esperada, 5) + "'): é mesmo o arquivo de retorno deste mês?");
 
@@ -213,14 +209,14 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
                             11) != cpfArquivo) {
                 ++cpfsDiferentes;
                 achar(n, Gravidade::Aviso, "cpf",
-                      "o CPF " + Q(cpfArquivo) + " (posições 42 a 52) não é o do servidor " +
+                      "o CPF " + Aspas(cpfArquivo) + " (posições 42 a 52) não é o do servidor " +
                           ParaMensagem(chave) + " na folha (" + ParaMensagem(c->second.cpf) + ")");
             }
             const std::u16string nome = NomeComparavel(Campo(linha, retorno::Nome));
             const std::u16string daFolha = NomeComparavel(AjustaTexto(c->second.nome, 40));
             if (nome != daFolha)
                 achar(n, Gravidade::Aviso, "nome",
-                      "o nome " + Q(Aparar(Campo(linha, retorno::Nome))) +
+                      "o nome " + Aspas(Aparar(Campo(linha, retorno::Nome))) +
                           " difere do nome do servidor " + ParaMensagem(chave) + " na folha (" +
                           ParaMensagem(c->second.nome) + ")");
         }

@@ -181,4 +181,13 @@ std::u16string DeUtf16(std::string_view bytes, bool bigEndian) {
     return r;
 }
 
+std::string Aspas(std::u16string_view texto) {
+    // Built front to back: GCC 12 inlines "'" + std::string&& as an insert at position 0 and
+    // reports an impossible overlap (-Wrestrict, a known false positive) in optimised builds.
+    std::string r = "'";
+    r += ParaMensagem(texto);
+    r += '\'';
+    return r;
+}
+
 }  // namespace kavlo

@@ -36,6 +36,9 @@ std::string ParaMensagem(std::u16string_view texto);
 // The same for a value that is already UTF-8 (a file name on Linux, a text of the database client).
 std::string ParaMensagem(std::string_view utf8);
 
+// A value quoted in a message: ParaMensagem between single quotes.
+std::string Aspas(std::u16string_view texto);
+
 // UTF-16 code units stored as bytes in the given order.
 std::u16string DeUtf16(std::string_view bytes, bool bigEndian);
 

@@ -80,7 +80,7 @@ DataCivil DecodificaData(TDateTime data) {
 }
 
 TDateTime LerData(std::u16string_view texto) {
-    auto falha = [&] { return ErroConversao("'" + ParaMensagem(texto) + "' is not a valid date"); };
+    auto falha = [&] { return ErroConversao(Aspas(texto) + " is not a valid date"); };
     size_t i = 0;
     auto pularBrancos = [&] {
         while (i < texto.size() && texto[i] == u' ') ++i;

@@ -55,9 +55,7 @@ Decimal Decompor(double valor, int significativos) {
 
 template <class Inteiro>
 Inteiro LerInteiro(std::u16string_view texto) {
-    auto falha = [&] {
-        return ErroConversao("'" + ParaMensagem(texto) + "' is not a valid integer value");
-    };
+    auto falha = [&] { return ErroConversao(Aspas(texto) + " is not a valid integer value"); };
     size_t i = 0;
     size_t fim = texto.size();
     while (i < fim && Branco(texto[i])) ++i;
@@ -118,8 +116,8 @@ int64_t CentavosDaFormaC(std::string_view c, std::string_view original) {
     const long manter = inteiros + 2;
     const auto n = static_cast<long>(digitos.size());
     const auto falha = [&] {
-        return ErroConversao("'" + ParaMensagem(DeUtf8(original)) +
-                             "' excede o maior valor que a DllKavlo aceita (9999999999999,99)");
+        return ErroConversao(Aspas(DeUtf8(original)) +
+                             " excede o maior valor que a DllKavlo aceita (9999999999999,99)");
     };
     int64_t centavos = 0;
     for (long i = 0; i < manter; ++i) {
@@ -143,7 +141,7 @@ int64_t StrToInt64(std::u16string_view texto) {
 
 double StrToFloat(std::u16string_view texto) {
     auto falha = [&] {
-        return ErroConversao("'" + ParaMensagem(texto) + "' is not a valid floating point value");
+        return ErroConversao(Aspas(texto) + " is not a valid floating point value");
     };
     size_t i = 0;
     size_t fim = texto.size();
@@ -225,11 +223,11 @@ int32_t IifValor(bool condicao, std::u16string_view texto) {
     try {
         v = StrToInt64(texto);
     } catch (const ErroConversao&) {
-        throw ErroConversao("'" + ParaMensagem(texto) + "' não é um número inteiro");
+        throw ErroConversao(Aspas(texto) + " não é um número inteiro");
     }
     if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
-        throw ErroConversao("'" + ParaMensagem(texto) +
-                            "' excede o limite de um inteiro de 32 bits (2147483647)");
+        throw ErroConversao(Aspas(texto) +
+                            " excede o limite de um inteiro de 32 bits (2147483647)");
     return static_cast<int32_t>(v);
 }
 

@@ -1,5 +1,7 @@
 #include "util/Utils.h"
 
+#include <algorithm>
+
 namespace kavlo {
 
 std::u16string RemoveCaracteres(std::u16string_view texto, std::u16string_view caracteres) {
@@ -43,6 +45,34 @@ std::u16string_view Trecho(std::u16string_view texto, int inicio, int quantidade
     const auto a = static_cast<size_t>(inicio - 1);
     if (a >= texto.size()) return {};
     return texto.substr(a, static_cast<size_t>(quantidade));
+}
+
+std::u16string Preencher(
+    std::u16string_view modelo,
+    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> valores) {
+    std::u16string r;
+    r.reserve(modelo.size() + 64);
+    size_t i = 0;
+    while (i < modelo.size()) {
+        const size_t abre = modelo.find(u'{', i);
+        if (abre == std::u16string_view::npos) break;
+        r.append(modelo.substr(i, abre - i));
+        const size_t fecha = modelo.find(u'}', abre);
+        const std::u16string_view nome = fecha == std::u16string_view::npos
+                                             ? std::u16string_view{}
+                                             : modelo.substr(abre + 1, fecha - abre - 1);
+        const auto valor = std::find_if(valores.begin(), valores.end(),
+                                        [&](const auto& v) { return v.first == nome; });
+        if (valor == valores.end()) {
+            r += u'{';
+            i = abre + 1;
+        } else {
+            r.append(valor->second);
+            i = fecha + 1;
+        }
+    }
+    r.append(modelo.substr(std::min(i, modelo.size())));
+    return r;
 }
 
 }  // namespace kavlo

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kavlo {
 
@@ -32,6 +34,12 @@ std::u16string MesAbreviado(int mes);
 
 // Trims blanks and control characters (code units up to U+0020) at both ends.
 std::u16string_view Aparar(std::u16string_view texto);
+
+// `modelo` with each "{nome}" replaced by its value, built front to back; a "{" that names no value
+// stays as it is. For statement templates that read like the statement.
+std::u16string Preencher(
+    std::u16string_view modelo,
+    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> valores);
 
 // Characters from 1-based position `inicio`, at most `quantidade` of them; empty past the end.
 std::u16string_view Trecho(std::u16string_view texto, int inicio, int quantidade);
