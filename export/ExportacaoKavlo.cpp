@@ -44,17 +44,17 @@ std::u16string FormatarDataOuZeros(TDateTime data) {
 namespace {
 
 template <class R>
-std::u16string Formatar(const Campo<R>& campo, const R& registro) {
+std::u16string Formatar(const CampoDe<R>& campo, const R& registro) {
     struct Visitante {
-        const Campo<R>& campo;
+        const CampoDe<R>& campo;
         const R& registro;
         std::u16string operator()(std::u16string R::*membro) const {
             const std::u16string& texto = registro.*membro;
-            switch (campo.formato) {
+            switch (campo.valor.formato) {
                 case Formato::Bruto:
                     return SemSeparadores(texto);
                 case Formato::Ajustado:
-                    return AjustaTexto(SemSeparadores(texto), campo.largura);
+                    return AjustaTexto(SemSeparadores(texto), campo.posicao.largura);
                 case Formato::Digito: {
                     // Built front to back: GCC 12 inlines u"0" + std::u16string&& as an insert
                     // at position 0 and reports an impossible overlap (-Wrestrict, a known
@@ -66,7 +66,7 @@ std::u16string Formatar(const Campo<R>& campo, const R& registro) {
                 case Formato::Cpf:
                     return FormatarCpf(texto);
                 case Formato::Codigo:
-                    return FormatarCodigo(texto, campo.largura);
+                    return FormatarCodigo(texto, campo.posicao.largura);
                 default:
                     break;
             }
@@ -74,7 +74,7 @@ std::u16string Formatar(const Campo<R>& campo, const R& registro) {
         }
         std::u16string operator()(double R::*membro) const {
             const double valor = registro.*membro;
-            switch (campo.formato) {
+            switch (campo.valor.formato) {
                 case Formato::Valor:
                     return FormatarValor(valor);
                 case Formato::DataOuZeros:
@@ -90,9 +90,9 @@ std::u16string Formatar(const Campo<R>& campo, const R& registro) {
         }
         std::u16string operator()(int32_t R::*membro) const {
             const int32_t valor = registro.*membro;
-            switch (campo.formato) {
+            switch (campo.valor.formato) {
                 case Formato::Zeros:
-                    return FormatarZeros(valor, campo.largura);
+                    return FormatarZeros(valor, campo.posicao.largura);
                 case Formato::Inteiro:
                     return FormatarZeros(valor, 0);
                 default:
@@ -101,27 +101,27 @@ std::u16string Formatar(const Campo<R>& campo, const R& registro) {
             throw Erro("Formato inválido para o campo inteiro " + std::string(campo.nome));
         }
     };
-    return std::visit(Visitante{campo, registro}, campo.origem);
+    return std::visit(Visitante{campo, registro}, campo.valor.origem);
 }
 
 // Builds one line; a field that cannot be written names the file, the line, the servant and
 // the field.
 template <class R, size_t N, class Identificar>
-std::u16string Montar(const std::array<Campo<R>, N>& campos, const R& registro,
+std::u16string LinhaDoRegistro(const std::array<CampoDe<R>, N>& campos, const R& registro,
                       std::u16string_view separador, const char* arquivo, size_t linha,
                       Identificar identificar) {
-    std::u16string r;
-    for (size_t i = 0; i < N; ++i) {
-        if (i > 0) r += separador;
-        try {
-            r += Formatar(campos[i], registro);
-        } catch (const ErroConversao& e) {
-            throw ErroConversao(std::string(arquivo) + ", linha " + std::to_string(linha) + ": " +
-                                identificar(registro) + ": " + std::string(campos[i].nome) + " " +
-                                e.what());
-        }
-    }
-    return r;
+    return MontarLinha(
+        campos,
+        [&](const CampoDe<R>& campo) {
+            try {
+                return Formatar(campo, registro);
+            } catch (const ErroConversao& e) {
+                throw ErroConversao(std::string(arquivo) + ", linha " + std::to_string(linha) +
+                                    ": " + identificar(registro) + ": " + std::string(campo.nome) +
+                                    " " + e.what());
+            }
+        },
+        separador);
 }
 
 template <class Arquivo>
@@ -142,14 +142,14 @@ std::string Servidor(std::u16string_view matricula, std::u16string_view nome) {
 
 template <class Arquivo>
 void EscreverCabecalho(const Arquivo& a, const char* nome, const SaidaLinhas& saida) {
-    saida(Montar(CABECALHO, CabecalhoDe(a), u"", nome, 1,
+    saida(LinhaDoRegistro(CABECALHO, CabecalhoDe(a), u"", nome, 1,
                  [](const Cabecalho& c) { return SemServidor(c); }));
 }
 
 template <size_t N>
-void EscreverRodape(const std::array<Campo<Rodape>, N>& layout, const Rodape& rodape,
+void EscreverRodape(const std::array<CampoDe<Rodape>, N>& layout, const Rodape& rodape,
                     const char* nome, size_t linha, const SaidaLinhas& saida) {
-    saida(Montar(layout, rodape, u"", nome, linha, [](const Rodape& r) { return SemServidor(r); }));
+    saida(LinhaDoRegistro(layout, rodape, u"", nome, linha, [](const Rodape& r) { return SemServidor(r); }));
 }
 
 }  // namespace
@@ -159,7 +159,7 @@ void EscreverPessoas(const TPessoas& pessoas, const SaidaLinhas& saida) {
     EscreverCabecalho(pessoas, kNome, saida);
     size_t linha = 1;
     for (const TDPessoas& d : pessoas.DPessoas) {
-        saida(Montar(DETALHE_PESSOAS, d, u";", kNome, ++linha,
+        saida(LinhaDoRegistro(DETALHE_PESSOAS, d, u";", kNome, ++linha,
                      [](const TDPessoas& p) { return Servidor(p.CPF, p.NomeCompleto); }));
         Observacao::Atual().Avancar();
     }
@@ -173,7 +173,7 @@ double EscreverMargem(const TMargem& margem, const SaidaLinhas& saida) {
     // Summed unrounded, in list order, rounded once in the trailer.
     double soma = 0;
     for (const TDMargem& d : margem.DMargem) {
-        saida(Montar(DETALHE_MARGEM, d, u"", kNome, ++linha,
+        saida(LinhaDoRegistro(DETALHE_MARGEM, d, u"", kNome, ++linha,
                      [](const TDMargem& m) { return Servidor(m.Matricula, m.NomeServidor); }));
         soma += d.ValorMargem;
         Observacao::Atual().Avancar();
@@ -188,7 +188,7 @@ void EscreverTransferidos(const TTransferidos& transferidos, const SaidaLinhas& 
     EscreverCabecalho(transferidos, kNome, saida);
     size_t linha = 1;
     for (const TDTransferidos& d : transferidos.DTransferidos) {
-        saida(Montar(DETALHE_TRANSFERIDOS, d, u"", kNome, ++linha, [](const TDTransferidos& t) {
+        saida(LinhaDoRegistro(DETALHE_TRANSFERIDOS, d, u"", kNome, ++linha, [](const TDTransferidos& t) {
             return Servidor(t.CodigoMatriculaBeneficiarioOrigem, t.NomeServidor);
         }));
         Observacao::Atual().Avancar();

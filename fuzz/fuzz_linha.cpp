@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
         if (c == u'\r' || c == u'\n') c = u' ';  // a line never holds its own end
 
     for (Posicao p : {retorno::Nome, retorno::Registro, retorno::CampoCodigo, retorno::Parcela,
-                      retorno::Livre190})
-        PROPRIEDADE(Campo(linha, p).size() <= static_cast<size_t>(p.largura));
+                      retorno::DataContrato})
+        PROPRIEDADE(LerCampo(linha, p).size() <= static_cast<size_t>(p.largura));
 
     const std::u16string chave = ChaveServidor(linha);
     PROPRIEDADE(chave.size() <= 8);

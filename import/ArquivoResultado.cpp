@@ -16,7 +16,7 @@ std::u16string ValorDescontado(std::u16string_view linha, const Desfecho& d) {
     switch (d.resultado) {
         case Resultado::Integral:
             // The instalment exactly as received, "," or "." alike.
-            return std::u16string(Campo(linha, retorno::Parcela));
+            return std::u16string(LerCampo(linha, retorno::Parcela));
         case Resultado::Parcial:
             return FormatarValor(Reais(d.descontado));
         case Resultado::NaoDescontado:
@@ -26,42 +26,43 @@ std::u16string ValorDescontado(std::u16string_view linha, const Desfecho& d) {
     return FormatarValor(0);
 }
 
-std::u16string Montar(std::span<const CampoResultado> campos, std::u16string_view linha,
-                      const Valores& v) {
-    std::u16string r;
-    for (const auto& c : campos) {
-        std::u16string texto;
-        switch (c.fonte) {
-            case Fonte::Retorno:
-                texto = Trecho(linha, c.origem, c.largura);
-                break;
-            case Fonte::Fixo:
-                texto = c.fixo;
-                break;
-            case Fonte::Referencia:
-                texto = v.referencia;
-                break;
-            case Fonte::Marcador:
-                if (v.desfecho->resultado == Resultado::NaoDescontado ||
-                    v.desfecho->resultado == Resultado::SemSlot)
-                    texto = MarcadorNaoDescontado;
-                break;
-            case Fonte::ValorDescontado:
-                texto = ValorDescontado(linha, *v.desfecho);
-                break;
-            case Fonte::CodigoSituacao:
-                texto = v.situacao->codigo;
-                break;
-            case Fonte::DescricaoSituacao:
-                texto = v.situacao->descricao;
-                break;
-            case Fonte::Resto:
-                texto = FormatarValor(Reais(v.desfecho->resto));
-                break;
-        }
-        r += AjustaTexto(texto, c.largura);
+// A field's text, fitted to its width.
+std::u16string Texto(const CampoResultado& c, std::u16string_view linha, const Valores& v) {
+    std::u16string texto;
+    switch (c.valor.fonte) {
+        case Fonte::Retorno:
+            texto = LerCampo(linha, c.valor.retorno);
+            break;
+        case Fonte::Fixo:
+            texto = c.valor.fixo;
+            break;
+        case Fonte::Referencia:
+            texto = v.referencia;
+            break;
+        case Fonte::Marcador:
+            if (v.desfecho->resultado == Resultado::NaoDescontado ||
+                v.desfecho->resultado == Resultado::SemSlot)
+                texto = MarcadorNaoDescontado;
+            break;
+        case Fonte::ValorDescontado:
+            texto = ValorDescontado(linha, *v.desfecho);
+            break;
+        case Fonte::CodigoSituacao:
+            texto = v.situacao->codigo;
+            break;
+        case Fonte::DescricaoSituacao:
+            texto = v.situacao->descricao;
+            break;
+        case Fonte::Resto:
+            texto = FormatarValor(Reais(v.desfecho->resto));
+            break;
     }
-    return r;
+    return AjustaTexto(texto, c.posicao.largura);
+}
+
+template <class Campos>
+std::u16string Montar(const Campos& campos, std::u16string_view linha, const Valores& v) {
+    return MontarLinha(campos, [&](const CampoResultado& c) { return Texto(c, linha, v); });
 }
 
 }  // namespace

@@ -23,65 +23,54 @@ enum class Fonte {
     Resto,              // amount not deducted
 };
 
-struct CampoResultado {
-    std::string_view nome;
-    int inicio;
-    int largura;
+// What fills a field of the result file.
+struct Origem {
     Fonte fonte;
-    int origem = 0;
+    Posicao retorno = {};  // the return line's field, for Fonte::Retorno
     std::u16string_view fixo = {};
 };
+using CampoResultado = Campo<Origem>;
 
 namespace resultado {
 
 inline constexpr CampoResultado Cabecalho[] = {
-    {"TipoRegistro", 1, 1, Fonte::Retorno, retorno::CabTipo.inicio},
-    {"Texto", 2, 50, Fonte::Retorno, retorno::CabTexto.inicio},
-    {"NomeLayout", 52, 30, Fonte::Fixo, 0, u"RETORNO"},
-    {"Referencia", 82, 6, Fonte::Referencia},
-    {"Data", 88, 8, Fonte::Retorno, retorno::CabData.inicio},
+    {"TipoRegistro", {1, 1}, {Fonte::Retorno, retorno::CabTipo}},
+    {"Texto", {2, 50}, {Fonte::Retorno, retorno::CabTexto}},
+    {"NomeLayout", {52, 30}, {Fonte::Fixo, {}, u"RETORNO"}},
+    {"Referencia", {82, 6}, {Fonte::Referencia}},
+    {"Data", {88, 8}, {Fonte::Retorno, retorno::CabData}},
 };
 
 inline constexpr CampoResultado Rodape[] = {
-    {"TipoRegistro", 1, 1, Fonte::Fixo, 0, u"T"},
-    {"Quantidade", 2, 10, Fonte::Retorno, retorno::RodQuantidade.inicio},
-    {"Total", 12, 12, Fonte::Retorno, retorno::RodTotal.inicio},
+    {"TipoRegistro", {1, 1}, {Fonte::Fixo, {}, u"T"}},
+    {"Quantidade", {2, 10}, {Fonte::Retorno, retorno::RodQuantidade}},
+    {"Total", {12, 12}, {Fonte::Retorno, retorno::RodTotal}},
 };
 
 inline constexpr CampoResultado Detalhe[] = {
-    {"TipoRegistro", 1, 1, Fonte::Retorno, retorno::Tipo.inicio},
-    {"Nome", 2, 40, Fonte::Retorno, retorno::Nome.inicio},
-    {"Cpf", 42, 11, Fonte::Retorno, retorno::Cpf.inicio},
-    {"Registro", 53, 15, Fonte::Retorno, retorno::Registro.inicio},
-    {"Livre68", 68, 8, Fonte::Retorno, retorno::Livre68.inicio},
-    {"Livre76", 76, 6, Fonte::Retorno, retorno::Livre76.inicio},
-    {"CampoCodigo", 82, 8, Fonte::Retorno, retorno::CampoCodigo.inicio},
-    {"Brancos", 90, 20, Fonte::Fixo, 0, u""},
-    {"Tipo", 110, 15, Fonte::Fixo, 0, u"EMPRESTIMO"},
-    {"Marcador", 125, 15, Fonte::Marcador},
-    {"Parcela", 140, 15, Fonte::Retorno, retorno::Parcela.inicio},
-    {"SegundoValor", 155, 15, Fonte::Retorno, retorno::SegundoValor.inicio},
-    {"ContadorPerc", 170, 3, Fonte::Retorno, retorno::ContadorPerc.inicio},
-    {"ContadorQuant", 173, 3, Fonte::Retorno, retorno::ContadorQuant.inicio},
-    {"Livre192", 176, 6, Fonte::Retorno, retorno::Livre192.inicio},
-    {"Livre190a", 182, 8, Fonte::Retorno, retorno::Livre190.inicio},
-    {"Livre190b", 190, 8, Fonte::Retorno, retorno::Livre190.inicio},
-    {"ValorDescontado", 198, 15, Fonte::ValorDescontado},
-    {"CodigoSituacao", 213, 3, Fonte::CodigoSituacao},
-    {"DescricaoSituacao", 216, 30, Fonte::DescricaoSituacao},
-    {"Resto", 246, 15, Fonte::Resto},
+    {"TipoRegistro", {1, 1}, {Fonte::Retorno, retorno::Tipo}},
+    {"Nome", {2, 40}, {Fonte::Retorno, retorno::Nome}},
+    {"Cpf", {42, 11}, {Fonte::Retorno, retorno::Cpf}},
+    {"Registro", {53, 15}, {Fonte::Retorno, retorno::Registro}},
+    {"Contrato", {68, 8}, {Fonte::Retorno, retorno::Contrato}},
+    {"Proposta", {76, 6}, {Fonte::Retorno, retorno::Proposta}},
+    {"CampoCodigo", {82, 8}, {Fonte::Retorno, retorno::CampoCodigo}},
+    {"Brancos", {90, 20}, {Fonte::Fixo, {}, u""}},
+    {"Tipo", {110, 15}, {Fonte::Fixo, {}, u"EMPRESTIMO"}},
+    {"Marcador", {125, 15}, {Fonte::Marcador}},
+    {"Parcela", {140, 15}, {Fonte::Retorno, retorno::Parcela}},
+    {"ValorTotal", {155, 15}, {Fonte::Retorno, retorno::ValorTotal}},
+    {"ContadorPerc", {170, 3}, {Fonte::Retorno, retorno::ContadorPerc}},
+    {"ContadorQuant", {173, 3}, {Fonte::Retorno, retorno::ContadorQuant}},
+    {"FimDataContrato", {176, 6}, {Fonte::Retorno, retorno::FimDataContrato}},
+    {"DataContrato1", {182, 8}, {Fonte::Retorno, retorno::DataContrato}},
+    {"DataContrato2", {190, 8}, {Fonte::Retorno, retorno::DataContrato}},
+    {"ValorDescontado", {198, 15}, {Fonte::ValorDescontado}},
+    {"CodigoSituacao", {213, 3}, {Fonte::CodigoSituacao}},
+    {"DescricaoSituacao", {216, 30}, {Fonte::DescricaoSituacao}},
+    {"Resto", {246, 15}, {Fonte::Resto}},
 };
 
-// Each field starts where the previous one ends, and the record has its documented length.
-template <size_t N>
-constexpr bool Contiguo(const CampoResultado (&campos)[N], int tamanho) {
-    int proximo = 1;
-    for (const auto& c : campos) {
-        if (c.inicio != proximo || c.largura <= 0) return false;
-        proximo += c.largura;
-    }
-    return proximo == tamanho + 1;
-}
 static_assert(Contiguo(Cabecalho, 95));
 static_assert(Contiguo(Rodape, 23));
 static_assert(Contiguo(Detalhe, 260));

@@ -7,20 +7,16 @@
 
 namespace kavlo {
 
-std::u16string_view Campo(std::u16string_view linha, Posicao p) {
-    return Trecho(linha, p.inicio, p.largura);
-}
-
 std::u16string ChaveServidor(std::u16string_view linha) {
-    std::u16string chave(Campo(linha, retorno::MatriculaNumero));
+    std::u16string chave(LerCampo(linha, retorno::MatriculaNumero));
     chave += u'-';
-    chave += Campo(linha, retorno::MatriculaDigito);
+    chave += LerCampo(linha, retorno::MatriculaDigito);
     return chave;
 }
 
 namespace {
 std::u16string TextoDaParcela(std::u16string_view linha) {
-    std::u16string texto(Campo(linha, retorno::Parcela));
+    std::u16string texto(LerCampo(linha, retorno::Parcela));
     if (auto ponto = texto.find(u'.'); ponto != std::u16string::npos) texto[ponto] = u',';
     return texto;
 }
@@ -35,33 +31,32 @@ int64_t LerParcelaCentavos(std::u16string_view linha) {
 }
 
 int32_t LerContador(std::u16string_view linha, Posicao p) {
-    return StrToInt(Aparar(Campo(linha, p)));
+    return StrToInt(Aparar(LerCampo(linha, p)));
 }
 
 std::u16string CodigoDesconto(std::u16string_view linha) {
-    return std::u16string(Aparar(Campo(linha, retorno::CodigoDesconto)));
+    return std::u16string(Aparar(LerCampo(linha, retorno::CodigoDesconto)));
 }
 
 int64_t ParcelaDaLinha(std::u16string_view linha) {
     // 10^12 reais, in cents.
     constexpr int64_t kMaiorParcela = 100000000000000;
-    const std::string campo = Aspas(Campo(linha, retorno::Parcela));
+    const std::string campo = Aspas(LerCampo(linha, retorno::Parcela));
+    const std::string onde = Posicoes(retorno::Parcela);
     double valor;
     try {
         valor = LerParcela(linha);
     } catch (const ErroConversao& e) {
-        throw ErroConversao(std::string(e.what()) + ", valor da parcela nas posições 140 a 154 (" +
+        throw ErroConversao(std::string(e.what()) + ", valor da parcela nas " + onde + " (" +
                             campo + " no arquivo)");
     }
     if (valor < 0)
-        throw ErroConversao(
-            "Parcela negativa " + campo +
-            " nas posições 140 a 154: o arquivo de retorno só pode trazer descontos");
+        throw ErroConversao("Parcela negativa " + campo + " nas " + onde +
+                            ": o arquivo de retorno só pode trazer descontos");
     const int64_t parcela = valor < 1e12 ? LerParcelaCentavos(linha) : kMaiorParcela;
     if (parcela >= kMaiorParcela)
-        throw ErroConversao("Parcela " + campo +
-                            " nas posições 140 a 154 excede o maior valor do arquivo de resultado "
-                            "(999999999999.99)");
+        throw ErroConversao("Parcela " + campo + " nas " + onde +
+                            " excede o maior valor do arquivo de resultado (999999999999.99)");
     return parcela;
 }
 
@@ -69,15 +64,14 @@ DadosDoLancamento DadosDaLinha(std::u16string_view linha) {
     DadosDoLancamento d;
     d.codigo = CodigoDesconto(linha);
     if (d.codigo.empty())
-        throw Erro(
-            "Código de desconto em branco nas posições 88 a 89: a parcela não pode ser "
-            "lançada");
+        throw Erro("Código de desconto em branco nas " + Posicoes(retorno::CodigoDesconto) +
+                   ": a parcela não pode ser lançada");
     try {
         d.quant = LerContador(linha, retorno::ContadorQuant);
         d.perc = LerContador(linha, retorno::ContadorPerc);
     } catch (const ErroConversao& e) {
-        throw ErroConversao(std::string(e.what()) +
-                            ", contador de parcelas nas posições 170 a 175");
+        throw ErroConversao(std::string(e.what()) + ", contador de parcelas nas " +
+                            Posicoes(retorno::Contadores));
     }
     return d;
 }

@@ -7,44 +7,68 @@
 #include <string>
 #include <string_view>
 
+#include "util/Layout.h"
+
 namespace kavlo {
 
-// A field of a fixed-width line: 1-based first position and width.
-struct Posicao {
-    int inicio;
-    int largura;
-    constexpr int Fim() const { return inicio + largura - 1; }
-};
-
 namespace retorno {
-// Header.
+// The header, as the party writes it; the import copies its type, text and date. Its reference
+// month lies at 82-87 as mmyyyy, the date written over its last digit.
 inline constexpr Posicao CabTipo{1, 1};
 inline constexpr Posicao CabTexto{2, 50};
+inline constexpr Posicao CabLayout{52, 30};
+inline constexpr Posicao CabCompetencia{82, 6};
 inline constexpr Posicao CabData{87, 8};
-// Trailer.
+
+// The trailer; the import copies the count and the total.
+inline constexpr Posicao RodTipo{1, 1};
 inline constexpr Posicao RodQuantidade{2, 10};
+inline constexpr Posicao RodReservado{12, 3};
 inline constexpr Posicao RodTotal{15, 12};
-// Instalment line.
+inline constexpr Campo<> Rodape[] = {
+    {"TipoRegistro", RodTipo},
+    {"Quantidade", RodQuantidade},
+    {"Reservado", RodReservado},
+    {"Total", RodTotal},
+};
+static_assert(Contiguo(Rodape, 26));
+
+// An instalment line, 200 positions. The import reads the key, the code, the amount and the
+// counters, and copies most of the rest into the result file without interpreting it; the names
+// of those fields say what the party puts there.
 inline constexpr Posicao Tipo{1, 1};
 inline constexpr Posicao Nome{2, 40};
 inline constexpr Posicao Cpf{42, 11};
 inline constexpr Posicao Registro{53, 15};  // registration number field; the key is its tail
-inline constexpr Posicao MatriculaNumero{61, 6};
-inline constexpr Posicao MatriculaDigito{67, 1};
-inline constexpr Posicao Livre68{68, 8};
-inline constexpr Posicao Livre76{76, 6};
-inline constexpr Posicao CodigoDesconto{88, 2};
-inline constexpr Posicao CampoCodigo{88, 8};
+inline constexpr Posicao Contrato{68, 8};
+inline constexpr Posicao Proposta{76, 6};
+inline constexpr Posicao Reservado82{82, 6};
+inline constexpr Posicao CampoCodigo{88, 8};  // the deduction code and the party's bank number
+inline constexpr Posicao Consignataria{96, 44};
 inline constexpr Posicao Parcela{140, 15};
-inline constexpr Posicao SegundoValor{155, 15};
+inline constexpr Posicao ValorTotal{155, 15};
 inline constexpr Posicao ContadorPerc{170, 3};
 inline constexpr Posicao ContadorQuant{173, 3};
-inline constexpr Posicao Livre190{190, 8};
-inline constexpr Posicao Livre192{192, 6};
-}  // namespace retorno
+inline constexpr Posicao Reservado176{176, 14};
+inline constexpr Posicao DataContrato{190, 8};
+inline constexpr Posicao Reservado198{198, 3};
+inline constexpr Campo<> Detalhe[] = {
+    {"TipoRegistro", Tipo},       {"NomeServidor", Nome},       {"CPF", Cpf},
+    {"Matricula", Registro},      {"Contrato", Contrato},       {"Proposta", Proposta},
+    {"Reservado1", Reservado82},  {"Codigo", CampoCodigo},      {"Consignataria", Consignataria},
+    {"ValorParcela", Parcela},    {"ValorTotal", ValorTotal},   {"Parcela", ContadorPerc},
+    {"Prazo", ContadorQuant},     {"Reservado2", Reservado176}, {"DataContrato", DataContrato},
+    {"Reservado3", Reservado198},
+};
+static_assert(Contiguo(Detalhe, 200));
 
-// The field's characters; shorter, or empty, when the line ends before it.
-std::u16string_view Campo(std::u16string_view linha, Posicao p);
+// Fields the import reads inside the ones above.
+inline constexpr Posicao MatriculaNumero{61, 6};  // the six characters before the check digit
+inline constexpr Posicao MatriculaDigito{67, 1};
+inline constexpr Posicao CodigoDesconto{88, 2};
+inline constexpr Posicao Contadores{170, 6};
+inline constexpr Posicao FimDataContrato{192, 6};  // its last six characters
+}  // namespace retorno
 
 // "NNNNNN-D" from positions 61-66 and 67, compared with MATRICULA exactly as it stands.
 std::u16string ChaveServidor(std::u16string_view linha);

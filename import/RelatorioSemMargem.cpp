@@ -15,33 +15,35 @@ struct Dados {
     int64_t margem, parcela, descontado;  // cents
 };
 
-std::u16string Montar(std::span<const PecaRelatorio> pecas, const Dados& d) {
-    std::u16string r;
-    for (const auto& p : pecas) {
-        std::u16string texto;
-        switch (p.fonte) {
-            case FontePeca::Fixo:
-                texto = p.fixo;
-                break;
-            case FontePeca::Matricula:
-                texto = d.matricula;
-                break;
-            case FontePeca::Nome:
-                texto = Campo(d.linha, retorno::Nome);
-                break;
-            case FontePeca::Margem:
-                texto = FormatarGeral(Reais(d.margem));
-                break;
-            case FontePeca::Parcela:
-                texto = FormatarGeral(Reais(d.parcela));
-                break;
-            case FontePeca::Descontado:
-                texto = FormatarGeral(Reais(d.descontado));
-                break;
-        }
-        r += p.largura > 0 ? AjustaTexto(texto, p.largura) : texto;
+// A piece's text, fitted to its width when it has one.
+std::u16string Texto(const PecaRelatorio& p, const Dados& d) {
+    std::u16string texto;
+    switch (p.valor.fonte) {
+        case FontePeca::Fixo:
+            texto = p.valor.fixo;
+            break;
+        case FontePeca::Matricula:
+            texto = d.matricula;
+            break;
+        case FontePeca::Nome:
+            texto = LerCampo(d.linha, retorno::Nome);
+            break;
+        case FontePeca::Margem:
+            texto = FormatarGeral(Reais(d.margem));
+            break;
+        case FontePeca::Parcela:
+            texto = FormatarGeral(Reais(d.parcela));
+            break;
+        case FontePeca::Descontado:
+            texto = FormatarGeral(Reais(d.descontado));
+            break;
     }
-    return r;
+    return p.posicao.largura > 0 ? AjustaTexto(texto, p.posicao.largura) : texto;
+}
+
+template <class Pecas>
+std::u16string Montar(const Pecas& pecas, const Dados& d) {
+    return MontarLinha(pecas, [&](const PecaRelatorio& p) { return Texto(p, d); });
 }
 
 // Everything up to and including the last separator; empty when there is none.

@@ -6,49 +6,53 @@
 #include <string>
 #include <string_view>
 
+#include "util/Layout.h"
+
 namespace kavlo {
 
 enum class FontePeca { Fixo, Matricula, Nome, Margem, Parcela, Descontado };
 
-struct PecaRelatorio {
-    std::string_view nome;
-    int largura;  // 0: as it stands
+// What fills a piece of an entry. The pieces follow one another, each fitted to its width (0: as
+// long as its text), so they have widths and no positions.
+struct OrigemPeca {
     FontePeca fonte;
     std::u16string_view fixo = {};
 };
+using PecaRelatorio = Campo<OrigemPeca>;
 
 namespace relatorio {
 
 inline constexpr PecaRelatorio NaoImportado[] = {
-    {"Matricula", 0, FontePeca::Matricula},
-    {"Separador", 3, FontePeca::Fixo, u" - "},
-    {"Rotulo", 10, FontePeca::Fixo, u"SERVIDOR: "},
-    {"Nome", 40, FontePeca::Nome},
-    {"RotuloMargem", 21, FontePeca::Fixo, u" POSSUE DE MARGEM: R$"},
-    {"Margem", 15, FontePeca::Margem},
-    {"RotuloParcela", 17, FontePeca::Fixo, u" E PARCELA DE: R$"},
-    {"Parcela", 15, FontePeca::Parcela},
-    {"Fecho", 26, FontePeca::Fixo, u" EMPRÉSTIMO NÃO IMPORTADO!"},
+    {"Matricula", {0, 0}, {FontePeca::Matricula}},
+    {"Separador", {0, 3}, {FontePeca::Fixo, u" - "}},
+    {"Rotulo", {0, 10}, {FontePeca::Fixo, u"SERVIDOR: "}},
+    {"Nome", {0, 40}, {FontePeca::Nome}},
+    {"RotuloMargem", {0, 21}, {FontePeca::Fixo, u" POSSUE DE MARGEM: R$"}},
+    {"Margem", {0, 15}, {FontePeca::Margem}},
+    {"RotuloParcela", {0, 17}, {FontePeca::Fixo, u" E PARCELA DE: R$"}},
+    {"Parcela", {0, 15}, {FontePeca::Parcela}},
+    {"Fecho", {0, 26}, {FontePeca::Fixo, u" EMPRÉSTIMO NÃO IMPORTADO!"}},
 };
 
 inline constexpr PecaRelatorio Proporcional[] = {
-    {"Matricula", 0, FontePeca::Matricula},
-    {"Separador", 3, FontePeca::Fixo, u" - "},
-    {"Rotulo", 10, FontePeca::Fixo, u"SERVIDOR: "},
-    {"Nome", 40, FontePeca::Nome},
-    {"RotuloMargem", 21, FontePeca::Fixo, u" POSSUE DE MARGEM: R$"},
-    {"Margem", 15, FontePeca::Margem},
-    {"RotuloParcela", 17, FontePeca::Fixo, u" E PARCELA DE: R$"},
-    {"Parcela", 15, FontePeca::Parcela},
-    {"Fecho", 50, FontePeca::Fixo, u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$"},
-    {"Descontado", 0, FontePeca::Descontado},
+    {"Matricula", {0, 0}, {FontePeca::Matricula}},
+    {"Separador", {0, 3}, {FontePeca::Fixo, u" - "}},
+    {"Rotulo", {0, 10}, {FontePeca::Fixo, u"SERVIDOR: "}},
+    {"Nome", {0, 40}, {FontePeca::Nome}},
+    {"RotuloMargem", {0, 21}, {FontePeca::Fixo, u" POSSUE DE MARGEM: R$"}},
+    {"Margem", {0, 15}, {FontePeca::Margem}},
+    {"RotuloParcela", {0, 17}, {FontePeca::Fixo, u" E PARCELA DE: R$"}},
+    {"Parcela", {0, 15}, {FontePeca::Parcela}},
+    {"Fecho", {0, 50}, {FontePeca::Fixo, u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$"}},
+    {"Descontado", {0, 0}, {FontePeca::Descontado}},
 };
 
 // Every fixed text fills its width exactly, so the widths document the texts.
 template <size_t N>
 constexpr bool TextosNasLarguras(const PecaRelatorio (&pecas)[N]) {
     for (const auto& p : pecas)
-        if (p.fonte == FontePeca::Fixo && static_cast<int>(p.fixo.size()) != p.largura)
+        if (p.valor.fonte == FontePeca::Fixo &&
+            static_cast<int>(p.valor.fixo.size()) != p.posicao.largura)
             return false;
     return true;
 }

@@ -139,16 +139,19 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
 
     if (linhas.size() < 2) return v;
 
-    // The header's reference month, mmyyyy at 82-87 (the date written over its last digit).
-    const std::u16string_view competencia = Trecho(linhas.front(), 82, 5);
+    // The header's reference month, mmyyyy, whose last digit lies under the date.
+    constexpr Posicao kCompetencia{retorno::CabCompetencia.inicio,
+                                   retorno::CabData.inicio - retorno::CabCompetencia.inicio};
+    const std::u16string_view competencia = LerCampo(linhas.front(), kCompetencia);
     char esperada[16];
     std::snprintf(esperada, sizeof esperada, "%02d%04d", mes, ano);
     if (SoDigitos(competencia) && competencia.size() == 5 &&
         ParaUtf8(competencia) != std::string(esperada, 5))
         achar(1, Gravidade::Suspeita, "competencia",
-              "o cabeçalho indica outra competência (posições 82 a 86: " + Aspas(competencia) +
-                  "; para " + std::string(esperada, 2) + "/" + std::to_string(ano) + " seria '" +
-                  std::string(esperada, 5) + "'): é mesmo o arquivo de retorno deste mês?");
+              "o cabeçalho indica outra competência (" + Posicoes(kCompetencia) + ": " +
+                  Aspas(competencia) + "; para " + std::string(esperada, 2) + "/" +
+                  std::to_string(ano) + " seria '" + std::string(esperada, 5) +
+                  "'): é mesmo o arquivo de retorno deste mês?");
 
     // Lengths: the instalment lines of one file are all alike.
     std::map<size_t, size_t> comprimentos;
@@ -163,7 +166,7 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
     // The trailer announces the count of instalments; a last line that is an instalment means
     // the file was cut and that instalment would be taken for the trailer.
     const std::u16string& rodape = linhas.back();
-    const std::u16string_view quantidade = Campo(rodape, retorno::RodQuantidade);
+    const std::u16string_view quantidade = LerCampo(rodape, retorno::RodQuantidade);
     if (SoDigitos(quantidade) && quantidade.size() == 10 &&
         StrToInt64(quantidade) != static_cast<int64_t>(linhas.size() - 2))
         achar(linhas.size(), Gravidade::Suspeita, "rodape",
@@ -192,8 +195,8 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
                       std::to_string(v.comprimentoUsual) + ": os campos podem estar deslocados");
         const std::u16string chave = ChaveServidor(linha);
         const auto [repetida, nova] = vistas.try_emplace(
-            {chave, CodigoDesconto(linha), std::u16string(Campo(linha, retorno::Parcela)),
-             std::u16string(Campo(linha, retorno::ContadorPerc))},
+            {chave, CodigoDesconto(linha), std::u16string(LerCampo(linha, retorno::Parcela)),
+             std::u16string(LerCampo(linha, retorno::ContadorPerc))},
             n);
         if (!nova)
             achar(n, Gravidade::Aviso, "repetida",
@@ -203,20 +206,21 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         if (auto c = cadastro.find(chave); c != cadastro.end()) {
             ++comCadastro;
             const std::u16string cpf = Digitos(c->second.cpf);
-            const std::u16string_view cpfArquivo = Campo(linha, retorno::Cpf);
+            const std::u16string_view cpfArquivo = LerCampo(linha, retorno::Cpf);
             if (!cpf.empty() &&
                 AjustaTexto(std::u16string(11 - std::min<size_t>(cpf.size(), 11), u'0') + cpf,
                             11) != cpfArquivo) {
                 ++cpfsDiferentes;
                 achar(n, Gravidade::Aviso, "cpf",
-                      "o CPF " + Aspas(cpfArquivo) + " (posições 42 a 52) não é o do servidor " +
-                          ParaMensagem(chave) + " na folha (" + ParaMensagem(c->second.cpf) + ")");
+                      "o CPF " + Aspas(cpfArquivo) + " (" + Posicoes(retorno::Cpf) +
+                          ") não é o do servidor " + ParaMensagem(chave) + " na folha (" +
+                          ParaMensagem(c->second.cpf) + ")");
             }
-            const std::u16string nome = NomeComparavel(Campo(linha, retorno::Nome));
+            const std::u16string nome = NomeComparavel(LerCampo(linha, retorno::Nome));
             const std::u16string daFolha = NomeComparavel(AjustaTexto(c->second.nome, 40));
             if (nome != daFolha)
                 achar(n, Gravidade::Aviso, "nome",
-                      "o nome " + Aspas(Aparar(Campo(linha, retorno::Nome))) +
+                      "o nome " + Aspas(Aparar(LerCampo(linha, retorno::Nome))) +
                           " difere do nome do servidor " + ParaMensagem(chave) + " na folha (" +
                           ParaMensagem(c->second.nome) + ")");
         }
