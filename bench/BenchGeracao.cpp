@@ -16,7 +16,7 @@
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "bench/PastaDoBench.h"
-#include "cli/BancoDemo.h"
+#include "demonstracao/BancoDemo.h"
 #include "util/Codificacao.h"
 
 namespace {

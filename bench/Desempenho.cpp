@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/BancoDemo.h"
 #include "dao/DaoKavlo.h"
 #include "dao/Firebird.h"
-#include "tests/ServidorTeste.h"
+#include "demonstracao/BancoDemo.h"
+#include "tests/apoio/ServidorTeste.h"
 #include "util/Codificacao.h"
 
 namespace fs = std::filesystem;

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <memory>
 
-#include "cli/BancoDemo.h"
 #include "cli/Comandos.h"
 #include "cli/Validacao.h"
+#include "demonstracao/BancoDemo.h"
 
 namespace kavlo::cli {
 

@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Arquivos.h"
 #include "util/Erros.h"
 

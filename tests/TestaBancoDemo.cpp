@@ -7,9 +7,9 @@
 #include <map>
 #include <memory>
 
-#include "cli/BancoDemo.h"
 #include "dao/Firebird.h"
-#include "tests/BancoTeste.h"
+#include "demonstracao/BancoDemo.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"

@@ -7,9 +7,9 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "cli/BancoDemo.h"
+#include "demonstracao/BancoDemo.h"
 #include "entry/ProcessoKavlo.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

@@ -8,12 +8,12 @@
 #include <set>
 #include <thread>
 
-#include "cli/EsquemaFolha.h"
 #include "dao/BancoFolha.h"
+#include "demonstracao/EsquemaFolha.h"
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"
-#include "tests/BancoTeste.h"
-#include "tests/ServidorTeste.h"
+#include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/ServidorTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

@@ -9,11 +9,11 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "cli/EsquemaFolha.h"
 #include "dao/BancoFolha.h"
+#include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
 #include "entry/ProcessoKavlo.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "cli/EsquemaFolha.h"
-#include "tests/BancoTeste.h"
+#include "demonstracao/EsquemaFolha.h"
+#include "tests/apoio/BancoTeste.h"
 
 using namespace kavlo;
 

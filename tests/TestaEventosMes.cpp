@@ -9,7 +9,7 @@
 #include "dao/EventosMes.h"
 #include "dao/Firebird.h"
 #include "dao/SituacaoServidor.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

@@ -9,8 +9,8 @@
 #include "DllKavlo.h"
 #include "entry/ProcessoKavlo.h"
 #include "export/ExportacaoKavlo.h"
-#include "tests/BancoTeste.h"
 #include "tests/TestaGeracaoFolha.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Utils.h"
 

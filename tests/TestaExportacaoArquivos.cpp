@@ -8,9 +8,9 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "tests/BancoTeste.h"
-#include "tests/ServidorTeste.h"
 #include "tests/TestaGeracaoFolha.h"
+#include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/ServidorTeste.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
 #include "util/Utils.h"

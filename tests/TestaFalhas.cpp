@@ -11,12 +11,12 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "cli/BancoDemo.h"
 #include "dao/Firebird.h"
+#include "demonstracao/BancoDemo.h"
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"
-#include "tests/BancoTeste.h"
-#include "tests/ServidorTeste.h"
+#include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/ServidorTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

@@ -10,8 +10,8 @@
 #include <set>
 #include <thread>
 
-#include "cli/BancoDemo.h"
-#include "tests/BancoTeste.h"
+#include "demonstracao/BancoDemo.h"
+#include "tests/apoio/BancoTeste.h"
 
 using namespace kavlo;
 using namespace kavlo::teste;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "dao/Firebird.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
 #include "util/Erros.h"

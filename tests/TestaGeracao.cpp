@@ -12,8 +12,8 @@
 #include "entry/ProcessoKavlo.h"
 #include "generation/GeracaoKavlo.h"
 #include "generation/TabelasKavlo.h"
-#include "tests/BancoTeste.h"
 #include "tests/TestaGeracaoFolha.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 

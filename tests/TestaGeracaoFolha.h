@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "cli/EsquemaFolha.h"
+#include "demonstracao/EsquemaFolha.h"
 
 namespace kavlo::teste {
 

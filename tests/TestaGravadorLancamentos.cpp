@@ -3,11 +3,11 @@
 
 #include <unordered_map>
 
-#include "cli/EsquemaFolha.h"
 #include "dao/Firebird.h"
+#include "demonstracao/EsquemaFolha.h"
 #include "import/Diario.h"
 #include "import/Lancamento.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 

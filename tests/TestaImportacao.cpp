@@ -9,12 +9,12 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "cli/EsquemaFolha.h"
 #include "dao/BancoFolha.h"
+#include "demonstracao/EsquemaFolha.h"
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"
 #include "import/Estorno.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

@@ -2,7 +2,7 @@
 // the result line, the report entries and the report's place.
 #include <gtest/gtest.h>
 
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 
 #include <functional>
 

@@ -5,11 +5,11 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "cli/EsquemaFolha.h"
 #include "dao/Firebird.h"
+#include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
-#include "tests/BancoTeste.h"
-#include "tests/ServidorTeste.h"
+#include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/ServidorTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

@@ -4,10 +4,10 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "cli/BancoDemo.h"
-#include "cli/EsquemaFolha.h"
+#include "demonstracao/BancoDemo.h"
+#include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

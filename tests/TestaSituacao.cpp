@@ -5,12 +5,12 @@
 #include <map>
 #include <memory>
 
-#include "cli/EsquemaFolha.h"
 #include "dao/Firebird.h"
 #include "dao/SituacaoServidor.h"
+#include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
 #include "entry/ProcessoKavlo.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

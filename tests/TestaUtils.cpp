@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"

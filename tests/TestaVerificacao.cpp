@@ -6,11 +6,11 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
-#include "cli/BancoDemo.h"
 #include "dao/BancoFolha.h"
+#include "demonstracao/BancoDemo.h"
 #include "entry/Conexao.h"
 #include "import/Verificacao.h"
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;

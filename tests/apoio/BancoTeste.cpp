@@ -1,4 +1,4 @@
-#include "tests/BancoTeste.h"
+#include "tests/apoio/BancoTeste.h"
 
 #include <cstring>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "cli/EsquemaFolha.h"
+#include "demonstracao/EsquemaFolha.h"
 
 namespace kavlo::demo {
 

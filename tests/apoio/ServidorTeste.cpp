@@ -1,4 +1,4 @@
-#include "tests/ServidorTeste.h"
+#include "tests/apoio/ServidorTeste.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,0 +1,173 @@
+// Demo payroll: a municipal payroll of two consecutive months with the awkward data real payrolls
+// hold (long accented names, NULL dates and margins, full deduction slots, transfers, new hires,
+// dismissals and overlapping leaves), and the return file a loan-management party would send back.
+// Every value is drawn from the seed and the servant's index, so a demo is reproducible and a small
+// demo is the beginning of a large one. The pieces: Sorteio.h (draws), Referencias.h (the
+// municipality's tables), Servidores.h (servants and events), GravacaoFolha.h (the database),
+// RetornoDemo.h (the return file); here, the options, the guard against replacing what is not
+// the demo's, and the order of the work.
+#include "demonstracao/BancoDemo.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "demonstracao/GravacaoFolha.h"
+#include "demonstracao/Referencias.h"
+#include "demonstracao/RetornoDemo.h"
+#include "demonstracao/Servidores.h"
+#include "import/ArquivoRetorno.h"
+#include "util/Arquivos.h"
+#include "util/Codificacao.h"
+#include "util/Datas.h"
+#include "util/Erros.h"
+#include "util/Layout.h"
+#include "util/Utils.h"
+
+namespace kavlo::demo {
+namespace {
+
+void ValidarOpcoes(const OpcoesDemo& o) {
+    if (o.banco.empty()) throw Erro("Informe o arquivo do banco de demonstração a criar.");
+    if (o.servidores < 1 || o.servidores > 100000)
+        throw Erro("Quantidade de servidores inválida: " + std::to_string(o.servidores) +
+                   " (use de 1 a 100000).");
+    if (o.mes < 1 || o.mes > 12)
+        throw Erro("Mês da folha inválido: " + std::to_string(o.mes) + " (use de 1 a 12).");
+    if (o.ano < 1901 || o.ano > 9998)
+        throw Erro("Ano da folha inválido: " + std::to_string(o.ano) + ".");
+}
+
+// Removes the unfinished database when the build fails.
+struct RemoverSeFalhar {
+    Caminho caminho;
+    bool concluido = false;
+    ~RemoverSeFalhar() {
+        std::error_code ec;
+        if (!concluido) std::filesystem::remove(caminho, ec);
+    }
+};
+
+// What marks a database as one this builder made: kavlo demo replaces nothing else. The mark is
+// found in the file's bytes, not by attaching: an attachment writes to the database, and a file
+// that is not the demo's must come out of the check untouched.
+bool BancoDeDemonstracao(const Caminho& banco) {
+    std::FILE* f = std::fopen(NomeParaMensagem(banco).c_str(), "rb");
+    if (!f) return false;
+    std::string janela;
+    char buf[1 << 16];
+    bool achou = false;
+    for (size_t n; !achou && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) {
+        janela.append(buf, n);
+        achou = janela.find(kTextoDaMarca) != std::string::npos;
+        janela.erase(0, janela.size() - std::min(janela.size(), kTextoDaMarca.size()));
+    }
+    std::fclose(f);
+    return achou;
+}
+
+bool RetornoDeDemonstracao(const Caminho& arquivo) {
+    try {
+        const auto linhas = LerLinhas(arquivo);
+        return !linhas.empty() && LerCampo(linhas.front(), retorno::CabTipo) == u"H" &&
+               LerCampo(linhas.front(), retorno::CabTexto) ==
+                   AjustaTexto(kEmpregador, retorno::CabTexto.largura);
+    } catch (const Erro&) {
+        return false;
+    }
+}
+
+// An existing file is replaced only when asked to, and only when it is the demo's own.
+void ConferirSubstituicao(const OpcoesDemo& o, const Caminho& banco) {
+    std::error_code ec;
+    if (std::filesystem::exists(banco, ec)) {
+        if (!o.substituir)
+            throw ErroArquivo(
+                "O arquivo '" + NomeParaMensagem(banco) +
+                "' já existe e não foi substituído. Escolha outro arquivo, ou use "
+                "--substituir se for um banco de demonstração criado por kavlo demo.");
+        if (!BancoDeDemonstracao(banco))
+            throw ErroArquivo("O arquivo '" + NomeParaMensagem(banco) +
+                              "' não é um banco de demonstração criado por kavlo demo (que se "
+                              "reconhece pela marca que ele grava na tabela KAVLO_DEMO) e não será "
+                              "substituído, nem com --substituir.");
+    }
+    if (o.retorno.empty()) return;
+    const Caminho retorno = CaminhoDe(DeUtf8(o.retorno));
+    if (!std::filesystem::exists(retorno, ec)) return;
+    if (!o.substituir)
+        throw ErroArquivo("O arquivo '" + NomeParaMensagem(retorno) +
+                          "' já existe e não foi substituído. Escolha outro arquivo, ou use "
+                          "--substituir se for um retorno de demonstração criado por kavlo demo.");
+    if (!RetornoDeDemonstracao(retorno))
+        throw ErroArquivo("O arquivo '" + NomeParaMensagem(retorno) +
+                          "' não é um arquivo de retorno criado por kavlo demo (cujo cabeçalho "
+                          "traz o consignante da demonstração) e não será substituído, nem com "
+                          "--substituir.");
+}
+
+}  // namespace
+
+ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
+    ValidarOpcoes(opcoes);
+    const Caminho destino = std::filesystem::absolute(CaminhoDe(DeUtf8(opcoes.banco)));
+    if (!std::filesystem::is_directory(destino.parent_path()))
+        throw ErroArquivo("A pasta '" + NomeParaMensagem(destino.parent_path()) +
+                          "' do banco de demonstração não existe.");
+    ConferirSubstituicao(opcoes, destino);
+
+    Competencia c{opcoes.mes,
+                  opcoes.ano,
+                  opcoes.mes == 1 ? 12 : opcoes.mes - 1,
+                  opcoes.mes == 1 ? opcoes.ano - 1 : opcoes.ano,
+                  0,
+                  0};
+    c.inicio = CodificaData(c.ano, c.mes, 1);
+    c.fim = UltimoDiaMes(c.inicio);
+
+    std::vector<Servidor> servidores;
+    servidores.reserve(static_cast<size_t>(opcoes.servidores));
+    for (int i = 0; i < opcoes.servidores; ++i)
+        servidores.push_back(SortearServidor(opcoes.semente, i, c));
+    std::vector<Evento> eventos;
+    for (const auto& v : servidores) SortearEventos(opcoes.semente, v, c, eventos);
+
+    ResumoDemo resumo;
+    resumo.servidores = opcoes.servidores;
+    for (const auto& v : servidores) {
+        resumo.ativos += v.ativo;
+        resumo.novos += v.novo;
+        resumo.transferidos += v.ativo && !v.novo && v.unidade != v.unidadeAnterior;
+    }
+    resumo.eventos = static_cast<int>(eventos.size());
+
+    // Opened first, so that a return file that cannot be written stops the demo before the
+    // database is touched.
+    std::optional<ArquivoTemporario> retorno;
+    if (!opcoes.retorno.empty()) retorno.emplace(CaminhoDe(DeUtf8(opcoes.retorno)));
+
+    // Built under a temporary name: an existing database is replaced only by a complete one.
+    RemoverSeFalhar temporario{destino};
+    temporario.caminho += ".criando" + std::to_string(std::random_device{}() % 1000000);
+    std::filesystem::remove(temporario.caminho);
+    GravarFolha(temporario.caminho, c, servidores, eventos, opcoes.semente);
+    std::filesystem::rename(temporario.caminho, destino);
+    temporario.concluido = true;
+
+    if (retorno) {
+        const Retorno r = MontarRetorno(opcoes.semente, servidores, c);
+        for (const auto& linha : r.linhas) retorno->EscreverLinha(linha);
+        retorno->Fechar();
+        retorno->Confirmar();
+        resumo.linhasRetorno = r.detalhes;
+        resumo.linhasDesconhecidas = r.desconhecidas;
+        resumo.linhasInativos = r.inativos;
+    }
+    return resumo;
+}
+
+}  // namespace kavlo::demo

@@ -1,0 +1,158 @@
+#include "demonstracao/RetornoDemo.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <string_view>
+
+#include "demonstracao/Referencias.h"
+#include "import/ArquivoRetorno.h"
+#include "util/Codificacao.h"
+#include "util/Erros.h"
+#include "util/Layout.h"
+#include "util/Numeros.h"
+#include "util/Utils.h"
+
+namespace kavlo::demo {
+namespace {
+
+// Every line, the header and the trailer too, is as wide as an instalment line.
+constexpr size_t kLarguraLinha = static_cast<size_t>(std::end(retorno::Detalhe)[-1].posicao.Fim());
+
+// `valor` as it goes into field `campo`; a value of another width is a fault of this builder.
+const std::u16string& DaLargura(const std::u16string& valor, std::string_view campo, Posicao p) {
+    if (static_cast<int>(valor.size()) != p.largura)
+        throw Erro("Erro interno do banco de demonstração: o campo " + std::string(campo) +
+                   " do retorno (" + Posicoes(p) + ") recebeu " + Aspas(valor) +
+                   ", de largura diferente de " + std::to_string(p.largura) + ".");
+    return valor;
+}
+
+// A line of a layout whose fields follow one another: the values in the table's order.
+template <size_t N>
+std::u16string Linha(const Campo<> (&campos)[N], const std::array<std::u16string, N>& valores) {
+    size_t k = 0;
+    std::u16string linha = MontarLinha(campos, [&](const Campo<>& c) -> const std::u16string& {
+        return DaLargura(valores[k++], c.nome, c.posicao);
+    });
+    linha.resize(kLarguraLinha, u' ');
+    return linha;
+}
+
+// The header's fields overlap (the date lies over the reference month's last digit), so each
+// value is put in its place, in this order.
+std::u16string Cabecalho(const Competencia& c) {
+    const Campo<std::u16string> campos[] = {
+        {"TipoRegistro", retorno::CabTipo, u"H"},
+        {"Consignante", retorno::CabTexto, AjustaTexto(kEmpregador, retorno::CabTexto.largura)},
+        {"Layout", retorno::CabLayout, AjustaTexto(u"RETORNO", retorno::CabLayout.largura)},
+        {"Competencia", retorno::CabCompetencia, FormatarData(c.inicio, u"mmyyyy")},
+        {"DataGeracao", retorno::CabData, FormatarData(c.inicio - 10, u"ddmmyyyy")},
+    };
+    std::u16string linha(kLarguraLinha, u' ');
+    for (const auto& [nome, p, valor] : campos)
+        linha.replace(static_cast<size_t>(p.inicio - 1), valor.size(), DaLargura(valor, nome, p));
+    return linha;
+}
+
+std::u16string Centavos(int64_t centavos, int inteiros) {
+    return FormatarZeros(centavos / 100, inteiros) + u"." + FormatarZeros(centavos % 100, 2);
+}
+
+struct Parcela {
+    std::u16string nome, cpf, numero, digito;  // registration as the party has it
+    int64_t centavos = 0;
+    int quant = 0, perc = 0;
+    const Consignataria* consignataria = nullptr;
+    int64_t contrato = 0;
+    int proposta = 0;
+    TDateTime dataContrato = 0;
+};
+
+Parcela SortearParcela(Sorteio& s, const Servidor& v, const Competencia& c, bool acimaDaMargem) {
+    Parcela p;
+    p.nome = v.nome;
+    p.cpf = v.cpf;
+    p.numero = FormatarZeros(v.numero, 6);
+    p.digito = v.matricula.substr(7, 1);
+    const int64_t m = v.tipoMargem == Margem::Nula ? 0 : v.margem;
+    if (m <= 0)
+        p.centavos = s.Entre64(2000, 50000);
+    else if (acimaDaMargem)
+        p.centavos = m + s.Entre64(1, std::max<int64_t>(2, m * 8 / 10)) + 100;
+    else
+        p.centavos = std::max<int64_t>(1000, m * s.Entre(20, 95) / 100);
+    p.consignataria = &s.Pesado(Span(kConsignatarias));
+    p.quant = s.Um(Span(kPrazos));
+    p.perc = s.Entre(1, p.quant);
+    p.contrato = s.Entre64(10000000, 99999999);
+    p.proposta = s.Entre(100000, 999999);
+    p.dataContrato = c.inicio - (p.perc - 1) * 30 - s.Entre(1, 25);
+    return p;
+}
+
+std::u16string LinhaDetalhe(const Parcela& p) {
+    const Consignataria& k = *p.consignataria;
+    return Linha(
+        retorno::Detalhe,
+        {u"D", AjustaTexto(p.nome, retorno::Nome.largura), p.cpf, u"00000000" + p.numero + p.digito,
+         FormatarZeros(p.contrato, retorno::Contrato.largura),
+         FormatarZeros(p.proposta, retorno::Proposta.largura),
+         Espacos(retorno::Reservado82.largura),
+         std::u16string(k.codigo) + FormatarZeros(k.banco, 6),
+         AjustaTexto(k.nome, retorno::Consignataria.largura), Centavos(p.centavos, 12),
+         Centavos(p.centavos * p.quant, 12), FormatarZeros(p.perc, 3), FormatarZeros(p.quant, 3),
+         Espacos(retorno::Reservado176.largura), FormatarData(p.dataContrato, u"ddmmyyyy"),
+         Espacos(retorno::Reservado198.largura)});
+}
+
+}  // namespace
+
+Retorno MontarRetorno(uint32_t semente, const std::vector<Servidor>& servidores,
+                      const Competencia& c) {
+    Retorno r;
+    r.linhas.push_back(Cabecalho(c));
+
+    int64_t total = 0;
+    auto detalhe = [&](const Parcela& p) {
+        r.linhas.push_back(LinhaDetalhe(p));
+        total += p.centavos;
+        ++r.detalhes;
+    };
+    Sorteio desconhecidos(semente, kFluxoDesconhecidos, 0);
+    for (const auto& v : servidores) {
+        Sorteio s(semente, kFluxoRetorno, static_cast<uint64_t>(v.indice));
+        if (v.ativo) {
+            const bool primeira =
+                v.indice == kGSegundaParcela || v.indice == kGMargemNegativa || s.Chance(0.6);
+            if (primeira) detalhe(SortearParcela(s, v, c, s.Chance(0.12)));
+            if (primeira &&
+                (v.indice == kGSegundaParcela || s.Chance(1.0 / 6)))  // about 10% of the actives
+                detalhe(SortearParcela(s, v, c, false));
+        } else if (v.indice == kGInativo || s.Chance(0.4)) {
+            detalhe(SortearParcela(s, v, c, false));
+            ++r.inativos;
+        }
+        // Now and then a line the payroll cannot match: a mistyped check digit or a number it never
+        // had.
+        if (v.indice == 1 || desconhecidos.Chance(0.004)) {
+            Parcela p = SortearParcela(s, v, c, false);
+            if (desconhecidos.Chance(0.5) || v.indice == 1) {
+                p.digito =
+                    std::u16string(1, static_cast<char16_t>(u'0' + (p.digito[0] - u'0' + 1) % 10));
+            } else {
+                p.numero = FormatarZeros(desconhecidos.Entre(990000, 999999), 6);
+                p.nome = NomeComum(desconhecidos, desconhecidos.Chance(0.5));
+                p.cpf = Cpf(semente + 1, desconhecidos.Entre(0, 999999));
+            }
+            detalhe(p);
+            ++r.desconhecidas;
+        }
+    }
+    r.linhas.push_back(
+        Linha(retorno::Rodape, {u"T", FormatarZeros(r.detalhes, retorno::RodQuantidade.largura),
+                                Espacos(retorno::RodReservado.largura), Centavos(total, 9)}));
+    return r;
+}
+
+}  // namespace kavlo::demo

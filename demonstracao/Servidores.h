@@ -1,0 +1,93 @@
+// The demo's servants: what is drawn for each (register, pay, deductions, margin) and their events
+// of the month, every value from the seed and the servant's index, so that a small demo is the
+// beginning of a large one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "demonstracao/Sorteio.h"
+#include "util/Datas.h"
+
+namespace kavlo::demo {
+
+// Servants whose index forces a case, so that even a demo of 50 holds every case the library has
+// to survive; larger demos add more of each by chance.
+enum Garantido : int {
+    kGDemitidoNoMes = 2,
+    kGNome40 = 3,
+    kGNomeLongo = 5,
+    kGInstrucaoA = 6,
+    kGSemNascimento = 8,
+    kGInstrucaoB = 9,
+    kGInativo = 11,
+    kGSlotsCheios = 13,
+    kGTransferido = 17,
+    kGNovo = 19,
+    kGMargemNegativa = 23,
+    kGSemAdmissao = 27,
+    kGMargemNula = 29,
+    kGMargemZero = 31,
+    kGSegundaParcela = 33,
+    kGDemitidoAntes = 37,
+    kGAfastadoSemFim = 41,
+    kGVariosAfastamentos = 43,
+    kGVinculoSemConfig = 47,
+};
+
+struct Competencia {
+    int mes, ano, mesAnt, anoAnt;
+    TDateTime inicio, fim;  // first and last day of the payroll month
+};
+
+struct Desconto {
+    std::u16string codigo;
+    int64_t centavos = 0;
+    int quant = 0, perc = 0;  // 0: not an instalment (QUANT, PERC and TEMPO stay NULL)
+};
+
+enum class Margem { Positiva, Zero, Negativa, Nula };
+
+struct Servidor {
+    int indice = 0;
+    int numero = 0;  // the six digits of the registration
+    std::u16string matricula;
+    std::u16string nome, cpf, identidade, titulo, zona, secao, estCivil, sexo, pai, mae, email,
+        fone, fone2, celular, endereco, bairro, cep, cidade, uf, agencia, dvAgencia, conta, dvConta,
+        instrucao;
+    std::optional<TDateTime> nascimento, admissao;
+    int dependentes = 0, banco = 0, funcao = 0, vinculo = 0;
+    int unidade = 0, unidadeAnterior = 0;
+    bool novo = false, ativo = true, linhaInativaExtra = false;
+    // Pay, in cents.
+    int64_t salario = 0, extras = 0, adNoturno = 0, faltas = 0, sindical = 0, inss = 0, irrf = 0;
+    std::optional<int64_t> extra1;
+    Margem tipoMargem = Margem::Positiva;
+    int64_t margem = 0;  // MCVALOR in cents when not NULL
+    int64_t baseIncide = 0;
+    std::array<std::optional<Desconto>, 18> slots;  // index 1..17
+};
+
+struct Evento {
+    std::u16string matricula;
+    std::optional<int> codfol;
+    char16_t tipo;
+    int mesRef, anoRef;
+    TDateTime inicio;
+    std::optional<TDateTime> fim, aviso;
+};
+
+Servidor SortearServidor(uint32_t semente, int i, const Competencia& c);
+// Appends the servant's events in SFP017: function designations, dismissals and leaves.
+void SortearEventos(uint32_t semente, const Servidor& v, const Competencia& c,
+                    std::vector<Evento>& eventos);
+
+// A name of one or two given names and up to three surnames, at most 60 characters.
+std::u16string NomeComum(Sorteio& s, bool feminino);
+// A valid CPF, distinct for each index of a seed.
+std::u16string Cpf(uint32_t semente, int indice);
+
+}  // namespace kavlo::demo
