@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "import/Lancamento.h"
 #include "util/Layout.h"
 
 namespace kavlo {
@@ -69,6 +71,11 @@ std::u16string EntradaNaoImportado(std::u16string_view matricula, std::u16string
 // Entry for an instalment posted in part: margin m before the posting, instalment p, posted value.
 std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string_view linha,
                                    int64_t margem, int64_t parcela, int64_t descontado);
+
+// The entry an outcome gives, if any: not posted, or posted in part, with the margin before it.
+std::optional<std::u16string> EntradaDoRelatorio(std::u16string_view matricula,
+                                                 std::u16string_view linha, int64_t margem,
+                                                 int64_t parcela, const Desfecho& desfecho);
 
 // A file's name with a mark before its extension: ("resultado.txt", "SIMULACAO") ->
 // "resultado.SIMULACAO.txt". A simulation writes under such names, so it never replaces a real
