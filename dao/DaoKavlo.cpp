@@ -1,6 +1,5 @@
 #include "dao/DaoKavlo.h"
 
-#include "entry/ProcessoKavlo.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -128,35 +127,29 @@ fb::Cursor& AbrirCliente(TConsulta& consulta, fb::Transacao& transacao) {
 
 }  // namespace
 
-fb::Cursor& TDAOPessoas::listPessoas(fb::Transacao& transacao) {
-    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const std::u16string sufixo = SufixoMes(processo.MesAtual);
-    return FQryPessoas.Abrir(transacao, SqlPessoas(sufixo, processo.SqlFiltro),
-                             "ler os servidores do mês (SFP001" + ParaUtf8(sufixo) + ")");
+fb::Cursor& TDAOPessoas::listPessoas(fb::Transacao& transacao, const ConsultaDoMes& mes) {
+    return FQryPessoas.Abrir(transacao, SqlPessoas(mes.sufixo, mes.filtro),
+                             "ler os servidores do mês (SFP001" + ParaUtf8(mes.sufixo) + ")");
 }
 
 fb::Cursor& TDAOPessoas::listCliente(fb::Transacao& transacao) {
     return AbrirCliente(FQryCliente, transacao);
 }
 
-fb::Cursor& TDAOMargem::listMargem(fb::Transacao& transacao) {
-    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const std::u16string sufixo = SufixoMes(processo.MesAtual);
-    return FQryMargem.Abrir(transacao, SqlMargem(sufixo, processo.SqlFiltro),
-                            "ler as margens do mês (SFPDXX02" + ParaUtf8(sufixo) + ")");
+fb::Cursor& TDAOMargem::listMargem(fb::Transacao& transacao, const ConsultaDoMes& mes) {
+    return FQryMargem.Abrir(transacao, SqlMargem(mes.sufixo, mes.filtro),
+                            "ler as margens do mês (SFPDXX02" + ParaUtf8(mes.sufixo) + ")");
 }
 
 fb::Cursor& TDAOMargem::listCliente(fb::Transacao& transacao) {
     return AbrirCliente(FQryCliente, transacao);
 }
 
-fb::Cursor& TDAOTransferidos::listTransferidos(fb::Transacao& transacao) {
-    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const std::u16string sufixo = SufixoMes(processo.MesAtual);
-    const std::u16string sufixoAnt = SufixoMes(processo.MesAnt);
+fb::Cursor& TDAOTransferidos::listTransferidos(fb::Transacao& transacao, const ConsultaDoMes& mes) {
     return FQryTransferidos.Abrir(
-        transacao, SqlTransferidos(sufixo, sufixoAnt, processo.SqlFiltro),
-        "ler os transferidos entre SFP001" + ParaUtf8(sufixoAnt) + " e SFP001" + ParaUtf8(sufixo));
+        transacao, SqlTransferidos(mes.sufixo, mes.sufixoAnterior, mes.filtro),
+        "ler os transferidos entre SFP001" + ParaUtf8(mes.sufixoAnterior) + " e SFP001" +
+            ParaUtf8(mes.sufixo));
 }
 
 fb::Cursor& TDAOTransferidos::listCliente(fb::Transacao& transacao) {

@@ -12,6 +12,7 @@
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "cli/BancoDemo.h"
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"
@@ -30,7 +31,7 @@ std::vector<std::vector<std::u16string>> Linhas(const std::u16string& local, std
     // A server just restarted may refuse the first attach for a moment.
     for (int tentativa = 1;; ++tentativa) {
         try {
-            c.Abrir(local, "SYSDBA", "quillbank");
+            AbrirBancoDaFolha(c, local);
             break;
         } catch (const std::exception&) {
             if (tentativa == 20) throw;
