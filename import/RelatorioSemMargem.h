@@ -2,6 +2,7 @@
 // to read. One entry a line, pieces joined with nothing between them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,7 +25,8 @@ using PecaRelatorio = Campo<OrigemPeca>;
 
 namespace relatorio {
 
-inline constexpr PecaRelatorio NaoImportado[] = {
+// The pieces both entries begin with: whose line, and the margin against the instalment.
+inline constexpr std::array<PecaRelatorio, 8> Inicio = {{
     {"Matricula", {0, 0}, {FontePeca::Matricula}},
     {"Separador", {0, 3}, {FontePeca::Fixo, u" - "}},
     {"Rotulo", {0, 10}, {FontePeca::Fixo, u"SERVIDOR: "}},
@@ -33,25 +35,31 @@ inline constexpr PecaRelatorio NaoImportado[] = {
     {"Margem", {0, 15}, {FontePeca::Margem}},
     {"RotuloParcela", {0, 17}, {FontePeca::Fixo, u" E PARCELA DE: R$"}},
     {"Parcela", {0, 15}, {FontePeca::Parcela}},
-    {"Fecho", {0, 26}, {FontePeca::Fixo, u" EMPRÉSTIMO NÃO IMPORTADO!"}},
-};
+}};
 
-inline constexpr PecaRelatorio Proporcional[] = {
-    {"Matricula", {0, 0}, {FontePeca::Matricula}},
-    {"Separador", {0, 3}, {FontePeca::Fixo, u" - "}},
-    {"Rotulo", {0, 10}, {FontePeca::Fixo, u"SERVIDOR: "}},
-    {"Nome", {0, 40}, {FontePeca::Nome}},
-    {"RotuloMargem", {0, 21}, {FontePeca::Fixo, u" POSSUE DE MARGEM: R$"}},
-    {"Margem", {0, 15}, {FontePeca::Margem}},
-    {"RotuloParcela", {0, 17}, {FontePeca::Fixo, u" E PARCELA DE: R$"}},
-    {"Parcela", {0, 15}, {FontePeca::Parcela}},
-    {"Fecho", {0, 50}, {FontePeca::Fixo, u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$"}},
-    {"Descontado", {0, 0}, {FontePeca::Descontado}},
-};
+template <size_t N, size_t M>
+constexpr std::array<PecaRelatorio, N + M> Seguidas(const std::array<PecaRelatorio, N>& a,
+                                                    const std::array<PecaRelatorio, M>& b) {
+    std::array<PecaRelatorio, N + M> r{};
+    for (size_t i = 0; i < N; ++i) r[i] = a[i];
+    for (size_t i = 0; i < M; ++i) r[N + i] = b[i];
+    return r;
+}
+
+inline constexpr auto NaoImportado =
+    Seguidas(Inicio, std::array<PecaRelatorio, 1>{
+                         {{"Fecho", {0, 26}, {FontePeca::Fixo, u" EMPRÉSTIMO NÃO IMPORTADO!"}}}});
+
+inline constexpr auto Proporcional = Seguidas(
+    Inicio, std::array<PecaRelatorio, 2>{
+                {{"Fecho",
+                  {0, 50},
+                  {FontePeca::Fixo, u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$"}},
+                 {"Descontado", {0, 0}, {FontePeca::Descontado}}}});
 
 // Every fixed text fills its width exactly, so the widths document the texts.
-template <size_t N>
-constexpr bool TextosNasLarguras(const PecaRelatorio (&pecas)[N]) {
+template <class Pecas>
+constexpr bool TextosNasLarguras(const Pecas& pecas) {
     for (const auto& p : pecas)
         if (p.valor.fonte == FontePeca::Fixo &&
             static_cast<int>(p.valor.fixo.size()) != p.posicao.largura)
