@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cli/Comandos.h"
+#include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "import/Estorno.h"
 #include "util/Codificacao.h"
@@ -35,8 +36,7 @@ Subcomando RegistrarImportacoes(CLI::App& app) {
     auto banco = std::make_shared<std::string>();
     CLI::App* sub = NovoSubcomando(app, "importacoes",
                                    "Lista as importações registradas no diário do banco da folha");
-    sub->add_option("--banco", *banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
-        ->required();
+    OpcaoBanco(sub, *banco);
     return {sub, [banco] {
                 fb::Conexao conexao;
                 AbrirBancoDaFolha(conexao, DeUtf8(*banco));
@@ -62,8 +62,7 @@ Subcomando RegistrarEstornar(CLI::App& app) {
     CLI::App* sub = NovoSubcomando(
         app, "estornar",
         "Desfaz os lançamentos de uma importação, devolvendo a cada coluna o valor de antes");
-    sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
-        ->required();
+    OpcaoBanco(sub, o->banco);
     sub->add_option("--importacao", o->id, "Número da importação (veja kavlo importacoes)")
         ->required();
     sub->add_flag("--simular", o->simular, "Mostra o que seria desfeito, sem alterar nada");

@@ -41,28 +41,13 @@ Subcomando RegistrarGerar(CLI::App& app) {
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub = NovoSubcomando(
         app, "gerar", "Gera Pessoas.csv, Margem.txt e Transferidos.txt de um mês da folha");
-    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")
-        ->required()
-        ->check(NumeroEntre(1, 12))
-        ->type_name("NÚMERO");
-    sub->add_option("--mes-anterior", o->mesAnt, "Mês anterior, para os transferidos (1 a 12)")
-        ->required()
-        ->check(NumeroEntre(1, 12))
-        ->type_name("NÚMERO");
-    sub->add_option("--ano", o->ano, "Ano da folha")
-        ->required()
-        ->check(NumeroEntre(1901, 9998))
-        ->type_name("NÚMERO");
-    sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
-        ->required()
-        ->check(NaoVazio());
-    sub->add_option("--saida", o->saida, "Pasta que recebe os arquivos")
-        ->required()
-        ->check(NaoVazio());
-    sub->add_option("--filtro", o->filtro,
-                    "Select que devolve a coluna matricula dos servidores incluídos")
-        ->required()
-        ->check(NaoVazio());
+    OpcaoMes(sub, o->mes);
+    OpcaoMes(sub, o->mesAnt, "--mes-anterior", "Mês anterior, para os transferidos (1 a 12)");
+    OpcaoAno(sub, o->ano);
+    OpcaoBanco(sub, o->banco);
+    OpcaoTexto(sub, "--saida", o->saida, "Pasta que recebe os arquivos");
+    OpcaoTexto(sub, "--filtro", o->filtro,
+               "Select que devolve a coluna matricula dos servidores incluídos");
     return {sub,
             [o] {
                 if (std::stoi(o->mesAnt) == std::stoi(o->mes))

@@ -121,29 +121,14 @@ Subcomando RegistrarImportar(CLI::App& app) {
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub =
         NovoSubcomando(app, "importar", "Importa o arquivo de retorno da consignatária");
-    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")
-        ->required()
-        ->check(NumeroEntre(1, 12))
-        ->type_name("NÚMERO");
-    sub->add_option("--ano", o->ano, "Ano da folha")
-        ->required()
-        ->check(NumeroEntre(1901, 9998))
-        ->type_name("NÚMERO");
-    sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
-        ->required()
-        ->check(NaoVazio());
-    sub->add_option("--resultado", o->resultado, "Arquivo de resultado a gravar")
-        ->required()
-        ->check(NaoVazio());
-    sub->add_option("--retorno", o->retorno, "Arquivo de retorno recebido da consignatária")
-        ->required()
-        ->check(NaoVazio());
+    OpcaoMes(sub, o->mes);
+    OpcaoAno(sub, o->ano);
+    OpcaoBanco(sub, o->banco);
+    OpcaoTexto(sub, "--resultado", o->resultado, "Arquivo de resultado a gravar");
+    OpcaoTexto(sub, "--retorno", o->retorno, "Arquivo de retorno recebido da consignatária");
     sub->add_option("--folhas", o->folhas, "Folhas de pagamento envolvidas (ex.: MENSAL, ABONO)");
-    sub->add_option("--verifica-margem", o->verificaMargem,
-                    "S só desconta quando a margem cobre a parcela; N desconta sempre")
-        ->capture_default_str()
-        ->check(UmDe({"S", "N"}))
-        ->type_name("S|N");
+    OpcaoVerificaMargem(sub, o->verificaMargem,
+                        "S só desconta quando a margem cobre a parcela; N desconta sempre");
     sub->add_flag("--simular", o->simular,
                   "Faz tudo e grava o resultado e o relatório com .SIMULACAO no nome, mas desfaz "
                   "os lançamentos no banco");

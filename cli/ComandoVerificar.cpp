@@ -69,24 +69,12 @@ Subcomando RegistrarVerificar(CLI::App& app) {
         "Confere o arquivo de retorno contra a folha do mês, sem lançar nada: linhas "
         "deslocadas, outra codificação, CPFs e nomes que não batem, servidores não "
         "encontrados, parcelas repetidas ou inválidas, arquivo já importado");
-    sub->add_option("--banco", o->banco, "Banco de dados da folha (arquivo, ou localhost:arquivo)")
-        ->required();
-    sub->add_option("--mes", o->mes, "Mês da folha (1 a 12)")
-        ->required()
-        ->check(NumeroEntre(1, 12))
-        ->type_name("NÚMERO");
-    sub->add_option("--ano", o->ano, "Ano da folha")
-        ->required()
-        ->check(NumeroEntre(1901, 9998))
-        ->type_name("NÚMERO");
-    sub->add_option("--retorno", o->retorno, "Arquivo de retorno recebido da consignatária")
-        ->required()
-        ->check(NaoVazio());
-    sub->add_option("--verifica-margem", o->verificaMargem,
-                    "S ou N: o modo de margem em que a importação rodaria")
-        ->capture_default_str()
-        ->check(UmDe({"S", "N"}))
-        ->type_name("S|N");
+    OpcaoBanco(sub, o->banco);
+    OpcaoMes(sub, o->mes);
+    OpcaoAno(sub, o->ano);
+    OpcaoTexto(sub, "--retorno", o->retorno, "Arquivo de retorno recebido da consignatária");
+    OpcaoVerificaMargem(sub, o->verificaMargem,
+                        "S ou N: o modo de margem em que a importação rodaria");
     sub->add_flag("--todas", o->todas,
                   "Lista todas as ocorrências, não só as primeiras de cada tipo");
     return {sub,

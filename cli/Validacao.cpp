@@ -44,6 +44,39 @@ CLI::Validator NaoVazio() {
         "");
 }
 
+CLI::Option* OpcaoMes(CLI::App* sub, std::string& mes, const std::string& nome,
+                      const std::string& descricao) {
+    return sub->add_option(nome, mes, descricao)
+        ->required()
+        ->check(NumeroEntre(1, 12))
+        ->type_name("NÚMERO");
+}
+
+CLI::Option* OpcaoAno(CLI::App* sub, std::string& ano) {
+    return sub->add_option("--ano", ano, "Ano da folha")
+        ->required()
+        ->check(NumeroEntre(1901, 9998))
+        ->type_name("NÚMERO");
+}
+
+CLI::Option* OpcaoBanco(CLI::App* sub, std::string& banco) {
+    return OpcaoTexto(sub, "--banco", banco,
+                      "Banco de dados da folha (arquivo, ou localhost:arquivo)");
+}
+
+CLI::Option* OpcaoTexto(CLI::App* sub, const std::string& nome, std::string& valor,
+                        const std::string& descricao) {
+    return sub->add_option(nome, valor, descricao)->required()->check(NaoVazio());
+}
+
+CLI::Option* OpcaoVerificaMargem(CLI::App* sub, std::string& verificaMargem,
+                                 const std::string& descricao) {
+    return sub->add_option("--verifica-margem", verificaMargem, descricao)
+        ->capture_default_str()
+        ->check(UmDe({"S", "N"}))
+        ->type_name("S|N");
+}
+
 std::string MensagemDeUso(const CLI::App& app, const CLI::Error& erro) {
     const std::string texto = erro.what();
     std::smatch m;

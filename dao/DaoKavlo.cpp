@@ -1,6 +1,5 @@
 #include "dao/DaoKavlo.h"
 
-#include "entry/ProcessoKavlo.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -28,70 +27,47 @@ std::u16string SqlCliente() {
     return u"select DESCRICAO from SFP003";
 }
 
+namespace {
+
+// The statements as the payroll database expects them; {mes} is the month's table suffix,
+// {anterior} the previous month's, {filtro} the host's sub-select.
+constexpr std::u16string_view kPessoas =
+    u"select p.*, b.nomebanco from SFP001{mes} p, SFPDXX02{mes} f, sfpd9911 b where "
+    u"p.matricula = f.matricula and f.ativo = 'T' and p.banco = b.numbanco and p.matricula in "
+    u"(select matricula from ({filtro}))";
+
+constexpr std::u16string_view kMargem =
+    u" select      f.*,      p.nome,      p.cpf,      p.sistema ,      p.funcao,      "
+    u"p.banco,      p.agencia,      p.dvagencia,      p.conta,      p.dvconta,      "
+    u"p.dtadmissao,      p.cdsecreta,      p.cdsetor,      f.matricula as fmatricula,      "
+    u"c.cargo,      l.codorgao,      l.descricao as orgao,      v.id_vinculo,      "
+    u"v.config_kavlo  from      sfp001{mes} p,      sfpdxx02{mes} f,      sfp005{mes} c,      "
+    u"sfp006{mes} l,      cfg_vinc{mes} v  where      p.matricula = f.matricula and      "
+    u"p.funcao = c.codigo and      p.cdsecreta||p.cdsetor = l.cdsecreta||l.cdsetor and      "
+    u"p.sistema = v.id_vinculo and      f.ativo = 'T' and      f.matricula in (select "
+    u"matricula from ({filtro}))";
+
+constexpr std::u16string_view kTransferidos =
+    u"select pAtu.nome, pAtu.cpf, pAtu.matricula, pAtu.cdsecreta||pAtu.cdsetor as CodOrig, "
+    u"pAnt.cdsecreta||pAnt.cdsetor as CodDest from sfp001{mes} pAtu, sfp001{anterior} pAnt, "
+    u"sfpdxx02{mes} f where pAtu.matricula = f.matricula and  f.ativo = 'T' and pAtu.matricula "
+    u"= pAnt.matricula and pAtu.cdsecreta||pAtu.cdsetor <> pAnt.cdsecreta||pAnt.cdsetor and "
+    u"pAtu.matricula in (select matricula from ({filtro}))";
+
+}  // namespace
+
 std::u16string SqlPessoas(std::u16string_view sufixo, std::u16string_view filtro) {
-    std::u16string s = u"select p.*, b.nomebanco from SFP001";
-    s += sufixo;
-    s += u" p, SFPDXX02";
-    s += sufixo;
-    s += u" f, sfpd9911 b";
-    s += u" where p.matricula = f.matricula and f.ativo = 'T' and p.banco = b.numbanco and "
-         u"p.matricula in (select matricula from (";
-    s += filtro;
-    s += u"))";
-    return s;
+    return Preencher(kPessoas, {{u"mes", sufixo}, {u"filtro", filtro}});
 }
 
 std::u16string SqlMargem(std::u16string_view sufixo, std::u16string_view filtro) {
-    std::u16string s =
-        u" select      f.*,      p.nome,      p.cpf,      p.sistema ,      p.funcao,      "
-        u"p.banco,      p.agencia,      p.dvagencia,      p.conta,      p.dvconta,      "
-        u"p.dtadmissao,      p.cdsecreta,      p.cdsetor,      f.matricula as fmatricula,      "
-        u"c.cargo,      l.codorgao,      l.descricao as orgao,      v.id_vinculo,      "
-        u"v.config_kavlo  from      sfp001";
-    s += sufixo;
-    s += u" p, ";
-    s += u"     sfpdxx02";
-    s += sufixo;
-    s += u" f, ";
-    s += u"     sfp005";
-    s += sufixo;
-    s += u" c, ";
-    s += u"     sfp006";
-    s += sufixo;
-    s += u" l, ";
-    s += u"     cfg_vinc";
-    s += sufixo;
-    s += u" v ";
-    s += u" where ";
-    s += u"     p.matricula = f.matricula and ";
-    s += u"     p.funcao = c.codigo and ";
-    s += u"     p.cdsecreta||p.cdsetor = l.cdsecreta||l.cdsetor and ";
-    s += u"     p.sistema = v.id_vinculo and ";
-    s += u"     f.ativo = 'T' and ";
-    s += u"     f.matricula in (select matricula from (";
-    s += filtro;
-    s += u"))";
-    return s;
+    return Preencher(kMargem, {{u"mes", sufixo}, {u"filtro", filtro}});
 }
 
 std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view sufixoAnt,
                                std::u16string_view filtro) {
-    std::u16string s =
-        u"select pAtu.nome, pAtu.cpf, pAtu.matricula, pAtu.cdsecreta||pAtu.cdsetor as CodOrig, "
-        u"pAnt.cdsecreta||pAnt.cdsetor as CodDest from sfp001";
-    s += sufixo;
-    s += u" pAtu, sfp001";
-    s += sufixoAnt;
-    s += u" pAnt, sfpdxx02";
-    s += sufixo;
-    s += u" f";
-    s += u" where pAtu.matricula = f.matricula and  f.ativo = 'T' and pAtu.matricula = "
-         u"pAnt.matricula and";
-    s += u" pAtu.cdsecreta||pAtu.cdsetor <> pAnt.cdsecreta||pAnt.cdsetor and pAtu.matricula in "
-         u"(select matricula from (";
-    s += filtro;
-    s += u"))";
-    return s;
+    return Preencher(kTransferidos,
+                     {{u"mes", sufixo}, {u"anterior", sufixoAnt}, {u"filtro", filtro}});
 }
 
 void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro) {
@@ -99,7 +75,7 @@ void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro) {
         fb::Comando(transacao, u"select matricula from (" + std::u16string(filtro) + u")",
                     "conferir o filtro de servidores");
     } catch (const ErroBanco& e) {
-        throw ErroBanco(
+        throw e.Com(
             "O filtro de servidores precisa ser um select que devolva a coluna MATRICULA dos "
             "servidores a incluir (por exemplo: select matricula from SFP001FEV where ...). Sem "
             "essa coluna ele incluiria todos os servidores, e por isso nada foi gerado. " +
@@ -128,35 +104,29 @@ fb::Cursor& AbrirCliente(TConsulta& consulta, fb::Transacao& transacao) {
 
 }  // namespace
 
-fb::Cursor& TDAOPessoas::listPessoas(fb::Transacao& transacao) {
-    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const std::u16string sufixo = SufixoMes(processo.MesAtual);
-    return FQryPessoas.Abrir(transacao, SqlPessoas(sufixo, processo.SqlFiltro),
-                             "ler os servidores do mês (SFP001" + ParaUtf8(sufixo) + ")");
+fb::Cursor& TDAOPessoas::listPessoas(fb::Transacao& transacao, const ConsultaDoMes& mes) {
+    return FQryPessoas.Abrir(transacao, SqlPessoas(mes.sufixo, mes.filtro),
+                             "ler os servidores do mês (SFP001" + ParaUtf8(mes.sufixo) + ")");
 }
 
 fb::Cursor& TDAOPessoas::listCliente(fb::Transacao& transacao) {
     return AbrirCliente(FQryCliente, transacao);
 }
 
-fb::Cursor& TDAOMargem::listMargem(fb::Transacao& transacao) {
-    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const std::u16string sufixo = SufixoMes(processo.MesAtual);
-    return FQryMargem.Abrir(transacao, SqlMargem(sufixo, processo.SqlFiltro),
-                            "ler as margens do mês (SFPDXX02" + ParaUtf8(sufixo) + ")");
+fb::Cursor& TDAOMargem::listMargem(fb::Transacao& transacao, const ConsultaDoMes& mes) {
+    return FQryMargem.Abrir(transacao, SqlMargem(mes.sufixo, mes.filtro),
+                            "ler as margens do mês (SFPDXX02" + ParaUtf8(mes.sufixo) + ")");
 }
 
 fb::Cursor& TDAOMargem::listCliente(fb::Transacao& transacao) {
     return AbrirCliente(FQryCliente, transacao);
 }
 
-fb::Cursor& TDAOTransferidos::listTransferidos(fb::Transacao& transacao) {
-    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const std::u16string sufixo = SufixoMes(processo.MesAtual);
-    const std::u16string sufixoAnt = SufixoMes(processo.MesAnt);
+fb::Cursor& TDAOTransferidos::listTransferidos(fb::Transacao& transacao, const ConsultaDoMes& mes) {
     return FQryTransferidos.Abrir(
-        transacao, SqlTransferidos(sufixo, sufixoAnt, processo.SqlFiltro),
-        "ler os transferidos entre SFP001" + ParaUtf8(sufixoAnt) + " e SFP001" + ParaUtf8(sufixo));
+        transacao, SqlTransferidos(mes.sufixo, mes.sufixoAnterior, mes.filtro),
+        "ler os transferidos entre SFP001" + ParaUtf8(mes.sufixoAnterior) + " e SFP001" +
+            ParaUtf8(mes.sufixo));
 }
 
 fb::Cursor& TDAOTransferidos::listCliente(fb::Transacao& transacao) {

@@ -31,6 +31,14 @@ std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view s
 // servant. Prepared once here, never run; throws ErroBanco saying so for such a filter.
 void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro);
 
+// What the month's queries are about: the tables' suffixes and the host's filter. The generation
+// pass reads them from the controller and hands them down.
+struct ConsultaDoMes {
+    std::u16string sufixo;          // the payroll month's ("FEV")
+    std::u16string sufixoAnterior;  // the previous month's, for the transfers
+    std::u16string filtro;
+};
+
 // A statement with its open result. Running it again discards the previous result first.
 class TConsulta {
   public:
@@ -49,7 +57,7 @@ class TConsulta {
 // so one generation reads one snapshot.
 class TDAOPessoas {
   public:
-    fb::Cursor& listPessoas(fb::Transacao& transacao);
+    fb::Cursor& listPessoas(fb::Transacao& transacao, const ConsultaDoMes& mes);
     fb::Cursor& listCliente(fb::Transacao& transacao);
     void Fechar() {
         FQryPessoas.Fechar();
@@ -63,7 +71,7 @@ class TDAOPessoas {
 
 class TDAOMargem {
   public:
-    fb::Cursor& listMargem(fb::Transacao& transacao);
+    fb::Cursor& listMargem(fb::Transacao& transacao, const ConsultaDoMes& mes);
     fb::Cursor& listCliente(fb::Transacao& transacao);
     void Fechar() {
         FQryMargem.Fechar();
@@ -77,7 +85,7 @@ class TDAOMargem {
 
 class TDAOTransferidos {
   public:
-    fb::Cursor& listTransferidos(fb::Transacao& transacao);
+    fb::Cursor& listTransferidos(fb::Transacao& transacao, const ConsultaDoMes& mes);
     fb::Cursor& listCliente(fb::Transacao& transacao);
     void Fechar() {
         FQryTransferidos.Fechar();

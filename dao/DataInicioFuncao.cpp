@@ -1,15 +1,8 @@
 #include "dao/DataInicioFuncao.h"
 
+#include "util/Utils.h"
+
 namespace kavlo {
-namespace {
-
-// Firebird compares texts as if the shorter were padded with blanks.
-std::u16string_view SemBrancosFinais(std::u16string_view texto) {
-    while (!texto.empty() && texto.back() == u' ') texto.remove_suffix(1);
-    return texto;
-}
-
-}  // namespace
 
 TDatasInicioFuncao::TDatasInicioFuncao(fb::Transacao& transacao, std::u16string_view ano,
                                        std::u16string_view mes) {

@@ -3,9 +3,15 @@
 #include "dao/Firebird.h"
 #include "util/Datas.h"
 #include "util/Observacao.h"
+#include "util/Utils.h"
 
 namespace kavlo {
 namespace {
+
+// Keys as the database compares them: trailing blanks do not count.
+std::u16string Chave(std::u16string_view texto) {
+    return std::u16string(SemBrancosFinais(texto));
+}
 
 constexpr std::string_view kDemitidosNoMes =
     "select D.MATRICULA from SFP017 D where D.MESREF = ? and D.ANOREF = ? and D.CODFOL = '22'";
@@ -26,12 +32,6 @@ constexpr std::string_view kAfastamentos =
 
 }  // namespace
 
-std::u16string ChaveComparavel(std::u16string_view texto) {
-    size_t fim = texto.size();
-    while (fim > 0 && texto[fim - 1] == u' ') --fim;
-    return std::u16string(texto.substr(0, fim));
-}
-
 EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u16string_view Ano,
                        std::u16string_view Folhas)
     : abono_(Folhas.find(u"ABONO") != std::u16string_view::npos) {
@@ -47,7 +47,7 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
         while (c.Proximo()) {
             obs.Avancar();
             ++eventos_;
-            demitidosNoMes_.insert(ChaveComparavel(c.Texto(0u)));
+            demitidosNoMes_.insert(Chave(c.Texto(0u)));
         }
         fb::Comando anteriores(transacao, kDemissoesAnteriores,
                                "ler as demissões anteriores ao fim do mês");
@@ -55,7 +55,7 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
         while (a.Proximo()) {
             obs.Avancar();
             ++eventos_;
-            demissaoAnterior_.try_emplace(ChaveComparavel(a.Texto(0u)),
+            demissaoAnterior_.try_emplace(Chave(a.Texto(0u)),
                                           Afastamento{a.Texto(1u), a.Texto(2u)});
         }
     }
@@ -65,33 +65,18 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
     while (f.Proximo()) {
         obs.Avancar();
         ++eventos_;
-        afastamento_.try_emplace(ChaveComparavel(f.Texto(0u)),
-                                 Afastamento{f.Texto(1u), f.Texto(2u)});
+        afastamento_.try_emplace(Chave(f.Texto(0u)), Afastamento{f.Texto(1u), f.Texto(2u)});
     }
 }
 
 Situacao EventosMes::Consultar(std::u16string_view Matricula) const {
-    const std::u16string chave = ChaveComparavel(Matricula);
-    if (!abono_ && demitidosNoMes_.contains(chave)) return {u"022", u"Demissão"};
-    Situacao s;
-    if (!abono_) {
-        if (auto it = demissaoAnterior_.find(chave); it != demissaoAnterior_.end()) {
-            s.codigo = u"0" + it->second.codigo;
-            s.descricao = it->second.descricao;
-        }
-        if (s.codigo == u"0") s.codigo.clear();
-        if (s.descricao == u"0") s.descricao.clear();
-    }
-    // Each form falls through on its own, as in the per-servant lookup.
-    if (s.codigo.empty() || s.descricao.empty()) {
-        if (auto it = afastamento_.find(chave);
-            it != afastamento_.end() && !it->second.codigo.empty()) {
-            if (s.codigo.empty()) s.codigo = u"0" + it->second.codigo;
-            if (s.descricao.empty()) s.descricao = it->second.descricao;
-        }
-    }
-    if (s.descricao.empty()) s.descricao = u"ATIVO";
-    return s;
+    const std::u16string chave = Chave(Matricula);
+    EventosDoServidor e;
+    e.demitidoNoMes = demitidosNoMes_.contains(chave);
+    if (auto it = demissaoAnterior_.find(chave); it != demissaoAnterior_.end())
+        e.demissaoAnterior = it->second;
+    if (auto it = afastamento_.find(chave); it != afastamento_.end()) e.afastamento = it->second;
+    return DecidirSituacao(e, abono_);
 }
 
 }  // namespace kavlo

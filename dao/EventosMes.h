@@ -28,18 +28,11 @@ class EventosMes {
     size_t Eventos() const { return eventos_; }
 
   private:
-    struct Afastamento {
-        std::u16string codigo;
-        std::u16string descricao;
-    };
     bool abono_;
     size_t eventos_ = 0;
     std::unordered_set<std::u16string> demitidosNoMes_;
     std::unordered_map<std::u16string, Afastamento> demissaoAnterior_;
     std::unordered_map<std::u16string, Afastamento> afastamento_;
 };
-
-// Firebird compares texts ignoring trailing blanks: keys are kept without them.
-std::u16string ChaveComparavel(std::u16string_view texto);
 
 }  // namespace kavlo

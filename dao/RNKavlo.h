@@ -8,7 +8,9 @@ namespace kavlo {
 
 class TRNPessoas {
   public:
-    fb::Cursor& listarPessoas(fb::Transacao& t) { return FDaoPessoas.listPessoas(t); }
+    fb::Cursor& listarPessoas(fb::Transacao& t, const ConsultaDoMes& mes) {
+        return FDaoPessoas.listPessoas(t, mes);
+    }
     fb::Cursor& listarCliente(fb::Transacao& t) { return FDaoPessoas.listCliente(t); }
     void Fechar() { FDaoPessoas.Fechar(); }
 
@@ -18,7 +20,9 @@ class TRNPessoas {
 
 class TRNMargem {
   public:
-    fb::Cursor& listarMargem(fb::Transacao& t) { return FDaoMargem.listMargem(t); }
+    fb::Cursor& listarMargem(fb::Transacao& t, const ConsultaDoMes& mes) {
+        return FDaoMargem.listMargem(t, mes);
+    }
     fb::Cursor& listarCliente(fb::Transacao& t) { return FDaoMargem.listCliente(t); }
     void Fechar() { FDaoMargem.Fechar(); }
 
@@ -28,8 +32,8 @@ class TRNMargem {
 
 class TRNTransferidos {
   public:
-    fb::Cursor& listarTransferidos(fb::Transacao& t) {
-        return FDaoTransferidos.listTransferidos(t);
+    fb::Cursor& listarTransferidos(fb::Transacao& t, const ConsultaDoMes& mes) {
+        return FDaoTransferidos.listTransferidos(t, mes);
     }
     fb::Cursor& listarCliente(fb::Transacao& t) { return FDaoTransferidos.listCliente(t); }
     void Fechar() { FDaoTransferidos.Fechar(); }

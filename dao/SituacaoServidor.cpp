@@ -1,7 +1,6 @@
 #include "dao/SituacaoServidor.h"
 
 #include "dao/Firebird.h"
-#include "entry/ProcessoKavlo.h"
 
 namespace kavlo {
 namespace {
@@ -34,6 +33,24 @@ constexpr std::string_view kAfastamento =
     " order by SFP017.DTINICIO desc";
 
 }  // namespace
+
+Situacao DecidirSituacao(const EventosDoServidor& e, bool abono) {
+    if (!abono && e.demitidoNoMes) return {u"022", u"Demissão"};
+    Situacao s;
+    if (!abono && e.demissaoAnterior) {
+        s.codigo = u"0" + e.demissaoAnterior->codigo;
+        s.descricao = e.demissaoAnterior->descricao;
+        if (s.codigo == u"0") s.codigo.clear();
+        if (s.descricao == u"0") s.descricao.clear();
+    }
+    if ((s.codigo.empty() || s.descricao.empty()) && e.afastamento &&
+        !e.afastamento->codigo.empty()) {
+        if (s.codigo.empty()) s.codigo = u"0" + e.afastamento->codigo;
+        if (s.descricao.empty()) s.descricao = e.afastamento->descricao;
+    }
+    if (s.descricao.empty()) s.descricao = u"ATIVO";
+    return s;
+}
 
 ConsultaSituacao::ConsultaSituacao(fb::Transacao& transacao, std::u16string Mes, std::u16string Ano,
                                    std::u16string Folhas)
@@ -73,51 +90,36 @@ bool ConsultaSituacao::PossuiDemissao(std::u16string_view Matricula, int32_t Mod
 
 Situacao ConsultaSituacao::Consultar(std::u16string_view Matricula) {
     Datas();
-    if (!abono_ && PossuiDemissao(Matricula, 0)) return {u"022", u"Demissão"};
-
     const std::u16string matricula(Matricula);
-    Situacao s;
+    EventosDoServidor e;
     if (!abono_) {
+        e.demitidoNoMes = PossuiDemissao(Matricula, 0);
         auto& c = Preparar(demissaoAnterior_, kDemissaoAnterior,
                            "consultar demissão anterior do servidor");
         fb::Cursor cursor = c.Abrir({matricula, fb::Data{ultimoDia_}});
-        if (cursor.Proximo()) {
-            s.codigo = u"0" + cursor.Texto("CODIGO");
-            s.descricao = cursor.Texto("DESCRICAO");
-        }
-        if (s.codigo == u"0") s.codigo.clear();
-        if (s.descricao == u"0") s.descricao.clear();
+        if (cursor.Proximo())
+            e.demissaoAnterior = Afastamento{cursor.Texto("CODIGO"), cursor.Texto("DESCRICAO")};
     }
-    // Each form falls through on its own: a dismissal type without a description still decides
-    // the code, while the description comes from the leave query.
-    if (s.codigo.empty() || s.descricao.empty()) {
-        auto& c = Preparar(afastamento_, kAfastamento, "consultar afastamentos do servidor no mês");
-        const fb::Data inicio{*dataMes_}, fim{ultimoDia_};
-        fb::Cursor cursor = c.Abrir({matricula, inicio, inicio, fim, inicio});
-        if (cursor.Proximo()) {
-            const std::u16string codigo = cursor.Texto("CODIGO");
-            if (!codigo.empty()) {
-                if (s.codigo.empty()) s.codigo = u"0" + codigo;
-                if (s.descricao.empty()) s.descricao = cursor.Texto("DESCRICAO");
-            }
-        }
-    }
-    if (s.descricao.empty()) s.descricao = u"ATIVO";
-    return s;
+    auto& c = Preparar(afastamento_, kAfastamento, "consultar afastamentos do servidor no mês");
+    const fb::Data inicio{*dataMes_}, fim{ultimoDia_};
+    fb::Cursor cursor = c.Abrir({matricula, inicio, inicio, fim, inicio});
+    if (cursor.Proximo())
+        e.afastamento = Afastamento{cursor.Texto("CODIGO"), cursor.Texto("DESCRICAO")};
+    return DecidirSituacao(e, abono_);
 }
 
-bool PossuiDemissao(std::u16string_view Mes, std::u16string_view Ano, std::u16string_view Matricula,
-                    int32_t Modo) {
+bool PossuiDemissao(fb::Conexao& conexao, std::u16string_view Mes, std::u16string_view Ano,
+                    std::u16string_view Matricula, int32_t Modo) {
     if (Modo != 0 && Modo != 1) return false;
-    fb::Transacao transacao(TProcessoKAVLO::getInstance().Conexao(), fb::ModoTransacao::Leitura);
+    fb::Transacao transacao(conexao, fb::ModoTransacao::Leitura);
     ConsultaSituacao consulta(transacao, std::u16string(Mes), std::u16string(Ano), u"");
     return consulta.PossuiDemissao(Matricula, Modo);
 }
 
-std::u16string SituacaoServidor(std::u16string_view Mes, std::u16string_view Ano,
-                                std::u16string_view Folhas, std::u16string_view Matricula,
-                                int32_t Modo) {
-    fb::Transacao transacao(TProcessoKAVLO::getInstance().Conexao(), fb::ModoTransacao::Leitura);
+std::u16string SituacaoServidor(fb::Conexao& conexao, std::u16string_view Mes,
+                                std::u16string_view Ano, std::u16string_view Folhas,
+                                std::u16string_view Matricula, int32_t Modo) {
+    fb::Transacao transacao(conexao, fb::ModoTransacao::Leitura);
     ConsultaSituacao consulta(transacao, std::u16string(Mes), std::u16string(Ano),
                               std::u16string(Folhas));
     Situacao s = consulta.Consultar(Matricula);

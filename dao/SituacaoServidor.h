@@ -1,5 +1,8 @@
 // A servant's situation in a payroll month (dismissed, on a leave, or active), as the result file
-// of the import shows it.
+// of the import shows it: the rule, in one function fed by the servant's events, and the design's
+// per-servant lookups. The import answers from the month's events read once (dao/EventosMes);
+// the per-servant statements here are the design's lookups, kept as the reference the tests hold
+// EventosMes against.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +16,7 @@
 namespace kavlo {
 
 namespace fb {
+class Conexao;
 class Transacao;
 class Comando;
 }  // namespace fb
@@ -23,6 +27,26 @@ struct Situacao {
     std::u16string codigo;
     std::u16string descricao;
 };
+
+// A dismissal or leave as the payroll registers it: its leave type's code and description.
+struct Afastamento {
+    std::u16string codigo;
+    std::u16string descricao;
+};
+
+// What the month's events say of one servant, each as the database found it: a dismissal
+// registered for the month, the first dismissal that started before the month's last day, and
+// the leave overlapping the month that started last.
+struct EventosDoServidor {
+    bool demitidoNoMes = false;
+    std::optional<Afastamento> demissaoAnterior;
+    std::optional<Afastamento> afastamento;
+};
+
+// The situation those events give. With the ABONO payroll run only leaves count. Each form (code
+// and description) falls through on its own: a dismissal type without a description still
+// decides the code, while the description comes from the leave.
+Situacao DecidirSituacao(const EventosDoServidor& eventos, bool abono);
 
 // Answers the situation questions of one month on one transaction. Statements are prepared on
 // first use and reused for every servant; every value travels as a parameter.
@@ -55,12 +79,12 @@ class ConsultaSituacao {
     std::unique_ptr<fb::Comando> demissaoMes_, demissaoAno_, demissaoAnterior_, afastamento_;
 };
 
-// The lookups on their own, each in a read transaction on the current call's connection.
-bool PossuiDemissao(std::u16string_view Mes, std::u16string_view Ano, std::u16string_view Matricula,
-                    int32_t Modo);
+// The lookups on their own, each in a read transaction on `conexao`.
+bool PossuiDemissao(fb::Conexao& conexao, std::u16string_view Mes, std::u16string_view Ano,
+                    std::u16string_view Matricula, int32_t Modo);
 // Modo 1: the code form; any other value: the description form.
-std::u16string SituacaoServidor(std::u16string_view Mes, std::u16string_view Ano,
-                                std::u16string_view Folhas, std::u16string_view Matricula,
-                                int32_t Modo);
+std::u16string SituacaoServidor(fb::Conexao& conexao, std::u16string_view Mes,
+                                std::u16string_view Ano, std::u16string_view Folhas,
+                                std::u16string_view Matricula, int32_t Modo);
 
 }  // namespace kavlo

@@ -277,8 +277,8 @@ void LerRegistros(fb::Cursor& cursor, std::vector<Registro>& lista, Observacao& 
 std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
     TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
     // A month that names no tables or no date fails here, before any query runs.
-    SufixoMes(processo.MesAtual);
-    SufixoMes(processo.MesAnt);
+    const ConsultaDoMes mes{SufixoMes(processo.MesAtual), SufixoMes(processo.MesAnt),
+                            processo.SqlFiltro};
     const TDateTime folha = LerData(u"01/" + processo.MesAtual + u"/" + processo.Ano);
 
     Observacao& observacao = Observacao::Atual();
@@ -286,7 +286,7 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
     fb::Transacao transacao(processo.Conexao(), fb::ModoTransacao::Leitura);
     // A month whose tables are missing fails in the first query that names them.
     try {
-        ConferirFiltro(transacao, processo.SqlFiltro);
+        ConferirFiltro(transacao, mes.filtro);
         // The results live in the DAOs; they must be gone before the snapshot ends.
         struct Fechar {
             TGeracaoKAVLO& g;
@@ -301,7 +301,7 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
         Cabecalho(pessoas, goRNPessoas->listarCliente(transacao), u"PESSOAS", folha);
         observacao.Etapa("Lendo pessoas");
         LerRegistros<ColunasPessoas>(
-            goRNPessoas->listarPessoas(transacao), pessoas.DPessoas, observacao,
+            goRNPessoas->listarPessoas(transacao, mes), pessoas.DPessoas, observacao,
             [](fb::Cursor& c, const ColunasPessoas& col) { return LerPessoa(c, col); });
         pessoas.TTipoRegistro = u"T";
         pessoas.TQuantidade = static_cast<int32_t>(pessoas.DPessoas.size());
@@ -312,7 +312,7 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
         {
             // The month's function dates are read only when there is a margin row to ask for them.
             std::optional<TDatasInicioFuncao> datas;
-            LerRegistros<ColunasMargem>(goRNMargem->listarMargem(transacao), margem.DMargem,
+            LerRegistros<ColunasMargem>(goRNMargem->listarMargem(transacao, mes), margem.DMargem,
                                         observacao, [&](fb::Cursor& c, const ColunasMargem& col) {
                                             if (!datas)
                                                 datas.emplace(transacao, processo.Ano,
@@ -327,7 +327,8 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
         Cabecalho(transferidos, goRNTransferidos->listarCliente(transacao), u"TRANSFERIDOS", folha);
         observacao.Etapa("Lendo transferidos");
         LerRegistros<ColunasTransferidos>(
-            goRNTransferidos->listarTransferidos(transacao), transferidos.DTransferidos, observacao,
+            goRNTransferidos->listarTransferidos(transacao, mes), transferidos.DTransferidos,
+            observacao,
             [](fb::Cursor& c, const ColunasTransferidos& col) { return LerTransferido(c, col); });
         transferidos.TTipoRegistro = u"T";
         transferidos.TQuantidadeRegistros = static_cast<int32_t>(transferidos.DTransferidos.size());

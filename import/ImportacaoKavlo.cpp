@@ -30,20 +30,21 @@
 namespace kavlo {
 namespace {
 
-std::string Contexto(size_t indice, std::u16string_view chave) {
-    return " (linha " + std::to_string(indice + 1) + " do arquivo de retorno, servidor " +
+std::string Contexto(size_t numero, std::u16string_view chave) {
+    return " (linha " + std::to_string(numero) + " do arquivo de retorno, servidor " +
            ParaMensagem(chave) + ")";
 }
 
-// Rethrows the error of one return line with its line number and servant key after the message.
-[[noreturn]] void ComContexto(size_t indice, std::u16string_view chave) {
-    const std::string ctx = Contexto(indice, chave);
+// Rethrows the error of one return line with its line number (1-based) and servant key after the
+// message.
+[[noreturn]] void ComContexto(size_t numero, std::u16string_view chave) {
+    const std::string ctx = Contexto(numero, chave);
     try {
         throw;
     } catch (const ErroConversao& e) {
         throw ErroConversao(e.what() + ctx);
     } catch (const ErroBanco& e) {
-        throw ErroBanco(e.what() + ctx);
+        throw e.Com(e.what() + ctx);
     } catch (const ErroArquivo& e) {
         throw ErroArquivo(e.what() + ctx);
     } catch (const Erro& e) {
@@ -75,7 +76,210 @@ int64_t TransacaoAtual(fb::Transacao& transacao) {
     return std::llround(r.Real(0u));
 }
 
+// What the import takes from the controller, read once by Importar and handed down.
+struct Pedido {
+    int32_t mes, ano;
+    std::u16string mesTexto, anoTexto, tabela, folhas, referencia;
+    std::u16string retorno, hash, resultado, relatorio, banco, caminhoBanco;
+    std::u16string verificaMargem;
+    bool estrito;
+    OpcoesImportacao opcoes;
+};
+
+Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoBanco,
+                 const std::u16string& AVerificaMargem) {
+    Pedido p;
+    p.mes = StrToInt(processo.MesAtual);
+    p.mesTexto = processo.MesAtual;
+    p.anoTexto = processo.Ano;
+    p.tabela = u"SFPDXX02" + MesAbreviado(p.mes);
+    p.folhas = processo.Folhas;
+    p.referencia = FormatarData(LerData(u"01/" + p.mesTexto + u"/" + p.anoTexto), u"mmyyyy");
+    p.ano = StrToInt(p.anoTexto);
+    p.retorno = processo.CaminhoLoad;
+    p.hash = DeUtf8(processo.HashRetorno);
+    p.opcoes = processo.Opcoes;
+    // A simulation writes its files under names that say so, never over a real result or report.
+    p.resultado = processo.CaminhoArquivo;
+    p.relatorio = CaminhoRelatorio(ACaminhoBanco, processo.CaminhoArquivo);
+    if (p.opcoes.simular) {
+        p.resultado = NomeDeSimulacao(p.resultado);
+        p.relatorio = NomeDeSimulacao(p.relatorio);
+    }
+    p.banco = ACaminhoBanco;
+    p.caminhoBanco = processo.CaminhoBanco;
+    p.verificaMargem = AVerificaMargem;
+    p.estrito = AVerificaMargem == u"S";
+    return p;
+}
+
+// Before anything is written: none of the files may be another, or the database, and the month
+// must have its table (a wrong month fails before the journal is made).
+void ConferirAntesDeGravar(const Pedido& p, fb::Conexao& conexao) {
+    std::vector<PapelDeArquivo> arquivos = {
+        {"o arquivo de resultado", CaminhoDe(p.resultado)},
+        {"o relatório de servidores sem margem", CaminhoDe(p.relatorio)},
+        {"o arquivo de retorno", CaminhoDe(p.retorno)}};
+    if (auto banco = ArquivoDoBanco(p.banco))
+        arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
+    ConferirArquivosDistintos(arquivos);
+    ConferirTabela(conexao, p.tabela);
+}
+
+ImportacaoRegistrada RegistroDoDiario(const Pedido& p) {
+    ImportacaoRegistrada r;
+    r.usuario = UsuarioDoSistema();
+    r.maquina = NomeDaMaquina();
+    r.arquivo = p.retorno;
+    r.hash = p.hash;
+    r.mes = p.mes;
+    r.ano = p.ano;
+    r.tabela = p.tabela;
+    r.folhas = p.folhas;
+    r.verificaMargem = p.verificaMargem;
+    r.margemVerificada = p.estrito;
+    r.reimportacao = p.opcoes.reimportar;
+    r.resultado = p.resultado;
+    return r;
+}
+
+// One run over the return file inside the import's transaction: every line read, decided, posted
+// in memory and written to the result file and the report as it comes.
+class Execucao {
+  public:
+    Execucao(fb::Transacao& transacao, const Pedido& pedido, int32_t id)
+        : pedido_(pedido),
+          tabela_(LerTabela(transacao, pedido.tabela)),
+          gravador_(transacao, pedido.tabela, id),
+          // The month's dismissals and leaves, read once instead of statements per line.
+          situacao_(transacao, pedido.mesTexto, pedido.anoTexto, pedido.folhas),
+          resultado_(CaminhoDe(pedido.resultado)),
+          relatorio_(CaminhoDe(pedido.relatorio)) {}
+
+    // The roles of the lines are decided by place: the first is the header, the last the
+    // trailer, every one between an instalment.
+    void Linhas(const std::vector<std::u16string>& arquivo, ResumoImportacao& resumo) {
+        Observacao& obs = Observacao::Atual();
+        obs.Etapa("Importando parcelas");
+        const size_t total = arquivo.size();
+        resumo.linhas = static_cast<int64_t>(total);
+        for (size_t i = 0; i < total; ++i) {
+            obs.Avancar();
+            const std::u16string& linha = arquivo[i];
+            if (i == 0) resultado_.EscreverLinha(CabecalhoResultado(linha, pedido_.referencia));
+            if (i == total - 1) resultado_.EscreverLinha(RodapeResultado(linha));
+            if (i > 0 && i < total - 1) Parcela(i + 1, linha, resumo);
+        }
+    }
+
+    // Writes the postings and closes both files; they are then complete.
+    void Concluir() {
+        gravador_.Gravar();
+        resultado_.Fechar();
+        relatorio_.Fechar();
+    }
+
+    ArquivoTemporario& Resultado() { return resultado_; }
+    ArquivoTemporario& Relatorio() { return relatorio_; }
+
+  private:
+    void Parcela(size_t numero, const std::u16string& linha, ResumoImportacao& resumo) {
+        ++resumo.detalhes;
+        const std::u16string chave = ChaveServidor(linha);
+        const auto achada = tabela_.ativas.find(chave);
+        if (achada == tabela_.ativas.end()) {
+            (tabela_.inativas.contains(chave) ? resumo.inativas : resumo.naoEncontradas)
+                .push_back({numero, chave});
+            return;
+        }
+        LinhaDeducao& servidor = achada->second;
+        try {
+            const Avaliacao a = Avaliar(servidor, linha, pedido_.estrito);
+            if (a.dados)
+                gravador_.Lancar(servidor, a.slot,
+                                 {a.dados->codigo, a.desfecho.descontado, a.dados->quant,
+                                  a.dados->perc, a.desfecho.novaMargem, numero});
+            if (auto entrada =
+                    EntradaDoRelatorio(servidor.matricula, linha, a.margem, a.parcela, a.desfecho))
+                relatorio_.EscreverLinha(*entrada);
+            resultado_.EscreverLinha(
+                LinhaResultado(linha, a.desfecho, situacao_.Consultar(servidor.matricula)));
+            resumo.Contar(a.desfecho.resultado);
+            if (a.dados) resumo.totalCentavos += a.desfecho.descontado;
+        } catch (const Erro&) {
+            ComContexto(numero, chave);
+        }
+    }
+
+    const Pedido& pedido_;
+    TabelaDeducao tabela_;
+    GravadorLancamentos gravador_;
+    const EventosMes situacao_;
+    ArquivoTemporario resultado_;
+    ArquivoTemporario relatorio_;
+};
+
+void Contar(ImportacaoRegistrada& registro, const ResumoImportacao& n) {
+    registro.linhas = n.linhas;
+    registro.descontadas = n.integral + n.parcial;
+    registro.naoDescontadas = n.naoDescontadas;
+    registro.semSlot = n.semSlot;
+    registro.naoEncontradas = static_cast<int64_t>(n.naoEncontradas.size());
+    registro.inativas = static_cast<int64_t>(n.inativas.size());
+    registro.totalCentavos = n.totalCentavos;
+}
+
+// The answer to the commit was lost: the server may or may not have committed. The journal row,
+// written in the same transaction, says which.
+void ResolverConfirmacao(const Pedido& p, fb::Conexao& conexao, int32_t id, int64_t transacao,
+                         const std::string& falha, Substituicao& colocacao,
+                         ResumoImportacao& resumo) {
+    conexao.Fechar();
+    std::string motivo;
+    const std::string numero = std::to_string(id);
+    switch (VerificarGravacao(p.caminhoBanco, id, transacao, p.opcoes.esperaConfirmacao, motivo)) {
+        case EstadoGravacao::Gravada:
+            resumo.aviso = "A confirmação da importação " + numero +
+                           " no banco de dados não respondeu (" + falha +
+                           "), mas o diário mostra que ela foi gravada: as parcelas estão "
+                           "lançadas e os arquivos de resultado e relatório valem.";
+            return;
+        case EstadoGravacao::NaoGravada:
+            throw ErroBanco(falha + " Nenhuma parcela foi lançada (a importação " + numero +
+                            " não consta do diário); o arquivo de resultado e o relatório "
+                            "anteriores foram mantidos.");
+        case EstadoGravacao::Desconhecida:
+            // Either way a new run of the same file is right: refused by the journal if this one
+            // went through (and these files are then its own), imported otherwise.
+            colocacao.Concluir();
+            throw ErroBanco(
+                "A confirmação da importação " + numero + " no banco de dados falhou (" + falha +
+                ") e não foi possível saber se ela foi gravada (" + motivo +
+                "). Os arquivos de resultado e relatório desta execução foram mantidos. Execute "
+                "a importação de novo quando o banco responder: se ela foi gravada, será "
+                "recusada, pois a importação " +
+                numero + " constará do diário (kavlo importacoes); se não, será feita agora.");
+    }
+}
+
 }  // namespace
+
+void ResumoImportacao::Contar(Resultado r) {
+    switch (r) {
+        case Resultado::Integral:
+            ++integral;
+            break;
+        case Resultado::Parcial:
+            ++parcial;
+            break;
+        case Resultado::NaoDescontado:
+            ++naoDescontadas;
+            break;
+        case Resultado::SemSlot:
+            ++semSlot;
+            break;
+    }
+}
 
 TImportacaoKAVLO::TImportacaoKAVLO() = default;
 TImportacaoKAVLO::~TImportacaoKAVLO() = default;
@@ -84,53 +288,18 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
                                             const std::u16string& ACaminhoBanco,
                                             const std::u16string& AVerificaMargem) {
     TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const int mes = StrToInt(processo.MesAtual);
-    const std::u16string tabela = u"SFPDXX02" + MesAbreviado(mes);
-    const std::u16string ano = processo.Ano;
-    const std::u16string folhas = processo.Folhas;
-    const OpcoesImportacao& opcoes = processo.Opcoes;
-    // A simulation writes its files under names that say so, never over a real result or report.
-    const std::u16string caminhoResultado =
-        opcoes.simular ? NomeDeSimulacao(processo.CaminhoArquivo) : processo.CaminhoArquivo;
-    const bool estrito = AVerificaMargem == u"S";
-    const std::u16string referencia =
-        FormatarData(LerData(u"01/" + processo.MesAtual + u"/" + ano), u"mmyyyy");
-    Observacao& obs = Observacao::Atual();
+    const Pedido pedido = LerPedido(processo, ACaminhoBanco, AVerificaMargem);
     fb::Conexao& conexao = processo.Conexao();
+    ResumoImportacao resumo;
+    resumo.margemVerificada = pedido.estrito;
+    resumo.simulacao = pedido.opcoes.simular;
+    resumo.resultado = pedido.resultado;
+    resumo.relatorio = pedido.relatorio;
 
-    ResumoImportacao n;
-    n.margemVerificada = estrito;
-    n.simulacao = opcoes.simular;
-    n.resultado = caminhoResultado;
-    n.relatorio = CaminhoRelatorio(ACaminhoBanco, processo.CaminhoArquivo);
-    if (opcoes.simular) n.relatorio = NomeDeSimulacao(n.relatorio);
-
-    // Before anything is written: none of the files may be another, or the database.
-    std::vector<PapelDeArquivo> arquivos = {
-        {"o arquivo de resultado", CaminhoDe(caminhoResultado)},
-        {"o relatório de servidores sem margem", CaminhoDe(n.relatorio)},
-        {"o arquivo de retorno", CaminhoDe(processo.CaminhoLoad)}};
-    if (auto banco = ArquivoDoBanco(ACaminhoBanco))
-        arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
-    ConferirArquivosDistintos(arquivos);
-
-    ImportacaoRegistrada registro;
-    registro.usuario = UsuarioDoSistema();
-    registro.maquina = NomeDaMaquina();
-    registro.arquivo = processo.CaminhoLoad;
-    registro.hash = DeUtf8(processo.HashRetorno);
-    registro.mes = mes;
-    registro.ano = StrToInt(ano);
-    registro.tabela = tabela;
-    registro.folhas = folhas;
-    registro.verificaMargem = AVerificaMargem;
-    registro.margemVerificada = estrito;
-    registro.reimportacao = opcoes.reimportar;
-    registro.resultado = caminhoResultado;
-
-    // A wrong month fails before the journal is made; without the journal nothing is posted.
-    ConferirTabela(conexao, tabela);
+    ConferirAntesDeGravar(pedido, conexao);
+    // The journal is the import's own record: without it nothing is posted.
     PrepararDiario(conexao);
+    ImportacaoRegistrada registro = RegistroDoDiario(pedido);
 
     Substituicao colocacao;  // undone, bringing the earlier files back, unless concluded
     std::optional<std::string> falhaCommit;
@@ -138,90 +307,19 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
     {
         // One transaction for the whole file: every instalment is posted, and journaled, or none.
         fb::Transacao transacao(conexao, fb::ModoTransacao::Escrita);
-        if (!opcoes.reimportar)
-            if (auto anterior =
-                    ImportacaoDoMesmoArquivo(transacao, processo.HashRetorno, mes, registro.ano))
-                throw Erro(JaImportado(*anterior, processo.CaminhoLoad, mes, registro.ano));
+        if (!pedido.opcoes.reimportar)
+            if (auto anterior = ImportacaoDoMesmoArquivo(transacao, ParaUtf8(pedido.hash),
+                                                         pedido.mes, pedido.ano))
+                throw Erro(JaImportado(*anterior, pedido.retorno, pedido.mes, pedido.ano));
         // A simulation takes no number from the generator, whose values no rollback gives back.
-        registro.id = n.id = NovoIdImportacao(transacao, opcoes.simular);
+        registro.id = resumo.id = NovoIdImportacao(transacao, pedido.opcoes.simular);
         RegistrarImportacao(transacao, registro);
 
-        TabelaDeducao linhas = LerTabela(transacao, tabela);
-        GravadorLancamentos gravador(transacao, tabela, registro.id);
-        // The month's dismissals and leaves, read once instead of two to three statements per
-        // line.
-        const EventosMes situacao(transacao, processo.MesAtual, ano, folhas);
-
-        ArquivoTemporario resultado(CaminhoDe(caminhoResultado));
-        ArquivoTemporario relatorio(CaminhoDe(n.relatorio));
-
-        obs.Etapa("Importando parcelas");
-        const size_t total = AArquivo.size();
-        n.linhas = static_cast<int64_t>(total);
-        for (size_t i = 0; i < total; ++i) {
-            obs.Avancar();
-            const std::u16string& linha = AArquivo[i];
-            if (i == 0) resultado.EscreverLinha(CabecalhoResultado(linha, referencia));
-            if (i == total - 1) resultado.EscreverLinha(RodapeResultado(linha));
-            if (i == 0 || i == total - 1) continue;
-
-            ++n.detalhes;
-            const std::u16string chave = ChaveServidor(linha);
-            const auto achada = linhas.ativas.find(chave);
-            if (achada == linhas.ativas.end()) {
-                (linhas.inativas.contains(chave) ? n.inativas : n.naoEncontradas)
-                    .push_back({i + 1, chave});
-                continue;
-            }
-            LinhaDeducao& row = achada->second;
-            try {
-                const int64_t parcela = ParcelaDaLinha(linha);
-                const int64_t margem = row.margem;
-                const int slot = PrimeiroSlotLivre(row);
-                Desfecho d = slot ? Decidir(estrito, margem, parcela)
-                                  : Desfecho{Resultado::SemSlot, 0, parcela, margem};
-                if (d.resultado == Resultado::Integral || d.resultado == Resultado::Parcial) {
-                    const DadosDoLancamento dados = DadosDaLinha(linha);
-                    gravador.Lancar(
-                        row, slot,
-                        {dados.codigo, d.descontado, dados.quant, dados.perc, d.novaMargem, i + 1});
-                    n.totalCentavos += d.descontado;
-                }
-                switch (d.resultado) {
-                    case Resultado::Integral:
-                        ++n.integral;
-                        break;
-                    case Resultado::Parcial:
-                        ++n.parcial;
-                        relatorio.EscreverLinha(EntradaProporcional(row.matricula, linha, margem,
-                                                                    parcela, d.descontado));
-                        break;
-                    case Resultado::NaoDescontado:
-                        ++n.naoDescontadas;
-                        relatorio.EscreverLinha(
-                            EntradaNaoImportado(row.matricula, linha, margem, parcela));
-                        break;
-                    case Resultado::SemSlot:
-                        ++n.semSlot;
-                        break;
-                }
-                resultado.EscreverLinha(
-                    LinhaResultado(linha, d, situacao.Consultar(row.matricula)));
-            } catch (const Erro&) {
-                ComContexto(i, chave);
-            }
-        }
-        gravador.Gravar();
-        registro.linhas = n.linhas;
-        registro.descontadas = n.integral + n.parcial;
-        registro.naoDescontadas = n.naoDescontadas;
-        registro.semSlot = n.semSlot;
-        registro.naoEncontradas = static_cast<int64_t>(n.naoEncontradas.size());
-        registro.inativas = static_cast<int64_t>(n.inativas.size());
-        registro.totalCentavos = n.totalCentavos;
+        Execucao execucao(transacao, pedido, registro.id);
+        execucao.Linhas(AArquivo, resumo);
+        execucao.Concluir();
+        Contar(registro, resumo);
         RegistrarContagens(transacao, registro);
-        resultado.Fechar();
-        relatorio.Fechar();
 
         // Files first, commit after. Both are complete and closed before anything is committed,
         // and they are moved into place before the commit: if the commit fails they are taken
@@ -229,13 +327,13 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
         // commit: the files then describe postings the database discarded, and the operator sees
         // an outcome without postings, which a new run repairs. The opposite order would leave
         // committed postings without a result file after such a crash.
-        colocacao.Colocar(resultado);
-        colocacao.Colocar(relatorio);
-        if (opcoes.simular) {
+        colocacao.Colocar(execucao.Resultado());
+        colocacao.Colocar(execucao.Relatorio());
+        if (pedido.opcoes.simular) {
             transacao.Rollback();
         } else {
             idTransacao = TransacaoAtual(transacao);
-            if (opcoes.antesDoCommit) opcoes.antesDoCommit();
+            if (pedido.opcoes.antesDoCommit) pedido.opcoes.antesDoCommit();
             try {
                 transacao.Commit();
             } catch (const ErroBanco& e) {
@@ -244,40 +342,12 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
         }
     }  // every statement and the transaction are released here, before any reconnection
 
-    if (falhaCommit) {
-        // The answer to the commit was lost: the server may or may not have committed. The journal
-        // row, written in the same transaction, says which.
-        conexao.Fechar();
-        std::string motivo;
-        const std::string id = std::to_string(registro.id);
-        switch (VerificarGravacao(processo.CaminhoBanco, registro.id, idTransacao,
-                                  opcoes.esperaConfirmacao, motivo)) {
-            case EstadoGravacao::Gravada:
-                n.aviso = "A confirmação da importação " + id +
-                          " no banco de dados não respondeu (" + *falhaCommit +
-                          "), mas o diário mostra que ela foi gravada: as parcelas estão "
-                          "lançadas e os arquivos de resultado e relatório valem.";
-                break;
-            case EstadoGravacao::NaoGravada:
-                throw ErroBanco(*falhaCommit + " Nenhuma parcela foi lançada (a importação " + id +
-                                " não consta do diário); o arquivo de resultado e o relatório "
-                                "anteriores foram mantidos.");
-            case EstadoGravacao::Desconhecida:
-                // Either way a new run of the same file is right: refused by the journal if this
-                // one went through (and these files are then its own), imported otherwise.
-                colocacao.Concluir();
-                throw ErroBanco(
-                    "A confirmação da importação " + id + " no banco de dados falhou (" +
-                    *falhaCommit + ") e não foi possível saber se ela foi gravada (" + motivo +
-                    "). Os arquivos de resultado e relatório desta execução foram mantidos. "
-                    "Execute a importação de novo quando o banco responder: se ela foi gravada, "
-                    "será recusada, pois a importação " +
-                    id + " constará do diário (kavlo importacoes); se não, será feita agora.");
-        }
-    }
+    if (falhaCommit)
+        ResolverConfirmacao(pedido, conexao, registro.id, idTransacao, *falhaCommit, colocacao,
+                            resumo);
     colocacao.Concluir();
-    obs.FimEtapa();
-    return n;
+    Observacao::Atual().FimEtapa();
+    return resumo;
 }
 
 }  // namespace kavlo

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "import/Lancamento.h"
+
 namespace kavlo {
 
 // What a caller inside the process may ask of an import besides the host's arguments. The
@@ -28,6 +30,9 @@ struct LinhaIgnorada {
 };
 
 struct ResumoImportacao {
+    // One more instalment with this outcome.
+    void Contar(Resultado r);
+
     int32_t id = 0;  // in the journal
     int64_t linhas = 0, detalhes = 0, integral = 0, parcial = 0, naoDescontadas = 0, semSlot = 0;
     std::vector<LinhaIgnorada> naoEncontradas, inativas;

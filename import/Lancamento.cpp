@@ -145,6 +145,19 @@ int PrimeiroSlotLivre(const LinhaDeducao& linha) {
     return 0;
 }
 
+Avaliacao Avaliar(const LinhaDeducao& linha, std::u16string_view linhaRetorno, bool estrito) {
+    Avaliacao a{ParcelaDaLinha(linhaRetorno), linha.margem, PrimeiroSlotLivre(linha), {}, {}};
+    a.desfecho = a.slot ? Decidir(estrito, a.margem, a.parcela)
+                        : Desfecho{Resultado::SemSlot, 0, a.parcela, a.margem};
+    if (Lancado(a.desfecho.resultado)) a.dados = DadosDaLinha(linhaRetorno);
+    return a;
+}
+
+void Ocupar(LinhaDeducao& linha, int slot, int64_t novaMargem) {
+    linha.ocupado[static_cast<size_t>(slot)] = true;
+    linha.margem = novaMargem;
+}
+
 GravadorLancamentos::GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela,
                                          int32_t idImportacao)
     : transacao_(transacao), tabela_(std::move(tabela)), idImportacao_(idImportacao) {}
@@ -159,8 +172,7 @@ void GravadorLancamentos::Lancar(LinhaDeducao& linha, int slot, const Lancamento
     if (linha.pendentes.empty()) alteradas_.push_back(&linha);
     // Slots are taken in ascending order, so the list stays sorted by slot.
     linha.pendentes.emplace_back(slot, l);
-    linha.ocupado[n] = true;
-    linha.margem = l.novaMargem;
+    Ocupar(linha, slot, l.novaMargem);
 }
 
 fb::Comando& GravadorLancamentos::Bloco(const std::vector<int>& slots, size_t linhas) {

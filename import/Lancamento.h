@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "import/ArquivoRetorno.h"
+
 namespace kavlo {
 
 namespace fb {
@@ -20,11 +22,17 @@ class Comando;
 }  // namespace fb
 
 enum class Resultado {
-    Integral,       // posted whole
-    Parcial,        // the margin posted, the rest reported
+    Integral,  // posted whole
+    // The margin posted, the rest reported. The lenient mode posts every instalment whole, so
+    // Decidir does not produce it; the result file and the report keep their layouts for it.
+    Parcial,
     NaoDescontado,  // the margin did not cover it: nothing posted
     SemSlot,        // every usable slot taken: nothing posted
 };
+
+inline bool Lancado(Resultado r) {
+    return r == Resultado::Integral || r == Resultado::Parcial;
+}
 
 // Outcome of one instalment, in cents: what was deducted, what was left and the new margin.
 struct Desfecho {
@@ -63,6 +71,22 @@ struct LinhaDeducao {
 
 // First free usable slot, or 0 when all are taken.
 int PrimeiroSlotLivre(const LinhaDeducao& linha);
+
+// What the import does with one instalment line, against the row as the earlier lines of the
+// run left it: the amount read and checked, the slot, the margin before, the outcome and, for an
+// outcome that posts, what the posting stores. Throws the line's conversion errors (amount,
+// code, counters), as the import reports them.
+struct Avaliacao {
+    int64_t parcela;  // cents
+    int64_t margem;   // cents, before this line
+    int slot;         // 0 when none is free
+    Desfecho desfecho;
+    std::optional<DadosDoLancamento> dados;  // when it posts
+};
+Avaliacao Avaliar(const LinhaDeducao& linha, std::u16string_view linhaRetorno, bool estrito);
+
+// Takes `slot` for a posting and leaves the row with the margin after it.
+void Ocupar(LinhaDeducao& linha, int slot, int64_t novaMargem);
 
 // Keeps the run's postings and writes each changed row once, by RDB$DB_KEY, in EXECUTE BLOCK
 // batches of rows that changed the same slots, so that a server is asked once per batch and not

@@ -64,6 +64,21 @@ std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string
     return Montar(relatorio::Proporcional, {matricula, linha, margem, parcela, descontado});
 }
 
+std::optional<std::u16string> EntradaDoRelatorio(std::u16string_view matricula,
+                                                 std::u16string_view linha, int64_t margem,
+                                                 int64_t parcela, const Desfecho& d) {
+    switch (d.resultado) {
+        case Resultado::NaoDescontado:
+            return EntradaNaoImportado(matricula, linha, margem, parcela);
+        case Resultado::Parcial:
+            return EntradaProporcional(matricula, linha, margem, parcela, d.descontado);
+        case Resultado::Integral:
+        case Resultado::SemSlot:
+            break;
+    }
+    return std::nullopt;
+}
+
 std::u16string NomeComMarca(std::u16string_view caminho, std::u16string_view marca) {
     const auto pasta = caminho.find_last_of(u"\\/");
     const auto ponto = caminho.rfind(u'.');

@@ -2,10 +2,13 @@
 // to read. One entry a line, pieces joined with nothing between them.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "import/Lancamento.h"
 #include "util/Layout.h"
 
 namespace kavlo {
@@ -22,7 +25,8 @@ using PecaRelatorio = Campo<OrigemPeca>;
 
 namespace relatorio {
 
-inline constexpr PecaRelatorio NaoImportado[] = {
+// The pieces both entries begin with: whose line, and the margin against the instalment.
+inline constexpr std::array<PecaRelatorio, 8> Inicio = {{
     {"Matricula", {0, 0}, {FontePeca::Matricula}},
     {"Separador", {0, 3}, {FontePeca::Fixo, u" - "}},
     {"Rotulo", {0, 10}, {FontePeca::Fixo, u"SERVIDOR: "}},
@@ -31,25 +35,31 @@ inline constexpr PecaRelatorio NaoImportado[] = {
     {"Margem", {0, 15}, {FontePeca::Margem}},
     {"RotuloParcela", {0, 17}, {FontePeca::Fixo, u" E PARCELA DE: R$"}},
     {"Parcela", {0, 15}, {FontePeca::Parcela}},
-    {"Fecho", {0, 26}, {FontePeca::Fixo, u" EMPRÉSTIMO NÃO IMPORTADO!"}},
-};
+}};
 
-inline constexpr PecaRelatorio Proporcional[] = {
-    {"Matricula", {0, 0}, {FontePeca::Matricula}},
-    {"Separador", {0, 3}, {FontePeca::Fixo, u" - "}},
-    {"Rotulo", {0, 10}, {FontePeca::Fixo, u"SERVIDOR: "}},
-    {"Nome", {0, 40}, {FontePeca::Nome}},
-    {"RotuloMargem", {0, 21}, {FontePeca::Fixo, u" POSSUE DE MARGEM: R$"}},
-    {"Margem", {0, 15}, {FontePeca::Margem}},
-    {"RotuloParcela", {0, 17}, {FontePeca::Fixo, u" E PARCELA DE: R$"}},
-    {"Parcela", {0, 15}, {FontePeca::Parcela}},
-    {"Fecho", {0, 50}, {FontePeca::Fixo, u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$"}},
-    {"Descontado", {0, 0}, {FontePeca::Descontado}},
-};
+template <size_t N, size_t M>
+constexpr std::array<PecaRelatorio, N + M> Seguidas(const std::array<PecaRelatorio, N>& a,
+                                                    const std::array<PecaRelatorio, M>& b) {
+    std::array<PecaRelatorio, N + M> r{};
+    for (size_t i = 0; i < N; ++i) r[i] = a[i];
+    for (size_t i = 0; i < M; ++i) r[N + i] = b[i];
+    return r;
+}
+
+inline constexpr auto NaoImportado =
+    Seguidas(Inicio, std::array<PecaRelatorio, 1>{
+                         {{"Fecho", {0, 26}, {FontePeca::Fixo, u" EMPRÉSTIMO NÃO IMPORTADO!"}}}});
+
+inline constexpr auto Proporcional = Seguidas(
+    Inicio, std::array<PecaRelatorio, 2>{
+                {{"Fecho",
+                  {0, 50},
+                  {FontePeca::Fixo, u" EMPRÉSTIMO IMPORTADO COM VALOR PROPORCIONAL DE R$"}},
+                 {"Descontado", {0, 0}, {FontePeca::Descontado}}}});
 
 // Every fixed text fills its width exactly, so the widths document the texts.
-template <size_t N>
-constexpr bool TextosNasLarguras(const PecaRelatorio (&pecas)[N]) {
+template <class Pecas>
+constexpr bool TextosNasLarguras(const Pecas& pecas) {
     for (const auto& p : pecas)
         if (p.valor.fonte == FontePeca::Fixo &&
             static_cast<int>(p.valor.fixo.size()) != p.posicao.largura)
@@ -69,6 +79,11 @@ std::u16string EntradaNaoImportado(std::u16string_view matricula, std::u16string
 // Entry for an instalment posted in part: margin m before the posting, instalment p, posted value.
 std::u16string EntradaProporcional(std::u16string_view matricula, std::u16string_view linha,
                                    int64_t margem, int64_t parcela, int64_t descontado);
+
+// The entry an outcome gives, if any: not posted, or posted in part, with the margin before it.
+std::optional<std::u16string> EntradaDoRelatorio(std::u16string_view matricula,
+                                                 std::u16string_view linha, int64_t margem,
+                                                 int64_t parcela, const Desfecho& desfecho);
 
 // A file's name with a mark before its extension: ("resultado.txt", "SIMULACAO") ->
 // "resultado.SIMULACAO.txt". A simulation writes under such names, so it never replaces a real

@@ -62,7 +62,7 @@ TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) 
         obs.Avancar();
         std::u16string m = c.Texto(matricula);
         // ATIVO = 'T' as the database compares it: trailing blanks do not count.
-        if (ChaveComparavel(c.Texto(ativo)) != u"T") {
+        if (SemBrancosFinais(c.Texto(ativo)) != u"T") {
             t.inativas.insert(std::move(m));
             continue;
         }

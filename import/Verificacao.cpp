@@ -240,26 +240,14 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         // What the import would do with it, against the margin the earlier lines leave.
         LinhaDeducao& row = achada->second;
         try {
-            const int64_t parcela = ParcelaDaLinha(linha);
-            const int slot = PrimeiroSlotLivre(row);
-            const Desfecho d = slot ? Decidir(pedido.estrito, row.margem, parcela)
-                                    : Desfecho{Resultado::SemSlot, 0, parcela, row.margem};
-            switch (d.resultado) {
-                case Resultado::Integral:
-                case Resultado::Parcial:
-                    DadosDaLinha(linha);
-                    row.ocupado[static_cast<size_t>(slot)] = true;
-                    row.margem = d.novaMargem;
-                    ++v.descontadas;
-                    v.totalCentavos += d.descontado;
-                    break;
-                case Resultado::NaoDescontado:
-                    ++v.naoDescontadas;
-                    break;
-                case Resultado::SemSlot:
-                    ++v.semSlot;
-                    break;
+            const Avaliacao a = Avaliar(row, linha, pedido.estrito);
+            if (a.dados) {
+                Ocupar(row, a.slot, a.desfecho.novaMargem);
+                ++v.descontadas;
+                v.totalCentavos += a.desfecho.descontado;
             }
+            v.naoDescontadas += a.desfecho.resultado == Resultado::NaoDescontado;
+            v.semSlot += a.desfecho.resultado == Resultado::SemSlot;
         } catch (const Erro& e) {
             achar(n, Gravidade::Impede, "valor",
                   std::string(e.what()) + " (servidor " + ParaMensagem(chave) + ")");

@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
 # Installs, on Debian 12, what building and testing DllKavlo needs; does nothing when it is all there.
 set -euo pipefail
+source "$(dirname "$0")/comum.sh"
 pacotes=(cmake ninja-build g++ clang libclang-rt-14-dev
          firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
          libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev
          nettle-dev pkgconf)
-faltam=()
-for p in "${pacotes[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltam+=("$p")
-done
+mapfile -t faltam < <(pacotes_faltando "${pacotes[@]}")
 if ((${#faltam[@]})); then
   echo "Instalando: ${faltam[*]}" >&2
   sudo_=""

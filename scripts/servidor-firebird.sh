@@ -4,6 +4,7 @@
 #   scripts/servidor-firebird.sh          install, set the SYSDBA password, start fbguard
 # The server's databases live in /tmp/firebird, a folder the firebird user owns.
 set -euo pipefail
+source "$(dirname "$0")/comum.sh"
 [ "$(id -u)" -eq 0 ] || { echo "Execute como root." >&2; exit 1; }
 
 pasta=/tmp/firebird
@@ -11,7 +12,7 @@ seguranca=/var/lib/firebird/3.0/system/security3.fdb
 
 responde() { (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; }
 
-if ! dpkg-query -W -f='${Status}' firebird3.0-server 2>/dev/null | grep -q "install ok installed"; then
+if [ -n "$(pacotes_faltando firebird3.0-server)" ]; then
   echo "Instalando firebird3.0-server" >&2
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq firebird3.0-server firebird3.0-utils >/dev/null

@@ -15,6 +15,7 @@
 #   KAVLO_WINDOWS_BITS=64 scripts/windows.sh  the 64-bit run even where 32-bit programs run
 #   KAVLO_WINDOWS_BITS=32 scripts/windows.sh  the 32-bit run, refused where it cannot run
 set -euo pipefail
+source "$(dirname "$0")/comum.sh"
 cd "$(dirname "$0")/.."
 raiz=$PWD
 pasta=$raiz/build-win
@@ -72,10 +73,7 @@ if [ "$bits" = 32 ]; then
 else
   pacotes+=(g++-mingw-w64-x86-64-posix wine64)
 fi
-faltam=()
-for p in "${pacotes[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltam+=("$p")
-done
+mapfile -t faltam < <(pacotes_faltando "${pacotes[@]}")
 if ((${#faltam[@]})); then
   echo "Instalando: ${faltam[*]}" >&2
   if [ "$bits" = 32 ]; then

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "tests/apoio/BancoTeste.h"
@@ -35,7 +36,7 @@ struct Demo {
     }
     std::vector<std::vector<std::u16string>> Linhas(std::string_view select) const {
         fb::Conexao c;
-        c.Abrir(DeUtf8(opcoes.banco), "SYSDBA", "quillbank");
+        AbrirBancoDaFolha(c, DeUtf8(opcoes.banco));
         fb::Transacao t(c, fb::ModoTransacao::Leitura);
         fb::Comando cmd(t, select, "ler o banco de demonstração");
         auto cur = cmd.Abrir();
@@ -194,7 +195,7 @@ TEST(BancoDemo, ConsultasDaFolhaEncontramLinhasETodasAsColunas) {
     };
     ASSERT_GT(d.resumo.transferidos, 0);
     fb::Conexao c;
-    c.Abrir(DeUtf8(d.opcoes.banco), "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(c, DeUtf8(d.opcoes.banco));
     fb::Transacao t(c, fb::ModoTransacao::Leitura);
     for (const auto& caso : casos) {
         SCOPED_TRACE(caso.nome);
@@ -368,7 +369,7 @@ TEST(BancoDemo, SubstituiOBancoSoQuandoOutroFicaPronto) {
     o.servidores = 6;
     EXPECT_EQ(demo::CriarBancoDemo(o).servidores, 6);  // its own, asked to: replaced
     fb::Conexao c;
-    EXPECT_NO_THROW(c.Abrir(DeUtf8(o.banco), "SYSDBA", "quillbank"));
+    EXPECT_NO_THROW(AbrirBancoDaFolha(c, DeUtf8(o.banco)));
     c.Fechar();
 
     const std::string antes = LerArquivo(o.banco);

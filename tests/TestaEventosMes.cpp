@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dao/BancoFolha.h"
 #include "dao/EventosMes.h"
 #include "dao/Firebird.h"
 #include "dao/SituacaoServidor.h"
@@ -48,7 +49,7 @@ INSERT INTO SFP017 VALUES ('000011-1', 7, '1', '2', '2024', '01/31/2024 23:00', 
 TEST(EventosMes, RespondeComoAsConsultasPorServidor) {
     BancoTeste banco(kEventosDificeis);
     fb::Conexao conexao;
-    conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(conexao, banco.Caminho());
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
     std::vector<std::u16string> matriculas = {u"nenhum-0", u"000012-2", u"000001-1 "};
     for (int i = 1; i <= 11; ++i) {

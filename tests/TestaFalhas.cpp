@@ -11,6 +11,7 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Chamadas.h"
@@ -30,7 +31,7 @@ std::vector<std::vector<std::u16string>> Linhas(const std::u16string& local, std
     // A server just restarted may refuse the first attach for a moment.
     for (int tentativa = 1;; ++tentativa) {
         try {
-            c.Abrir(local, "SYSDBA", "quillbank");
+            AbrirBancoDaFolha(c, local);
             break;
         } catch (const std::exception&) {
             if (tentativa == 20) throw;
@@ -93,6 +94,17 @@ class Montagem {
     bool montada_ = false;
 };
 
+// A copy of a database in a server folder of its own, reached as "localhost:".
+struct CopiaNoServidor {
+    explicit CopiaNoServidor(const fs::path& banco) {
+        if (!pasta.Valida()) return;
+        pasta.Receber(banco, "folha.fdb");
+        local = pasta.Local("folha.fdb");
+    }
+    PastaDoServidor pasta;
+    std::u16string local;
+};
+
 class Demo {
   public:
     explicit Demo(int servidores) {
@@ -122,10 +134,10 @@ TEST(Falhas, QuedaDoServidorNoMeioDaImportacaoNaoAlteraNada) {
     int interrompidas = 0;
     for (int espera : {0, 40, 150, 400}) {
         SCOPED_TRACE("servidor derrubado após " + std::to_string(espera) + " ms");
-        PastaDoServidor servidor;
-        ASSERT_TRUE(servidor.Valida());
-        servidor.Receber(demo.Banco(), "folha.fdb");
-        const std::u16string local = servidor.Local("folha.fdb");
+        const CopiaNoServidor copia(demo.Banco());
+        ASSERT_TRUE(copia.pasta.Valida());
+        const PastaDoServidor& servidor = copia.pasta;
+        const std::u16string& local = copia.local;
         const auto antes = Linhas(local, kTabela);
         PastaTemporaria saida;
         const fs::path resultado = saida.Caminho() / "resultado.txt";
@@ -165,10 +177,9 @@ TEST(Falhas, QuedaDoServidorNaHoraDoCommit) {
     for (int espera : {-1, 0, 2, 5, 20}) {
         SCOPED_TRACE(espera < 0 ? std::string("antes do commit")
                                 : "derrubado " + std::to_string(espera) + " ms após o commit");
-        PastaDoServidor servidor;
-        ASSERT_TRUE(servidor.Valida());
-        servidor.Receber(demo.Banco(), "folha.fdb");
-        const std::u16string local = servidor.Local("folha.fdb");
+        const CopiaNoServidor copia(demo.Banco());
+        ASSERT_TRUE(copia.pasta.Valida());
+        const std::u16string& local = copia.local;
         const auto antes = Linhas(local, kTabela);
         PastaTemporaria saida;
         const fs::path resultado = saida.Caminho() / "resultado.txt";

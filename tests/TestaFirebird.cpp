@@ -1,6 +1,7 @@
 // The Firebird layer against a real embedded database.
 #include <gtest/gtest.h>
 
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
@@ -13,9 +14,7 @@ using namespace kavlo::teste;
 namespace {
 
 struct Aberto {
-    explicit Aberto(const BancoTeste& banco) {
-        conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
-    }
+    explicit Aberto(const BancoTeste& banco) { AbrirBancoDaFolha(conexao, banco.Caminho()); }
     fb::Conexao conexao;
 };
 
@@ -255,7 +254,7 @@ TEST(Firebird, BancoInexistente) {
     PastaTemporaria pasta;
     fb::Conexao c;
     try {
-        c.Abrir(DeUtf8((pasta.Caminho() / "nao-existe.fdb").string()), "SYSDBA", "quillbank");
+        AbrirBancoDaFolha(c, DeUtf8((pasta.Caminho() / "nao-existe.fdb").string()));
         FAIL();
     } catch (const ErroBanco& e) {
         EXPECT_NE(std::string(e.what()).find("nao-existe.fdb"), std::string::npos) << e.what();

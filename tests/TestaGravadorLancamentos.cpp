@@ -3,6 +3,7 @@
 
 #include <unordered_map>
 
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "import/Diario.h"
@@ -48,7 +49,7 @@ TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
     BancoTeste banco(script);
 
     fb::Conexao conexao;
-    conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(conexao, banco.Caminho());
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     {
         fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
@@ -105,7 +106,7 @@ TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
         demo::EsquemaDoMes("FEV") +
         "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('000001-1', 'T', 100)");
     fb::Conexao conexao;
-    conexao.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(conexao, banco.Caminho());
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
     LinhaDeducao l;

@@ -5,6 +5,7 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
@@ -41,7 +42,7 @@ TEST(ImportacaoServidor, BancoEmLocalhost) {
     const std::u16string local = u"localhost:" + DeUtf8((pasta / "payroll.fdb").string());
     {
         fb::Conexao c;
-        c.Criar(local, "SYSDBA", "quillbank");
+        c.Criar(local, kUsuarioBanco, kSenhaBanco);
         Executar(
             c,
             demo::EsquemaFixo() + demo::EsquemaDoMes("JAN") +
@@ -60,7 +61,7 @@ TEST(ImportacaoServidor, BancoEmLocalhost) {
 
     {
         fb::Conexao c;
-        c.Abrir(local, "SYSDBA", "quillbank");
+        AbrirBancoDaFolha(c, local);
         fb::Transacao t(c, fb::ModoTransacao::Leitura);
         fb::Comando q(
             t, "select matricula, mcvalor, cod1, recalcular from SFPDXX02JAN order by matricula",

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "dao/SituacaoServidor.h"
 #include "demonstracao/EsquemaFolha.h"
@@ -91,32 +92,40 @@ TEST_F(Situacoes, CodigoEDescricao) {
         EXPECT_EQ(s.codigo, c.codigo) << ParaUtf8(c.matricula) << " " << ParaUtf8(c.folhas);
         EXPECT_EQ(s.descricao, c.descricao) << ParaUtf8(c.matricula) << " " << ParaUtf8(c.folhas);
         // The one-form lookup gives the same answers.
-        EXPECT_EQ(SituacaoServidor(u"2", u"2024", c.folhas, c.matricula, 1), c.codigo);
-        EXPECT_EQ(SituacaoServidor(u"2", u"2024", c.folhas, c.matricula, 0), c.descricao);
+        EXPECT_EQ(SituacaoServidor(processo_.Conexao(), u"2", u"2024", c.folhas, c.matricula, 1),
+                  c.codigo);
+        EXPECT_EQ(SituacaoServidor(processo_.Conexao(), u"2", u"2024", c.folhas, c.matricula, 0),
+                  c.descricao);
     }
 }
 
 TEST_F(Situacoes, PossuiDemissao) {
-    EXPECT_TRUE(PossuiDemissao(u"2", u"2024", u"000002-2", 0));
-    EXPECT_TRUE(PossuiDemissao(u"02", u"2024", u"000002-2", 0));  // the column's type decides
-    EXPECT_FALSE(PossuiDemissao(u"3", u"2024", u"000002-2", 0));
-    EXPECT_FALSE(PossuiDemissao(u"2", u"2024", u"000003-3", 0));
-    EXPECT_TRUE(PossuiDemissao(u"7", u"2023", u"000003-3", 1));  // any month of the year
-    EXPECT_FALSE(PossuiDemissao(u"7", u"2024", u"000003-3", 1));
-    EXPECT_FALSE(PossuiDemissao(u"2", u"2024", u"000005-5", 0));  // a leave is no dismissal
-    EXPECT_TRUE(PossuiDemissao(u"2", u"2024", u"00'008-8", 0));
+    EXPECT_TRUE(PossuiDemissao(processo_.Conexao(), u"2", u"2024", u"000002-2", 0));
+    EXPECT_TRUE(PossuiDemissao(processo_.Conexao(), u"02", u"2024", u"000002-2",
+                               0));  // the column's type decides
+    EXPECT_FALSE(PossuiDemissao(processo_.Conexao(), u"3", u"2024", u"000002-2", 0));
+    EXPECT_FALSE(PossuiDemissao(processo_.Conexao(), u"2", u"2024", u"000003-3", 0));
+    EXPECT_TRUE(PossuiDemissao(processo_.Conexao(), u"7", u"2023", u"000003-3",
+                               1));  // any month of the year
+    EXPECT_FALSE(PossuiDemissao(processo_.Conexao(), u"7", u"2024", u"000003-3", 1));
+    EXPECT_FALSE(PossuiDemissao(processo_.Conexao(), u"2", u"2024", u"000005-5",
+                                0));  // a leave is no dismissal
+    EXPECT_TRUE(PossuiDemissao(processo_.Conexao(), u"2", u"2024", u"00'008-8", 0));
     // Longer than the column: simply not found.
-    EXPECT_FALSE(PossuiDemissao(u"2", u"2024", u"0000000000002-2", 0));
+    EXPECT_FALSE(PossuiDemissao(processo_.Conexao(), u"2", u"2024", u"0000000000002-2", 0));
 }
 
 TEST(Situacao, ModoDesconhecidoNaoConsultaOBanco) {
-    // No controller, so any query would fail.
-    EXPECT_FALSE(PossuiDemissao(u"2", u"2024", u"000002-2", 2));
-    EXPECT_FALSE(PossuiDemissao(u"2", u"2024", u"000002-2", -1));
+    // No open connection, so any query would fail.
+    fb::Conexao fechada;
+    EXPECT_FALSE(PossuiDemissao(fechada, u"2", u"2024", u"000002-2", 2));
+    EXPECT_FALSE(PossuiDemissao(fechada, u"2", u"2024", u"000002-2", -1));
 }
 
 TEST_F(Situacoes, MesInvalidoFalhaAntesDeConsultar) {
-    EXPECT_EQ(MensagemDeErro([] { SituacaoServidor(u"13", u"2024", u"", u"000002-2", 1); }),
+    EXPECT_EQ(MensagemDeErro([&] {
+                  SituacaoServidor(processo_.Conexao(), u"13", u"2024", u"", u"000002-2", 1);
+              }),
               "'01/13/2024' is not a valid date");
 }
 
@@ -130,7 +139,7 @@ TEST(Situacao, FormasSeguemCadaUmaSuaConsulta) {
         INSERT INTO SFP017 VALUES ('000003-3', 5, '1', 2, 2024, '01-FEB-2024', '20-FEB-2024', NULL);
     )");
     fb::Conexao c;
-    c.Abrir(banco.Caminho(), "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(c, banco.Caminho());
     fb::Transacao t(c, fb::ModoTransacao::Leitura);
     ConsultaSituacao consulta(t, u"2", u"2024", u"");
     const Situacao s = consulta.Consultar(u"000003-3");

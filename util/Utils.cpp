@@ -32,6 +32,11 @@ std::u16string MesAbreviado(int mes) {
     return std::u16string(MesesAbreviados[static_cast<size_t>(mes - 1)]);
 }
 
+std::u16string_view SemBrancosFinais(std::u16string_view texto) {
+    while (!texto.empty() && texto.back() == u' ') texto.remove_suffix(1);
+    return texto;
+}
+
 std::u16string_view Aparar(std::u16string_view texto) {
     size_t a = 0;
     size_t b = texto.size();

@@ -32,6 +32,10 @@ std::u16string Espacos(int quantidade);
 // Abbreviation of month 1..12; the empty text for any other number.
 std::u16string MesAbreviado(int mes);
 
+// Without the blanks at its end: Firebird compares texts as if the shorter were padded with
+// blanks, so keys that stand for column values are kept this way.
+std::u16string_view SemBrancosFinais(std::u16string_view texto);
+
 // Trims blanks and control characters (code units up to U+0020) at both ends.
 std::u16string_view Aparar(std::u16string_view texto);
 
