@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "demonstracao/Referencias.h"
@@ -189,7 +190,7 @@ void GravarFolha(const Caminho& arquivo, const Competencia& c,
     const std::string mes = ParaUtf8(MesAbreviado(c.mes));
     const std::string mesAnt = ParaUtf8(MesAbreviado(c.mesAnt));
     fb::Conexao conexao;
-    conexao.Criar(DeUtf8(arquivo.string()), "SYSDBA", "quillbank");
+    conexao.Criar(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco);
     {
         fb::Transacao ddl(conexao, fb::ModoTransacao::Escrita);
         ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(mes) + EsquemaDoMes(mesAnt) +

@@ -9,6 +9,7 @@
 #include <firebird/Interface.h>
 #include <ibase.h>
 
+#include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "util/Codificacao.h"
 
@@ -59,8 +60,8 @@ class ConexaoUtf8 {
         std::unique_ptr<Firebird::IXpbBuilder, Descartar> dpb(
             mestre->getUtilInterface()->getXpbBuilder(&st_, Firebird::IXpbBuilder::DPB, nullptr,
                                                       0));
-        dpb->insertString(&st_, isc_dpb_user_name, "SYSDBA");
-        dpb->insertString(&st_, isc_dpb_password, "quillbank");
+        dpb->insertString(&st_, isc_dpb_user_name, std::string(kUsuarioBanco).c_str());
+        dpb->insertString(&st_, isc_dpb_password, std::string(kSenhaBanco).c_str());
         dpb->insertString(&st_, isc_dpb_lc_ctype, "UTF8");
         dpb->insertInt(&st_, isc_dpb_sql_dialect, 1);
         const std::unique_ptr<Firebird::IProvider, Soltar> provedor(mestre->getDispatcher());
@@ -158,7 +159,7 @@ std::u16string PastaTemporaria::ComBarra() const {
 
 BancoTeste::BancoTeste(std::string_view script) {
     fb::Conexao c;
-    c.Criar(Caminho(), "SYSDBA", "quillbank");
+    c.Criar(Caminho(), kUsuarioBanco, kSenhaBanco);
     c.Fechar();
     if (!script.empty()) Executar(script);
 }
@@ -169,7 +170,7 @@ std::u16string BancoTeste::Caminho() const {
 
 void BancoTeste::Executar(std::string_view script) const {
     fb::Conexao c;
-    c.Abrir(Caminho(), "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(c, Caminho());
     auto dados = std::make_unique<fb::Transacao>(c, fb::ModoTransacao::Escrita);
     for (const auto& comando : Comandos(script)) {
         if (Ddl(comando)) {
@@ -192,7 +193,7 @@ std::vector<std::vector<std::u16string>> BancoTeste::Linhas(std::string_view sel
 std::vector<std::vector<std::u16string>> BancoTesteExistente::Linhas(
     std::string_view select) const {
     fb::Conexao c;
-    c.Abrir(DeUtf8(arquivo_.string()), "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(c, DeUtf8(arquivo_.string()));
     fb::Transacao t(c, fb::ModoTransacao::Leitura);
     fb::Comando cmd(t, DeUtf8(select), "ler o banco de teste");
     auto cur = cmd.Abrir();
