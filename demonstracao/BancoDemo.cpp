@@ -81,33 +81,31 @@ bool RetornoDeDemonstracao(const Caminho& arquivo) {
     }
 }
 
-// An existing file is replaced only when asked to, and only when it is the demo's own.
-void ConferirSubstituicao(const OpcoesDemo& o, const Caminho& banco) {
+// An existing file is replaced only when asked to, and only when it is the demo's own (`daDemo`).
+// `seria` and `naoE` name what such a file is, for the two refusals.
+void ConferirSubstituicao(const Caminho& arquivo, bool substituir, bool (*daDemo)(const Caminho&),
+                          std::string_view seria, std::string_view naoE) {
     std::error_code ec;
-    if (std::filesystem::exists(banco, ec)) {
-        if (!o.substituir)
-            throw ErroArquivo(
-                "O arquivo '" + NomeParaMensagem(banco) +
-                "' já existe e não foi substituído. Escolha outro arquivo, ou use "
-                "--substituir se for um banco de demonstração criado por kavlo demo.");
-        if (!BancoDeDemonstracao(banco))
-            throw ErroArquivo("O arquivo '" + NomeParaMensagem(banco) +
-                              "' não é um banco de demonstração criado por kavlo demo (que se "
-                              "reconhece pela marca que ele grava na tabela KAVLO_DEMO) e não será "
-                              "substituído, nem com --substituir.");
-    }
-    if (o.retorno.empty()) return;
-    const Caminho retorno = CaminhoDe(DeUtf8(o.retorno));
-    if (!std::filesystem::exists(retorno, ec)) return;
-    if (!o.substituir)
-        throw ErroArquivo("O arquivo '" + NomeParaMensagem(retorno) +
+    if (!std::filesystem::exists(arquivo, ec)) return;
+    if (!substituir)
+        throw ErroArquivo("O arquivo '" + NomeParaMensagem(arquivo) +
                           "' já existe e não foi substituído. Escolha outro arquivo, ou use "
-                          "--substituir se for um retorno de demonstração criado por kavlo demo.");
-    if (!RetornoDeDemonstracao(retorno))
-        throw ErroArquivo("O arquivo '" + NomeParaMensagem(retorno) +
-                          "' não é um arquivo de retorno criado por kavlo demo (cujo cabeçalho "
-                          "traz o consignante da demonstração) e não será substituído, nem com "
-                          "--substituir.");
+                          "--substituir se for " +
+                          std::string(seria) + " criado por kavlo demo.");
+    if (!daDemo(arquivo))
+        throw ErroArquivo("O arquivo '" + NomeParaMensagem(arquivo) + "' não é " +
+                          std::string(naoE) + " e não será substituído, nem com --substituir.");
+}
+
+void ConferirSubstituicao(const OpcoesDemo& o, const Caminho& banco) {
+    ConferirSubstituicao(banco, o.substituir, BancoDeDemonstracao, "um banco de demonstração",
+                         "um banco de demonstração criado por kavlo demo (que se reconhece pela "
+                         "marca que ele grava na tabela KAVLO_DEMO)");
+    if (o.retorno.empty()) return;
+    ConferirSubstituicao(CaminhoDe(DeUtf8(o.retorno)), o.substituir, RetornoDeDemonstracao,
+                         "um retorno de demonstração",
+                         "um arquivo de retorno criado por kavlo demo (cujo cabeçalho traz o "
+                         "consignante da demonstração)");
 }
 
 }  // namespace

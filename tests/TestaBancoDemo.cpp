@@ -35,18 +35,7 @@ struct Demo {
         resumo = demo::CriarBancoDemo(opcoes);
     }
     std::vector<std::vector<std::u16string>> Linhas(std::string_view select) const {
-        fb::Conexao c;
-        AbrirBancoDaFolha(c, DeUtf8(opcoes.banco));
-        fb::Transacao t(c, fb::ModoTransacao::Leitura);
-        fb::Comando cmd(t, select, "ler o banco de demonstração");
-        auto cur = cmd.Abrir();
-        std::vector<std::vector<std::u16string>> r;
-        while (cur.Proximo()) {
-            auto& linha = r.emplace_back();
-            for (unsigned i = 0; i < cur.Colunas(); ++i)
-                linha.push_back(cur.Nulo(i) ? u"<null>" : cur.Texto(i));
-        }
-        return r;
+        return BancoTesteExistente(opcoes.banco).Linhas(select);
     }
     int Contar(const std::string& select) const {
         return std::stoi(ParaUtf8(Linhas("select count(*) from (" + select + ")")[0][0]));
