@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
 
     const std::u16string chave = ChaveServidor(linha);
     PROPRIEDADE(chave.size() <= 8);
-    if (linha.size() >= 67) PROPRIEDADE(chave.size() == 8 && chave[6] == u'-');
+    if (linha.size() >= static_cast<size_t>(retorno::MatriculaDigito.Fim()))
+        PROPRIEDADE(chave.size() == 8 && chave[6] == u'-');
 
     const std::u16string codigo = CodigoDesconto(linha);
     PROPRIEDADE(codigo.size() <= 2);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "demonstracao/BancoDemo.h"
+#include "import/ArquivoRetorno.h"
 #include "tests/apoio/BancoTeste.h"
 
 using namespace kavlo;
@@ -187,7 +188,8 @@ TEST_F(Ferramenta, ImportarConfereOArquivoAntesDeLancar) {
     size_t linha = 0;
     for (size_t i = 0, fim; (fim = original.find("\r\n", i)) != std::string::npos; i = fim + 2) {
         std::string l = original.substr(i, fim - i);
-        if (linha++ > 0 && original.find("\r\n", fim + 2) != std::string::npos) l.insert(1, " ");
+        if (linha++ > 0 && original.find("\r\n", fim + 2) != std::string::npos)
+            l.insert(retorno::Nome.inicio - 1, " ");
         deslocado += l + "\r\n";
     }
     GravarArquivo(Retorno(), deslocado);

@@ -15,6 +15,7 @@
 #include "entry/Conexao.h"
 #include "import/Estorno.h"
 #include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/LinhaRetorno.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;
@@ -40,35 +41,30 @@ INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, SALARIO) VALUES ('600000-5',
 INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, SALARIO) VALUES ('600000-5', 'T', 1000, 2);
 )";
 
-void Por(std::string& linha, int inicio, std::string_view texto) {
-    const size_t fim = static_cast<size_t>(inicio - 1) + texto.size();
-    if (linha.size() < fim) linha.resize(fim, ' ');
-    linha.replace(static_cast<size_t>(inicio - 1), texto.size(), texto);
-}
-
 // A return-file instalment line (UTF-8 here, encoded by the caller).
 std::string Parcela(std::string_view nome, std::string_view matricula, std::string_view codigo,
                     std::string_view valor, std::string_view perc = "003",
                     std::string_view quant = "010") {
-    std::string l(197, ' ');
-    Por(l, 1, "D");
-    Por(l, 2, nome);
-    Por(l, 42, "12345678901");
-    Por(l, 53, "00000000");
-    Por(l, 61, matricula.substr(0, 6));
-    Por(l, 67, matricula.substr(7, 1));
-    Por(l, 68, "ABCDEFGH");
-    Por(l, 76, "CONTR1");
-    Por(l, 88, std::string(codigo) + "ZZZZZZ");
-    Por(l, 140, valor);
-    Por(l, 155, "000000000300.00");
-    Por(l, 170, perc);
-    Por(l, 173, quant);
-    Por(l, 190, "AB240131");
-    return l;
+    return LinhaDeRetorno({{retorno::Tipo, "D"},
+                           {retorno::Nome, nome},
+                           {retorno::Cpf, "12345678901"},
+                           {retorno::Registro, "00000000"},
+                           {retorno::MatriculaNumero, matricula.substr(0, 6)},
+                           {retorno::MatriculaDigito, matricula.substr(7, 1)},
+                           {retorno::Contrato, "ABCDEFGH"},
+                           {retorno::Proposta, "CONTR1"},
+                           {retorno::CampoCodigo, std::string(codigo) + "ZZZZZZ"},
+                           {retorno::Parcela, valor},
+                           {retorno::ValorTotal, "000000000300.00"},
+                           {retorno::ContadorPerc, perc},
+                           {retorno::ContadorQuant, quant},
+                           {retorno::DataContrato, "AB240131"}});
 }
 
-const std::string kCabecalho = "HPREFEITURA MUNICIPAL DE TESTE" + std::string(56, ' ') + "31012024";
+const std::string kCabecalho = LinhaDeRetorno({{retorno::CabTipo, "H"},
+                                               {retorno::CabTexto, "PREFEITURA MUNICIPAL DE TESTE"},
+                                               {retorno::CabData, "31012024"}},
+                                              retorno::CabData.Fim());
 const std::string kRodape = "T0000000009XXX000000045000";
 
 std::string Arquivo(const std::vector<std::string>& linhas) {
@@ -356,7 +352,7 @@ TEST_F(Importacao, QuantidadeDeLinhas) {
 TEST_F(Importacao, RetornoUtf8ComMarca) {
     // Built in ASCII, then the name swapped for its UTF-8 form, which takes more bytes.
     std::string linha = Parcela("JOSE CONCEICAO", "700000-6", "45", "000000000150.50");
-    linha.replace(1, 14, "JOSÉ CONCEIÇÃO");
+    linha.replace(retorno::Nome.inicio - 1, 14, "JOSÉ CONCEIÇÃO");
     const std::string retorno = "\xEF\xBB\xBF" + Arquivo({kCabecalho, linha, kRodape});
     ASSERT_EQ(Rodar(retorno), "");
     const auto r = LinhasResultado();
@@ -522,9 +518,9 @@ TEST_F(Importacao, SubstituiResultadoAnterior) {
 // file and an earlier report as they were.
 TEST_F(Importacao, EntradasRuinsDaConsignataria) {
     const std::string boa = Parcela("GABRIELA", "700000-6", "45", "000000000050.00");
-    auto com = [&](int inicio, std::string_view texto) {
+    auto com = [&](Posicao p, std::string_view texto) {
         std::string l = boa;
-        Por(l, inicio, texto);
+        Por(l, p, texto);
         return l;
     };
     auto utf16 = [](const std::string& ascii) {
@@ -549,32 +545,33 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
              EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "700000-6"), u"45|50|50");
          }},
         {"tabulação no nome",
-         Arquivo({kCabecalho, com(2, "ANA\tMARIA"), kRodape}),
+         Arquivo({kCabecalho, com(retorno::Nome, "ANA\tMARIA"), kRodape}),
          {},
          [&] { EXPECT_EQ(LinhasResultado()[1].substr(1, 9), "ANA\tMARIA"); }},
         {"NUL dentro de um campo",
-         Arquivo({kCabecalho, com(10, std::string("A\0B", 3)), kRodape}),
+         Arquivo({kCabecalho, com(Posicao{retorno::Nome.inicio + 8, 3}, std::string("A\0B", 3)),
+                  kRodape}),
          {"NUL na linha 2", "retorno.txt"}},
         {"valor não numérico",
-         Arquivo({kCabecalho, com(140, "ABCDEFGHIJKLMNO"), kRodape}),
+         Arquivo({kCabecalho, com(retorno::Parcela, "ABCDEFGHIJKLMNO"), kRodape}),
          {"'ABCDEFGHIJKLMNO' is not a valid floating point value", "linha 2 ", "700000-6"}},
         {"valor 1e308",
-         Arquivo({kCabecalho, com(140, "1e308          "), kRodape}),
+         Arquivo({kCabecalho, com(retorno::Parcela, "1e308          "), kRodape}),
          {"excede o maior valor", "linha 2 ", "700000-6"}},
         {"valor -0",
-         Arquivo({kCabecalho, com(140, "-0             "), kRodape}),
+         Arquivo({kCabecalho, com(retorno::Parcela, "-0             "), kRodape}),
          {},
          [&] { EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "700000-6"), u"45|0|100"); }},
         {"valor com brancos em volta",
-         Arquivo({kCabecalho, com(140, "  150.00       "), kRodape}),
+         Arquivo({kCabecalho, com(retorno::Parcela, "  150.00       "), kRodape}),
          {},
          [&] { EXPECT_EQ(LinhasResultado()[1].substr(124, 15), " N\xC3O DESCONTADO"); }},
         {"contadores no máximo",
-         Arquivo({kCabecalho, com(170, "999999"), kRodape}),
+         Arquivo({kCabecalho, com(retorno::Contadores, "999999"), kRodape}),
          {},
          [&] { EXPECT_EQ(Coluna("QUANT1, PERC1, TEMPO1", "700000-6"), u"999|999|1"); }},
         {"contador com letra",
-         Arquivo({kCabecalho, com(173, "1 0"), kRodape}),
+         Arquivo({kCabecalho, com(retorno::ContadorQuant, "1 0"), kRodape}),
          {"'1 0' is not a valid integer value", "posições 170 a 175", "linha 2 "}},
         {"servidor desconhecido",
          Arquivo({kCabecalho, Parcela("X", "000000-0", "45", "000000000050.00"), kRodape}),
@@ -591,7 +588,7 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
              EXPECT_EQ(r[1], "T" + std::string(22, ' '));
          }},
         {"Windows-1252 com acentos",
-         Arquivo({kCabecalho, com(2, "JOS\xC9 DA CONCEI\xC7\xC3O"), kRodape}),
+         Arquivo({kCabecalho, com(retorno::Nome, "JOS\xC9 DA CONCEI\xC7\xC3O"), kRodape}),
          {},
          [&] {
              EXPECT_EQ(LinhasResultado()[1].substr(1, 17), "JOS\xC9 DA CONCEI\xC7\xC3O");
@@ -906,7 +903,7 @@ TEST_F(Importacao, ChaveAcentuadaNoDiarioENoEstorno) {
     Reiniciar("INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('AÇÃO01-1', 'T', 100)");
     const auto antes = Exata();
     std::u16string linha = DeUtf8(Parcela("ANA", "ACAO01-1", "35", "000000000010.00"));
-    linha.replace(61, 2, u"ÇÃ");  // positions 62 and 63 of the key
+    Por(linha, Posicao{retorno::MatriculaNumero.inicio + 1, 2}, u"ÇÃ");  // 62 and 63 of the key
     ASSERT_EQ(Rodar(Arquivo({kCabecalho, ParaWindows1252(linha), kRodape})), "");
     EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", "AÇÃO01-1"), u"35|10|90");
     EXPECT_EQ(banco_.Valor("select MATRICULA from KAVLO_LANCAMENTO"), u"AÇÃO01-1");

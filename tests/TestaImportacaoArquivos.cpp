@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/LinhaRetorno.h"
 
 #include <functional>
 
@@ -14,50 +15,44 @@
 #include "util/Numeros.h"
 
 using namespace kavlo;
+using kavlo::teste::LinhaDeRetorno;
 using kavlo::teste::MensagemDeErro;
+using kavlo::teste::Por;
 
 namespace {
 
-// Places `texto` at 1-based `inicio`, widening the line with blanks as needed.
-void Por(std::u16string& linha, int inicio, std::u16string_view texto) {
-    const size_t fim = static_cast<size_t>(inicio - 1) + texto.size();
-    if (linha.size() < fim) linha.resize(fim, u' ');
-    linha.replace(static_cast<size_t>(inicio - 1), texto.size(), texto);
-}
-
-std::u16string LinhaCom(int inicio, std::u16string_view texto) {
+std::u16string LinhaCom(Posicao p, std::u16string_view texto) {
     std::u16string l;
-    Por(l, inicio, texto);
+    Por(l, p, texto);
     return l;
 }
 
 // A complete 197-character instalment line with a distinct text in every field.
 std::u16string Detalhe(std::u16string_view parcela) {
-    std::u16string l(197, u' ');
-    Por(l, 1, u"D");
-    Por(l, 2, u"MARIA DA SILVA");
-    Por(l, 42, u"12345678901");
-    Por(l, 53, u"000000001234567");
-    Por(l, 68, u"ABCDEFGH");
-    Por(l, 76, u"CONTR1");
-    Por(l, 82, u"xxxxxx");  // never read
-    Por(l, 88, u"35ZZZZZZ");
-    Por(l, 140, parcela);
-    Por(l, 155, u"000000000300.00");
-    Por(l, 170, u"003");
-    Por(l, 173, u"010");
-    Por(l, 190, u"AB240131");
-    return l;
+    return LinhaDeRetorno<char16_t>({{retorno::Tipo, u"D"},
+                                     {retorno::Nome, u"MARIA DA SILVA"},
+                                     {retorno::Cpf, u"12345678901"},
+                                     {retorno::Registro, u"000000001234567"},
+                                     {retorno::Contrato, u"ABCDEFGH"},
+                                     {retorno::Proposta, u"CONTR1"},
+                                     {retorno::Reservado82, u"xxxxxx"},  // never read
+                                     {retorno::CampoCodigo, u"35ZZZZZZ"},
+                                     {retorno::Parcela, parcela},
+                                     {retorno::ValorTotal, u"000000000300.00"},
+                                     {retorno::ContadorPerc, u"003"},
+                                     {retorno::ContadorQuant, u"010"},
+                                     {retorno::DataContrato, u"AB240131"}});
 }
 
 }  // namespace
 
 TEST(ArquivoRetorno, ChaveDoServidor) {
-    EXPECT_EQ(ChaveServidor(LinhaCom(53, u"000000001234567")), u"123456-7");
-    EXPECT_EQ(ChaveServidor(LinhaCom(53, u"000000000012345")), u"001234-5");
-    EXPECT_EQ(ChaveServidor(LinhaCom(53, u"00000000abc12 X")), u"abc12 -X");  // nothing trimmed
+    EXPECT_EQ(ChaveServidor(LinhaCom(retorno::Registro, u"000000001234567")), u"123456-7");
+    EXPECT_EQ(ChaveServidor(LinhaCom(retorno::Registro, u"000000000012345")), u"001234-5");
+    EXPECT_EQ(ChaveServidor(LinhaCom(retorno::Registro, u"00000000abc12 X")),
+              u"abc12 -X");  // nothing trimmed
     EXPECT_EQ(ChaveServidor(u""), u"-");
-    EXPECT_EQ(ChaveServidor(LinhaCom(61, u"1234")), u"1234-");
+    EXPECT_EQ(ChaveServidor(LinhaCom(retorno::MatriculaNumero, u"1234")), u"1234-");
 }
 
 TEST(ArquivoRetorno, ParcelaEContadores) {
@@ -81,22 +76,25 @@ TEST(ArquivoRetorno, ParcelaEContadores) {
                            {u"1.2345E1", 12.345, 1235},
                            {u"99.995", 99.995, 10000},
                            {u"1e-300", 1e-300, 0}}) {
-        EXPECT_DOUBLE_EQ(LerParcela(LinhaCom(140, campo)), valor) << ParaUtf8(campo);
-        EXPECT_EQ(LerParcelaCentavos(LinhaCom(140, campo)), centavos) << ParaUtf8(campo);
+        EXPECT_DOUBLE_EQ(LerParcela(LinhaCom(retorno::Parcela, campo)), valor) << ParaUtf8(campo);
+        EXPECT_EQ(LerParcelaCentavos(LinhaCom(retorno::Parcela, campo)), centavos)
+            << ParaUtf8(campo);
     }
     // Only the first "." becomes ","; the message quotes the text after that replacement.
-    EXPECT_EQ(MensagemDeErro([] { LerParcela(LinhaCom(140, u"1.234.56")); }),
+    EXPECT_EQ(MensagemDeErro([] { LerParcela(LinhaCom(retorno::Parcela, u"1.234.56")); }),
               "'1,234.56' is not a valid floating point value");
-    EXPECT_EQ(MensagemDeErro([] { LerParcela(LinhaCom(1, u"D")); }),
+    EXPECT_EQ(MensagemDeErro([] { LerParcela(LinhaCom(retorno::Tipo, u"D")); }),
               "'' is not a valid floating point value");
 
-    const std::u16string l = LinhaCom(170, u" 3\t010");
+    const std::u16string l = LinhaCom(retorno::Contadores, u" 3\t010");
     EXPECT_EQ(LerContador(l, retorno::ContadorPerc), 3);
     EXPECT_EQ(LerContador(l, retorno::ContadorQuant), 10);
-    EXPECT_EQ(MensagemDeErro([] { LerContador(LinhaCom(173, u"1O"), retorno::ContadorQuant); }),
+    EXPECT_EQ(MensagemDeErro([] {
+                  LerContador(LinhaCom(retorno::ContadorQuant, u"1O"), retorno::ContadorQuant);
+              }),
               "'1O' is not a valid integer value");
-    EXPECT_EQ(CodigoDesconto(LinhaCom(88, u" 5ZZZZZ")), u"5");
-    EXPECT_EQ(CodigoDesconto(LinhaCom(88, u"  ZZZZZ")), u"");
+    EXPECT_EQ(CodigoDesconto(LinhaCom(retorno::CampoCodigo, u" 5ZZZZZ")), u"5");
+    EXPECT_EQ(CodigoDesconto(LinhaCom(retorno::CampoCodigo, u"  ZZZZZ")), u"");
 }
 
 TEST(Lancamento, DecisaoPorModo) {
@@ -212,10 +210,11 @@ TEST(ArquivoResultado, DesfechosNasPosicoes) {
 
 TEST(ArquivoResultado, CabecalhoERodape) {
     std::u16string l(100, u'.');
-    Por(l, 1, u"H");
-    Por(l, 2, u"PREFEITURA");
-    Por(l, 87, u"31012024");
-    Por(l, 2 + 10, u"0000000012");  // 12-21 of the line, never read by the header
+    Por(l, retorno::CabTipo, u"H");
+    Por(l, retorno::CabTexto, u"PREFEITURA");
+    Por(l, retorno::CabData, u"31012024");
+    Por(l, Posicao{retorno::CabTexto.inicio + 10, 10},
+        u"0000000012");  // 12-21, never read by the header
     const std::u16string cab = CabecalhoResultado(l, u"012024");
     EXPECT_EQ(cab, u"H" + l.substr(1, 50) + u"RETORNO" + std::u16string(23, u' ') + u"012024" +
                        u"31012024");
@@ -227,7 +226,7 @@ TEST(ArquivoResultado, CabecalhoERodape) {
 }
 
 TEST(RelatorioSemMargem, Entradas) {
-    const std::u16string l = LinhaCom(2, u"JOSÉ DAS NEVES");
+    const std::u16string l = LinhaCom(retorno::Nome, u"JOSÉ DAS NEVES");
     // Margin 100 and instalment 150.5: general format with ",", each fitted to 15.
     EXPECT_EQ(EntradaNaoImportado(u"123456-7", l, 10000, 15050),
               u"123456-7 - SERVIDOR: JOSÉ DAS NEVES                          "

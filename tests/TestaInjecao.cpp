@@ -8,6 +8,7 @@
 #include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
 #include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/LinhaRetorno.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;
@@ -18,15 +19,14 @@ namespace {
 
 // An instalment line whose registration field ends with `chave` (six characters and the digit).
 std::string Linha(std::string_view seis, char digito, std::string_view valor) {
-    std::string l(197, ' ');
-    l.replace(0, 9, "DO'NEIL; ");
-    l.replace(52, 8, "00000000");
-    l.replace(60, 6, seis);
-    l[66] = digito;
-    l.replace(87, 2, "35");
-    l.replace(139, valor.size(), valor);
-    l.replace(169, 6, "001010");
-    return l;
+    return LinhaDeRetorno({{retorno::Tipo, "D"},
+                           {retorno::Nome, "O'NEIL; "},
+                           {retorno::Registro, "00000000"},
+                           {retorno::MatriculaNumero, seis},
+                           {retorno::MatriculaDigito, std::string(1, digito)},
+                           {retorno::CodigoDesconto, "35"},
+                           {retorno::Parcela, valor},
+                           {retorno::Contadores, "001010"}});
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "entry/Conexao.h"
 #include "import/Verificacao.h"
 #include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/LinhaRetorno.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;
@@ -113,14 +114,14 @@ TEST_F(Verificar, ArquivosErradosComoChegam) {
         {"cada linha um caractere a mais",
          [&] {
              auto l = linhas;
-             for (size_t i = 1; i + 1 < l.size(); ++i) l[i].insert(1, " ");
+             for (size_t i = 1; i + 1 < l.size(); ++i) l[i].insert(retorno::Nome.inicio - 1, " ");
              return Juntar(l);
          },
          Gravidade::Suspeita, "maioria_sem_servidor"},
         {"uma linha deslocada",
          [&] {
              auto l = linhas;
-             l[5].insert(10, " ");
+             l[5].insert(retorno::Nome.inicio + 8, " ");  // inside the name
              return Juntar(l);
          },
          Gravidade::Suspeita, "comprimento"},
@@ -140,14 +141,14 @@ TEST_F(Verificar, ArquivosErradosComoChegam) {
         {"CPFs de outras pessoas",
          [&] {
              auto l = linhas;
-             for (size_t i = 1; i + 1 < l.size(); ++i) l[i].replace(41, 11, "00000000191");
+             for (size_t i = 1; i + 1 < l.size(); ++i) Por(l[i], retorno::Cpf, "00000000191");
              return Juntar(l);
          },
          Gravidade::Suspeita, "cpf_maioria"},
         {"valor que não converte",
          [&] {
              auto l = linhas;
-             l[3].replace(139, 15, "1.234.56       ");
+             Por(l[3], retorno::Parcela, "1.234.56       ");
              return Juntar(l);
          },
          Gravidade::Impede, "valor"},
@@ -161,7 +162,7 @@ TEST_F(Verificar, ArquivosErradosComoChegam) {
         {"um CPF trocado",
          [&] {
              auto l = linhas;
-             l[2].replace(41, 11, "00000000191");
+             Por(l[2], retorno::Cpf, "00000000191");
              return Juntar(l);
          },
          Gravidade::Aviso, "cpf"},

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "entry/Conexao.h"
+#include "tests/apoio/LinhaRetorno.h"
 #include "util/Codificacao.h"
 
 namespace kavlo::teste {
@@ -34,15 +35,14 @@ bool ServidorFirebirdResponde() {
 }
 
 std::string LinhaDeParcela(std::string_view matricula, std::string_view valor) {
-    std::string l(197, ' ');
-    l.replace(0, 4, "DANA");
-    l.replace(52, 8, "00000000");
-    l.replace(60, 6, matricula.substr(0, 6));
-    l.replace(66, 1, matricula.substr(7, 1));
-    l.replace(87, 2, "35");
-    l.replace(139, valor.size(), valor);
-    l.replace(169, 6, "001012");
-    return l;
+    return LinhaDeRetorno({{retorno::Tipo, "D"},
+                           {retorno::Nome, "ANA"},
+                           {retorno::Registro, "00000000"},
+                           {retorno::MatriculaNumero, matricula.substr(0, 6)},
+                           {retorno::MatriculaDigito, matricula.substr(7, 1)},
+                           {retorno::CodigoDesconto, "35"},
+                           {retorno::Parcela, valor},
+                           {retorno::Contadores, "001012"}});
 }
 
 PastaDoServidor::PastaDoServidor() {
