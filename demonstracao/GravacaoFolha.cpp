@@ -209,7 +209,8 @@ void GravarFolha(const Caminho& arquivo, const Competencia& c,
         if (v.linhaInativaExtra) atual.Folha(v, false, 0);
         if (v.novo) continue;
         anterior.Cadastro(v, false);
-        anterior.Folha(v, v.ativo || s.Chance(0.7), s.Chance(0.3) ? s.Entre64(-5000, 20000) : 0);
+        const int64_t variacao = s.Chance(0.3) ? s.Entre64(-5000, 20000) : 0;
+        anterior.Folha(v, v.ativo || s.Chance(0.7), variacao);
     }
     fb::Comando evento(t,
                        Insert("SFP017", {"MATRICULA", "CODFOL", "TIPO", "MESREF", "ANOREF",

@@ -28,6 +28,12 @@ int DigitoModulo11(std::u16string_view numero, int pesoMaximo) {
     return d >= 10 ? 0 : d;
 }
 
+// A phone number: `prefixo`, `digitos` digits, "-" and four more.
+std::u16string Telefone(Sorteio& s, std::u16string_view prefixo, int digitos) {
+    const std::u16string fim = Digitos(s, 4);
+    return std::u16string(prefixo) + Digitos(s, digitos) + u"-" + fim;
+}
+
 std::u16string MatriculaDe(int numero) {
     const std::u16string seis = FormatarZeros(numero, 6);
     return seis + u"-" + static_cast<char16_t>(u'0' + DigitoModulo11(seis, 7));
@@ -131,9 +137,10 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     v.sexo = FormatarZeros(sexo, 1);
     if (i == kGNome40 || s.Chance(0.03))
         v.nome = NomeComTamanho(s, Prenome(s, feminino), 40);
-    else if (i == kGNomeLongo || s.Chance(0.03))
-        v.nome = NomeComTamanho(s, Prenome(s, feminino), static_cast<size_t>(s.Entre(41, 60)));
-    else
+    else if (i == kGNomeLongo || s.Chance(0.03)) {
+        const auto tamanho = static_cast<size_t>(s.Entre(41, 60));
+        v.nome = NomeComTamanho(s, Prenome(s, feminino), tamanho);
+    } else
         v.nome = NomeComum(s, feminino);
     v.cpf = Cpf(semente, i);
     v.identidade = Digitos(s, 7) + u" SSP/PA";
@@ -141,25 +148,35 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     v.zona = FormatarZeros(s.Entre(1, 99), 4);
     v.secao = FormatarZeros(s.Entre(1, 400), 4);
     v.estCivil = FormatarZeros(s.Entre(0, 6), 1);
-    if (i != kGSemNascimento && !s.Chance(0.015))
-        v.nascimento = CodificaData(c.ano - s.Entre(19, 68), s.Entre(1, 12), s.Entre(1, 28));
+    if (i != kGSemNascimento && !s.Chance(0.015)) {
+        const int dia = s.Entre(1, 28), mes = s.Entre(1, 12), idade = s.Entre(19, 68);
+        v.nascimento = CodificaData(c.ano - idade, mes, dia);
+    }
     const auto sobrenome = v.nome.substr(v.nome.rfind(u' ') + 1);
-    if (!s.Chance(0.1))
-        v.pai =
-            Prenome(s, false) + u" " + std::u16string(s.Um(Span(kSobrenomes))) + u" " + sobrenome;
-    if (!s.Chance(0.01)) v.mae = Prenome(s, true) + u" " + std::u16string(s.Um(Span(kSobrenomes)));
+    if (!s.Chance(0.1)) {
+        const std::u16string meio(s.Um(Span(kSobrenomes)));
+        v.pai = Prenome(s, false) + u" " + meio + u" " + sobrenome;
+    }
+    if (!s.Chance(0.01)) {
+        const std::u16string ultimo(s.Um(Span(kSobrenomes)));
+        v.mae = Prenome(s, true) + u" " + ultimo;
+    }
     v.dependentes = s.Chance(0.6) ? 0 : s.Entre(1, 4);
     if (s.Chance(0.7)) {
         const auto prenome = v.nome.substr(0, v.nome.find(u' '));
+        const std::u16string dominio(s.Um(Span(kDominios)));
         v.email = SemAcentos(prenome) + u"." + SemAcentos(sobrenome) +
-                  FormatarZeros(s.Entre(0, 99), 1) + u"@" + std::u16string(s.Um(Span(kDominios)));
+                  FormatarZeros(s.Entre(0, 99), 1) + u"@" + dominio;
     }
-    if (s.Chance(0.5)) v.fone = u"(94) 3" + Digitos(s, 3) + u"-" + Digitos(s, 4);
-    if (s.Chance(0.15)) v.fone2 = u"(94) 3" + Digitos(s, 3) + u"-" + Digitos(s, 4);
-    if (s.Chance(0.9)) v.celular = u"(94) 9" + Digitos(s, 4) + u"-" + Digitos(s, 4);
-    v.endereco = std::u16string(s.Um(Span(kRuas))) + u", " + FormatarZeros(s.Entre(1, 2500), 1);
-    if (s.Chance(0.1))
-        v.endereco += u" - QUADRA " + FormatarZeros(s.Entre(1, 40), 2) + u", LOTE " + Digitos(s, 2);
+    if (s.Chance(0.5)) v.fone = Telefone(s, u"(94) 3", 3);
+    if (s.Chance(0.15)) v.fone2 = Telefone(s, u"(94) 3", 3);
+    if (s.Chance(0.9)) v.celular = Telefone(s, u"(94) 9", 4);
+    const std::u16string numero = FormatarZeros(s.Entre(1, 2500), 1);
+    v.endereco = std::u16string(s.Um(Span(kRuas))) + u", " + numero;
+    if (s.Chance(0.1)) {
+        const std::u16string lote = Digitos(s, 2);
+        v.endereco += u" - QUADRA " + FormatarZeros(s.Entre(1, 40), 2) + u", LOTE " + lote;
+    }
     v.bairro = s.Um(Span(kBairros));
     const auto& cidade = s.Pesado(Span(kCidades));
     v.cidade = cidade.nome;
@@ -185,8 +202,10 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     v.novo = i == kGNovo || (i != kGTransferido && s.Chance(0.02));
     if (v.novo)
         v.admissao = c.inicio + s.Entre(0, 9);
-    else if (i != kGSemAdmissao && !s.Chance(0.005))
-        v.admissao = CodificaData(s.Entre(1986, c.ano - 1), s.Entre(1, 12), s.Entre(1, 28));
+    else if (i != kGSemAdmissao && !s.Chance(0.005)) {
+        const int dia = s.Entre(1, 28), mes = s.Entre(1, 12), ano = s.Entre(1986, c.ano - 1);
+        v.admissao = CodificaData(ano, mes, dia);
+    }
     v.ativo = i != kGInativo && (i == kGTransferido || i == kGNovo || !s.Chance(0.05));
     v.linhaInativaExtra = v.ativo && s.Chance(0.01);
     if (i == kGTransferido || (v.ativo && !v.novo && s.Chance(0.03))) {
@@ -295,6 +314,11 @@ void SortearEventos(uint32_t semente, const Servidor& v, const Competencia& c,
         eventos.push_back(
             {v.matricula, codigo, u'1', mesDe(inicio), anoDe(inicio), inicio, fim, {}});
     };
+    // One that ended before the month.
+    auto afastamentoAntigo = [&] {
+        const TDateTime fim = c.inicio - s.Entre(1, 59);
+        afastamento(c.inicio - s.Entre(60, 400), fim);
+    };
     const int duracaoMes = static_cast<int>(c.fim - c.inicio);
     auto afastamentoNoMes = [&](bool semFim) {
         // Started before the month or within it; ends within it, after it, or is still open.
@@ -311,13 +335,11 @@ void SortearEventos(uint32_t semente, const Servidor& v, const Competencia& c,
         afastamentoNoMes(false);
         afastamentoNoMes(false);
     } else if (s.Chance(0.06)) {
-        if (s.Chance(0.3))
-            afastamento(c.inicio - s.Entre(60, 400), c.inicio - s.Entre(1, 59));  // an old one
+        if (s.Chance(0.3)) afastamentoAntigo();
         afastamentoNoMes(s.Chance(0.2));
         if (s.Chance(0.15)) afastamentoNoMes(s.Chance(0.2));
     } else if (s.Chance(0.03)) {
-        afastamento(c.inicio - s.Entre(60, 400),
-                    c.inicio - s.Entre(1, 59));  // over before the month
+        afastamentoAntigo();
     }
 }
 

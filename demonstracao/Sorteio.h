@@ -8,6 +8,9 @@
 
 namespace kavlo::demo {
 
+// One stream of draws. Take at most one draw per expression: the order in which the arguments of
+// a call or the operands of + are evaluated is the compiler's choice, and a seed's bytes would
+// depend on the compiler.
 class Sorteio {
   public:
     explicit Sorteio(uint64_t semente) : estado_(semente) {}
