@@ -23,5 +23,5 @@ target_link_options(DllKavlo PRIVATE -static -static-libgcc -static-libstdc++ "L
 
 if(KAVLO_TESTES)
   enable_testing()
-  add_subdirectory(tests/windows)
+  add_subdirectory(tests)
 endif()
