@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "dao/BancoFolha.h"
 #include "dao/DaoKavlo.h"
 #include "dao/Firebird.h"
 #include "demonstracao/BancoDemo.h"
@@ -77,7 +78,7 @@ constexpr int kRepeticoes = 3;
 double ReferenciaLeitura(const std::u16string& local) {
     return Segundos([&] {
         fb::Conexao c;
-        c.Abrir(local, "SYSDBA", "quillbank");
+        AbrirBancoDaFolha(c, local);
         fb::Transacao t(c, fb::ModoTransacao::Leitura);
         for (const std::u16string& sql :
              {SqlPessoas(u"FEV", kFiltro), SqlMargem(u"FEV", kFiltro),
@@ -97,7 +98,7 @@ double ReferenciaLeitura(const std::u16string& local) {
 // row, or in EXECUTE BLOCK batches of 32; plus one read of the month's events. Run on a copy.
 double ReferenciaAtualizacao(const std::u16string& local, size_t quantas, bool emLotes) {
     fb::Conexao c;
-    c.Abrir(local, "SYSDBA", "quillbank");
+    AbrirBancoDaFolha(c, local);
     fb::Transacao t(c, fb::ModoTransacao::Escrita);
     std::vector<std::string> chaves;
     double s = Segundos([&] {
