@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 #include "tests/apoio/BancoTeste.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
+#include "util/ConjuntoDeChaves.h"
 #include "util/Datas.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -311,6 +313,37 @@ TEST(Numeros, Centavos) {
     EXPECT_EQ(ReaisLegiveis(123456789), "1.234.567,89");
     EXPECT_EQ(ReaisLegiveis(-5), "-0,05");
     EXPECT_EQ(ReaisLegiveis(0), "0,00");
+}
+
+// Keys are compared code unit by code unit: a blank, a case or an accent makes another key.
+TEST(ConjuntoDeChaves, AchaCadaChaveExataEGuardaOMaiorNumero) {
+    ConjuntoDeChaves c;
+    c.Incluir(u"123-4", 7);
+    c.Incluir(u"99-1", 2);
+    c.Incluir(u"123-4", 3);
+    c.Incluir(u"", 1);
+    c.Incluir(u"JOSÉ", 5);
+    c.Incluir(u"99-1", 9);
+    EXPECT_THROW(c.Indice(u"123-4"), Erro);  // not sorted yet
+    c.Fechar();
+    EXPECT_THROW(c.Incluir(u"1-1"), Erro);
+    ASSERT_EQ(c.Tamanho(), 4u);
+    const struct {
+        std::u16string chave;
+        std::optional<uint32_t> valor;
+    } casos[] = {{u"123-4", 7}, {u"99-1", 9},  {u"", 1},      {u"JOSÉ", 5}, {u"123-4 ", {}},
+                 {u"123-", {}}, {u"JOSE", {}}, {u"josé", {}}, {u"0", {}},   {u"ZZZ", {}}};
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(ParaUtf8(caso.chave));
+        const auto i = c.Indice(caso.chave);
+        ASSERT_EQ(i.has_value(), caso.valor.has_value());
+        if (!i) continue;
+        EXPECT_EQ(c.Chave(*i), caso.chave);
+        EXPECT_EQ(c.Valor(*i), *caso.valor);
+    }
+    ConjuntoDeChaves vazio;
+    vazio.Fechar();
+    EXPECT_FALSE(vazio.Contem(u""));
 }
 
 TEST(Sha256, VetoresConhecidos) {
