@@ -148,6 +148,13 @@ class Comando {
     // Runs a statement without a result set; returns the number of rows it changed.
     uint64_t Executar(const std::vector<Parametro>& parametros = {});
 
+    // The character set and collation of a text result column as the server describes it (the
+    // collation 0 is the set's default); nothing for a column that is not text.
+    struct Colacao {
+        unsigned charset, colacao;
+    };
+    std::optional<Colacao> ColacaoDoTexto(unsigned i) const;
+
     const std::string& OQue() const { return oQue_; }
     const std::u16string& Sql() const { return sql_; }
     [[noreturn]] void Falhar(const Status& status) const;
@@ -162,6 +169,8 @@ class Comando {
         unsigned tipo, tamanho, offset, offsetNulo;
         int escala;
         Leitura leitura;
+        unsigned
+            charset;  // of a text column as the server describes it, collation in the high byte
     };
     // The shape of one input parameter: its type, its length, its character set.
     struct Forma {

@@ -87,12 +87,15 @@ void Comando::DescreverSaida() {
     const unsigned n = original->getCount(&st);
     if (st.Falhou()) Falhar(st);
     std::vector<Leitura> leituras(n, Leitura::Windows1252);
+    std::vector<unsigned> charsets(n, 0);
     Referencia<IMetadataBuilder> construtor;
     for (unsigned i = 0; i < n; ++i) {
         const unsigned tipo = original->getType(&st, i);
         if (st.Falhou()) Falhar(st);
         if (tipo != SQL_TEXT && tipo != SQL_VARYING) continue;
-        const unsigned cs = original->getCharSet(&st, i);
+        charsets[i] = original->getCharSet(&st, i);
+        // The high byte names the collation; the decoding depends on the character set alone.
+        const unsigned cs = original->getCharSet(&st, i) & 0xFF;
         switch (cs) {
             case charset::Nenhum:  // what the payroll application wrote: Windows-1252
             case charset::Win1252:
@@ -145,11 +148,19 @@ void Comando::DescreverSaida() {
         c.offsetNulo = saida_->getNullOffset(&st, i);
         c.escala = saida_->getScale(&st, i);
         c.leitura = leituras[i];
+        c.charset = charsets[i];
         porNome_.emplace(c.nome, i);  // the first column of a name wins
         colunas_.push_back(std::move(c));
     }
     tamanhoSaida_ = saida_->getMessageLength(&st);
     if (st.Falhou()) Falhar(st);
+}
+
+std::optional<Comando::Colacao> Comando::ColacaoDoTexto(unsigned i) const {
+    if (i >= colunas_.size()) return std::nullopt;
+    const Coluna& c = colunas_[i];
+    if (c.tipo != SQL_TEXT && c.tipo != SQL_VARYING) return std::nullopt;
+    return Colacao{c.charset & 0xFF, c.charset >> 8};
 }
 
 void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
