@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <memory>
 
 #include "DllKavlo.h"
@@ -22,10 +23,19 @@ std::string Servidores(long long quantidade) {
 }
 
 // The trailer of a file just written: its last line, with the record count at 2-11 and, in
-// Margem.txt, the margin total at 12-26. The tool reads what a host would find on disk.
+// Margem.txt, the margin total at 12-26. The tool reads what a host would find on disk, but only
+// the file's end: a state's margin file is hundreds of megabytes.
 std::string Rodape(const std::string& pasta, const char* arquivo) {
-    const auto linhas = LerLinhas(CaminhoDe(DeUtf8(pasta + arquivo)));
-    return linhas.empty() ? std::string() : ParaUtf8(linhas.back());
+    std::ifstream f(CaminhoDe(DeUtf8(pasta + arquivo)), std::ios::binary | std::ios::ate);
+    if (!f) return {};
+    const std::streamoff tamanho = f.tellg();
+    const std::streamoff lido = std::min<std::streamoff>(tamanho, 4096);
+    std::string fim(static_cast<size_t>(lido), '\0');
+    f.seekg(tamanho - lido);
+    if (!f.read(fim.data(), lido)) return {};
+    while (!fim.empty() && (fim.back() == '\n' || fim.back() == '\r')) fim.pop_back();
+    const size_t quebra = fim.find_last_of("\r\n");
+    return ParaUtf8(DeWindows1252(quebra == std::string::npos ? fim : fim.substr(quebra + 1)));
 }
 
 long long Quantidade(const std::string& rodape) {
