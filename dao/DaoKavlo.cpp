@@ -30,11 +30,13 @@ std::u16string SqlCliente() {
 namespace {
 
 // The statements as the payroll database expects them; {mes} is the month's table suffix,
-// {anterior} the previous month's, {filtro} the host's sub-select.
+// {anterior} the previous month's, {filtro} the restriction to the host's servants, when the
+// database applies it.
 constexpr std::u16string_view kPessoas =
     u"select p.*, b.nomebanco from SFP001{mes} p, SFPDXX02{mes} f, sfpd9911 b where "
-    u"p.matricula = f.matricula and f.ativo = 'T' and p.banco = b.numbanco and p.matricula in "
-    u"(select matricula from ({filtro}))";
+    u"p.matricula = f.matricula and f.ativo = 'T' and p.banco = b.numbanco{filtro}";
+constexpr std::u16string_view kFiltroPessoas =
+    u" and p.matricula in (select matricula from ({filtro}))";
 
 constexpr std::u16string_view kMargem =
     u" select      f.*,      p.nome,      p.cpf,      p.sistema ,      p.funcao,      "
@@ -44,36 +46,80 @@ constexpr std::u16string_view kMargem =
     u"v.config_kavlo  from      sfp001{mes} p,      sfpdxx02{mes} f,      sfp005{mes} c,      "
     u"sfp006{mes} l,      cfg_vinc{mes} v  where      p.matricula = f.matricula and      "
     u"p.funcao = c.codigo and      p.cdsecreta||p.cdsetor = l.cdsecreta||l.cdsetor and      "
-    u"p.sistema = v.id_vinculo and      f.ativo = 'T' and      f.matricula in (select "
-    u"matricula from ({filtro}))";
+    u"p.sistema = v.id_vinculo and      f.ativo = 'T'{filtro}";
+constexpr std::u16string_view kFiltroMargem =
+    u" and      f.matricula in (select matricula from ({filtro}))";
 
 constexpr std::u16string_view kTransferidos =
     u"select pAtu.nome, pAtu.cpf, pAtu.matricula, pAtu.cdsecreta||pAtu.cdsetor as CodOrig, "
     u"pAnt.cdsecreta||pAnt.cdsetor as CodDest from sfp001{mes} pAtu, sfp001{anterior} pAnt, "
     u"sfpdxx02{mes} f where pAtu.matricula = f.matricula and  f.ativo = 'T' and pAtu.matricula "
-    u"= pAnt.matricula and pAtu.cdsecreta||pAtu.cdsetor <> pAnt.cdsecreta||pAnt.cdsetor and "
-    u"pAtu.matricula in (select matricula from ({filtro}))";
+    u"= pAnt.matricula and pAtu.cdsecreta||pAtu.cdsetor <> pAnt.cdsecreta||pAnt.cdsetor{filtro}";
+constexpr std::u16string_view kFiltroTransferidos =
+    u" and pAtu.matricula in (select matricula from ({filtro}))";
+
+std::u16string Restricao(std::u16string_view modelo, std::optional<std::u16string_view> filtro) {
+    return filtro ? Preencher(modelo, {{u"filtro", *filtro}}) : std::u16string();
+}
 
 }  // namespace
 
-std::u16string SqlPessoas(std::u16string_view sufixo, std::u16string_view filtro) {
-    return Preencher(kPessoas, {{u"mes", sufixo}, {u"filtro", filtro}});
+std::u16string SqlPessoas(std::u16string_view sufixo, std::optional<std::u16string_view> filtro) {
+    return Preencher(kPessoas, {{u"mes", sufixo}, {u"filtro", Restricao(kFiltroPessoas, filtro)}});
 }
 
-std::u16string SqlMargem(std::u16string_view sufixo, std::u16string_view filtro) {
-    return Preencher(kMargem, {{u"mes", sufixo}, {u"filtro", filtro}});
+std::u16string SqlMargem(std::u16string_view sufixo, std::optional<std::u16string_view> filtro) {
+    return Preencher(kMargem, {{u"mes", sufixo}, {u"filtro", Restricao(kFiltroMargem, filtro)}});
 }
 
 std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view sufixoAnt,
-                               std::u16string_view filtro) {
-    return Preencher(kTransferidos,
-                     {{u"mes", sufixo}, {u"anterior", sufixoAnt}, {u"filtro", filtro}});
+                               std::optional<std::u16string_view> filtro) {
+    return Preencher(kTransferidos, {{u"mes", sufixo},
+                                     {u"anterior", sufixoAnt},
+                                     {u"filtro", Restricao(kFiltroTransferidos, filtro)}});
 }
 
-void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro) {
+namespace {
+
+// Whether texts of this character set and collation compare as their characters, exactly, once
+// the trailing blanks are set aside: the set's default collation, unless the database made
+// another one the default. OCTETS pads with zero bytes, not blanks, and is left to the database.
+bool ComparaPelosCaracteres(fb::Transacao& transacao, unsigned charset, unsigned colacao) {
+    constexpr unsigned kOctetos = 1;
+    if (colacao != 0 || charset == kOctetos) return false;
+    fb::Comando c(transacao,
+                  "select rdb$character_set_name, rdb$default_collate_name from "
+                  "rdb$character_sets where rdb$character_set_id = ?",
+                  "conferir a ordenação do conjunto de caracteres");
+    fb::Cursor r = c.Abrir({static_cast<int64_t>(charset)});
+    if (!r.Proximo()) return false;
+    return r.Nulo(1u) || SemBrancosFinais(r.Texto(0u)) == SemBrancosFinais(r.Texto(1u));
+}
+
+// The same question for the MATRICULA column of a month table, as the database defined it.
+bool MatriculaComparaPelosCaracteres(fb::Transacao& transacao, std::u16string_view tabela) {
+    constexpr int32_t kChar = 14, kVarchar = 37;
+    fb::Comando c(transacao,
+                  "select f.rdb$field_type, f.rdb$character_set_id, coalesce(rf.rdb$collation_id, "
+                  "f.rdb$collation_id, 0) from rdb$relation_fields rf join rdb$fields f on "
+                  "f.rdb$field_name = rf.rdb$field_source where rf.rdb$relation_name = ? and "
+                  "rf.rdb$field_name = 'MATRICULA'",
+                  "conferir a coluna MATRICULA de " + ParaUtf8(tabela));
+    fb::Cursor r = c.Abrir({std::u16string(tabela)});
+    if (!r.Proximo()) return false;
+    const int32_t tipo = r.Inteiro(0u);
+    if (tipo != kChar && tipo != kVarchar) return false;
+    return ComparaPelosCaracteres(transacao, static_cast<unsigned>(r.Inteiro(1u)),
+                                  static_cast<unsigned>(r.Inteiro(2u)));
+}
+
+}  // namespace
+
+std::optional<ConjuntoDeChaves> LerFiltro(fb::Transacao& transacao, const ConsultaDoMes& mes) {
+    std::optional<fb::Comando> comando;
     try {
-        fb::Comando(transacao, u"select matricula from (" + std::u16string(filtro) + u")",
-                    "conferir o filtro de servidores");
+        comando.emplace(transacao, u"select matricula from (" + mes.filtro + u")",
+                        "ler o filtro de servidores");
     } catch (const ErroBanco& e) {
         throw e.Com(
             "O filtro de servidores precisa ser um select que devolva a coluna MATRICULA dos "
@@ -81,6 +127,27 @@ void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro) {
             "essa coluna ele incluiria todos os servidores, e por isso nada foi gerado. " +
             std::string(e.what()));
     }
+    // Decided before the filter runs: where the set cannot stand in for the database's comparison,
+    // the queries carry the filter and it is not run here at all.
+    const std::optional<fb::Comando::Colacao> colacao = comando->ColacaoDoTexto(0);
+    if (!colacao || !ComparaPelosCaracteres(transacao, colacao->charset, colacao->colacao) ||
+        !MatriculaComparaPelosCaracteres(transacao, u"SFP001" + mes.sufixo) ||
+        !MatriculaComparaPelosCaracteres(transacao, u"SFPDXX02" + mes.sufixo))
+        return std::nullopt;
+    fb::Cursor cursor = comando->Abrir();
+    ConjuntoDeChaves servidores;
+    while (cursor.Proximo()) {
+        if (cursor.Nulo(0u)) continue;  // NULL matches nothing
+        servidores.Incluir(SemBrancosFinais(cursor.Texto(0u)));
+    }
+    servidores.Fechar();
+    return servidores;
+}
+
+bool Selecionado(const ConsultaDoMes& mes, const fb::Cursor& cursor, unsigned matricula) {
+    if (!mes.servidores) return true;  // the database applied the filter
+    return !cursor.Nulo(matricula) &&
+           mes.servidores->Contem(SemBrancosFinais(cursor.Texto(matricula)));
 }
 
 fb::Cursor& TConsulta::Abrir(fb::Transacao& transacao, const std::u16string& sql,
@@ -105,7 +172,7 @@ fb::Cursor& AbrirCliente(TConsulta& consulta, fb::Transacao& transacao) {
 }  // namespace
 
 fb::Cursor& TDAOPessoas::listPessoas(fb::Transacao& transacao, const ConsultaDoMes& mes) {
-    return FQryPessoas.Abrir(transacao, SqlPessoas(mes.sufixo, mes.filtro),
+    return FQryPessoas.Abrir(transacao, SqlPessoas(mes.sufixo, mes.Restricao()),
                              "ler os servidores do mês (SFP001" + ParaUtf8(mes.sufixo) + ")");
 }
 
@@ -114,7 +181,7 @@ fb::Cursor& TDAOPessoas::listCliente(fb::Transacao& transacao) {
 }
 
 fb::Cursor& TDAOMargem::listMargem(fb::Transacao& transacao, const ConsultaDoMes& mes) {
-    return FQryMargem.Abrir(transacao, SqlMargem(mes.sufixo, mes.filtro),
+    return FQryMargem.Abrir(transacao, SqlMargem(mes.sufixo, mes.Restricao()),
                             "ler as margens do mês (SFPDXX02" + ParaUtf8(mes.sufixo) + ")");
 }
 
@@ -124,7 +191,7 @@ fb::Cursor& TDAOMargem::listCliente(fb::Transacao& transacao) {
 
 fb::Cursor& TDAOTransferidos::listTransferidos(fb::Transacao& transacao, const ConsultaDoMes& mes) {
     return FQryTransferidos.Abrir(
-        transacao, SqlTransferidos(mes.sufixo, mes.sufixoAnterior, mes.filtro),
+        transacao, SqlTransferidos(mes.sufixo, mes.sufixoAnterior, mes.Restricao()),
         "ler os transferidos entre SFP001" + ParaUtf8(mes.sufixoAnterior) + " e SFP001" +
             ParaUtf8(mes.sufixo));
 }

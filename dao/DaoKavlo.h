@@ -1,6 +1,6 @@
 // The payroll queries of a generation run: the month's servants, their margins, the servants
 // whose unit changed since the previous month, and the employer's name. The month tables are
-// named by suffix and the host's filter is pasted in as a sub-select; nothing else is.
+// named by suffix and the host's filter is pasted in; nothing else is.
 #pragma once
 
 #include <memory>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "dao/Firebird.h"
+#include "util/ConjuntoDeChaves.h"
 
 namespace kavlo {
 
@@ -19,25 +20,44 @@ std::u16string SufixoMes(std::u16string_view mes);
 // A month table that does not exist: the failure, with which month to check added to it.
 ErroBanco ComMesParaConferir(const ErroBanco& erro, std::u16string_view mes);
 
-// The statements, exactly as the payroll database expects them.
+// The statements, exactly as the payroll database expects them. With a filter, each restricts
+// its servants to "in (select matricula from (filter))"; without one, to nobody: the caller then
+// keeps only the rows of the servants it has the filter's answer for.
 std::u16string SqlCliente();
-std::u16string SqlPessoas(std::u16string_view sufixo, std::u16string_view filtro);
-std::u16string SqlMargem(std::u16string_view sufixo, std::u16string_view filtro);
+std::u16string SqlPessoas(std::u16string_view sufixo, std::optional<std::u16string_view> filtro);
+std::u16string SqlMargem(std::u16string_view sufixo, std::optional<std::u16string_view> filtro);
 std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view sufixoAnt,
-                               std::u16string_view filtro);
+                               std::optional<std::u16string_view> filtro);
 
-// The host's filter is pasted as "in (select matricula from (filter))": a filter that yields no
-// MATRICULA of its own would let that name resolve to the outer table's column and select every
-// servant. Prepared once here, never run; throws ErroBanco saying so for such a filter.
-void ConferirFiltro(fb::Transacao& transacao, std::u16string_view filtro);
-
-// What the month's queries are about: the tables' suffixes and the host's filter. The generation
-// pass reads them from the controller and hands them down.
+// What the month's queries are about: the tables' suffixes, the host's filter and, once read,
+// the registrations it selects. The generation pass reads them from the controller and hands them
+// down.
 struct ConsultaDoMes {
     std::u16string sufixo;          // the payroll month's ("FEV")
     std::u16string sufixoAnterior;  // the previous month's, for the transfers
     std::u16string filtro;
+    // The filter's registrations (see LerFiltro); null while the database applies the filter.
+    const ConjuntoDeChaves* servidores = nullptr;
+
+    std::optional<std::u16string_view> Restricao() const {
+        if (servidores) return std::nullopt;
+        return filtro;
+    }
 };
+
+// The registrations the host's filter selects, read once: pasted into each query as a sub-select,
+// Firebird 3 runs the filter again for every row, and a real filter then costs more than the rest
+// of the generation. They match a row exactly as the database's "in" would: NULLs never, trailing
+// blanks not counted, characters compared one by one. That holds when neither side has a
+// collation of its own (a case- or accent-insensitive one would match more); otherwise nothing is
+// read here and the queries carry the filter as before.
+//   The filter must yield a MATRICULA of its own: pasted as a sub-select, a filter without one
+// would let the name resolve to the outer table's column and select every servant. Throws
+// ErroBanco saying so, before anything is read.
+std::optional<ConjuntoDeChaves> LerFiltro(fb::Transacao& transacao, const ConsultaDoMes& mes);
+
+// Whether the row's registration (column `matricula`) is one of the host's servants.
+bool Selecionado(const ConsultaDoMes& mes, const fb::Cursor& cursor, unsigned matricula);
 
 // A statement with its open result. Running it again discards the previous result first.
 class TConsulta {

@@ -5,7 +5,6 @@
 #include "export/ExportacaoKavlo.h"
 #include "generation/GeracaoKavlo.h"
 #include "import/ImportacaoKavlo.h"
-#include "model/Kavlo.h"
 #include "util/Arquivos.h"
 #include "util/Erros.h"
 #include "util/Sha256.h"
@@ -18,8 +17,7 @@ TProcessoKAVLO* instancia = nullptr;
 TProcessoKAVLO::TProcessoKAVLO()
     : FGeracao(std::make_unique<TGeracaoKAVLO>()),
       FExportacao(std::make_unique<TExportacaoKAVLO>()),
-      FImportacao(std::make_unique<TImportacaoKAVLO>()),
-      FKAVLO(std::make_unique<TKAVLO>()) {
+      FImportacao(std::make_unique<TImportacaoKAVLO>()) {
     instancia = this;
 }
 
@@ -27,7 +25,6 @@ TProcessoKAVLO::~TProcessoKAVLO() {
     FGeracao.reset();
     FExportacao.reset();
     FImportacao.reset();
-    FKAVLO.reset();
     if (instancia == this) instancia = nullptr;
 }
 
@@ -45,11 +42,12 @@ fb::Conexao& TProcessoKAVLO::Conexao() const {
 }
 
 void TProcessoKAVLO::Geracao() {
-    FKAVLO = FGeracao->Gerar();
+    FExportacao->Preparar();
+    FGeracao->Gerar(*FExportacao);
 }
 
 void TProcessoKAVLO::Exportacao() {
-    FExportacao->Exportar(*FKAVLO);
+    FExportacao->Exportar();
 }
 
 std::vector<std::u16string> TProcessoKAVLO::LerRetorno() {

@@ -15,7 +15,6 @@ class Conexao;
 }
 class TGeracaoKAVLO;
 class TExportacaoKAVLO;
-struct TKAVLO;
 
 class TProcessoKAVLO {
   public:
@@ -40,6 +39,8 @@ class TProcessoKAVLO {
     // What the last Importacao did.
     ResumoImportacao ResumoDaImportacao;
 
+    // Generation hands each record to the export as it reads it, which writes it beside its
+    // destination; Exportacao then puts the three finished files in place.
     void Geracao();
     void Exportacao();
     // Reads the return file at CaminhoLoad into lines and takes its hash.
@@ -53,13 +54,11 @@ class TProcessoKAVLO {
     static bool Instanciado();
 
     fb::Conexao& Conexao() const;
-    const TKAVLO& Modelo() const { return *FKAVLO; }
 
   private:
     std::unique_ptr<TGeracaoKAVLO> FGeracao;
     std::unique_ptr<TExportacaoKAVLO> FExportacao;
     std::unique_ptr<TImportacaoKAVLO> FImportacao;
-    std::unique_ptr<TKAVLO> FKAVLO;
 };
 
 }  // namespace kavlo

@@ -108,8 +108,8 @@ std::u16string Formatar(const CampoDe<R>& campo, const R& registro) {
 // the field.
 template <class R, size_t N, class Identificar>
 std::u16string LinhaDoRegistro(const std::array<CampoDe<R>, N>& campos, const R& registro,
-                      std::u16string_view separador, const char* arquivo, size_t linha,
-                      Identificar identificar) {
+                               std::u16string_view separador, const char* arquivo, size_t linha,
+                               Identificar identificar) {
     return MontarLinha(
         campos,
         [&](const CampoDe<R>& campo) {
@@ -140,66 +140,120 @@ std::string Servidor(std::u16string_view matricula, std::u16string_view nome) {
     return "servidor " + ParaMensagem(matricula) + " (" + ParaMensagem(nome) + ")";
 }
 
+}  // namespace
+
+namespace {
+
 template <class Arquivo>
-void EscreverCabecalho(const Arquivo& a, const char* nome, const SaidaLinhas& saida) {
-    saida(LinhaDoRegistro(CABECALHO, CabecalhoDe(a), u"", nome, 1,
-                 [](const Cabecalho& c) { return SemServidor(c); }));
+void EscreverCabecalho(Escrita& e, const Arquivo& arquivo) {
+    e.saida(LinhaDoRegistro(CABECALHO, CabecalhoDe(arquivo), u"", e.nome, ++e.linha,
+                            [](const Cabecalho& c) { return SemServidor(c); }));
 }
 
 template <size_t N>
-void EscreverRodape(const std::array<CampoDe<Rodape>, N>& layout, const Rodape& rodape,
-                    const char* nome, size_t linha, const SaidaLinhas& saida) {
-    saida(LinhaDoRegistro(layout, rodape, u"", nome, linha, [](const Rodape& r) { return SemServidor(r); }));
+void EscreverRodape(Escrita& e, const std::array<CampoDe<Rodape>, N>& layout,
+                    const Rodape& rodape) {
+    e.saida(LinhaDoRegistro(layout, rodape, u"", e.nome, ++e.linha,
+                            [](const Rodape& r) { return SemServidor(r); }));
+}
+
+}  // namespace
+
+void Escrita::Cabecalho(const TPessoas& p) {
+    EscreverCabecalho(*this, p);
+}
+void Escrita::Cabecalho(const TMargem& m) {
+    EscreverCabecalho(*this, m);
+}
+void Escrita::Cabecalho(const TTransferidos& t) {
+    EscreverCabecalho(*this, t);
+}
+
+void Escrita::Registro(const TDPessoas& d) {
+    saida(LinhaDoRegistro(DETALHE_PESSOAS, d, u";", nome, ++linha,
+                          [](const TDPessoas& p) { return Servidor(p.CPF, p.NomeCompleto); }));
+}
+
+void Escrita::Registro(const TDMargem& d) {
+    saida(LinhaDoRegistro(DETALHE_MARGEM, d, u"", nome, ++linha,
+                          [](const TDMargem& m) { return Servidor(m.Matricula, m.NomeServidor); }));
+    soma += d.ValorMargem;
+}
+
+void Escrita::Registro(const TDTransferidos& d) {
+    saida(LinhaDoRegistro(DETALHE_TRANSFERIDOS, d, u"", nome, ++linha, [](const TDTransferidos& t) {
+        return Servidor(t.CodigoMatriculaBeneficiarioOrigem, t.NomeServidor);
+    }));
+}
+
+void Escrita::Rodape(const TPessoas& p) {
+    EscreverRodape(*this, RODAPE, {p.TTipoRegistro, p.TQuantidade, 0});
+}
+
+void Escrita::Rodape(const TMargem& m) {
+    EscreverRodape(*this, RODAPE_MARGEM, {m.TTipoRegistro, m.TQuantidadeRegistro, soma});
+}
+
+void Escrita::Rodape(const TTransferidos& t) {
+    EscreverRodape(*this, RODAPE, {t.TTipoRegistro, t.TQuantidadeRegistros, 0});
+}
+
+namespace {
+
+template <class Arquivo, class Registros>
+void EscreverArquivo(Escrita& escrita, const Arquivo& arquivo, const Registros& registros) {
+    escrita.Cabecalho(arquivo);
+    for (const auto& r : registros) escrita.Registro(r);
+    escrita.Rodape(arquivo);
 }
 
 }  // namespace
 
 void EscreverPessoas(const TPessoas& pessoas, const SaidaLinhas& saida) {
-    constexpr const char* kNome = "Pessoas.csv";
-    EscreverCabecalho(pessoas, kNome, saida);
-    size_t linha = 1;
-    for (const TDPessoas& d : pessoas.DPessoas) {
-        saida(LinhaDoRegistro(DETALHE_PESSOAS, d, u";", kNome, ++linha,
-                     [](const TDPessoas& p) { return Servidor(p.CPF, p.NomeCompleto); }));
-        Observacao::Atual().Avancar();
-    }
-    EscreverRodape(RODAPE, {pessoas.TTipoRegistro, pessoas.TQuantidade, 0}, kNome, ++linha, saida);
+    Escrita e{saida, "Pessoas.csv"};
+    EscreverArquivo(e, pessoas, pessoas.DPessoas);
 }
 
 double EscreverMargem(const TMargem& margem, const SaidaLinhas& saida) {
-    constexpr const char* kNome = "Margem.txt";
-    EscreverCabecalho(margem, kNome, saida);
-    size_t linha = 1;
-    // Summed unrounded, in list order, rounded once in the trailer.
-    double soma = 0;
-    for (const TDMargem& d : margem.DMargem) {
-        saida(LinhaDoRegistro(DETALHE_MARGEM, d, u"", kNome, ++linha,
-                     [](const TDMargem& m) { return Servidor(m.Matricula, m.NomeServidor); }));
-        soma += d.ValorMargem;
-        Observacao::Atual().Avancar();
-    }
-    EscreverRodape(RODAPE_MARGEM, {margem.TTipoRegistro, margem.TQuantidadeRegistro, soma}, kNome,
-                   ++linha, saida);
-    return soma;
+    Escrita e{saida, "Margem.txt"};
+    EscreverArquivo(e, margem, margem.DMargem);
+    return e.soma;
 }
 
 void EscreverTransferidos(const TTransferidos& transferidos, const SaidaLinhas& saida) {
-    constexpr const char* kNome = "Transferidos.txt";
-    EscreverCabecalho(transferidos, kNome, saida);
-    size_t linha = 1;
-    for (const TDTransferidos& d : transferidos.DTransferidos) {
-        saida(LinhaDoRegistro(DETALHE_TRANSFERIDOS, d, u"", kNome, ++linha, [](const TDTransferidos& t) {
-            return Servidor(t.CodigoMatriculaBeneficiarioOrigem, t.NomeServidor);
-        }));
-        Observacao::Atual().Avancar();
-    }
-    EscreverRodape(RODAPE, {transferidos.TTipoRegistro, transferidos.TQuantidadeRegistros, 0},
-                   kNome, ++linha, saida);
+    Escrita e{saida, "Transferidos.txt"};
+    EscreverArquivo(e, transferidos, transferidos.DTransferidos);
 }
 
-void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
-    Observacao& observacao = Observacao::Atual();
-    observacao.Etapa("Gravando arquivos");
+// Each file is written beside its destination as its records come.
+struct TExportacaoKAVLO::Arquivo {
+    Arquivo(const std::u16string& pasta, const char16_t* nome, const char* nomeEscrita)
+        : temporario(CaminhoDe(pasta + nome)),
+          escrita{[this](std::u16string_view linha) { temporario.EscreverLinha(linha); },
+                  nomeEscrita} {}
+    Arquivo(const Arquivo&) = delete;
+    Arquivo& operator=(const Arquivo&) = delete;
+
+    // The trailer ends the file: it is closed, and complete.
+    template <class Modelo>
+    void Fim(const Modelo& rodape) {
+        escrita.Rodape(rodape);
+        temporario.Fechar();
+        completo = true;
+    }
+
+    ArquivoTemporario temporario;
+    Escrita escrita;
+    bool completo = false;
+};
+
+TExportacaoKAVLO::TExportacaoKAVLO() = default;
+TExportacaoKAVLO::~TExportacaoKAVLO() = default;
+
+void TExportacaoKAVLO::Preparar() {
+    FPessoas.reset();
+    FMargem.reset();
+    FTransferidos.reset();
     // Joined as text: the host passes the folder with its closing separator.
     const std::u16string pasta = TProcessoKAVLO::getInstance().CaminhoArquivo;
     // The database is a file too: none of the three may be it.
@@ -209,30 +263,68 @@ void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
     if (auto banco = ArquivoDoBanco(SemLocalhost(TProcessoKAVLO::getInstance().CaminhoBanco)))
         arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
     ConferirArquivosDistintos(arquivos);
+    FPessoas = std::make_unique<Arquivo>(pasta, u"Pessoas.csv", "Pessoas.csv");
+    FMargem = std::make_unique<Arquivo>(pasta, u"Margem.txt", "Margem.txt");
+    FTransferidos = std::make_unique<Arquivo>(pasta, u"Transferidos.txt", "Transferidos.txt");
+}
 
-    auto escrever = [](ArquivoTemporario& arquivo) {
-        return [&arquivo](std::u16string_view linha) { arquivo.EscreverLinha(linha); };
-    };
+TExportacaoKAVLO::Arquivo& TExportacaoKAVLO::Aberto(const std::unique_ptr<Arquivo>& arquivo) {
+    if (!arquivo) throw Erro("Exportação sem os arquivos preparados.");
+    return *arquivo;
+}
 
-    ArquivoTemporario pessoas(CaminhoDe(pasta + u"Pessoas.csv"));
-    EscreverPessoas(AKAVLO.Pessoas, escrever(pessoas));
-    pessoas.Fechar();
-    ArquivoTemporario margem(CaminhoDe(pasta + u"Margem.txt"));
-    EscreverMargem(AKAVLO.Margem, escrever(margem));
-    margem.Fechar();
-    ArquivoTemporario transferidos(CaminhoDe(pasta + u"Transferidos.txt"));
-    EscreverTransferidos(AKAVLO.Transferidos, escrever(transferidos));
-    transferidos.Fechar();
+void TExportacaoKAVLO::InicioPessoas(const TPessoas& cabecalho) {
+    Aberto(FPessoas).escrita.Cabecalho(cabecalho);
+}
+void TExportacaoKAVLO::Pessoa(const TDPessoas& registro) {
+    Aberto(FPessoas).escrita.Registro(registro);
+}
+void TExportacaoKAVLO::FimPessoas(const TPessoas& rodape) {
+    Aberto(FPessoas).Fim(rodape);
+}
+void TExportacaoKAVLO::InicioMargem(const TMargem& cabecalho) {
+    Aberto(FMargem).escrita.Cabecalho(cabecalho);
+}
+void TExportacaoKAVLO::Margem(const TDMargem& registro) {
+    Aberto(FMargem).escrita.Registro(registro);
+}
+void TExportacaoKAVLO::FimMargem(const TMargem& rodape) {
+    Aberto(FMargem).Fim(rodape);
+}
+void TExportacaoKAVLO::InicioTransferidos(const TTransferidos& cabecalho) {
+    Aberto(FTransferidos).escrita.Cabecalho(cabecalho);
+}
+void TExportacaoKAVLO::Transferido(const TDTransferidos& registro) {
+    Aberto(FTransferidos).escrita.Registro(registro);
+}
+void TExportacaoKAVLO::FimTransferidos(const TTransferidos& rodape) {
+    Aberto(FTransferidos).Fim(rodape);
+}
 
+void TExportacaoKAVLO::Exportar() {
+    Observacao& observacao = Observacao::Atual();
+    observacao.Etapa("Gravando arquivos");
     // Only now, with all three complete, do they replace the earlier ones, as one set: if the
     // second or third cannot be put in place, the earlier three come back.
     Substituicao colocacao;
-    colocacao.Colocar(pessoas);
-    colocacao.Colocar(margem);
-    colocacao.Colocar(transferidos);
+    for (const auto* arquivo : {&FPessoas, &FMargem, &FTransferidos}) {
+        Arquivo& a = Aberto(*arquivo);
+        if (!a.completo)
+            throw Erro("O arquivo " + std::string(a.escrita.nome) +
+                       " não foi gerado até o fim; nenhum arquivo foi substituído.");
+        colocacao.Colocar(a.temporario);
+    }
     colocacao.Concluir();
-
+    FPessoas.reset();
+    FMargem.reset();
+    FTransferidos.reset();
     observacao.FimEtapa();
+}
+
+void TExportacaoKAVLO::Exportar(const TKAVLO& AKAVLO) {
+    Preparar();
+    Entregar(AKAVLO, *this);
+    Exportar();
 }
 
 }  // namespace kavlo

@@ -259,34 +259,43 @@ TGeracaoKAVLO::~TGeracaoKAVLO() {
 
 namespace {
 
-// Walks a result set into a detail list, one record per row. Columns are looked up once, on the
-// first row: a missing column is an error only when there is a row to read it from.
-template <class Colunas, class Registro, class Ler>
-void LerRegistros(fb::Cursor& cursor, std::vector<Registro>& lista, Observacao& observacao,
-                  Ler ler) {
+// Walks a result set, handing on one record per row of the host's servants. Columns are looked
+// up once, on the first row: a missing column is an error only when there is a row to read it
+// from.
+template <class Colunas, class Entregar>
+int32_t LerRegistros(fb::Cursor& cursor, const ConsultaDoMes& mes, Observacao& observacao,
+                     Entregar entregar) {
     std::optional<Colunas> colunas;
+    std::optional<unsigned> matricula;
+    int32_t entregues = 0;
     while (cursor.Proximo()) {
-        if (!colunas) colunas.emplace(cursor);
-        lista.push_back(ler(cursor, *colunas));
+        if (!colunas) {
+            colunas.emplace(cursor);
+            if (mes.servidores) matricula = cursor.Indice("MATRICULA");
+        }
+        if (matricula && !Selecionado(mes, cursor, *matricula)) continue;
+        entregar(cursor, *colunas);
+        ++entregues;
         observacao.Avancar();
     }
+    return entregues;
 }
 
 }  // namespace
 
-std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
+void TGeracaoKAVLO::Gerar(DestinoKAVLO& destino) {
     TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
     // A month that names no tables or no date fails here, before any query runs.
-    const ConsultaDoMes mes{SufixoMes(processo.MesAtual), SufixoMes(processo.MesAnt),
-                            processo.SqlFiltro};
+    ConsultaDoMes mes{SufixoMes(processo.MesAtual), SufixoMes(processo.MesAnt), processo.SqlFiltro};
     const TDateTime folha = LerData(u"01/" + processo.MesAtual + u"/" + processo.Ano);
 
     Observacao& observacao = Observacao::Atual();
-    auto kavlo = std::make_unique<TKAVLO>();
     fb::Transacao transacao(processo.Conexao(), fb::ModoTransacao::Leitura);
     // A month whose tables are missing fails in the first query that names them.
     try {
-        ConferirFiltro(transacao, mes.filtro);
+        observacao.Etapa("Lendo o filtro de servidores");
+        const std::optional<ConjuntoDeChaves> servidores = LerFiltro(transacao, mes);
+        if (servidores) mes.servidores = &*servidores;
         // The results live in the DAOs; they must be gone before the snapshot ends.
         struct Fechar {
             TGeracaoKAVLO& g;
@@ -297,46 +306,59 @@ std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
             }
         } fechar{*this};
 
-        TPessoas& pessoas = kavlo->Pessoas;
-        Cabecalho(pessoas, goRNPessoas->listarCliente(transacao), u"PESSOAS", folha);
-        observacao.Etapa("Lendo pessoas");
-        LerRegistros<ColunasPessoas>(
-            goRNPessoas->listarPessoas(transacao, mes), pessoas.DPessoas, observacao,
-            [](fb::Cursor& c, const ColunasPessoas& col) { return LerPessoa(c, col); });
-        pessoas.TTipoRegistro = u"T";
-        pessoas.TQuantidade = static_cast<int32_t>(pessoas.DPessoas.size());
-
-        TMargem& margem = kavlo->Margem;
-        Cabecalho(margem, goRNMargem->listarCliente(transacao), u"MARGEM", folha);
-        observacao.Etapa("Lendo margens");
         {
+            TPessoas pessoas;
+            Cabecalho(pessoas, goRNPessoas->listarCliente(transacao), u"PESSOAS", folha);
+            destino.InicioPessoas(pessoas);
+            observacao.Etapa("Gerando Pessoas.csv");
+            pessoas.TTipoRegistro = u"T";
+            pessoas.TQuantidade = LerRegistros<ColunasPessoas>(
+                goRNPessoas->listarPessoas(transacao, mes), mes, observacao,
+                [&](fb::Cursor& c, const ColunasPessoas& col) {
+                    destino.Pessoa(LerPessoa(c, col));
+                });
+            destino.FimPessoas(pessoas);
+        }
+        {
+            TMargem margem;
+            Cabecalho(margem, goRNMargem->listarCliente(transacao), u"MARGEM", folha);
+            destino.InicioMargem(margem);
+            observacao.Etapa("Gerando Margem.txt");
             // The month's function dates are read only when there is a margin row to ask for them.
             std::optional<TDatasInicioFuncao> datas;
-            LerRegistros<ColunasMargem>(goRNMargem->listarMargem(transacao, mes), margem.DMargem,
-                                        observacao, [&](fb::Cursor& c, const ColunasMargem& col) {
-                                            if (!datas)
-                                                datas.emplace(transacao, processo.Ano,
-                                                              processo.MesAtual);
-                                            return LerMargem(c, col, *datas);
-                                        });
+            margem.TTipoRegistro = u"T";
+            margem.TQuantidadeRegistro = LerRegistros<ColunasMargem>(
+                goRNMargem->listarMargem(transacao, mes), mes, observacao,
+                [&](fb::Cursor& c, const ColunasMargem& col) {
+                    if (!datas) datas.emplace(transacao, processo.Ano, processo.MesAtual);
+                    destino.Margem(LerMargem(c, col, *datas));
+                });
+            destino.FimMargem(margem);
         }
-        margem.TTipoRegistro = u"T";
-        margem.TQuantidadeRegistro = static_cast<int32_t>(margem.DMargem.size());
-
-        TTransferidos& transferidos = kavlo->Transferidos;
-        Cabecalho(transferidos, goRNTransferidos->listarCliente(transacao), u"TRANSFERIDOS", folha);
-        observacao.Etapa("Lendo transferidos");
-        LerRegistros<ColunasTransferidos>(
-            goRNTransferidos->listarTransferidos(transacao, mes), transferidos.DTransferidos,
-            observacao,
-            [](fb::Cursor& c, const ColunasTransferidos& col) { return LerTransferido(c, col); });
-        transferidos.TTipoRegistro = u"T";
-        transferidos.TQuantidadeRegistros = static_cast<int32_t>(transferidos.DTransferidos.size());
+        {
+            TTransferidos transferidos;
+            Cabecalho(transferidos, goRNTransferidos->listarCliente(transacao), u"TRANSFERIDOS",
+                      folha);
+            destino.InicioTransferidos(transferidos);
+            observacao.Etapa("Gerando Transferidos.txt");
+            transferidos.TTipoRegistro = u"T";
+            transferidos.TQuantidadeRegistros = LerRegistros<ColunasTransferidos>(
+                goRNTransferidos->listarTransferidos(transacao, mes), mes, observacao,
+                [&](fb::Cursor& c, const ColunasTransferidos& col) {
+                    destino.Transferido(LerTransferido(c, col));
+                });
+            destino.FimTransferidos(transferidos);
+        }
     } catch (const ErroBanco& e) {
         throw ComMesParaConferir(e, processo.MesAtual + u"; mês anterior " + processo.MesAnt);
     }
     observacao.FimEtapa();
-    return kavlo;
+}
+
+std::unique_ptr<TKAVLO> TGeracaoKAVLO::Gerar() {
+    ModeloKAVLO modelo;
+    Gerar(modelo);
+    return std::make_unique<TKAVLO>(std::move(modelo.kavlo));
 }
 
 }  // namespace kavlo

@@ -19,8 +19,11 @@ class TGeracaoKAVLO {
     TGeracaoKAVLO& operator=(const TGeracaoKAVLO&) = delete;
 
     // Reads MesAtual, MesAnt, Ano and SqlFiltro from the current controller and every row in one
-    // read-only snapshot, so the three files agree with each other. The month arguments are
-    // checked before the database is asked anything.
+    // read-only snapshot, so the three files agree with each other, and hands the files to
+    // `destino` record by record as they are read. The month arguments are checked before the
+    // database is asked anything.
+    void Gerar(DestinoKAVLO& destino);
+    // The same, kept whole in memory: for small payrolls and the tests.
     std::unique_ptr<TKAVLO> Gerar();
 
   private:

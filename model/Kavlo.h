@@ -1,5 +1,6 @@
 // The interchange model: the three files that generation fills and the export writes, each a
-// header (H...), a list of detail records (D...) and a trailer (T...). Data only.
+// header (H...), a list of detail records (D...) and a trailer (T...). Data, and the destination
+// generation hands them to record by record.
 #pragma once
 
 #include <cstdint>
@@ -142,5 +143,74 @@ struct TKAVLO {
     TMargem Margem;
     TTransferidos Transferidos;
 };
+
+// Where generation puts the three files as it reads them, one after the other: each file's header
+// (its H fields, no records), its records one by one, then its trailer (its T fields). A payroll
+// of a million servants does not fit a 32-bit host as a TKAVLO: the export writes each record as
+// it comes; a TKAVLO is the destination that keeps them all.
+class DestinoKAVLO {
+  public:
+    virtual ~DestinoKAVLO() = default;
+    virtual void InicioPessoas(const TPessoas& cabecalho) = 0;
+    virtual void Pessoa(const TDPessoas& registro) = 0;
+    virtual void FimPessoas(const TPessoas& rodape) = 0;
+    virtual void InicioMargem(const TMargem& cabecalho) = 0;
+    virtual void Margem(const TDMargem& registro) = 0;
+    virtual void FimMargem(const TMargem& rodape) = 0;
+    virtual void InicioTransferidos(const TTransferidos& cabecalho) = 0;
+    virtual void Transferido(const TDTransferidos& registro) = 0;
+    virtual void FimTransferidos(const TTransferidos& rodape) = 0;
+};
+
+// Keeps everything it is given, as one TKAVLO.
+class ModeloKAVLO : public DestinoKAVLO {
+  public:
+    TKAVLO kavlo;
+
+    // A header's records, if it carries any, are not taken: the records come one by one.
+    void InicioPessoas(const TPessoas& cabecalho) override {
+        kavlo.Pessoas = cabecalho;
+        kavlo.Pessoas.DPessoas.clear();
+    }
+    void Pessoa(const TDPessoas& registro) override { kavlo.Pessoas.DPessoas.push_back(registro); }
+    void FimPessoas(const TPessoas& rodape) override {
+        kavlo.Pessoas.TTipoRegistro = rodape.TTipoRegistro;
+        kavlo.Pessoas.TQuantidade = rodape.TQuantidade;
+    }
+    void InicioMargem(const TMargem& cabecalho) override {
+        kavlo.Margem = cabecalho;
+        kavlo.Margem.DMargem.clear();
+    }
+    void Margem(const TDMargem& registro) override { kavlo.Margem.DMargem.push_back(registro); }
+    void FimMargem(const TMargem& rodape) override {
+        kavlo.Margem.TTipoRegistro = rodape.TTipoRegistro;
+        kavlo.Margem.TQuantidadeRegistro = rodape.TQuantidadeRegistro;
+        kavlo.Margem.TSomaRegistrosValorMargem = rodape.TSomaRegistrosValorMargem;
+    }
+    void InicioTransferidos(const TTransferidos& cabecalho) override {
+        kavlo.Transferidos = cabecalho;
+        kavlo.Transferidos.DTransferidos.clear();
+    }
+    void Transferido(const TDTransferidos& registro) override {
+        kavlo.Transferidos.DTransferidos.push_back(registro);
+    }
+    void FimTransferidos(const TTransferidos& rodape) override {
+        kavlo.Transferidos.TTipoRegistro = rodape.TTipoRegistro;
+        kavlo.Transferidos.TQuantidadeRegistros = rodape.TQuantidadeRegistros;
+    }
+};
+
+// Hands a whole TKAVLO to a destination, in the order generation would.
+inline void Entregar(const TKAVLO& kavlo, DestinoKAVLO& destino) {
+    destino.InicioPessoas(kavlo.Pessoas);
+    for (const TDPessoas& d : kavlo.Pessoas.DPessoas) destino.Pessoa(d);
+    destino.FimPessoas(kavlo.Pessoas);
+    destino.InicioMargem(kavlo.Margem);
+    for (const TDMargem& d : kavlo.Margem.DMargem) destino.Margem(d);
+    destino.FimMargem(kavlo.Margem);
+    destino.InicioTransferidos(kavlo.Transferidos);
+    for (const TDTransferidos& d : kavlo.Transferidos.DTransferidos) destino.Transferido(d);
+    destino.FimTransferidos(kavlo.Transferidos);
+}
 
 }  // namespace kavlo

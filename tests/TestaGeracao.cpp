@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "dao/DaoKavlo.h"
 #include "dao/DataInicioFuncao.h"
@@ -16,6 +17,7 @@
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/Utils.h"
 
 using namespace kavlo;
 using namespace kavlo::teste;
@@ -282,6 +284,69 @@ TEST(GeracaoKavlo, FiltroSemMatriculaPropriaERecusado) {
     // A MATRICULA of its own, however it is named in the filter, is fine.
     Geracao g(banco, u"select p.MATRICULA from SFP001JAN p where p.matricula = '1234-5'");
     EXPECT_EQ(g.Gerar()->Pessoas.DPessoas.size(), 1u);
+}
+
+// The filter's registrations are read once and matched in the library, not pasted into each
+// query: whatever the filter's shape, the servants chosen must be the ones the database's own
+// "in (select matricula from (filter))" chooses. NULLs match nothing, trailing blanks do not count,
+// and a case-insensitive collation on either side (the table's column or the filter's) is the
+// database's to apply.
+TEST(GeracaoKavlo, FiltroEscolheOsMesmosServidoresQueOBanco) {
+    const std::string letras =
+        "update SFP001JAN set MATRICULA = 'A3003' where MATRICULA = '3003';"
+        "update SFPDXX02JAN set MATRICULA = 'A3003' where MATRICULA = '3003';";
+    std::string comColacao = ScriptFolha();
+    for (const auto& [de, para] :
+         {std::pair<std::string, std::string>{"(MATRICULA VARCHAR(8) NOT NULL PRIMARY KEY,",
+                                              "(MATRICULA VARCHAR(8) NOT NULL PRIMARY KEY COLLATE "
+                                              "WIN_PTBR,"},
+          {"(MATRICULA VARCHAR(8) NOT NULL, ATIVO",
+           "(MATRICULA VARCHAR(8) NOT NULL COLLATE WIN_PTBR, ATIVO"}})
+        for (size_t p = comColacao.find(de); p != std::string::npos;
+             p = comColacao.find(de, p + para.size()))
+            comColacao.replace(p, de.size(), para);
+    ASSERT_NE(comColacao, ScriptFolha());
+
+    for (const auto& [rotulo, script] :
+         {std::pair<std::string, std::string>{"ordem binária", ScriptFolha() + letras},
+          {"colação WIN_PTBR na tabela", comColacao + letras}}) {
+        BancoTeste banco(script);
+        std::set<std::set<std::u16string>> distintos;
+        for (const char* filtro : {
+                 "select matricula from SFP001JAN where matricula <> '5005'",
+                 "select case when matricula = '2001' then null else matricula end as matricula "
+                 "from SFP001JAN",
+                 "select matricula || '   ' as matricula from SFP001JAN",
+                 "select cast(matricula as char(20)) as matricula from SFP001JAN",
+                 "select ' ' || matricula as matricula from SFP001JAN",
+                 "select lower(matricula) as matricula from SFP001JAN",
+                 "select lower(matricula) collate WIN_PTBR as matricula from SFP001JAN",
+                 "select cast(matricula as varchar(8) character set iso8859_1) as matricula from "
+                 "SFP001JAN",
+                 "select cast(matricula as varchar(8) character set octets) as matricula from "
+                 "SFP001JAN",
+                 "select matricula from SFP001JAN union all select matricula from SFP001DEZ",
+             }) {
+            SCOPED_TRACE(rotulo + ": " + filtro);
+            std::set<std::u16string> doBanco;
+            for (const auto& l : banco.Linhas(
+                     "select f.matricula from SFPDXX02JAN f where f.ativo = 'T' and f.matricula "
+                     "in (select matricula from (" +
+                     std::string(filtro) + "))"))
+                doBanco.insert(RemoveCaracteres(l[0], u"-"));
+            Geracao g(banco, DeUtf8(filtro));
+            const auto k = g.Gerar();
+            std::set<std::u16string> gerados;
+            for (const TDMargem& d : k->Margem.DMargem) gerados.insert(d.Matricula);
+            EXPECT_EQ(gerados, doBanco);
+            // Every active servant in this payroll has a bank: the register file has the same ones.
+            EXPECT_EQ(k->Pessoas.DPessoas.size(), doBanco.size());
+            EXPECT_EQ(k->Pessoas.TQuantidade, static_cast<int32_t>(doBanco.size()));
+            distintos.insert(doBanco);
+        }
+        // The cases do tell the filters apart.
+        EXPECT_GE(distintos.size(), 4u);
+    }
 }
 
 TEST(GeracaoKavlo, CodigoInvalidoNomeiaServidorColunaETexto) {
