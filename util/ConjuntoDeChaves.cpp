@@ -25,23 +25,19 @@ void ConjuntoDeChaves::Fechar() {
     fechado_ = true;
     std::sort(chaves_.begin(), chaves_.end(),
               [this](const Entrada& a, const Entrada& b) { return Texto(a) < Texto(b); });
-    // The keys are copied again in their sorted order without the repeats: the block shrinks to
-    // the distinct keys and a search reads neighbouring memory.
-    std::u16string texto;
-    std::vector<Entrada> chaves;
-    for (const Entrada& c : chaves_) {
-        if (!chaves.empty() && std::u16string_view(texto).substr(
-                                   chaves.back().inicio, chaves.back().tamanho) == Texto(c)) {
-            chaves.back().valor = std::max(chaves.back().valor, c.valor);
+    // Repeats are dropped from the index in place; their text stays in the block, which is not
+    // copied: at a million keys a copy would double the set's memory while it is made.
+    size_t distintas = 0;
+    for (size_t i = 0; i < chaves_.size(); ++i) {
+        if (distintas > 0 && Texto(chaves_[distintas - 1]) == Texto(chaves_[i])) {
+            chaves_[distintas - 1].valor = std::max(chaves_[distintas - 1].valor, chaves_[i].valor);
             continue;
         }
-        chaves.push_back({static_cast<uint32_t>(texto.size()), c.tamanho, c.valor});
-        texto += Texto(c);
+        chaves_[distintas++] = chaves_[i];
     }
-    texto.shrink_to_fit();
-    chaves.shrink_to_fit();
-    texto_ = std::move(texto);
-    chaves_ = std::move(chaves);
+    chaves_.resize(distintas);
+    chaves_.shrink_to_fit();
+    texto_.shrink_to_fit();
 }
 
 std::u16string_view ConjuntoDeChaves::Chave(uint32_t indice) const {
