@@ -1,6 +1,8 @@
 #include "demonstracao/GravacaoFolha.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "dao/BancoFolha.h"
@@ -184,48 +186,76 @@ constexpr std::string_view kMarcaDemo =
 
 }  // namespace
 
-void GravarFolha(const Caminho& arquivo, const Competencia& c,
-                 const std::vector<Servidor>& servidores, const std::vector<Evento>& eventos,
-                 uint32_t semente) {
-    const std::string mes = ParaUtf8(MesAbreviado(c.mes));
-    const std::string mesAnt = ParaUtf8(MesAbreviado(c.mesAnt));
-    fb::Conexao conexao;
-    conexao.Criar(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco);
-    {
-        fb::Transacao ddl(conexao, fb::ModoTransacao::Escrita);
-        ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(mes) + EsquemaDoMes(mesAnt) +
-                                std::string(kMarcaDemo) + ";\n");
-        ddl.Commit();
-    }
-    fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
-    GravarTabelasFixas(t);
-    GravarTabelasDoMes(t, mes);
-    GravarTabelasDoMes(t, mesAnt);
-    GravadorServidores atual(t, mes), anterior(t, mesAnt);
-    for (const auto& v : servidores) {
-        Sorteio s(semente, kFluxoAnterior, static_cast<uint64_t>(v.indice));
-        atual.Cadastro(v, true);
-        atual.Folha(v, v.ativo, 0);
-        if (v.linhaInativaExtra) atual.Folha(v, false, 0);
-        if (v.novo) continue;
-        anterior.Cadastro(v, false);
-        const int64_t variacao = s.Chance(0.3) ? s.Entre64(-5000, 20000) : 0;
-        anterior.Folha(v, v.ativo || s.Chance(0.7), variacao);
-    }
-    fb::Comando evento(t,
+// The connection, the transaction and the statements, declared in the order they depend on each
+// other, so that they are freed in the reverse one.
+struct GravacaoFolha::Estado {
+    Estado(const Caminho& arquivo, const Competencia& c, uint32_t sementeDemo)
+        : semente(sementeDemo),
+          conexao(Criar(arquivo, c)),
+          t(*conexao, fb::ModoTransacao::Escrita) {
+        GravarTabelasFixas(t);
+        GravarTabelasDoMes(t, ParaUtf8(MesAbreviado(c.mes)));
+        GravarTabelasDoMes(t, ParaUtf8(MesAbreviado(c.mesAnt)));
+        atual.emplace(t, ParaUtf8(MesAbreviado(c.mes)));
+        anterior.emplace(t, ParaUtf8(MesAbreviado(c.mesAnt)));
+        evento.emplace(t,
                        Insert("SFP017", {"MATRICULA", "CODFOL", "TIPO", "MESREF", "ANOREF",
                                          "DTINICIO", "DTFIM", "DTAVISO"}),
                        "gravar os eventos dos servidores");
-    for (const auto& e : eventos)
-        evento.Executar({Texto(e.matricula), InteiroOuNulo(e.codfol),
-                         Texto(std::u16string(1, e.tipo)), Inteiro(e.mesRef), Inteiro(e.anoRef),
-                         fb::Data{e.inicio}, DataOuNula(e.fim), DataOuNula(e.aviso)});
-    fb::Comando(t, std::string_view("INSERT INTO KAVLO_DEMO VALUES (?, ?, ?)"),
+    }
+
+    // A new database with the schema of both months, committed.
+    static std::unique_ptr<fb::Conexao> Criar(const Caminho& arquivo, const Competencia& c) {
+        auto conexao = std::make_unique<fb::Conexao>();
+        conexao->Criar(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco);
+        fb::Transacao ddl(*conexao, fb::ModoTransacao::Escrita);
+        ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(ParaUtf8(MesAbreviado(c.mes))) +
+                                EsquemaDoMes(ParaUtf8(MesAbreviado(c.mesAnt))) +
+                                std::string(kMarcaDemo) + ";\n");
+        ddl.Commit();
+        return conexao;
+    }
+
+    uint32_t semente;
+    std::unique_ptr<fb::Conexao> conexao;
+    fb::Transacao t;
+    std::optional<GravadorServidores> atual, anterior;
+    std::optional<fb::Comando> evento;
+};
+
+GravacaoFolha::GravacaoFolha(const Caminho& arquivo, const Competencia& c, uint32_t semente)
+    : estado_(std::make_unique<Estado>(arquivo, c, semente)) {}
+
+GravacaoFolha::~GravacaoFolha() = default;
+
+void GravacaoFolha::Gravar(const Servidor& v, const std::vector<Evento>& eventos) {
+    Estado& e = *estado_;
+    Sorteio s(e.semente, kFluxoAnterior, static_cast<uint64_t>(v.indice));
+    e.atual->Cadastro(v, true);
+    e.atual->Folha(v, v.ativo, 0);
+    if (v.linhaInativaExtra) e.atual->Folha(v, false, 0);
+    if (!v.novo) {
+        e.anterior->Cadastro(v, false);
+        const int64_t variacao = s.Chance(0.3) ? s.Entre64(-5000, 20000) : 0;
+        e.anterior->Folha(v, v.ativo || s.Chance(0.7), variacao);
+    }
+    for (const auto& ev : eventos)
+        e.evento->Executar({Texto(ev.matricula), InteiroOuNulo(ev.codfol),
+                            Texto(std::u16string(1, ev.tipo)), Inteiro(ev.mesRef),
+                            Inteiro(ev.anoRef), fb::Data{ev.inicio}, DataOuNula(ev.fim),
+                            DataOuNula(ev.aviso)});
+}
+
+void GravacaoFolha::Concluir(int servidores) {
+    Estado& e = *estado_;
+    fb::Comando(e.t, std::string_view("INSERT INTO KAVLO_DEMO VALUES (?, ?, ?)"),
                 "marcar o banco de demonstração")
-        .Executar({DeUtf8(kTextoDaMarca), static_cast<double>(semente),
-                   Inteiro(static_cast<int64_t>(servidores.size()))});
-    t.Commit();
-    conexao.Fechar();
+        .Executar({DeUtf8(kTextoDaMarca), static_cast<double>(e.semente), Inteiro(servidores)});
+    e.evento.reset();
+    e.anterior.reset();
+    e.atual.reset();
+    e.t.Commit();
+    e.conexao->Fechar();
 }
 
 }  // namespace kavlo::demo

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -16,10 +17,25 @@ namespace kavlo::demo {
 inline constexpr std::string_view kTextoDaMarca =
     "Folha de demonstracao criada por kavlo demo (KAVLO_DEMO)";
 
-// Creates the database `arquivo` and writes the month of `c` and the previous one, in one
-// transaction after the schema's.
-void GravarFolha(const Caminho& arquivo, const Competencia& c,
-                 const std::vector<Servidor>& servidores, const std::vector<Evento>& eventos,
-                 uint32_t semente);
+// Writes the month of `c` and the previous one into a new database, servant by servant, in one
+// transaction after the schema's: nothing of the payroll is held beyond the servant at hand.
+class GravacaoFolha {
+  public:
+    // Creates the database `arquivo` with its schema and fixed tables.
+    GravacaoFolha(const Caminho& arquivo, const Competencia& c, uint32_t semente);
+    ~GravacaoFolha();
+    GravacaoFolha(const GravacaoFolha&) = delete;
+    GravacaoFolha& operator=(const GravacaoFolha&) = delete;
+
+    // Both months' register and payroll rows of `v`, and its events.
+    void Gravar(const Servidor& v, const std::vector<Evento>& eventos);
+    // Writes the mark, commits and detaches. Dropped before this, the database holds nothing of the
+    // payroll (the caller removes the file).
+    void Concluir(int servidores);
+
+  private:
+    struct Estado;
+    std::unique_ptr<Estado> estado_;
+};
 
 }  // namespace kavlo::demo
