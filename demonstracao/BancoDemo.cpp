@@ -9,12 +9,14 @@
 #include "demonstracao/BancoDemo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <random>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "demonstracao/GravacaoFolha.h"
@@ -114,6 +116,34 @@ void ConferirSubstituicao(const OpcoesDemo& o, const Caminho& banco) {
                          "consignante da demonstração)");
 }
 
+// The previous month's rows, the events and the return file's detail lines, servant by servant;
+// stops early, with an unfinished summary, when the other half `falhou`.
+ResumoDemo GravarMesAnteriorERetorno(const OpcoesDemo& opcoes, const Competencia& c,
+                                     const Caminho& banco, const std::atomic<bool>& falhou,
+                                     ArquivoTemporario* arquivoRetorno, RetornoDemo& retorno) {
+    ResumoDemo resumo;
+    resumo.servidores = opcoes.servidores;
+    GravacaoFolha folha(banco, c, opcoes.semente, Metade::MesAnteriorEEventos);
+    std::vector<Evento> eventos;
+    std::vector<std::u16string> linhas;
+    for (int i = 0; i < opcoes.servidores && !falhou; ++i) {
+        const Servidor v = SortearServidor(opcoes.semente, i, c);
+        eventos.clear();
+        SortearEventos(opcoes.semente, v, c, eventos);
+        folha.Gravar(v, eventos);
+        resumo.ativos += v.ativo;
+        resumo.novos += v.novo;
+        resumo.transferidos += v.ativo && !v.novo && v.unidade != v.unidadeAnterior;
+        resumo.eventos += static_cast<int>(eventos.size());
+        if (!arquivoRetorno) continue;
+        linhas.clear();
+        retorno.Detalhes(v, linhas);
+        for (const auto& linha : linhas) arquivoRetorno->EscreverLinha(linha);
+    }
+    if (!falhou) folha.Concluir();
+    return resumo;
+}
+
 }  // namespace
 
 ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
@@ -145,28 +175,35 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
     temporario.caminho += ".criando" + std::to_string(std::random_device{}() % 1000000);
     std::filesystem::remove(temporario.caminho);
 
-    // Servant by servant: the rows of both months, the events and the return lines of one servant
-    // are written before the next is drawn.
+    // Servant by servant, the two months side by side: a thread writes the payroll month's rows
+    // while this one writes the previous month's, the events and the return lines. Each draws the
+    // servants itself (the same seed gives the same servant) and forgets them once written.
+    CriarBancoDaFolha(temporario.caminho, c);
+    std::atomic<bool> falhou = false;
+    std::exception_ptr falhaDoMes;
+    std::thread mesDaFolha([&] {
+        try {
+            GravacaoFolha folha(temporario.caminho, c, opcoes.semente, Metade::MesDaFolha);
+            for (int i = 0; i < opcoes.servidores && !falhou; ++i)
+                folha.Gravar(SortearServidor(opcoes.semente, i, c), {});
+            if (!falhou) folha.Concluir();
+        } catch (...) {
+            falhaDoMes = std::current_exception();
+            falhou = true;
+        }
+    });
     ResumoDemo resumo;
-    resumo.servidores = opcoes.servidores;
-    GravacaoFolha folha(temporario.caminho, c, opcoes.semente);
-    std::vector<Evento> eventos;
-    std::vector<std::u16string> linhas;
-    for (int i = 0; i < opcoes.servidores; ++i) {
-        const Servidor v = SortearServidor(opcoes.semente, i, c);
-        eventos.clear();
-        SortearEventos(opcoes.semente, v, c, eventos);
-        folha.Gravar(v, eventos);
-        resumo.ativos += v.ativo;
-        resumo.novos += v.novo;
-        resumo.transferidos += v.ativo && !v.novo && v.unidade != v.unidadeAnterior;
-        resumo.eventos += static_cast<int>(eventos.size());
-        if (!arquivoRetorno) continue;
-        linhas.clear();
-        retorno.Detalhes(v, linhas);
-        for (const auto& linha : linhas) arquivoRetorno->EscreverLinha(linha);
+    try {
+        resumo = GravarMesAnteriorERetorno(opcoes, c, temporario.caminho, falhou,
+                                           arquivoRetorno ? &*arquivoRetorno : nullptr, retorno);
+    } catch (...) {
+        falhou = true;
+        mesDaFolha.join();
+        throw;
     }
-    folha.Concluir(opcoes.servidores);
+    mesDaFolha.join();
+    if (falhaDoMes) std::rethrow_exception(falhaDoMes);
+    MarcarBanco(temporario.caminho, opcoes.semente, opcoes.servidores);
     std::filesystem::rename(temporario.caminho, destino);
     temporario.concluido = true;
 

@@ -186,58 +186,73 @@ constexpr std::string_view kMarcaDemo =
 
 }  // namespace
 
+void CriarBancoDaFolha(const Caminho& arquivo, const Competencia& c) {
+    const std::string mes = ParaUtf8(MesAbreviado(c.mes));
+    const std::string mesAnt = ParaUtf8(MesAbreviado(c.mesAnt));
+    fb::Conexao conexao;
+    // Nobody else uses the database while it is built, and a failed build removes it: the engine
+    // need not wait for the disk after every page (MarcarBanco switches that back on).
+    conexao.Criar(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco,
+                  fb::EscritaForcada::Desligar);
+    {
+        fb::Transacao ddl(conexao, fb::ModoTransacao::Escrita);
+        ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(mes) + EsquemaDoMes(mesAnt) +
+                                std::string(kMarcaDemo) + ";\n");
+        ddl.Commit();
+    }
+    fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+    GravarTabelasFixas(t);
+    GravarTabelasDoMes(t, mes);
+    GravarTabelasDoMes(t, mesAnt);
+    t.Commit();
+    conexao.Fechar();
+}
+
 // The connection, the transaction and the statements, declared in the order they depend on each
 // other, so that they are freed in the reverse one.
 struct GravacaoFolha::Estado {
-    Estado(const Caminho& arquivo, const Competencia& c, uint32_t sementeDemo)
-        : semente(sementeDemo),
-          conexao(Criar(arquivo, c)),
-          t(*conexao, fb::ModoTransacao::Escrita) {
-        GravarTabelasFixas(t);
-        GravarTabelasDoMes(t, ParaUtf8(MesAbreviado(c.mes)));
-        GravarTabelasDoMes(t, ParaUtf8(MesAbreviado(c.mesAnt)));
-        atual.emplace(t, ParaUtf8(MesAbreviado(c.mes)));
-        anterior.emplace(t, ParaUtf8(MesAbreviado(c.mesAnt)));
-        evento.emplace(t,
+    Estado(const Caminho& arquivo, const Competencia& c, uint32_t sementeDemo, Metade quais)
+        : semente(sementeDemo), metade(quais) {
+        AbrirBancoDaFolha(conexao, DeUtf8(arquivo.string()));
+        t.emplace(conexao, fb::ModoTransacao::Escrita);
+        if (metade == Metade::MesDaFolha) {
+            gravador.emplace(*t, ParaUtf8(MesAbreviado(c.mes)));
+            return;
+        }
+        gravador.emplace(*t, ParaUtf8(MesAbreviado(c.mesAnt)));
+        evento.emplace(*t,
                        Insert("SFP017", {"MATRICULA", "CODFOL", "TIPO", "MESREF", "ANOREF",
                                          "DTINICIO", "DTFIM", "DTAVISO"}),
                        "gravar os eventos dos servidores");
     }
 
-    // A new database with the schema of both months, committed.
-    static std::unique_ptr<fb::Conexao> Criar(const Caminho& arquivo, const Competencia& c) {
-        auto conexao = std::make_unique<fb::Conexao>();
-        conexao->Criar(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco);
-        fb::Transacao ddl(*conexao, fb::ModoTransacao::Escrita);
-        ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(ParaUtf8(MesAbreviado(c.mes))) +
-                                EsquemaDoMes(ParaUtf8(MesAbreviado(c.mesAnt))) +
-                                std::string(kMarcaDemo) + ";\n");
-        ddl.Commit();
-        return conexao;
-    }
-
     uint32_t semente;
-    std::unique_ptr<fb::Conexao> conexao;
-    fb::Transacao t;
-    std::optional<GravadorServidores> atual, anterior;
+    Metade metade;
+    fb::Conexao conexao;
+    std::optional<fb::Transacao> t;
+    std::optional<GravadorServidores> gravador;
     std::optional<fb::Comando> evento;
 };
 
-GravacaoFolha::GravacaoFolha(const Caminho& arquivo, const Competencia& c, uint32_t semente)
-    : estado_(std::make_unique<Estado>(arquivo, c, semente)) {}
+GravacaoFolha::GravacaoFolha(const Caminho& arquivo, const Competencia& c, uint32_t semente,
+                             Metade metade)
+    : estado_(std::make_unique<Estado>(arquivo, c, semente, metade)) {}
 
 GravacaoFolha::~GravacaoFolha() = default;
 
 void GravacaoFolha::Gravar(const Servidor& v, const std::vector<Evento>& eventos) {
     Estado& e = *estado_;
-    Sorteio s(e.semente, kFluxoAnterior, static_cast<uint64_t>(v.indice));
-    e.atual->Cadastro(v, true);
-    e.atual->Folha(v, v.ativo, 0);
-    if (v.linhaInativaExtra) e.atual->Folha(v, false, 0);
+    if (e.metade == Metade::MesDaFolha) {
+        e.gravador->Cadastro(v, true);
+        e.gravador->Folha(v, v.ativo, 0);
+        if (v.linhaInativaExtra) e.gravador->Folha(v, false, 0);
+        return;
+    }
     if (!v.novo) {
-        e.anterior->Cadastro(v, false);
+        Sorteio s(e.semente, kFluxoAnterior, static_cast<uint64_t>(v.indice));
+        e.gravador->Cadastro(v, false);
         const int64_t variacao = s.Chance(0.3) ? s.Entre64(-5000, 20000) : 0;
-        e.anterior->Folha(v, v.ativo || s.Chance(0.7), variacao);
+        e.gravador->Folha(v, v.ativo || s.Chance(0.7), variacao);
     }
     for (const auto& ev : eventos)
         e.evento->Executar({Texto(ev.matricula), InteiroOuNulo(ev.codfol),
@@ -246,16 +261,24 @@ void GravacaoFolha::Gravar(const Servidor& v, const std::vector<Evento>& eventos
                             DataOuNula(ev.aviso)});
 }
 
-void GravacaoFolha::Concluir(int servidores) {
+void GravacaoFolha::Concluir() {
     Estado& e = *estado_;
-    fb::Comando(e.t, std::string_view("INSERT INTO KAVLO_DEMO VALUES (?, ?, ?)"),
-                "marcar o banco de demonstração")
-        .Executar({DeUtf8(kTextoDaMarca), static_cast<double>(e.semente), Inteiro(servidores)});
     e.evento.reset();
-    e.anterior.reset();
-    e.atual.reset();
-    e.t.Commit();
-    e.conexao->Fechar();
+    e.gravador.reset();
+    e.t->Commit();
+    e.t.reset();
+    e.conexao.Fechar();
+}
+
+void MarcarBanco(const Caminho& arquivo, uint32_t semente, int servidores) {
+    fb::Conexao conexao;
+    conexao.Abrir(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco, fb::EscritaForcada::Ligar);
+    fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+    fb::Comando(t, std::string_view("INSERT INTO KAVLO_DEMO VALUES (?, ?, ?)"),
+                "marcar o banco de demonstração")
+        .Executar({DeUtf8(kTextoDaMarca), static_cast<double>(semente), Inteiro(servidores)});
+    t.Commit();
+    conexao.Fechar();
 }
 
 }  // namespace kavlo::demo

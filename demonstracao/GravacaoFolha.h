@@ -17,25 +17,37 @@ namespace kavlo::demo {
 inline constexpr std::string_view kTextoDaMarca =
     "Folha de demonstracao criada por kavlo demo (KAVLO_DEMO)";
 
-// Writes the month of `c` and the previous one into a new database, servant by servant, in one
-// transaction after the schema's: nothing of the payroll is held beyond the servant at hand.
+// Creates the database `arquivo` with the schema of the month of `c` and the previous one, and
+// the tables of banks, leave types, functions, units and links, committed.
+void CriarBancoDaFolha(const Caminho& arquivo, const Competencia& c);
+
+// The payroll rows in two halves of about the same weight, each written by a connection of its own
+// so that two threads can write them side by side: the payroll month's register and payroll, and
+// the previous month's with the events.
+enum class Metade { MesDaFolha, MesAnteriorEEventos };
+
+// Writes one half of the servants' rows, servant by servant, in one transaction: nothing of the
+// payroll is held beyond the servant at hand.
 class GravacaoFolha {
   public:
-    // Creates the database `arquivo` with its schema and fixed tables.
-    GravacaoFolha(const Caminho& arquivo, const Competencia& c, uint32_t semente);
+    GravacaoFolha(const Caminho& arquivo, const Competencia& c, uint32_t semente, Metade metade);
     ~GravacaoFolha();
     GravacaoFolha(const GravacaoFolha&) = delete;
     GravacaoFolha& operator=(const GravacaoFolha&) = delete;
 
-    // Both months' register and payroll rows of `v`, and its events.
+    // The half's rows of servant `v`: its register and payroll rows of that month, and in the
+    // previous month's half also its events.
     void Gravar(const Servidor& v, const std::vector<Evento>& eventos);
-    // Writes the mark, commits and detaches. Dropped before this, the database holds nothing of the
-    // payroll (the caller removes the file).
-    void Concluir(int servidores);
+    // Commits and detaches. Dropped before this, the half is rolled back.
+    void Concluir();
 
   private:
     struct Estado;
     std::unique_ptr<Estado> estado_;
 };
+
+// Writes the mark, once both halves are committed, and switches forced writes back on: the
+// database is then a payroll like any other.
+void MarcarBanco(const Caminho& arquivo, uint32_t semente, int servidores);
 
 }  // namespace kavlo::demo
