@@ -74,41 +74,137 @@ struct Processo {
     long picoMiB = 0;
 };
 
-// Runs the tool and returns its wall time and peak resident memory. Its standard error goes to
-// `erros`, whose end a failure quotes. Spawned without copying this process's memory (a forked copy
-// of the benchmark would count in the tool's peak).
-Processo Rodar(const std::vector<std::string>& argumentos, const fs::path& erros) {
-    std::vector<char*> argv;
-    for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t acoes;
-    posix_spawn_file_actions_init(&acoes);
-    posix_spawn_file_actions_addopen(&acoes, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&acoes, STDERR_FILENO, erros.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const auto inicio = Relogio::now();
-    pid_t filho = 0;
-    const int falha = ::posix_spawn(&filho, argv[0], &acoes, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&acoes);
-    if (falha != 0) throw std::runtime_error("não foi possível executar " + argumentos[0]);
-    int estado = 0;
-    rusage uso{};
-    ::wait4(filho, &estado, 0, &uso);
-    Processo p;
-    p.segundos = std::chrono::duration<double>(Relogio::now() - inicio).count();
-    p.picoMiB = uso.ru_maxrss / 1024;
-    if (!WIFEXITED(estado) || WEXITSTATUS(estado) != 0) {
-        std::string mensagem;
-        try {
-            mensagem = LerBytes(erros);
-        } catch (const std::exception&) {
-        }
-        throw std::runtime_error(
-            "kavlo " + argumentos[1] + " falhou: " +
-            mensagem.substr(mensagem.size() - std::min<size_t>(mensagem.size(), 2000)));
+bool Enviar(int fd, const void* dados, size_t n) {
+    const auto* p = static_cast<const char*>(dados);
+    while (n > 0) {
+        const ssize_t k = ::write(fd, p, n);
+        if (k <= 0) return false;
+        p += k;
+        n -= static_cast<size_t>(k);
     }
-    return p;
+    return true;
 }
+
+bool Receber(int fd, void* dados, size_t n) {
+    auto* p = static_cast<char*>(dados);
+    while (n > 0) {
+        const ssize_t k = ::read(fd, p, n);
+        if (k <= 0) return false;
+        p += k;
+        n -= static_cast<size_t>(k);
+    }
+    return true;
+}
+
+struct Desfecho {
+    int estado = 0;
+    long picoKiB = 0;
+    double segundos = 0;
+};
+
+// Runs the tool from a process of its own, forked first thing while the benchmark is still small.
+// A process's peak memory starts from what it was forked from (Linux counts the resident pages of
+// the parent at the fork, and the parent's own peak when they share memory until the exec), and the
+// benchmark holds the database engine and the return file's keys: forked from it, the tool would be
+// charged for them.
+class Lancador {
+  public:
+    Lancador() {
+        int pedidos[2], respostas[2];
+        if (::pipe(pedidos) != 0 || ::pipe(respostas) != 0)
+            throw std::runtime_error("não foi possível criar os canais do lançador");
+        pid_ = ::fork();
+        if (pid_ < 0) {
+            for (int fd : {pedidos[0], pedidos[1], respostas[0], respostas[1]}) ::close(fd);
+            throw std::runtime_error("não foi possível iniciar o lançador");
+        }
+        if (pid_ == 0) {
+            ::close(pedidos[1]);
+            ::close(respostas[0]);
+            Servir(pedidos[0], respostas[1]);
+        }
+        ::close(pedidos[0]);
+        ::close(respostas[1]);
+        pedidos_ = pedidos[1];
+        respostas_ = respostas[0];
+    }
+    ~Lancador() {
+        ::close(pedidos_);
+        ::close(respostas_);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    Lancador(const Lancador&) = delete;
+    Lancador& operator=(const Lancador&) = delete;
+
+    // Runs the tool with `argumentos` and returns its wall time and peak resident memory. Its
+    // standard error goes to `erros`, whose end a failure quotes.
+    Processo Rodar(std::vector<std::string> argumentos, const fs::path& erros) const {
+        argumentos.push_back(erros.string());
+        const auto n = static_cast<uint32_t>(argumentos.size());
+        bool ok = Enviar(pedidos_, &n, sizeof n);
+        for (const auto& a : argumentos) {
+            const auto tamanho = static_cast<uint32_t>(a.size());
+            ok = ok && Enviar(pedidos_, &tamanho, sizeof tamanho) &&
+                 Enviar(pedidos_, a.data(), a.size());
+        }
+        Desfecho d;
+        if (!ok || !Receber(respostas_, &d, sizeof d))
+            throw std::runtime_error("o lançador do kavlo parou");
+        if (!WIFEXITED(d.estado) || WEXITSTATUS(d.estado) != 0) {
+            std::string mensagem;
+            try {
+                mensagem = LerBytes(erros);
+            } catch (const std::exception&) {
+            }
+            throw std::runtime_error(
+                "kavlo " + argumentos[1] + " falhou: " +
+                mensagem.substr(mensagem.size() - std::min<size_t>(mensagem.size(), 2000)));
+        }
+        return {d.segundos, d.picoKiB / 1024};
+    }
+
+  private:
+    // The launcher's loop: a request is the count of texts, then each text's length and bytes;
+    // the last text names the file for standard error. Ends when the benchmark closes the channel.
+    [[noreturn]] static void Servir(int pedidos, int respostas) {
+        for (;;) {
+            uint32_t n = 0;
+            if (!Receber(pedidos, &n, sizeof n)) ::_exit(0);
+            std::vector<std::string> textos(n);
+            for (auto& t : textos) {
+                uint32_t tamanho = 0;
+                if (!Receber(pedidos, &tamanho, sizeof tamanho)) ::_exit(1);
+                t.resize(tamanho);
+                if (!Receber(pedidos, t.data(), tamanho)) ::_exit(1);
+            }
+            const std::string erros = textos.back();
+            textos.pop_back();
+            std::vector<char*> argv;
+            for (auto& t : textos) argv.push_back(t.data());
+            argv.push_back(nullptr);
+            const auto inicio = Relogio::now();
+            const pid_t filho = ::fork();
+            if (filho == 0) {
+                const int saida = ::open("/dev/null", O_WRONLY);
+                const int erro = ::open(erros.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (saida < 0 || erro < 0 || ::dup2(saida, STDOUT_FILENO) < 0 ||
+                    ::dup2(erro, STDERR_FILENO) < 0)
+                    ::_exit(127);
+                ::execv(argv[0], argv.data());
+                ::_exit(127);
+            }
+            Desfecho d;
+            rusage uso{};
+            if (filho < 0 || ::wait4(filho, &d.estado, 0, &uso) < 0) d.estado = 127 << 8;
+            d.segundos = std::chrono::duration<double>(Relogio::now() - inicio).count();
+            d.picoKiB = uso.ru_maxrss;
+            if (!Enviar(respostas, &d, sizeof d)) ::_exit(1);
+        }
+    }
+
+    int pedidos_ = -1, respostas_ = -1;
+    pid_t pid_ = -1;
+};
 
 // Reads every row and column of `sql`, as text, the way generation reads its columns; returns
 // the row count.
@@ -299,7 +395,7 @@ int Uso() {
     return 2;
 }
 
-void Medir(const std::vector<int>& tamanhos) {
+void Medir(const Lancador& lancador, const std::vector<int>& tamanhos) {
     const std::string kavlo = KAVLO_FERRAMENTA;
     const fs::path pasta = bench::PastaDoBench();
     fs::create_directories(pasta / "saida");
@@ -354,10 +450,11 @@ void Medir(const std::vector<int>& tamanhos) {
                            Decimal(s, 1), pico < 0 ? "" : fmt::format(", pico {} MiB", pico));
             };
             auto gerar = [&](const std::u16string& comFiltro) {
-                return Rodar({kavlo, "gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024",
-                              "--banco", local, "--saida", (pasta / "saida").string() + "/",
-                              "--filtro", ParaUtf8(comFiltro)},
-                             pasta / "erros.txt");
+                return lancador.Rodar(
+                    {kavlo, "gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024",
+                     "--banco", local, "--saida", (pasta / "saida").string() + "/", "--filtro",
+                     ParaUtf8(comFiltro)},
+                    pasta / "erros.txt");
             };
             copiar();
 
@@ -386,11 +483,11 @@ void Medir(const std::vector<int>& tamanhos) {
             }
             for (int k = 0; k < kRepeticoes; ++k) {
                 copiar();
-                const Processo i =
-                    Rodar({kavlo, "importar", "--mes", "2", "--ano", "2024", "--banco", local,
-                           "--resultado", (pasta / "saida" / "resultado.txt").string(), "--retorno",
-                           retorno.string(), "--folhas", "MENSAL", "--verifica-margem", "S"},
-                          pasta / "erros.txt");
+                const Processo i = lancador.Rodar(
+                    {kavlo, "importar", "--mes", "2", "--ano", "2024", "--banco", local,
+                     "--resultado", (pasta / "saida" / "resultado.txt").string(), "--retorno",
+                     retorno.string(), "--folhas", "MENSAL", "--verifica-margem", "S"},
+                    pasta / "erros.txt");
                 m.importacao = std::min(m.importacao, i.segundos);
                 m.picoImportacao = std::max(m.picoImportacao, i.picoMiB);
                 progresso("importação", k, i.segundos, i.picoMiB);
@@ -472,7 +569,8 @@ int main(int argc, char** argv) {
     std::sort(tamanhos.begin(), tamanhos.end());
     tamanhos.erase(std::unique(tamanhos.begin(), tamanhos.end()), tamanhos.end());
     try {
-        Medir(tamanhos);
+        const Lancador lancador;  // first of all, while this process is small
+        Medir(lancador, tamanhos);
         return 0;
     } catch (const std::exception& e) {
         fmt::print(stderr, "A medição falhou: {}\n", e.what());
