@@ -20,7 +20,7 @@ Subcomando RegistrarDemo(CLI::App& app) {
         "Substitui o banco e o retorno se já existirem, desde que criados por kavlo demo");
     sub->add_option("--servidores", o->servidores, "Quantidade de servidores")
         ->capture_default_str()
-        ->check(NumeroEntre(1, 100000))
+        ->check(NumeroEntre(1, demo::kMaximoServidores))
         ->type_name("NÚMERO");
     sub->add_option("--mes", o->mes, "Mês da folha; o mês anterior também é criado")
         ->capture_default_str()

@@ -78,6 +78,11 @@ struct Nulo {};
 
 using Parametro = std::variant<Nulo, std::u16string, int64_t, double, Data, Octetos>;
 
+// Whether the engine waits for each page write to reach the disk (forced writes). A new database
+// has them on; a bulk load into a database nobody uses yet may attach with them off and switch
+// them back on when done.
+enum class EscritaForcada { Manter, Ligar, Desligar };
+
 class Conexao {
   public:
     Conexao();
@@ -87,9 +92,11 @@ class Conexao {
 
     // Attaches to `local` (a file path opens the database embedded; "host:path" through a
     // server) in dialect 1. The path may hold any character (it goes to the client in UTF-8).
-    void Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha);
+    void Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
+               EscritaForcada escrita = EscritaForcada::Manter);
     // Creates a new dialect-1 WIN1252 database at `local` and stays attached to it.
-    void Criar(std::u16string_view local, std::string_view usuario, std::string_view senha);
+    void Criar(std::u16string_view local, std::string_view usuario, std::string_view senha,
+               EscritaForcada escrita = EscritaForcada::Manter);
     // Detaches; never throws.
     void Fechar() noexcept;
     bool Aberta() const { return attachment_ != nullptr; }
@@ -98,7 +105,7 @@ class Conexao {
 
   private:
     void Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                bool criar);
+                bool criar, EscritaForcada escrita);
     Posse<Firebird::IAttachment> attachment_;
     std::u16string local_;
 };

@@ -159,16 +159,18 @@ std::string SqlParaMensagem(std::u16string_view sql) {
 Conexao::Conexao() = default;
 Conexao::~Conexao() = default;
 
-void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha) {
-    Anexar(local, usuario, senha, false);
+void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
+                    EscritaForcada escrita) {
+    Anexar(local, usuario, senha, false, escrita);
 }
 
-void Conexao::Criar(std::u16string_view local, std::string_view usuario, std::string_view senha) {
-    Anexar(local, usuario, senha, true);
+void Conexao::Criar(std::u16string_view local, std::string_view usuario, std::string_view senha,
+                    EscritaForcada escrita) {
+    Anexar(local, usuario, senha, true, escrita);
 }
 
 void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                     bool criar) {
+                     bool criar, EscritaForcada escrita) {
     Fechar();
     Status st;
     auto falha = [&] {
@@ -193,6 +195,8 @@ void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::s
         dpb->insertInt(&st, isc_dpb_set_db_sql_dialect, 1);
         dpb->insertString(&st, isc_dpb_set_db_charset, "WIN1252");
     }
+    if (escrita != EscritaForcada::Manter)
+        dpb->insertInt(&st, isc_dpb_force_write, escrita == EscritaForcada::Ligar ? 1 : 0);
     if (st.Falhou()) throw falha();
     const std::string caminho = ParaUtf8(local);
     const Referencia<IProvider> provedor(Mestre()->getDispatcher());

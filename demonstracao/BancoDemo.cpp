@@ -9,11 +9,14 @@
 #include "demonstracao/BancoDemo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "demonstracao/GravacaoFolha.h"
@@ -33,9 +36,9 @@ namespace {
 
 void ValidarOpcoes(const OpcoesDemo& o) {
     if (o.banco.empty()) throw Erro("Informe o arquivo do banco de demonstração a criar.");
-    if (o.servidores < 1 || o.servidores > 100000)
+    if (o.servidores < 1 || o.servidores > kMaximoServidores)
         throw Erro("Quantidade de servidores inválida: " + std::to_string(o.servidores) +
-                   " (use de 1 a 100000).");
+                   " (use de 1 a " + std::to_string(kMaximoServidores) + ").");
     if (o.mes < 1 || o.mes > 12)
         throw Erro("Mês da folha inválido: " + std::to_string(o.mes) + " (use de 1 a 12).");
     if (o.ano < 1901 || o.ano > 9998)
@@ -72,7 +75,12 @@ bool BancoDeDemonstracao(const Caminho& banco) {
 
 bool RetornoDeDemonstracao(const Caminho& arquivo) {
     try {
-        const auto linhas = LerLinhas(arquivo);
+        // The header alone: a large demo's return file is not read whole to find it.
+        std::ifstream f(arquivo, std::ios::binary);
+        std::string inicio(4096, '\0');
+        f.read(inicio.data(), static_cast<std::streamsize>(inicio.size()));
+        inicio.resize(static_cast<size_t>(f.gcount()));
+        const auto linhas = LinhasDoArquivo(arquivo, inicio);
         return !linhas.empty() && LerCampo(linhas.front(), retorno::CabTipo) == u"H" &&
                LerCampo(linhas.front(), retorno::CabTexto) ==
                    AjustaTexto(kEmpregador, retorno::CabTexto.largura);
@@ -108,6 +116,34 @@ void ConferirSubstituicao(const OpcoesDemo& o, const Caminho& banco) {
                          "consignante da demonstração)");
 }
 
+// The previous month's rows, the events and the return file's detail lines, servant by servant;
+// stops early, with an unfinished summary, when the other half `falhou`.
+ResumoDemo GravarMesAnteriorERetorno(const OpcoesDemo& opcoes, const Competencia& c,
+                                     const Caminho& banco, const std::atomic<bool>& falhou,
+                                     ArquivoTemporario* arquivoRetorno, RetornoDemo& retorno) {
+    ResumoDemo resumo;
+    resumo.servidores = opcoes.servidores;
+    GravacaoFolha folha(banco, c, opcoes.semente, Metade::MesAnteriorEEventos);
+    std::vector<Evento> eventos;
+    std::vector<std::u16string> linhas;
+    for (int i = 0; i < opcoes.servidores && !falhou; ++i) {
+        const Servidor v = SortearServidor(opcoes.semente, i, c);
+        eventos.clear();
+        SortearEventos(opcoes.semente, v, c, eventos);
+        folha.Gravar(v, eventos);
+        resumo.ativos += v.ativo;
+        resumo.novos += v.novo;
+        resumo.transferidos += v.ativo && !v.novo && v.unidade != v.unidadeAnterior;
+        resumo.eventos += static_cast<int>(eventos.size());
+        if (!arquivoRetorno) continue;
+        linhas.clear();
+        retorno.Detalhes(v, linhas);
+        for (const auto& linha : linhas) arquivoRetorno->EscreverLinha(linha);
+    }
+    if (!falhou) folha.Concluir();
+    return resumo;
+}
+
 }  // namespace
 
 ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
@@ -127,43 +163,57 @@ ResumoDemo CriarBancoDemo(const OpcoesDemo& opcoes) {
     c.inicio = CodificaData(c.ano, c.mes, 1);
     c.fim = UltimoDiaMes(c.inicio);
 
-    std::vector<Servidor> servidores;
-    servidores.reserve(static_cast<size_t>(opcoes.servidores));
-    for (int i = 0; i < opcoes.servidores; ++i)
-        servidores.push_back(SortearServidor(opcoes.semente, i, c));
-    std::vector<Evento> eventos;
-    for (const auto& v : servidores) SortearEventos(opcoes.semente, v, c, eventos);
-
-    ResumoDemo resumo;
-    resumo.servidores = opcoes.servidores;
-    for (const auto& v : servidores) {
-        resumo.ativos += v.ativo;
-        resumo.novos += v.novo;
-        resumo.transferidos += v.ativo && !v.novo && v.unidade != v.unidadeAnterior;
-    }
-    resumo.eventos = static_cast<int>(eventos.size());
-
     // Opened first, so that a return file that cannot be written stops the demo before the
     // database is touched.
-    std::optional<ArquivoTemporario> retorno;
-    if (!opcoes.retorno.empty()) retorno.emplace(CaminhoDe(DeUtf8(opcoes.retorno)));
+    std::optional<ArquivoTemporario> arquivoRetorno;
+    if (!opcoes.retorno.empty()) arquivoRetorno.emplace(CaminhoDe(DeUtf8(opcoes.retorno)));
+    RetornoDemo retorno(opcoes.semente, c, opcoes.servidores);
+    if (arquivoRetorno) arquivoRetorno->EscreverLinha(retorno.Cabecalho());
 
     // Built under a temporary name: an existing database is replaced only by a complete one.
     RemoverSeFalhar temporario{destino};
     temporario.caminho += ".criando" + std::to_string(std::random_device{}() % 1000000);
     std::filesystem::remove(temporario.caminho);
-    GravarFolha(temporario.caminho, c, servidores, eventos, opcoes.semente);
+
+    // Servant by servant, the two months side by side: a thread writes the payroll month's rows
+    // while this one writes the previous month's, the events and the return lines. Each draws the
+    // servants itself (the same seed gives the same servant) and forgets them once written.
+    CriarBancoDaFolha(temporario.caminho, c);
+    std::atomic<bool> falhou = false;
+    std::exception_ptr falhaDoMes;
+    std::thread mesDaFolha([&] {
+        try {
+            GravacaoFolha folha(temporario.caminho, c, opcoes.semente, Metade::MesDaFolha);
+            for (int i = 0; i < opcoes.servidores && !falhou; ++i)
+                folha.Gravar(SortearServidor(opcoes.semente, i, c), {});
+            if (!falhou) folha.Concluir();
+        } catch (...) {
+            falhaDoMes = std::current_exception();
+            falhou = true;
+        }
+    });
+    ResumoDemo resumo;
+    try {
+        resumo = GravarMesAnteriorERetorno(opcoes, c, temporario.caminho, falhou,
+                                           arquivoRetorno ? &*arquivoRetorno : nullptr, retorno);
+    } catch (...) {
+        falhou = true;
+        mesDaFolha.join();
+        throw;
+    }
+    mesDaFolha.join();
+    if (falhaDoMes) std::rethrow_exception(falhaDoMes);
+    MarcarBanco(temporario.caminho, opcoes.semente, opcoes.servidores);
     std::filesystem::rename(temporario.caminho, destino);
     temporario.concluido = true;
 
-    if (retorno) {
-        const Retorno r = MontarRetorno(opcoes.semente, servidores, c);
-        for (const auto& linha : r.linhas) retorno->EscreverLinha(linha);
-        retorno->Fechar();
-        retorno->Confirmar();
-        resumo.linhasRetorno = r.detalhes;
-        resumo.linhasDesconhecidas = r.desconhecidas;
-        resumo.linhasInativos = r.inativos;
+    if (arquivoRetorno) {
+        arquivoRetorno->EscreverLinha(retorno.Rodape());
+        arquivoRetorno->Fechar();
+        arquivoRetorno->Confirmar();
+        resumo.linhasRetorno = retorno.detalhes;
+        resumo.linhasDesconhecidas = retorno.desconhecidas;
+        resumo.linhasInativos = retorno.inativos;
     }
     return resumo;
 }

@@ -6,6 +6,9 @@
 
 namespace kavlo::demo {
 
+// The most servants a demo holds: the registrations' six digits are all taken then.
+inline constexpr int kMaximoServidores = 1000000;
+
 struct OpcoesDemo {
     std::string banco;    // database file to create
     std::string retorno;  // return file to write; empty for none

@@ -1,6 +1,8 @@
 #include "demonstracao/GravacaoFolha.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "dao/BancoFolha.h"
@@ -184,13 +186,14 @@ constexpr std::string_view kMarcaDemo =
 
 }  // namespace
 
-void GravarFolha(const Caminho& arquivo, const Competencia& c,
-                 const std::vector<Servidor>& servidores, const std::vector<Evento>& eventos,
-                 uint32_t semente) {
+void CriarBancoDaFolha(const Caminho& arquivo, const Competencia& c) {
     const std::string mes = ParaUtf8(MesAbreviado(c.mes));
     const std::string mesAnt = ParaUtf8(MesAbreviado(c.mesAnt));
     fb::Conexao conexao;
-    conexao.Criar(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco);
+    // Nobody else uses the database while it is built, and a failed build removes it: the engine
+    // need not wait for the disk after every page (MarcarBanco switches that back on).
+    conexao.Criar(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco,
+                  fb::EscritaForcada::Desligar);
     {
         fb::Transacao ddl(conexao, fb::ModoTransacao::Escrita);
         ExecutarScript(ddl, EsquemaFixo() + EsquemaDoMes(mes) + EsquemaDoMes(mesAnt) +
@@ -201,29 +204,79 @@ void GravarFolha(const Caminho& arquivo, const Competencia& c,
     GravarTabelasFixas(t);
     GravarTabelasDoMes(t, mes);
     GravarTabelasDoMes(t, mesAnt);
-    GravadorServidores atual(t, mes), anterior(t, mesAnt);
-    for (const auto& v : servidores) {
-        Sorteio s(semente, kFluxoAnterior, static_cast<uint64_t>(v.indice));
-        atual.Cadastro(v, true);
-        atual.Folha(v, v.ativo, 0);
-        if (v.linhaInativaExtra) atual.Folha(v, false, 0);
-        if (v.novo) continue;
-        anterior.Cadastro(v, false);
-        const int64_t variacao = s.Chance(0.3) ? s.Entre64(-5000, 20000) : 0;
-        anterior.Folha(v, v.ativo || s.Chance(0.7), variacao);
-    }
-    fb::Comando evento(t,
+    t.Commit();
+    conexao.Fechar();
+}
+
+// The connection, the transaction and the statements, declared in the order they depend on each
+// other, so that they are freed in the reverse one.
+struct GravacaoFolha::Estado {
+    Estado(const Caminho& arquivo, const Competencia& c, uint32_t sementeDemo, Metade quais)
+        : semente(sementeDemo), metade(quais) {
+        AbrirBancoDaFolha(conexao, DeUtf8(arquivo.string()));
+        t.emplace(conexao, fb::ModoTransacao::Escrita);
+        if (metade == Metade::MesDaFolha) {
+            gravador.emplace(*t, ParaUtf8(MesAbreviado(c.mes)));
+            return;
+        }
+        gravador.emplace(*t, ParaUtf8(MesAbreviado(c.mesAnt)));
+        evento.emplace(*t,
                        Insert("SFP017", {"MATRICULA", "CODFOL", "TIPO", "MESREF", "ANOREF",
                                          "DTINICIO", "DTFIM", "DTAVISO"}),
                        "gravar os eventos dos servidores");
-    for (const auto& e : eventos)
-        evento.Executar({Texto(e.matricula), InteiroOuNulo(e.codfol),
-                         Texto(std::u16string(1, e.tipo)), Inteiro(e.mesRef), Inteiro(e.anoRef),
-                         fb::Data{e.inicio}, DataOuNula(e.fim), DataOuNula(e.aviso)});
+    }
+
+    uint32_t semente;
+    Metade metade;
+    fb::Conexao conexao;
+    std::optional<fb::Transacao> t;
+    std::optional<GravadorServidores> gravador;
+    std::optional<fb::Comando> evento;
+};
+
+GravacaoFolha::GravacaoFolha(const Caminho& arquivo, const Competencia& c, uint32_t semente,
+                             Metade metade)
+    : estado_(std::make_unique<Estado>(arquivo, c, semente, metade)) {}
+
+GravacaoFolha::~GravacaoFolha() = default;
+
+void GravacaoFolha::Gravar(const Servidor& v, const std::vector<Evento>& eventos) {
+    Estado& e = *estado_;
+    if (e.metade == Metade::MesDaFolha) {
+        e.gravador->Cadastro(v, true);
+        e.gravador->Folha(v, v.ativo, 0);
+        if (v.linhaInativaExtra) e.gravador->Folha(v, false, 0);
+        return;
+    }
+    if (!v.novo) {
+        Sorteio s(e.semente, kFluxoAnterior, static_cast<uint64_t>(v.indice));
+        e.gravador->Cadastro(v, false);
+        const int64_t variacao = s.Chance(0.3) ? s.Entre64(-5000, 20000) : 0;
+        e.gravador->Folha(v, v.ativo || s.Chance(0.7), variacao);
+    }
+    for (const auto& ev : eventos)
+        e.evento->Executar({Texto(ev.matricula), InteiroOuNulo(ev.codfol),
+                            Texto(std::u16string(1, ev.tipo)), Inteiro(ev.mesRef),
+                            Inteiro(ev.anoRef), fb::Data{ev.inicio}, DataOuNula(ev.fim),
+                            DataOuNula(ev.aviso)});
+}
+
+void GravacaoFolha::Concluir() {
+    Estado& e = *estado_;
+    e.evento.reset();
+    e.gravador.reset();
+    e.t->Commit();
+    e.t.reset();
+    e.conexao.Fechar();
+}
+
+void MarcarBanco(const Caminho& arquivo, uint32_t semente, int servidores) {
+    fb::Conexao conexao;
+    conexao.Abrir(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco, fb::EscritaForcada::Ligar);
+    fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
     fb::Comando(t, std::string_view("INSERT INTO KAVLO_DEMO VALUES (?, ?, ?)"),
                 "marcar o banco de demonstração")
-        .Executar({DeUtf8(kTextoDaMarca), static_cast<double>(semente),
-                   Inteiro(static_cast<int64_t>(servidores.size()))});
+        .Executar({DeUtf8(kTextoDaMarca), static_cast<double>(semente), Inteiro(servidores)});
     t.Commit();
     conexao.Fechar();
 }

@@ -41,7 +41,7 @@ std::u16string Linha(const Campo<> (&campos)[N], const std::array<std::u16string
 
 // The header's fields overlap (the date lies over the reference month's last digit), so each
 // value is put in its place, in this order.
-std::u16string Cabecalho(const Competencia& c) {
+std::u16string LinhaCabecalho(const Competencia& c) {
     const Campo<std::u16string> campos[] = {
         {"TipoRegistro", retorno::CabTipo, u"H"},
         {"Consignante", retorno::CabTexto, AjustaTexto(kEmpregador, retorno::CabTexto.largura)},
@@ -108,51 +108,62 @@ std::u16string LinhaDetalhe(const Parcela& p) {
 
 }  // namespace
 
-Retorno MontarRetorno(uint32_t semente, const std::vector<Servidor>& servidores,
-                      const Competencia& c) {
-    Retorno r;
-    r.linhas.push_back(Cabecalho(c));
+RetornoDemo::RetornoDemo(uint32_t semente, const Competencia& c, int servidores)
+    : semente_(semente),
+      c_(c),
+      servidores_(servidores),
+      desconhecidos_(semente, kFluxoDesconhecidos, 0) {}
 
-    int64_t total = 0;
+std::u16string RetornoDemo::Cabecalho() const {
+    return LinhaCabecalho(c_);
+}
+
+void RetornoDemo::Detalhes(const Servidor& v, std::vector<std::u16string>& linhas) {
     auto detalhe = [&](const Parcela& p) {
-        r.linhas.push_back(LinhaDetalhe(p));
-        total += p.centavos;
-        ++r.detalhes;
+        linhas.push_back(LinhaDetalhe(p));
+        total_ += p.centavos;
+        ++detalhes;
     };
-    Sorteio desconhecidos(semente, kFluxoDesconhecidos, 0);
-    for (const auto& v : servidores) {
-        Sorteio s(semente, kFluxoRetorno, static_cast<uint64_t>(v.indice));
-        if (v.ativo) {
-            const bool primeira =
-                v.indice == kGSegundaParcela || v.indice == kGMargemNegativa || s.Chance(0.6);
-            if (primeira) detalhe(SortearParcela(s, v, c, s.Chance(0.12)));
-            if (primeira &&
-                (v.indice == kGSegundaParcela || s.Chance(1.0 / 6)))  // about 10% of the actives
-                detalhe(SortearParcela(s, v, c, false));
-        } else if (v.indice == kGInativo || s.Chance(0.4)) {
-            detalhe(SortearParcela(s, v, c, false));
-            ++r.inativos;
-        }
-        // Now and then a line the payroll cannot match: a mistyped check digit or a number it never
-        // had.
-        if (v.indice == 1 || desconhecidos.Chance(0.004)) {
-            Parcela p = SortearParcela(s, v, c, false);
-            if (desconhecidos.Chance(0.5) || v.indice == 1) {
-                p.digito =
-                    std::u16string(1, static_cast<char16_t>(u'0' + (p.digito[0] - u'0' + 1) % 10));
-            } else {
-                p.numero = FormatarZeros(desconhecidos.Entre(990000, 999999), 6);
-                p.nome = NomeComum(desconhecidos, desconhecidos.Chance(0.5));
-                p.cpf = Cpf(semente + 1, desconhecidos.Entre(0, 999999));
-            }
-            detalhe(p);
-            ++r.desconhecidas;
-        }
+    Sorteio s(semente_, kFluxoRetorno, static_cast<uint64_t>(v.indice));
+    if (v.ativo) {
+        const bool primeira =
+            v.indice == kGSegundaParcela || v.indice == kGMargemNegativa || s.Chance(0.6);
+        if (primeira) detalhe(SortearParcela(s, v, c_, s.Chance(0.12)));
+        if (primeira &&
+            (v.indice == kGSegundaParcela || s.Chance(1.0 / 6)))  // about 10% of the actives
+            detalhe(SortearParcela(s, v, c_, false));
+    } else if (v.indice == kGInativo || s.Chance(0.4)) {
+        detalhe(SortearParcela(s, v, c_, false));
+        ++inativos;
     }
-    r.linhas.push_back(
-        Linha(retorno::Rodape, {u"T", FormatarZeros(r.detalhes, retorno::RodQuantidade.largura),
-                                Espacos(retorno::RodReservado.largura), Centavos(total, 9)}));
-    return r;
+    // Now and then a line the payroll cannot match: a mistyped check digit or a number it never
+    // had.
+    if (v.indice == 1 || desconhecidos_.Chance(0.004)) {
+        Parcela p = SortearParcela(s, v, c_, false);
+        auto digitoErrado = [](std::u16string_view certo) {
+            return std::u16string(1, static_cast<char16_t>(u'0' + (certo[0] - u'0' + 1) % 10));
+        };
+        if (desconhecidos_.Chance(0.5) || v.indice == 1) {
+            p.digito = digitoErrado(p.digito);
+        } else {
+            const int numero = desconhecidos_.Entre(990000, 999999);
+            p.numero = FormatarZeros(numero, 6);
+            p.nome = NomeComum(desconhecidos_, desconhecidos_.Chance(0.5));
+            p.cpf = Cpf(semente_ + 1, desconhecidos_.Entre(0, 999999));
+            // Near 1,000,000 servants every number is someone's: the check digit makes it unknown.
+            const std::u16string matricula = MatriculaDe(numero);
+            if (IndiceDaMatricula(semente_, numero) < servidores_ &&
+                p.digito == matricula.substr(7))
+                p.digito = digitoErrado(matricula.substr(7));
+        }
+        detalhe(p);
+        ++desconhecidas;
+    }
+}
+
+std::u16string RetornoDemo::Rodape() const {
+    return Linha(retorno::Rodape, {u"T", FormatarZeros(detalhes, retorno::RodQuantidade.largura),
+                                   Espacos(retorno::RodReservado.largura), Centavos(total_, 9)});
 }
 
 }  // namespace kavlo::demo

@@ -11,15 +11,28 @@
 
 namespace kavlo::demo {
 
-struct Retorno {
-    std::vector<std::u16string> linhas;  // header, details, trailer
-    int detalhes = 0, desconhecidas = 0, inativos = 0;
-};
-
-// The lines of the file, laid out as import/ArquivoRetorno.h declares them, each as wide as an
-// instalment line. A value that does not fill its field exactly is a fault of this builder
+// The file is drawn servant by servant, in the order of their indexes, so that it never has to be
+// held whole. Lines are laid out as import/ArquivoRetorno.h declares them, each as wide as an
+// instalment line; a value that does not fill its field exactly is a fault of this builder
 // (kavlo::Erro).
-Retorno MontarRetorno(uint32_t semente, const std::vector<Servidor>& servidores,
-                      const Competencia& c);
+class RetornoDemo {
+  public:
+    // `servidores`: how many the payroll holds, so that no line meant to be unknown names one.
+    RetornoDemo(uint32_t semente, const Competencia& c, int servidores);
+    std::u16string Cabecalho() const;
+    // Appends the detail lines of servant `v`, the next by index.
+    void Detalhes(const Servidor& v, std::vector<std::u16string>& linhas);
+    // The trailer, with the count and the sum of every detail line so far.
+    std::u16string Rodape() const;
+
+    int detalhes = 0, desconhecidas = 0, inativos = 0;
+
+  private:
+    uint32_t semente_;
+    Competencia c_;
+    int servidores_;
+    Sorteio desconhecidos_;
+    int64_t total_ = 0;
+};
 
 }  // namespace kavlo::demo

@@ -34,11 +34,6 @@ std::u16string Telefone(Sorteio& s, std::u16string_view prefixo, int digitos) {
     return std::u16string(prefixo) + Digitos(s, digitos) + u"-" + fim;
 }
 
-std::u16string MatriculaDe(int numero) {
-    const std::u16string seis = FormatarZeros(numero, 6);
-    return seis + u"-" + static_cast<char16_t>(u'0' + DigitoModulo11(seis, 7));
-}
-
 std::u16string SemAcentos(std::u16string_view texto) {
     static constexpr std::u16string_view de = u"ÁÀÂÃÉÊÍÓÔÕÚÜÇ";
     static constexpr std::u16string_view para = u"aaaaeeiooouuc";
@@ -100,7 +95,60 @@ int64_t Irrf(int64_t base) {
     return 0;
 }
 
+// The first 100,000 servants take one number in each block of nine from 10, at a place the first
+// draw of their stream picks: gaps between registrations, as deleted servants leave. Later servants
+// take the numbers left free, so that 1,000,000 servants fill the six digits exactly: first 900010
+// to 989999, then the gaps of the blocks in order, then 0 to 9, and last 990000 to 999999, the
+// range the return file draws its unknown registrations from.
+constexpr int kBlocos = 100000;
+constexpr int kInicioBlocos = 10, kFimBlocos = kInicioBlocos + 9 * kBlocos;  // 900010
+constexpr int kFimAcima = 990000;
+constexpr int kLacunas = 8 * kBlocos;
+constexpr int kAcima = kFimAcima - kFimBlocos;  // 89,990 numbers above the blocks
+
+int PosicaoNoBloco(uint32_t semente, int bloco) {
+    return Sorteio(semente, kFluxoServidor, static_cast<uint64_t>(bloco)).Entre(0, 8);
+}
+
 }  // namespace
+
+std::u16string MatriculaDe(int numero) {
+    const std::u16string seis = FormatarZeros(numero, 6);
+    return seis + u"-" + static_cast<char16_t>(u'0' + DigitoModulo11(seis, 7));
+}
+
+int NumeroDaMatricula(uint32_t semente, int indice) {
+    if (indice < kBlocos) return kInicioBlocos + 9 * indice + PosicaoNoBloco(semente, indice);
+    int k = indice - kBlocos;
+    if (k < kAcima) return kFimBlocos + k;
+    k -= kAcima;
+    if (k < kLacunas) {
+        const int bloco = k / 8, livre = k % 8;
+        const int posicao = livre < PosicaoNoBloco(semente, bloco) ? livre : livre + 1;
+        return kInicioBlocos + 9 * bloco + posicao;
+    }
+    k -= kLacunas;
+    if (k < kInicioBlocos) return k;
+    return kFimAcima + (k - kInicioBlocos);
+}
+
+int IndiceDaMatricula(uint32_t semente, int numero) {
+    int k;  // the place among the numbers after the blocks' own
+    if (numero < 0 || numero > 999999) return -1;
+    if (numero < kInicioBlocos) {
+        k = kAcima + kLacunas + numero;
+    } else if (numero < kFimBlocos) {
+        const int bloco = (numero - kInicioBlocos) / 9, posicao = (numero - kInicioBlocos) % 9;
+        const int sorteada = PosicaoNoBloco(semente, bloco);
+        if (posicao == sorteada) return bloco;
+        k = kAcima + 8 * bloco + (posicao < sorteada ? posicao : posicao - 1);
+    } else if (numero < kFimAcima) {
+        k = numero - kFimBlocos;
+    } else {
+        k = kAcima + kLacunas + kInicioBlocos + (numero - kFimAcima);
+    }
+    return kBlocos + k;
+}
 
 std::u16string Cpf(uint32_t semente, int indice) {
     // A multiplier coprime to 10 maps distinct indexes to distinct, scattered bases.
@@ -129,7 +177,8 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     Sorteio s(semente, kFluxoServidor, static_cast<uint64_t>(i));
     Servidor v;
     v.indice = i;
-    v.numero = 10 + i * 9 + s.Entre(0, 8);  // gaps between registrations, as deleted servants leave
+    v.numero = NumeroDaMatricula(semente, i);
+    s.Proximo();  // the stream's first draw placed the registration in its block
     v.matricula = MatriculaDe(v.numero);
 
     const int sexo = s.Chance(0.02) ? 0 : s.Chance(0.58) ? 2 : 1;

@@ -53,7 +53,7 @@ enum class Margem { Positiva, Zero, Negativa, Nula };
 
 struct Servidor {
     int indice = 0;
-    int numero = 0;  // the six digits of the registration
+    int numero = 0;  // the six digits of the registration (NumeroDaMatricula)
     std::u16string matricula;
     std::u16string nome, cpf, identidade, titulo, zona, secao, estCivil, sexo, pai, mae, email,
         fone, fone2, celular, endereco, bairro, cep, cidade, uf, agencia, dvAgencia, conta, dvConta,
@@ -87,7 +87,14 @@ void SortearEventos(uint32_t semente, const Servidor& v, const Competencia& c,
 
 // A name of one or two given names and up to three surnames, at most 60 characters.
 std::u16string NomeComum(Sorteio& s, bool feminino);
-// A valid CPF, distinct for each index of a seed.
+// The six digits of servant `indice`'s registration: distinct for each index of a seed up to
+// 1,000,000, which takes every number from 0 to 999999.
+int NumeroDaMatricula(uint32_t semente, int indice);
+// The servant whose registration has `numero` (its index); -1 for a number of more than six digits.
+int IndiceDaMatricula(uint32_t semente, int numero);
+// The registration as the payroll keeps it: the six digits, "-" and the check digit.
+std::u16string MatriculaDe(int numero);
+// A valid CPF, distinct for each index of a seed (up to 1,000,000,000).
 std::u16string Cpf(uint32_t semente, int indice);
 
 }  // namespace kavlo::demo

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds in Release and measures GerarArquivo and ImportarArquivo on demo payrolls of 10,000 and
-# 100,000 servants, embedded and (as root, with a local server started) through "localhost:",
-# beside the raw references; prints times, rates, peak memory and the ratios.
+# Builds in Release and measures GerarArquivo and ImportarArquivo on demo payrolls of 100,000 and
+# 1,000,000 servants, embedded and (as root, with a local server started) through "localhost:",
+# beside the raw references; prints times, peak memory and the ratios against their targets.
+# The million takes long: progress goes to standard error.
 #   scripts/desempenho.sh [sizes...]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -10,6 +10,9 @@
 #include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/BancoDemo.h"
+#include "demonstracao/RetornoDemo.h"
+#include "demonstracao/Servidores.h"
+#include "import/ArquivoRetorno.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
@@ -387,7 +390,7 @@ TEST(BancoDemo, SubstituiOBancoSoQuandoOutroFicaPronto) {
     };
     for (const auto& [caso, mudar] :
          {Caso{"nenhum servidor", [](demo::OpcoesDemo& x) { x.servidores = 0; }},
-          Caso{"servidores demais", [](demo::OpcoesDemo& x) { x.servidores = 100001; }},
+          Caso{"servidores demais", [](demo::OpcoesDemo& x) { x.servidores = 1000001; }},
           Caso{"mês 13", [](demo::OpcoesDemo& x) { x.mes = 13; }},
           Caso{"retorno em pasta inexistente",
                [](demo::OpcoesDemo& x) { x.retorno = x.banco + ".d/sem/retorno.txt"; }}}) {
@@ -401,4 +404,56 @@ TEST(BancoDemo, SubstituiOBancoSoQuandoOutroFicaPronto) {
     // The database stays as it was and no temporary file is left behind.
     EXPECT_EQ(LerArquivo(o.banco), antes);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(pasta.Caminho()), {}), 1);
+}
+
+// Up to the largest demo, every servant has a registration and a CPF of its own, without building a
+// database: 1,000,000 servants take every six-digit number. The first 100,000 keep the numbers they
+// always had (their digest), so that a demo of a size that worked before is unchanged.
+TEST(BancoDemo, MatriculasECpfsDistintosAteOMaiorDemo) {
+    constexpr uint32_t semente = 20240201;
+    std::vector<bool> usado(1000000);
+    std::vector<uint64_t> cpfs;
+    cpfs.reserve(demo::kMaximoServidores);
+    std::string primeiros;
+    for (int i = 0; i < demo::kMaximoServidores; ++i) {
+        const int n = demo::NumeroDaMatricula(semente, i);
+        ASSERT_TRUE(n >= 0 && n <= 999999) << i << ": " << n;
+        ASSERT_FALSE(usado[static_cast<size_t>(n)]) << i << ": " << n;
+        usado[static_cast<size_t>(n)] = true;
+        ASSERT_EQ(demo::IndiceDaMatricula(semente, n), i) << n;
+        if (i < 100000) primeiros += std::to_string(n) + ",";
+        const std::u16string cpf = demo::Cpf(semente, i);
+        ASSERT_TRUE(CpfValido(cpf)) << ParaUtf8(cpf);
+        cpfs.push_back(std::stoull(ParaUtf8(cpf)));
+    }
+    EXPECT_EQ(Sha256(primeiros),
+              "525b9933a00e5706c05e83224f142100c4775553ba37348630e7b55fbb1118f5");
+    std::sort(cpfs.begin(), cpfs.end());
+    EXPECT_EQ(std::adjacent_find(cpfs.begin(), cpfs.end()), cpfs.end());
+    EXPECT_EQ(demo::IndiceDaMatricula(semente, 1000000), -1);
+}
+
+// A line the return file counts as unknown names no servant of the payroll, however large: near
+// 1,000,000 servants the numbers it draws for them are someone's, and the check digit keeps them
+// unknown. Drawn without a database, for the first servants of a full-size demo and of a small one.
+TEST(BancoDemo, RetornoContaAsLinhasSemServidorEmQualquerTamanho) {
+    constexpr uint32_t semente = 20240201;
+    demo::Competencia c{2, 2024, 1, 2024, CodificaData(2024, 2, 1), 0};
+    c.fim = UltimoDiaMes(c.inicio);
+    for (const int servidores : {30000, demo::kMaximoServidores}) {
+        SCOPED_TRACE(servidores);
+        demo::RetornoDemo retorno(semente, c, servidores);
+        std::vector<std::u16string> linhas;
+        for (int i = 0; i < 30000; ++i)
+            retorno.Detalhes(demo::SortearServidor(semente, i, c), linhas);
+        int semServidor = 0;
+        for (const auto& l : linhas) {
+            const int numero = std::stoi(ParaUtf8(LerCampo(l, retorno::MatriculaNumero)));
+            const int indice = demo::IndiceDaMatricula(semente, numero);
+            semServidor += indice >= servidores || demo::MatriculaDe(numero).substr(7) !=
+                                                       LerCampo(l, retorno::MatriculaDigito);
+        }
+        EXPECT_EQ(semServidor, retorno.desconhecidas);
+        EXPECT_GT(retorno.desconhecidas, 50);
+    }
 }

@@ -106,7 +106,7 @@ TEST_F(Ferramenta, LinhaDeComandoEmPortugues) {
                "--saida", "", "--filtro", "x"},
               "Valor inválido em --saida: o valor não pode ficar vazio"},
              {{"demo", "--banco", "x", "--servidores", "abc"},
-              "'abc' não é um número; informe um número de 1 a 100000"},
+              "'abc' não é um número; informe um número de 1 a 1000000"},
              {{"importar", "--mes", "2", "--ano", "2024", "--banco", "b", "--resultado", "r",
                "--retorno", "t", "demais"},
               "Argumentos não esperados: demais"},
