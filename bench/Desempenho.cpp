@@ -221,35 +221,15 @@ size_t LerTudo(fb::Transacao& t, const std::u16string& sql) {
 }
 
 // Stands for the host's filter in the generation statements, to find where it goes.
-constexpr std::u16string_view kMarcaDoFiltro = u"KAVLO_FILTRO_DO_BENCH";
-
-// A generation statement without the clause that pastes the host's filter into it
-// (" and <alias>.matricula in (select matricula from (<filter>))"): the rows the files need.
-std::u16string SemFiltro(std::u16string sql) {
-    const std::u16string clausula =
-        u" in (select matricula from (" + std::u16string(kMarcaDoFiltro) + u"))";
-    const size_t fim = sql.find(clausula);
-    const size_t inicio = fim == std::u16string::npos ? fim : sql.rfind(u" and ", fim);
-    if (inicio == std::u16string::npos)
-        throw std::runtime_error("a consulta não traz o filtro como o benchmark espera: " +
-                                 ParaUtf8(sql));
-    std::u16string coluna = sql.substr(inicio + 5, fim - inicio - 5);
-    coluna.erase(0, coluna.find_first_not_of(u' '));
-    if (coluna.find(u' ') != std::u16string::npos || !coluna.ends_with(u".matricula"))
-        throw std::runtime_error("a consulta não traz o filtro como o benchmark espera: " +
-                                 ParaUtf8(sql));
-    sql.erase(inicio, fim + clausula.size() - inicio);
-    return sql;
-}
 
 struct Consultas {
     std::u16string pessoas, margem, transferidos;
 };
 
+// The generation statements without the host's filter: the rows the files need.
 Consultas ConsultasSemFiltro() {
-    return {SemFiltro(SqlPessoas(u"FEV", kMarcaDoFiltro)),
-            SemFiltro(SqlMargem(u"FEV", kMarcaDoFiltro)),
-            SemFiltro(SqlTransferidos(u"FEV", u"JAN", kMarcaDoFiltro))};
+    return {SqlPessoas(u"FEV", std::nullopt), SqlMargem(u"FEV", std::nullopt),
+            SqlTransferidos(u"FEV", u"JAN", std::nullopt)};
 }
 
 const std::u16string kEventos = u"select * from SFP017";
