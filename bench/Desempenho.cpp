@@ -220,8 +220,6 @@ size_t LerTudo(fb::Transacao& t, const std::u16string& sql) {
     return linhas;
 }
 
-// Stands for the host's filter in the generation statements, to find where it goes.
-
 struct Consultas {
     std::u16string pessoas, margem, transferidos;
 };
