@@ -1,13 +1,12 @@
 // Postings are written in batches: many rows, several shapes, and a row that cannot be found.
 #include <gtest/gtest.h>
 
-#include <unordered_map>
-
 #include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "import/Diario.h"
 #include "import/Lancamento.h"
+#include "import/TabelaDeducao.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
@@ -53,22 +52,14 @@ TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     {
         fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
-        std::unordered_map<std::string, LinhaDeducao> linhas;
-        fb::Comando sel(t, std::string_view("select rdb$db_key, matricula from SFPDXX02FEV"),
-                        "ler");
-        auto c = sel.Abrir();
-        while (c.Proximo()) {
-            LinhaDeducao l;
-            l.matricula = c.Texto(1u);
-            l.chaveBanco = c.Bytes(0u);
-            l.margem = 100000;
-            linhas.emplace(ParaUtf8(l.matricula), std::move(l));
-        }
-        c.Fechar();
-        GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao);
+        ConjuntoDeChaves chaves;
+        for (int i = 1; i <= kLinhas; ++i) chaves.Incluir(DeUtf8(Matricula(i)));
+        chaves.Fechar();
+        TabelaDeducao tabela(t, u"SFPDXX02FEV", chaves);
+        GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves);
         size_t linhaRetorno = 1;
         for (int i = 1; i <= kLinhas; ++i) {
-            LinhaDeducao& l = linhas.at(Matricula(i));
+            LinhaDeducao& l = tabela.Linha(*chaves.Indice(DeUtf8(Matricula(i))));
             // Every row takes slot 1; every third also slot 2, every fifth slots 2 and 3.
             const int postagens = i % 5 == 0 ? 3 : i % 3 == 0 ? 2 : 1;
             for (int k = 0; k < postagens; ++k) {
@@ -109,10 +100,12 @@ TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
     AbrirBancoDaFolha(conexao, banco.Caminho());
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+    ConjuntoDeChaves chaves;
+    chaves.Incluir(u"000001-1");
+    chaves.Fechar();
     LinhaDeducao l;
-    l.matricula = u"000001-1";
-    l.chaveBanco = std::string(8, '\x7F');  // a key no row has
-    GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao);
+    l.chaveBanco.fill('\x7F');  // a key no row has
+    GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves);
     g.Lancar(l, 1, {u"35", 5000, 10, 1, 5000, 7});
     try {
         g.Gravar();

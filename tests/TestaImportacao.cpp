@@ -434,11 +434,13 @@ TEST_F(Importacao, SimulacaoGravaArquivosEDesfazLancamentos) {
     EXPECT_TRUE(r.simulacao);
     EXPECT_EQ(r.integral, 3);
     EXPECT_EQ(r.totalCentavos, 26000);
-    ASSERT_EQ(r.naoEncontradas.size(), 1u);
-    EXPECT_EQ(r.naoEncontradas[0].linha, 8u);
-    EXPECT_EQ(r.naoEncontradas[0].chave, u"999999-9");
-    ASSERT_EQ(r.inativas.size(), 1u);
-    EXPECT_EQ(r.inativas[0].linha, 7u);
+    ASSERT_EQ(r.naoEncontradas.total, 1);
+    ASSERT_EQ(r.naoEncontradas.primeiras.size(), 1u);
+    EXPECT_EQ(r.naoEncontradas.primeiras[0].linha, 8u);
+    EXPECT_EQ(r.naoEncontradas.primeiras[0].chave, u"999999-9");
+    ASSERT_EQ(r.inativas.total, 1);
+    ASSERT_EQ(r.inativas.primeiras.size(), 1u);
+    EXPECT_EQ(r.inativas.primeiras[0].linha, 7u);
     EXPECT_EQ(LerArquivo(Resultado()), "resultado real\r\n");
     EXPECT_EQ(LerArquivo(Relatorio()), "relatorio real\r\n");
     // The files tell what a real run would do, under names that say they are a simulation.
