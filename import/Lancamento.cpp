@@ -165,11 +165,13 @@ void Ocupar(LinhaDeducao& linha, int slot, int64_t novaMargem) {
 }
 
 GravadorLancamentos::GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela,
-                                         int32_t idImportacao, const ConjuntoDeChaves& chaves)
+                                         int32_t idImportacao, const ConjuntoDeChaves& chaves,
+                                         size_t maximoNaFila)
     : transacao_(transacao),
       tabela_(std::move(tabela)),
       idImportacao_(idImportacao),
-      chaves_(chaves) {}
+      chaves_(chaves),
+      maximoNaFila_(std::max<size_t>(maximoNaFila, 1)) {}
 
 GravadorLancamentos::~GravadorLancamentos() = default;
 
@@ -253,7 +255,7 @@ void GravadorLancamentos::Concluida(LinhaDeducao& linha) {
     fila.linhas.push_back(&linha);
     ++naFila_;
     if (fila.linhas.size() >= fila.lote && Preparavel(forma, fila.lote)) Escoar(forma, fila, false);
-    if (naFila_ < kMaximoNaFila) return;
+    if (naFila_ < maximoNaFila_) return;
     // Too many waiting: the longest queue goes, whole if it has no full batch.
     auto maior = std::max_element(filas_.begin(), filas_.end(), [](const auto& a, const auto& b) {
         return a.second.linhas.size() < b.second.linhas.size();

@@ -110,9 +110,17 @@ void Ocupar(LinhaDeducao& linha, int slot, int64_t novaMargem);
 // at most kMaximoNaFila complete rows. Gravar writes what is left.
 class GravadorLancamentos {
   public:
-    // `chaves` names the rows' servants (LinhaDeducao::indice).
+    // Rows per EXECUTE BLOCK at the most; fewer when the statement would grow too long.
+    static constexpr size_t kLote = 32;
+    // Prepared batch statements kept at once: shapes interleave in a run, but a few are most of it.
+    static constexpr size_t kBlocosPreparados = 4;
+    // Complete rows waiting for their batch, at the most.
+    static constexpr size_t kMaximoNaFila = 16384;
+
+    // `chaves` names the rows' servants (LinhaDeducao::indice); at most `maximoNaFila` complete
+    // rows wait for their batch.
     GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela, int32_t idImportacao,
-                        const ConjuntoDeChaves& chaves);
+                        const ConjuntoDeChaves& chaves, size_t maximoNaFila = kMaximoNaFila);
     ~GravadorLancamentos();
     GravadorLancamentos(const GravadorLancamentos&) = delete;
     GravadorLancamentos& operator=(const GravadorLancamentos&) = delete;
@@ -125,13 +133,6 @@ class GravadorLancamentos {
 
     // Writes every posting not yet written; called once, after the last line.
     void Gravar();
-
-    // Rows per EXECUTE BLOCK at the most; fewer when the statement would grow too long.
-    static constexpr size_t kLote = 32;
-    // Prepared batch statements kept at once: shapes interleave in a run, but a few are most of it.
-    static constexpr size_t kBlocosPreparados = 4;
-    // Complete rows waiting for their batch, at the most.
-    static constexpr size_t kMaximoNaFila = 16384;
 
   private:
     // A posting kept until its row is written; the code is at most two characters (88-89).
@@ -169,6 +170,7 @@ class GravadorLancamentos {
     std::u16string tabela_;
     int32_t idImportacao_;
     const ConjuntoDeChaves& chaves_;
+    size_t maximoNaFila_;
     std::vector<Pendente> pendentes_;  // postings not yet written, and free places
     uint32_t livre_ = LinhaDeducao::kNenhum;
     // Rows with postings not yet written, and some already written (dropped now and then).

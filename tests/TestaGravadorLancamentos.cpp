@@ -116,3 +116,55 @@ TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
         EXPECT_NE(m.find("linha 7 do arquivo de retorno"), std::string::npos) << m;
     }
 }
+
+// Rows complete one by one, in shapes that interleave, more shapes than prepared statements are
+// kept and a cap on the rows waiting that forces the longest queue out early: every row is still
+// written once, with all of its postings.
+TEST(GravadorLancamentos, FormasIntercaladasComFilaLimitada) {
+    constexpr int kFormas = static_cast<int>(GravadorLancamentos::kBlocosPreparados) + 3;
+    constexpr int kLinhas = kFormas * 45;
+    std::string script = demo::EsquemaDoMes("FEV");
+    for (int i = 1; i <= kLinhas; ++i)
+        script += "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('" + Matricula(i) +
+                  "', 'T', 1000);";
+    BancoTeste banco(script);
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco.Caminho());
+    PrepararImportacao(conexao, u"SFPDXX02FEV");
+    int lancamentos = 0;
+    {
+        fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+        ConjuntoDeChaves chaves;
+        for (int i = 1; i <= kLinhas; ++i) chaves.Incluir(DeUtf8(Matricula(i)));
+        chaves.Fechar();
+        TabelaDeducao tabela(t, u"SFPDXX02FEV", chaves);
+        GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves, 50);
+        for (int i = 1; i <= kLinhas; ++i) {
+            LinhaDeducao& l = tabela.Linha(*chaves.Indice(DeUtf8(Matricula(i))));
+            // Row i takes slots 1 to (i % kFormas) + 1, each 1 real.
+            for (int slot = 1; slot <= i % kFormas + 1; ++slot, ++lancamentos)
+                g.Lancar(l, slot,
+                         {u"7" + DeUtf8(std::to_string(slot % 10)), 100, 1, 1, l.margem - 100,
+                          static_cast<size_t>(i + 1)});
+            g.Concluida(l);
+        }
+        g.Gravar();
+        t.Commit();
+    }
+    EXPECT_EQ(banco.Valor("select count(*) from KAVLO_LANCAMENTO"),
+              DeUtf8(std::to_string(lancamentos)));
+    const auto r = banco.Linhas("select matricula, mcvalor, cod1, cod2, cod" +
+                                std::to_string(kFormas) + ", cod" + std::to_string(kFormas + 1) +
+                                " from SFPDXX02FEV order by matricula");
+    ASSERT_EQ(r.size(), static_cast<size_t>(kLinhas));
+    for (int i = 1; i <= kLinhas; ++i) {
+        const auto& linha = r[static_cast<size_t>(i - 1)];
+        const int n = i % kFormas + 1;
+        EXPECT_EQ(linha[1], DeUtf8(std::to_string(1000 - n))) << i;
+        EXPECT_EQ(linha[2], u"71") << i;
+        EXPECT_EQ(linha[3], n >= 2 ? u"72" : u"<null>") << i;
+        EXPECT_EQ(linha[4], n >= kFormas ? u"7" + DeUtf8(std::to_string(kFormas % 10)) : u"<null>")
+            << i;
+        EXPECT_EQ(linha[5], u"<null>") << i;
+    }
+}
