@@ -15,6 +15,11 @@ void ConjuntoDeChaves::Incluir(std::u16string_view chave, uint32_t valor) {
                    ParaMensagem(chave.substr(0, 40)) + "...");
     if (texto_.size() + chave.size() > std::numeric_limits<uint32_t>::max())
         throw Erro("Chaves demais para o conjunto de chaves.");
+    // A key added right after itself (a servant's lines side by side) only raises the number.
+    if (!chaves_.empty() && Texto(chaves_.back()) == chave) {
+        chaves_.back().valor = std::max(chaves_.back().valor, valor);
+        return;
+    }
     chaves_.push_back(
         {static_cast<uint32_t>(texto_.size()), static_cast<uint16_t>(chave.size()), valor});
     texto_ += chave;
@@ -26,9 +31,18 @@ void ConjuntoDeChaves::Fechar() {
     std::sort(chaves_.begin(), chaves_.end(),
               [this](const Entrada& a, const Entrada& b) { return Texto(a) < Texto(b); });
     // The keys are copied again in their sorted order without the repeats: the block shrinks to
-    // the distinct keys and a search reads neighbouring memory.
+    // the distinct keys and a search reads neighbouring memory. Sized exactly first, so the
+    // copy never grows by doubling while the original is still held.
+    size_t distintas = 0, tamanho = 0;
+    for (size_t i = 0; i < chaves_.size(); ++i)
+        if (i == 0 || Texto(chaves_[i - 1]) != Texto(chaves_[i])) {
+            ++distintas;
+            tamanho += chaves_[i].tamanho;
+        }
     std::u16string texto;
+    texto.reserve(tamanho);
     std::vector<Entrada> chaves;
+    chaves.reserve(distintas);
     for (const Entrada& c : chaves_) {
         if (!chaves.empty() && std::u16string_view(texto).substr(
                                    chaves.back().inicio, chaves.back().tamanho) == Texto(c)) {
@@ -38,8 +52,6 @@ void ConjuntoDeChaves::Fechar() {
         chaves.push_back({static_cast<uint32_t>(texto.size()), c.tamanho, c.valor});
         texto += Texto(c);
     }
-    texto.shrink_to_fit();
-    chaves.shrink_to_fit();
     texto_ = std::move(texto);
     chaves_ = std::move(chaves);
 }
