@@ -138,7 +138,9 @@ class Cadastro {
         // As the line's CPF is compared: zeros on the left up to 11 digits, or the first 11.
         const std::u16string comparado = AjustaTexto(
             std::u16string(11 - std::min<size_t>(digitos.size(), 11), u'0') + digitos, 11);
-        for (char16_t c : comparado) e.cpf = e.cpf * 10 + static_cast<uint64_t>(c - u'0');
+        uint64_t n = 0;
+        for (char16_t c : comparado) n = n * 10 + static_cast<uint64_t>(c - u'0');
+        e.cpf = n;
     }
     bool Tem(uint32_t indice) const { return entradas_[indice].presente; }
     // Whether the line's CPF (positions 42-52) is not the payroll's, when the payroll has one.
@@ -157,9 +159,9 @@ class Cadastro {
   private:
     struct Entrada {
         uint64_t nome = 0;
-        uint64_t cpf = 0;
-        bool presente = false;
-        bool temCpf = false;
+        uint64_t cpf : 40 = 0;  // 11 digits
+        uint64_t presente : 1 = 0;
+        uint64_t temCpf : 1 = 0;
     };
     std::vector<Entrada> entradas_;  // by key
 };
@@ -207,13 +209,13 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
     // checks of the file as a whole need, then the lines again one at a time.
     DetectorUtf8SemMarca utf8;
     std::map<size_t, size_t> comprimentos;  // the instalment lines of one file are all alike
-    std::vector<std::pair<uint64_t, uint32_t>> impressoes;
+    std::vector<uint64_t> impressoes;       // of every instalment line
     char16_t inicioDoPrimeiro = 0;
     ArquivoDeRetorno arquivo(
         CaminhoDe(pedido.retorno),
         [&](size_t numero, std::u16string_view linha) {
             ++comprimentos[linha.size()];
-            impressoes.emplace_back(Impressao(ParcelaDa(linha)), static_cast<uint32_t>(numero));
+            impressoes.push_back(Impressao(ParcelaDa(linha)));
             if (numero == 2 && !linha.empty()) inicioDoPrimeiro = linha[0];
         },
         [&utf8](std::string_view bytes) { utf8.Acrescentar(bytes); });
@@ -224,15 +226,14 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
               "o arquivo parece estar em UTF-8 sem marca de ordem de bytes (BOM): lido como "
               "Windows-1252, cada letra acentuada ocupa mais de uma posição e desloca os campos "
               "seguintes da linha. Peça o arquivo em Windows-1252, ou em UTF-8 com BOM.");
-    // The lines that may repeat an earlier one: those whose hash another line shares.
-    std::vector<uint32_t> talvezRepetidas;
+    // The hashes more than one line has: only lines with one of them may repeat another.
     std::sort(impressoes.begin(), impressoes.end());
-    for (size_t i = 0; i < impressoes.size(); ++i)
-        if ((i > 0 && impressoes[i - 1].first == impressoes[i].first) ||
-            (i + 1 < impressoes.size() && impressoes[i + 1].first == impressoes[i].first))
-            talvezRepetidas.push_back(impressoes[i].second);
-    std::sort(talvezRepetidas.begin(), talvezRepetidas.end());
-    std::vector<std::pair<uint64_t, uint32_t>>().swap(impressoes);
+    std::vector<uint64_t> repetidas;
+    for (size_t i = 1; i < impressoes.size(); ++i)
+        if (impressoes[i - 1] == impressoes[i] &&
+            (repetidas.empty() || repetidas.back() != impressoes[i]))
+            repetidas.push_back(impressoes[i]);
+    std::vector<uint64_t>().swap(impressoes);
 
     const ConjuntoDeChaves& chaves = arquivo.Chaves();
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
@@ -300,7 +301,6 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
 
     std::map<Parcela, size_t> vistas;  // of the lines that may repeat
     std::vector<CitaCadastro> citacoes;
-    size_t proximaTalvez = 0;
     size_t comCadastro = 0, cpfsDiferentes = 0, semServidor = 0;
     arquivo.Percorrer([&](size_t n, std::u16string_view linha) {
         if (n == 1 || n == linhas) return;
@@ -312,10 +312,9 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         const std::u16string chave = ChaveServidor(linha);
         const auto indice = tabela.Indice(chave);
         if (!indice) arquivo.Mudou();
-        while (proximaTalvez < talvezRepetidas.size() && talvezRepetidas[proximaTalvez] < n)
-            ++proximaTalvez;
-        if (proximaTalvez < talvezRepetidas.size() && talvezRepetidas[proximaTalvez] == n) {
-            const auto [repetida, nova] = vistas.try_emplace(ParcelaDa(linha), n);
+        if (const Parcela parcela = ParcelaDa(linha);
+            std::binary_search(repetidas.begin(), repetidas.end(), Impressao(parcela))) {
+            const auto [repetida, nova] = vistas.try_emplace(parcela, n);
             if (!nova)
                 achar(n, Gravidade::Aviso, "repetida",
                       "a mesma parcela da linha " + std::to_string(repetida->second) +
