@@ -324,6 +324,8 @@ TEST(ConjuntoDeChaves, AchaCadaChaveExataEGuardaOMaiorNumero) {
     c.Incluir(u"", 1);
     c.Incluir(u"JOSÉ", 5);
     c.Incluir(u"99-1", 9);
+    c.Incluir(u"99-1", 8);  // right after itself, as a servant's lines come
+    c.Incluir(u"99-1", 9);
     EXPECT_THROW(c.Indice(u"123-4"), Erro);  // not sorted yet
     c.Fechar();
     EXPECT_THROW(c.Incluir(u"1-1"), Erro);
