@@ -19,7 +19,6 @@
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
-#include "util/Sha256.h"
 
 namespace kavlo::cli {
 namespace {
@@ -32,12 +31,14 @@ struct Opcoes {
     bool simular = false, reimportar = false, forcar = false;
 };
 
-void ListarLinhas(const std::vector<LinhaIgnorada>& linhas) {
-    for (size_t i = 0; i < linhas.size() && i < kLimiteNaTela; ++i)
-        fmt::print("      linha {}: {}\n", linhas[i].linha, ParaMensagem(linhas[i].chave));
-    if (linhas.size() > kLimiteNaTela)
+void ListarLinhas(const LinhasIgnoradas& linhas) {
+    size_t mostradas = 0;
+    for (; mostradas < linhas.primeiras.size() && mostradas < kLimiteNaTela; ++mostradas)
+        fmt::print("      linha {}: {}\n", linhas.primeiras[mostradas].linha,
+                   ParaMensagem(linhas.primeiras[mostradas].chave));
+    if (linhas.total > static_cast<int64_t>(mostradas))
         fmt::print("      ... e mais {} (todas no arquivo de verificação)\n",
-                   linhas.size() - kLimiteNaTela);
+                   linhas.total - static_cast<int64_t>(mostradas));
 }
 
 void MostrarResumo(const ResumoImportacao& r) {
@@ -53,9 +54,9 @@ void MostrarResumo(const ResumoImportacao& r) {
     fmt::print("  Parcelas {} descontadas por falta de margem: {}\n", s ? "que não seriam" : "não",
                r.naoDescontadas);
     fmt::print("  Parcelas sem slot de desconto livre: {}\n", r.semSlot);
-    fmt::print("  Linhas com servidor não encontrado no mês: {}\n", r.naoEncontradas.size());
+    fmt::print("  Linhas com servidor não encontrado no mês: {}\n", r.naoEncontradas.total);
     ListarLinhas(r.naoEncontradas);
-    fmt::print("  Linhas com servidor inativo no mês: {}\n", r.inativas.size());
+    fmt::print("  Linhas com servidor inativo no mês: {}\n", r.inativas.total);
     ListarLinhas(r.inativas);
     fmt::print("  Total {}: R$ {}\n", s ? "que seria descontado" : "descontado",
                ReaisLegiveis(r.totalCentavos));
@@ -66,7 +67,7 @@ void MostrarResumo(const ResumoImportacao& r) {
 // After the exported call: what it did, from the journal row it left for this file and month;
 // the lines it dropped are the check's, which read the same table.
 ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
-    const std::string hash = Sha256(LerBytes(CaminhoDe(DeUtf8(o.retorno))));
+    const std::string hash = LeitorDeLinhas(CaminhoDe(DeUtf8(o.retorno))).Hash();
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
@@ -82,7 +83,7 @@ ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
     r.semSlot = imp->semSlot;
     for (const Achado& a : v.achados) {
         if (a.tipo == "nao_encontrada" || a.tipo == "inativa")
-            (a.tipo == "inativa" ? r.inativas : r.naoEncontradas).push_back({a.linha, a.chave});
+            (a.tipo == "inativa" ? r.inativas : r.naoEncontradas).Incluir(a.linha, a.chave);
     }
     r.totalCentavos = imp->totalCentavos;
     r.margemVerificada = imp->margemVerificada;

@@ -33,7 +33,7 @@ constexpr std::string_view kAfastamentos =
 }  // namespace
 
 EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u16string_view Ano,
-                       std::u16string_view Folhas)
+                       std::u16string_view Folhas, const Interessa& interessa)
     : abono_(Folhas.find(u"ABONO") != std::u16string_view::npos) {
     const TDateTime dataMes = LerData(u"01/" + std::u16string(Mes) + u"/" + std::u16string(Ano));
     const TDateTime ultimoDia = UltimoDiaMes(dataMes);
@@ -47,7 +47,8 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
         while (c.Proximo()) {
             obs.Avancar();
             ++eventos_;
-            demitidosNoMes_.insert(Chave(c.Texto(0u)));
+            std::u16string chave = Chave(c.Texto(0u));
+            if (!interessa || interessa(chave)) demitidosNoMes_.insert(std::move(chave));
         }
         fb::Comando anteriores(transacao, kDemissoesAnteriores,
                                "ler as demissões anteriores ao fim do mês");
@@ -55,8 +56,10 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
         while (a.Proximo()) {
             obs.Avancar();
             ++eventos_;
-            demissaoAnterior_.try_emplace(Chave(a.Texto(0u)),
-                                          Afastamento{a.Texto(1u), a.Texto(2u)});
+            std::u16string chave = Chave(a.Texto(0u));
+            if (!interessa || interessa(chave))
+                demissaoAnterior_.try_emplace(std::move(chave),
+                                              Afastamento{a.Texto(1u), a.Texto(2u)});
         }
     }
     fb::Comando afastamentos(transacao, kAfastamentos, "ler os afastamentos do mês");
@@ -65,7 +68,9 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
     while (f.Proximo()) {
         obs.Avancar();
         ++eventos_;
-        afastamento_.try_emplace(Chave(f.Texto(0u)), Afastamento{f.Texto(1u), f.Texto(2u)});
+        std::u16string chave = Chave(f.Texto(0u));
+        if (!interessa || interessa(chave))
+            afastamento_.try_emplace(std::move(chave), Afastamento{f.Texto(1u), f.Texto(2u)});
     }
 }
 

@@ -7,7 +7,6 @@
 #include "import/ImportacaoKavlo.h"
 #include "util/Arquivos.h"
 #include "util/Erros.h"
-#include "util/Sha256.h"
 
 namespace kavlo {
 namespace {
@@ -50,14 +49,13 @@ void TProcessoKAVLO::Exportacao() {
     FExportacao->Exportar();
 }
 
-std::vector<std::u16string> TProcessoKAVLO::LerRetorno() {
-    const Caminho caminho = CaminhoDe(CaminhoLoad);
-    const std::string bytes = LerBytes(caminho);
-    HashRetorno = Sha256(bytes);
-    return LinhasDoArquivo(caminho, bytes);
+ArquivoDeRetorno TProcessoKAVLO::LerRetorno() {
+    ArquivoDeRetorno arquivo(CaminhoDe(CaminhoLoad));
+    HashRetorno = arquivo.Hash();
+    return arquivo;
 }
 
-void TProcessoKAVLO::Importacao(const std::vector<std::u16string>& AArquivo) {
+void TProcessoKAVLO::Importacao(ArquivoDeRetorno AArquivo) {
     ResumoDaImportacao =
         FImportacao->Importar(AArquivo, SemLocalhost(CaminhoBanco), VerificaMargem);
 }

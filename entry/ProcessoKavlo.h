@@ -43,9 +43,10 @@ class TProcessoKAVLO {
     // destination; Exportacao then puts the three finished files in place.
     void Geracao();
     void Exportacao();
-    // Reads the return file at CaminhoLoad into lines and takes its hash.
-    std::vector<std::u16string> LerRetorno();
-    void Importacao(const std::vector<std::u16string>& AArquivo);
+    // The first pass over the return file at CaminhoLoad: its hash, its lines counted, its keys.
+    ArquivoDeRetorno LerRetorno();
+    // Runs the import over the return file, reading its lines again.
+    void Importacao(ArquivoDeRetorno AArquivo);
     // Points the shared connection at CaminhoBanco; true when it is open afterwards.
     bool ConectarBanco();
 

@@ -1,5 +1,6 @@
 // Return-file reading: any bytes give lines without line ends or NULs, and writing the lines
-// back with CR LF and reading them again gives the same lines.
+// back with CR LF and reading them again gives the same lines. Read as a stream in small blocks,
+// the same bytes give the same lines, or the same refusal, and the hash of every byte.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,16 +9,32 @@
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/Sha256.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     using namespace kavlo;
     const std::string_view bytes(reinterpret_cast<const char*>(dados), tamanho);
     std::vector<std::u16string> linhas;
+    bool recusado = false;
     try {
         linhas = LinhasDoTexto(bytes);
     } catch (const ErroArquivo&) {
-        return 0;  // a NUL followed by text: refused, which is documented
+        recusado = true;  // a NUL followed by text: refused, which is documented
     }
+    {
+        LeitorDeLinhas leitor = LeitorDeLinhas::DeBytes(bytes, 1 + tamanho % 7);
+        std::vector<std::u16string> emBlocos;
+        bool recusadoEmBlocos = false;
+        try {
+            for (std::u16string linha; leitor.Proxima(linha);) emBlocos.push_back(linha);
+        } catch (const ErroArquivo&) {
+            recusadoEmBlocos = true;
+        }
+        PROPRIEDADE(recusadoEmBlocos == recusado);
+        PROPRIEDADE(recusado || emBlocos == linhas);
+        PROPRIEDADE(leitor.Hash() == Sha256(bytes));
+    }
+    if (recusado) return 0;
     std::u16string junto;
     for (const auto& l : linhas) {
         PROPRIEDADE(l.find(u'\r') == std::u16string::npos);

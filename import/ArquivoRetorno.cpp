@@ -1,5 +1,7 @@
 #include "import/ArquivoRetorno.h"
 
+#include <limits>
+
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -74,6 +76,62 @@ DadosDoLancamento DadosDaLinha(std::u16string_view linha) {
                             Posicoes(retorno::Contadores));
     }
     return d;
+}
+
+ArquivoDeRetorno::ArquivoDeRetorno(const Caminho& caminho, const AoLerDetalhe& aoLerDetalhe,
+                                   std::function<void(std::string_view)> aoLerBytes)
+    : caminho_(caminho), leitor_(std::make_unique<LeitorDeLinhas>(caminho)) {
+    leitor_->AoLer(std::move(aoLerBytes));
+    // A line's role is known once the next one is read: the one before it is an instalment unless
+    // it is the first.
+    std::u16string linha, anterior;
+    while (leitor_->Proxima(linha)) {
+        const size_t n = leitor_->Lidas();
+        if (n == 1) cabecalho_ = linha;
+        if (n > 2) {
+            chaves_.Incluir(ChaveServidor(anterior), static_cast<uint32_t>(n - 1));
+            if (aoLerDetalhe) aoLerDetalhe(n - 1, anterior);
+        }
+        std::swap(linha, anterior);
+    }
+    linhas_ = leitor_->Lidas();
+    if (linhas_ > 0) rodape_ = anterior;
+    if (linhas_ > 1) chaves_.Incluir(ChaveServidor(rodape_), 0);
+    if (linhas_ > std::numeric_limits<uint32_t>::max())
+        throw ErroArquivo("O arquivo de retorno '" + NomeParaMensagem(caminho_) +
+                          "' tem linhas demais.");
+    chaves_.Fechar();
+    hash_ = leitor_->Hash();
+    leitor_->AoLer({});
+}
+
+ArquivoDeRetorno::~ArquivoDeRetorno() = default;
+ArquivoDeRetorno::ArquivoDeRetorno(ArquivoDeRetorno&&) noexcept = default;
+ArquivoDeRetorno& ArquivoDeRetorno::operator=(ArquivoDeRetorno&&) noexcept = default;
+
+void ArquivoDeRetorno::Mudou() const {
+    throw Erro("O arquivo de retorno '" + NomeParaMensagem(caminho_) +
+               "' foi alterado enquanto era lido: seus bytes na segunda leitura não são os da "
+               "primeira. Nada foi lançado; espere que o programa que grava o arquivo termine e "
+               "execute de novo.");
+}
+
+void ArquivoDeRetorno::Percorrer(
+    const std::function<void(size_t numero, std::u16string_view linha)>& visitar) {
+    leitor_->Rebobinar();
+    std::u16string linha;
+    try {
+        while (leitor_->Proxima(linha)) {
+            const size_t n = leitor_->Lidas();
+            if (n > linhas_) Mudou();
+            visitar(n, linha);
+        }
+    } catch (const Erro&) {
+        // A line that no longer reads as it did fails for that reason, not for its content.
+        if (leitor_->Hash() != hash_) Mudou();
+        throw;
+    }
+    if (leitor_->Lidas() != linhas_ || leitor_->Hash() != hash_) Mudou();
 }
 
 }  // namespace kavlo

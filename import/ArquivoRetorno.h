@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "util/Arquivos.h"
+#include "util/ConjuntoDeChaves.h"
 #include "util/Layout.h"
 
 namespace kavlo {
@@ -99,5 +103,47 @@ struct DadosDoLancamento {
     int32_t perc;
 };
 DadosDoLancamento DadosDaLinha(std::u16string_view linha);
+
+// The return file, read in two passes so that it is never held whole. The first, before anything
+// is posted, takes the SHA-256 of its bytes, counts its lines (the roles are by place, and the last
+// line is known only at the end) and gathers the servant keys of the instalment lines, each with
+// the number of its last line, which tells the second pass when a servant's postings are complete.
+// The second pass gives the lines again, one at a time, from the same open file, and fails when
+// its bytes are no longer those of the first.
+class ArquivoDeRetorno {
+  public:
+    // Called in the first pass with each instalment line and its 1-based number.
+    using AoLerDetalhe = std::function<void(size_t numero, std::u16string_view linha)>;
+
+    explicit ArquivoDeRetorno(const Caminho& caminho, const AoLerDetalhe& aoLerDetalhe = {},
+                              std::function<void(std::string_view)> aoLerBytes = {});
+    ~ArquivoDeRetorno();
+    ArquivoDeRetorno(ArquivoDeRetorno&&) noexcept;
+    ArquivoDeRetorno& operator=(ArquivoDeRetorno&&) noexcept;
+
+    const std::string& Hash() const { return hash_; }
+    size_t Linhas() const { return linhas_; }
+    // The keys of the instalment lines, each valued with its last line; the trailer's key too,
+    // valued 0 unless an instalment line has it, so its row can be looked up as well.
+    const ConjuntoDeChaves& Chaves() const { return chaves_; }
+    // The first and the last line (empty when the file has none).
+    const std::u16string& Cabecalho() const { return cabecalho_; }
+    const std::u16string& Rodape() const { return rodape_; }
+
+    // The second pass: every line in file order with its 1-based number. When the bytes turn out
+    // not to be those of the first pass (checked at the end, and when `visitar` fails), it throws
+    // the error of Mudou instead.
+    void Percorrer(const std::function<void(size_t numero, std::u16string_view linha)>& visitar);
+    // The failure of a file that changed between the passes.
+    [[noreturn]] void Mudou() const;
+
+  private:
+    Caminho caminho_;
+    std::unique_ptr<LeitorDeLinhas> leitor_;
+    std::string hash_;
+    size_t linhas_ = 0;
+    ConjuntoDeChaves chaves_;
+    std::u16string cabecalho_, rodape_;
+};
 
 }  // namespace kavlo

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "dao/BancoFolha.h"
 #include "dao/EventosMes.h"
@@ -143,33 +141,45 @@ ImportacaoRegistrada RegistroDoDiario(const Pedido& p) {
     return r;
 }
 
+// Whether the month's events of a servant matter to a run over `chaves`: the events' MATRICULA
+// comes without trailing blanks, and a return key (NNNNNN-D) can lose at most its check digit
+// that way, as the hyphen before it is never blank.
+EventosMes::Interessa DosNomeados(const ConjuntoDeChaves& chaves) {
+    return [&chaves](std::u16string_view matricula) {
+        return chaves.Contem(matricula) || chaves.Contem(std::u16string(matricula) + u' ');
+    };
+}
+
 // One run over the return file inside the import's transaction: every line read, decided, posted
-// in memory and written to the result file and the report as it comes.
+// and written to the result file and the report as it comes. A servant's postings are written
+// once the return file has no later line for it, in batches.
 class Execucao {
   public:
-    Execucao(fb::Transacao& transacao, const Pedido& pedido, int32_t id)
+    Execucao(fb::Transacao& transacao, const Pedido& pedido, int32_t id, ArquivoDeRetorno& arquivo)
         : pedido_(pedido),
-          tabela_(LerTabela(transacao, pedido.tabela)),
-          gravador_(transacao, pedido.tabela, id),
+          arquivo_(arquivo),
+          tabela_(transacao, pedido.tabela, arquivo.Chaves()),
+          gravador_(transacao, pedido.tabela, id, arquivo.Chaves()),
           // The month's dismissals and leaves, read once instead of statements per line.
-          situacao_(transacao, pedido.mesTexto, pedido.anoTexto, pedido.folhas),
+          situacao_(transacao, pedido.mesTexto, pedido.anoTexto, pedido.folhas,
+                    DosNomeados(arquivo.Chaves())),
           resultado_(CaminhoDe(pedido.resultado)),
           relatorio_(CaminhoDe(pedido.relatorio)) {}
 
     // The roles of the lines are decided by place: the first is the header, the last the
     // trailer, every one between an instalment.
-    void Linhas(const std::vector<std::u16string>& arquivo, ResumoImportacao& resumo) {
+    void Linhas(ResumoImportacao& resumo) {
         Observacao& obs = Observacao::Atual();
         obs.Etapa("Importando parcelas");
-        const size_t total = arquivo.size();
+        const size_t total = arquivo_.Linhas();
         resumo.linhas = static_cast<int64_t>(total);
-        for (size_t i = 0; i < total; ++i) {
+        arquivo_.Percorrer([&](size_t numero, std::u16string_view linha) {
             obs.Avancar();
-            const std::u16string& linha = arquivo[i];
-            if (i == 0) resultado_.EscreverLinha(CabecalhoResultado(linha, pedido_.referencia));
-            if (i == total - 1) resultado_.EscreverLinha(RodapeResultado(linha));
-            if (i > 0 && i < total - 1) Parcela(i + 1, linha, resumo);
-        }
+            if (numero == 1)
+                resultado_.EscreverLinha(CabecalhoResultado(linha, pedido_.referencia));
+            if (numero == total) resultado_.EscreverLinha(RodapeResultado(linha));
+            if (numero > 1 && numero < total) Parcela(numero, linha, resumo);
+        });
     }
 
     // Writes the postings and closes both files; they are then complete.
@@ -183,35 +193,45 @@ class Execucao {
     ArquivoTemporario& Relatorio() { return relatorio_; }
 
   private:
-    void Parcela(size_t numero, const std::u16string& linha, ResumoImportacao& resumo) {
+    void Parcela(size_t numero, std::u16string_view linha, ResumoImportacao& resumo) {
         ++resumo.detalhes;
         const std::u16string chave = ChaveServidor(linha);
-        const auto achada = tabela_.ativas.find(chave);
-        if (achada == tabela_.ativas.end()) {
-            (tabela_.inativas.contains(chave) ? resumo.inativas : resumo.naoEncontradas)
-                .push_back({numero, chave});
-            return;
+        // The first pass saw every instalment line: a key it did not see, or a servant's line
+        // after the last one it saw, is a file that changed since.
+        const auto indice = tabela_.Indice(chave);
+        if (!indice || numero > tabela_.Chaves().Valor(*indice)) arquivo_.Mudou();
+        switch (tabela_.EstadoDe(*indice)) {
+            case TabelaDeducao::Estado::SemLinha:
+                resumo.naoEncontradas.Incluir(numero, chave);
+                return;
+            case TabelaDeducao::Estado::Inativa:
+                resumo.inativas.Incluir(numero, chave);
+                return;
+            case TabelaDeducao::Estado::Ativa:
+                break;
         }
-        LinhaDeducao& servidor = achada->second;
+        LinhaDeducao& servidor = tabela_.Linha(*indice);
         try {
             const Avaliacao a = Avaliar(servidor, linha, pedido_.estrito);
             if (a.dados)
                 gravador_.Lancar(servidor, a.slot,
                                  {a.dados->codigo, a.desfecho.descontado, a.dados->quant,
                                   a.dados->perc, a.desfecho.novaMargem, numero});
-            if (auto entrada =
-                    EntradaDoRelatorio(servidor.matricula, linha, a.margem, a.parcela, a.desfecho))
+            if (auto entrada = EntradaDoRelatorio(chave, linha, a.margem, a.parcela, a.desfecho))
                 relatorio_.EscreverLinha(*entrada);
-            resultado_.EscreverLinha(
-                LinhaResultado(linha, a.desfecho, situacao_.Consultar(servidor.matricula)));
+            resultado_.EscreverLinha(LinhaResultado(linha, a.desfecho, situacao_.Consultar(chave)));
             resumo.Contar(a.desfecho.resultado);
             if (a.dados) resumo.totalCentavos += a.desfecho.descontado;
         } catch (const Erro&) {
             ComContexto(numero, chave);
         }
+        // The servant's last line: its postings are complete. A batch's failure names its own
+        // servant, not this line's.
+        if (numero == tabela_.Chaves().Valor(*indice)) gravador_.Concluida(servidor);
     }
 
     const Pedido& pedido_;
+    ArquivoDeRetorno& arquivo_;
     TabelaDeducao tabela_;
     GravadorLancamentos gravador_;
     const EventosMes situacao_;
@@ -224,8 +244,8 @@ void Contar(ImportacaoRegistrada& registro, const ResumoImportacao& n) {
     registro.descontadas = n.integral + n.parcial;
     registro.naoDescontadas = n.naoDescontadas;
     registro.semSlot = n.semSlot;
-    registro.naoEncontradas = static_cast<int64_t>(n.naoEncontradas.size());
-    registro.inativas = static_cast<int64_t>(n.inativas.size());
+    registro.naoEncontradas = n.naoEncontradas.total;
+    registro.inativas = n.inativas.total;
     registro.totalCentavos = n.totalCentavos;
 }
 
@@ -264,6 +284,11 @@ void ResolverConfirmacao(const Pedido& p, fb::Conexao& conexao, int32_t id, int6
 
 }  // namespace
 
+void LinhasIgnoradas::Incluir(size_t linha, std::u16string_view chave) {
+    ++total;
+    if (primeiras.size() < kGuardadas) primeiras.push_back({linha, std::u16string(chave)});
+}
+
 void ResumoImportacao::Contar(Resultado r) {
     switch (r) {
         case Resultado::Integral:
@@ -284,7 +309,7 @@ void ResumoImportacao::Contar(Resultado r) {
 TImportacaoKAVLO::TImportacaoKAVLO() = default;
 TImportacaoKAVLO::~TImportacaoKAVLO() = default;
 
-ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& AArquivo,
+ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
                                             const std::u16string& ACaminhoBanco,
                                             const std::u16string& AVerificaMargem) {
     TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
@@ -315,8 +340,8 @@ ResumoImportacao TImportacaoKAVLO::Importar(const std::vector<std::u16string>& A
         registro.id = resumo.id = NovoIdImportacao(transacao, pedido.opcoes.simular);
         RegistrarImportacao(transacao, registro);
 
-        Execucao execucao(transacao, pedido, registro.id);
-        execucao.Linhas(AArquivo, resumo);
+        Execucao execucao(transacao, pedido, registro.id, AArquivo);
+        execucao.Linhas(resumo);
         execucao.Concluir();
         Contar(registro, resumo);
         RegistrarContagens(transacao, registro);

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "import/ArquivoRetorno.h"
 #include "import/Lancamento.h"
 
 namespace kavlo {
@@ -29,13 +31,23 @@ struct LinhaIgnorada {
     std::u16string chave;
 };
 
+// Lines of one kind an import dropped: how many, and the first of them, which is what is shown
+// (a list that grows with the file would not keep the import's memory bounded).
+struct LinhasIgnoradas {
+    static constexpr size_t kGuardadas = 20;
+    int64_t total = 0;
+    std::vector<LinhaIgnorada> primeiras;  // up to kGuardadas, in file order
+
+    void Incluir(size_t linha, std::u16string_view chave);
+};
+
 struct ResumoImportacao {
     // One more instalment with this outcome.
     void Contar(Resultado r);
 
     int32_t id = 0;  // in the journal
     int64_t linhas = 0, detalhes = 0, integral = 0, parcial = 0, naoDescontadas = 0, semSlot = 0;
-    std::vector<LinhaIgnorada> naoEncontradas, inativas;
+    LinhasIgnoradas naoEncontradas, inativas;
     int64_t totalCentavos = 0;
     bool margemVerificada = true;
     bool simulacao = false;
@@ -48,8 +60,8 @@ class TImportacaoKAVLO {
   public:
     TImportacaoKAVLO();
     ~TImportacaoKAVLO();
-    ResumoImportacao Importar(const std::vector<std::u16string>& AArquivo,
-                              const std::u16string& ACaminhoBanco,
+    // AArquivo: the return file after its first pass; Importar makes the second.
+    ResumoImportacao Importar(ArquivoDeRetorno& AArquivo, const std::u16string& ACaminhoBanco,
                               const std::u16string& AVerificaMargem);
 };
 

@@ -120,11 +120,17 @@ std::u16string SqlBloco(std::u16string_view tabela, const std::vector<int>& slot
 }
 
 // "linha 7 do arquivo de retorno", "linhas 7, 9 do arquivo de retorno"
-std::string LinhasDoRetorno(const LinhaDeducao& linha) {
+std::string LinhasDoRetorno(const std::vector<uint32_t>& linhas) {
     std::string r;
-    for (const auto& [slot, l] : linha.pendentes)
-        r += (r.empty() ? "" : ", ") + std::to_string(l.linhaRetorno);
-    return (linha.pendentes.size() == 1 ? "linha " : "linhas ") + r + " do arquivo de retorno";
+    for (uint32_t l : linhas) r += (r.empty() ? "" : ", ") + std::to_string(l);
+    return (linhas.size() == 1 ? "linha " : "linhas ") + r + " do arquivo de retorno";
+}
+
+std::vector<int> SlotsDa(uint32_t forma) {
+    std::vector<int> slots;
+    for (int slot : SlotsUsaveis)
+        if (forma >> slot & 1u) slots.push_back(slot);
+    return slots;
 }
 
 size_t LinhasPorBloco(std::u16string_view tabela, const std::vector<int>& slots) {
@@ -141,7 +147,7 @@ Desfecho Decidir(bool estrito, int64_t margem, int64_t parcela) {
 
 int PrimeiroSlotLivre(const LinhaDeducao& linha) {
     for (int slot : SlotsUsaveis)
-        if (!linha.ocupado[static_cast<size_t>(slot)]) return slot;
+        if (!linha.Ocupado(slot)) return slot;
     return 0;
 }
 
@@ -154,93 +160,217 @@ Avaliacao Avaliar(const LinhaDeducao& linha, std::u16string_view linhaRetorno, b
 }
 
 void Ocupar(LinhaDeducao& linha, int slot, int64_t novaMargem) {
-    linha.ocupado[static_cast<size_t>(slot)] = true;
+    linha.ocupados |= 1u << slot;
     linha.margem = novaMargem;
 }
 
 GravadorLancamentos::GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela,
-                                         int32_t idImportacao)
-    : transacao_(transacao), tabela_(std::move(tabela)), idImportacao_(idImportacao) {}
+                                         int32_t idImportacao, const ConjuntoDeChaves& chaves,
+                                         size_t maximoNaFila)
+    : transacao_(transacao),
+      tabela_(std::move(tabela)),
+      idImportacao_(idImportacao),
+      chaves_(chaves),
+      maximoNaFila_(std::max<size_t>(maximoNaFila, 1)) {}
 
 GravadorLancamentos::~GravadorLancamentos() = default;
 
 void GravadorLancamentos::Lancar(LinhaDeducao& linha, int slot, const Lancamento& l) {
-    const auto n = static_cast<size_t>(slot);
-    if (linha.ocupado[n])
+    const std::u16string_view matricula = chaves_.Chave(linha.indice);
+    if (slot < 1 || slot > 17 || linha.Ocupado(slot))
         throw Erro("Erro interno: o slot " + std::to_string(slot) + " do servidor " +
-                   ParaMensagem(linha.matricula) + " já está ocupado.");
-    if (linha.pendentes.empty()) alteradas_.push_back(&linha);
-    // Slots are taken in ascending order, so the list stays sorted by slot.
-    linha.pendentes.emplace_back(slot, l);
+                   ParaMensagem(matricula) + " já está ocupado.");
+    if (linha.naFila)
+        throw Erro("Erro interno: parcela do servidor " + ParaMensagem(matricula) +
+                   " lançada depois da última linha do servidor.");
+    if (l.codigo.size() > 2)
+        throw Erro("Erro interno: código de desconto " + Aspas(l.codigo) +
+                   " com mais de dois caracteres.");
+    if (l.linhaRetorno > UINT32_MAX) throw Erro("Erro interno: linha do arquivo de retorno.");
+    Pendente p{l.valor,
+               l.novaMargem,
+               l.quant,
+               l.perc,
+               static_cast<uint32_t>(l.linhaRetorno),
+               linha.pendente,
+               {},
+               static_cast<uint8_t>(l.codigo.size()),
+               static_cast<uint8_t>(slot)};
+    std::copy(l.codigo.begin(), l.codigo.end(), p.codigo.begin());
+    uint32_t lugar = livre_;
+    if (lugar != LinhaDeducao::kNenhum) {
+        livre_ = pendentes_[lugar].anterior;
+        pendentes_[lugar] = p;
+    } else {
+        if (pendentes_.size() >= LinhaDeducao::kNenhum)
+            throw Erro("Parcelas pendentes demais para gravar.");
+        lugar = static_cast<uint32_t>(pendentes_.size());
+        pendentes_.push_back(p);
+    }
+    if (linha.pendente == LinhaDeducao::kNenhum) {
+        // Written rows leave the list now and then, so it holds about the rows still open.
+        if (abertas_.size() >= 2 * abertasAposLimpeza_ + 1024) {
+            std::erase_if(abertas_, [](const LinhaDeducao* a) {
+                return a->pendente == LinhaDeducao::kNenhum;
+            });
+            abertasAposLimpeza_ = abertas_.size();
+        }
+        abertas_.push_back(&linha);
+    }
+    linha.pendente = lugar;
     Ocupar(linha, slot, l.novaMargem);
 }
 
-fb::Comando& GravadorLancamentos::Bloco(const std::vector<int>& slots, size_t linhas) {
-    auto& comando = blocos_[{slots, linhas}];
-    if (!comando)
-        comando =
-            std::make_unique<fb::Comando>(transacao_, SqlBloco(tabela_, slots, linhas),
-                                          "lançar as parcelas na tabela " + ParaUtf8(tabela_));
-    return *comando;
+// The row's postings not yet written, in slot order (slots are taken in ascending order).
+std::vector<const GravadorLancamentos::Pendente*> GravadorLancamentos::DaLinha(
+    const LinhaDeducao& linha) const {
+    std::vector<const Pendente*> r;
+    for (uint32_t i = linha.pendente; i != LinhaDeducao::kNenhum; i = pendentes_[i].anterior)
+        r.push_back(&pendentes_[i]);
+    std::reverse(r.begin(), r.end());
+    return r;
+}
+
+uint32_t GravadorLancamentos::Forma(const LinhaDeducao& linha) const {
+    uint32_t forma = 0;
+    for (uint32_t i = linha.pendente; i != LinhaDeducao::kNenhum; i = pendentes_[i].anterior)
+        forma |= 1u << pendentes_[i].slot;
+    return forma;
+}
+
+GravadorLancamentos::Fila& GravadorLancamentos::FilaDa(uint32_t forma) {
+    Fila& fila = filas_[forma];
+    if (fila.lote == 0) {
+        fila.lote = LinhasPorBloco(tabela_, SlotsDa(forma));
+        fila.linhas.reserve(fila.lote);
+    }
+    return fila;
+}
+
+void GravadorLancamentos::Concluida(LinhaDeducao& linha) {
+    if (linha.pendente == LinhaDeducao::kNenhum || linha.naFila) return;
+    const uint32_t forma = Forma(linha);
+    Fila& fila = FilaDa(forma);
+    linha.naFila = true;
+    fila.linhas.push_back(&linha);
+    ++naFila_;
+    if (fila.linhas.size() >= fila.lote && Preparavel(forma, fila.lote)) Escoar(forma, fila, false);
+    if (naFila_ < maximoNaFila_) return;
+    // Too many waiting: the longest queue goes, whole if it has no full batch.
+    auto maior = std::max_element(filas_.begin(), filas_.end(), [](const auto& a, const auto& b) {
+        return a.second.linhas.size() < b.second.linhas.size();
+    });
+    Escoar(maior->first, maior->second, maior->second.linhas.size() < maior->second.lote);
+}
+
+void GravadorLancamentos::Escoar(uint32_t forma, Fila& fila, bool tudo) {
+    size_t feitas = 0;
+    while (fila.linhas.size() - feitas >= fila.lote || (tudo && feitas < fila.linhas.size())) {
+        const size_t quantas = std::min(fila.lote, fila.linhas.size() - feitas);
+        GravarLote(forma, std::span(fila.linhas).subspan(feitas, quantas));
+        feitas += quantas;
+    }
+    fila.linhas.erase(fila.linhas.begin(), fila.linhas.begin() + static_cast<ptrdiff_t>(feitas));
+    naFila_ -= feitas;
+}
+
+bool GravadorLancamentos::Preparavel(uint32_t forma, size_t linhas) const {
+    return blocos_.size() < kBlocosPreparados ||
+           std::any_of(blocos_.begin(), blocos_.end(),
+                       [&](const Bloco& b) { return b.forma == forma && b.linhas == linhas; });
+}
+
+fb::Comando& GravadorLancamentos::Preparado(uint32_t forma, size_t linhas) {
+    ++usos_;
+    for (Bloco& b : blocos_)
+        if (b.forma == forma && b.linhas == linhas) {
+            b.uso = usos_;
+            return *b.comando;
+        }
+    // Prepared blocks are large: the one used longest ago goes.
+    if (blocos_.size() >= kBlocosPreparados)
+        blocos_.erase(
+            std::min_element(blocos_.begin(), blocos_.end(),
+                             [](const Bloco& a, const Bloco& b) { return a.uso < b.uso; }));
+    blocos_.push_back(
+        {forma, linhas, usos_,
+         std::make_unique<fb::Comando>(transacao_, SqlBloco(tabela_, SlotsDa(forma), linhas),
+                                       "lançar as parcelas na tabela " + ParaUtf8(tabela_))});
+    return *blocos_.back().comando;
+}
+
+void GravadorLancamentos::GravarLote(uint32_t forma, std::span<LinhaDeducao* const> linhas) {
+    const size_t slots = SlotsDa(forma).size();
+    std::vector<fb::Parametro> p;
+    p.reserve(1 + linhas.size() * (3 + 7 * slots));
+    p.emplace_back(int64_t{idImportacao_});
+    for (const LinhaDeducao* linha : linhas) {
+        p.emplace_back(
+            fb::Octetos{std::string(linha->chaveBanco.begin(), linha->chaveBanco.end())});
+        p.emplace_back(std::u16string(chaves_.Chave(linha->indice)));
+        p.emplace_back(Reais(linha->margem));
+        for (const Pendente* l : DaLinha(*linha)) {
+            p.emplace_back(std::u16string(l->codigo.data(), l->tamanhoCodigo));
+            p.emplace_back(Reais(l->valor));
+            p.emplace_back(int64_t{l->quant});
+            p.emplace_back(int64_t{l->perc});
+            p.emplace_back(int64_t{l->quant} - l->perc + 1);
+            p.emplace_back(static_cast<int64_t>(l->linhaRetorno));
+            p.emplace_back(Reais(l->novaMargem));
+        }
+    }
+    fb::Cursor c = Preparado(forma, linhas.size()).Abrir(p);
+    const bool linha = c.Proximo();
+    const int falhou = linha ? c.Inteiro(0u) : 0;
+    const int bloqueada = linha ? c.Inteiro(1u) : -1;
+    c.Fechar();
+    // The servant and the return lines of the row at fault.
+    auto servidor = [&](int i) {
+        const LinhaDeducao& l = *linhas[static_cast<size_t>(i)];
+        std::vector<uint32_t> retorno;
+        for (const Pendente* pendente : DaLinha(l)) retorno.push_back(pendente->linhaRetorno);
+        return ParaMensagem(chaves_.Chave(l.indice)) + " (" + LinhasDoRetorno(retorno) + ")";
+    };
+    if (bloqueada >= 0)
+        throw ErroBanco("A linha do servidor " + servidor(bloqueada) + " na tabela " +
+                        ParaUtf8(tabela_) +
+                        " está sendo alterada por outro programa, e continuou bloqueada "
+                        "depois de " +
+                        std::to_string(fb::kEsperaPorBloqueio) +
+                        " s de espera. Nenhuma parcela foi lançada: feche o outro "
+                        "programa, ou espere que ele termine, e importe de novo.");
+    if (falhou >= 0)
+        throw ErroBanco("Erro ao lançar as parcelas do servidor " + servidor(falhou) +
+                        " na tabela " + ParaUtf8(tabela_) +
+                        ": a linha do servidor não foi alterada exatamente uma vez.");
+    // Written: the rows' places go back to the free list.
+    for (LinhaDeducao* l : linhas) {
+        uint32_t i = l->pendente;
+        while (i != LinhaDeducao::kNenhum) {
+            const uint32_t anterior = pendentes_[i].anterior;
+            pendentes_[i].anterior = livre_;
+            livre_ = i;
+            i = anterior;
+        }
+        l->pendente = LinhaDeducao::kNenhum;
+        l->naFila = false;
+    }
 }
 
 void GravadorLancamentos::Gravar() {
-    // Rows that changed the same slots share a statement shape.
-    std::map<std::vector<int>, std::vector<LinhaDeducao*>> porForma;
-    for (LinhaDeducao* linha : alteradas_) {
-        std::vector<int> slots;
-        for (const auto& [slot, l] : linha->pendentes) slots.push_back(slot);
-        porForma[slots].push_back(linha);
-    }
-    for (const auto& [slots, linhas] : porForma) {
-        const size_t lote = LinhasPorBloco(tabela_, slots);
-        for (size_t inicio = 0; inicio < linhas.size(); inicio += lote) {
-            const size_t quantas = std::min(lote, linhas.size() - inicio);
-            std::vector<fb::Parametro> p;
-            p.reserve(1 + quantas * (3 + 7 * slots.size()));
-            p.emplace_back(int64_t{idImportacao_});
-            for (size_t i = inicio; i < inicio + quantas; ++i) {
-                const LinhaDeducao& linha = *linhas[i];
-                p.emplace_back(fb::Octetos{linha.chaveBanco});
-                p.emplace_back(linha.matricula);
-                p.emplace_back(Reais(linha.margem));
-                for (const auto& [slot, l] : linha.pendentes) {
-                    p.emplace_back(l.codigo);
-                    p.emplace_back(Reais(l.valor));
-                    p.emplace_back(int64_t{l.quant});
-                    p.emplace_back(int64_t{l.perc});
-                    p.emplace_back(int64_t{l.quant} - l.perc + 1);
-                    p.emplace_back(static_cast<int64_t>(l.linhaRetorno));
-                    p.emplace_back(Reais(l.novaMargem));
-                }
-            }
-            fb::Cursor c = Bloco(slots, quantas).Abrir(p);
-            const bool linha = c.Proximo();
-            const int falhou = linha ? c.Inteiro(0u) : 0;
-            if (const int bloqueada = linha ? c.Inteiro(1u) : -1; bloqueada >= 0) {
-                const LinhaDeducao& l = *linhas[inicio + static_cast<size_t>(bloqueada)];
-                throw ErroBanco("A linha do servidor " + ParaMensagem(l.matricula) + " (" +
-                                LinhasDoRetorno(l) + ") na tabela " + ParaUtf8(tabela_) +
-                                " está sendo alterada por outro programa, e continuou bloqueada "
-                                "depois de " +
-                                std::to_string(fb::kEsperaPorBloqueio) +
-                                " s de espera. Nenhuma parcela foi lançada: feche o outro "
-                                "programa, ou espere que ele termine, e importe de novo.");
-            }
-            if (falhou >= 0) {
-                const LinhaDeducao& l = *linhas[inicio + static_cast<size_t>(falhou)];
-                throw ErroBanco("Erro ao lançar as parcelas do servidor " +
-                                ParaMensagem(l.matricula) + " (" + LinhasDoRetorno(l) +
-                                ") na tabela " + ParaUtf8(tabela_) +
-                                ": a linha do servidor não foi alterada exatamente uma vez.");
-            }
+    // Every row still open joins its queue; then every queue is written.
+    std::sort(abertas_.begin(), abertas_.end());
+    abertas_.erase(std::unique(abertas_.begin(), abertas_.end()), abertas_.end());
+    for (LinhaDeducao* linha : abertas_)
+        if (linha->pendente != LinhaDeducao::kNenhum && !linha->naFila) {
+            linha->naFila = true;
+            FilaDa(Forma(*linha)).linhas.push_back(linha);
+            ++naFila_;
         }
-        // A shape's statements serve only its own rows; prepared blocks are large, so they go
-        // as soon as the shape is written.
-        blocos_.clear();
-    }
-    for (LinhaDeducao* linha : alteradas_) linha->pendentes.clear();
-    alteradas_.clear();
+    abertas_.clear();
+    abertasAposLimpeza_ = 0;
+    for (auto& [forma, fila] : filas_) Escoar(forma, fila, true);
+    blocos_.clear();
 }
 
 }  // namespace kavlo

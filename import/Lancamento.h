@@ -7,12 +7,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "import/ArquivoRetorno.h"
+#include "util/ConjuntoDeChaves.h"
 
 namespace kavlo {
 
@@ -59,14 +61,21 @@ struct Lancamento {
     size_t linhaRetorno;  // 1-based line of the return file
 };
 
-// What the run keeps of one active row: where it is, which slots are taken, its margin and the
-// postings not yet written, so a later line of the same servant sees what the earlier ones posted.
+// What the run keeps of one active row, compact because a run keeps one per servant the return
+// file names: where it is, which slots are taken and its margin as the earlier lines of the run
+// left them, and the postings not yet written (GravadorLancamentos's). The servant's key is the
+// run's ConjuntoDeChaves's, by index.
 struct LinhaDeducao {
-    std::u16string matricula;
-    std::string chaveBanco;                             // RDB$DB_KEY
-    std::array<bool, 18> ocupado{};                     // by slot number; [0] unused
-    int64_t margem = 0;                                 // cents
-    std::vector<std::pair<int, Lancamento>> pendentes;  // by slot, in slot order
+    static constexpr uint32_t kNenhum = UINT32_MAX;
+
+    std::array<char, 8> chaveBanco{};  // RDB$DB_KEY
+    int64_t margem = 0;                // cents
+    uint32_t ocupados = 0;             // bit n set: slot n taken
+    uint32_t indice = 0;               // the servant's key in the run's ConjuntoDeChaves
+    uint32_t pendente = kNenhum;       // the latest posting not yet written
+    bool naFila = false;               // complete, waiting for its batch
+
+    bool Ocupado(int slot) const { return (ocupados >> slot & 1u) != 0; }
 };
 
 // First free usable slot, or 0 when all are taken.
@@ -93,9 +102,25 @@ void Ocupar(LinhaDeducao& linha, int slot, int64_t novaMargem);
 // once per instalment. Each UPDATE must change exactly one row. In the same statement every
 // posting goes into the import journal (KAVLO_LANCAMENTO) with the values each changed column held
 // before and after, as the server stored them, so the journal alone can undo the import.
+//
+// A row is written once it is complete (Concluida: the return file has no later line for it) and
+// a batch of its shape is full. A prepared batch is large (megabytes in an embedded server), so
+// only a few are kept, and a shape whose statement is not among them waits until its rows are
+// many, or until the end: the postings held at any moment are those of the rows still open and of
+// at most kMaximoNaFila complete rows. Gravar writes what is left.
 class GravadorLancamentos {
   public:
-    GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela, int32_t idImportacao);
+    // Rows per EXECUTE BLOCK at the most; fewer when the statement would grow too long.
+    static constexpr size_t kLote = 32;
+    // Prepared batch statements kept at once: shapes interleave in a run, but a few are most of it.
+    static constexpr size_t kBlocosPreparados = 4;
+    // Complete rows waiting for their batch, at the most.
+    static constexpr size_t kMaximoNaFila = 16384;
+
+    // `chaves` names the rows' servants (LinhaDeducao::indice); at most `maximoNaFila` complete
+    // rows wait for their batch.
+    GravadorLancamentos(fb::Transacao& transacao, std::u16string tabela, int32_t idImportacao,
+                        const ConjuntoDeChaves& chaves, size_t maximoNaFila = kMaximoNaFila);
     ~GravadorLancamentos();
     GravadorLancamentos(const GravadorLancamentos&) = delete;
     GravadorLancamentos& operator=(const GravadorLancamentos&) = delete;
@@ -103,20 +128,58 @@ class GravadorLancamentos {
     // Takes `slot` of the row for the posting and sets the new margin, in memory.
     void Lancar(LinhaDeducao& linha, int slot, const Lancamento& lancamento);
 
-    // Writes every changed row; called once, after the last line.
+    // The row takes no more postings: it joins the batch of its shape, written when full.
+    void Concluida(LinhaDeducao& linha);
+
+    // Writes every posting not yet written; called once, after the last line.
     void Gravar();
 
-    // Rows per EXECUTE BLOCK at the most; fewer when the statement would grow too long.
-    static constexpr size_t kLote = 32;
-
   private:
-    fb::Comando& Bloco(const std::vector<int>& slots, size_t linhas);
+    // A posting kept until its row is written; the code is at most two characters (88-89).
+    struct Pendente {
+        int64_t valor;
+        int64_t novaMargem;
+        int32_t quant;
+        int32_t perc;
+        uint32_t linhaRetorno;
+        uint32_t anterior;  // the row's earlier posting, or the next free place
+        std::array<char16_t, 2> codigo;
+        uint8_t tamanhoCodigo;
+        uint8_t slot;
+    };
+    struct Fila {
+        size_t lote = 0;
+        std::vector<LinhaDeducao*> linhas;
+    };
+    struct Bloco {
+        uint32_t forma;
+        size_t linhas;
+        uint64_t uso;
+        std::unique_ptr<fb::Comando> comando;
+    };
+    std::vector<const Pendente*> DaLinha(const LinhaDeducao& linha) const;
+    uint32_t Forma(const LinhaDeducao& linha) const;
+    Fila& FilaDa(uint32_t forma);
+    // Writes the queue's full batches, and the rest too when `tudo`.
+    void Escoar(uint32_t forma, Fila& fila, bool tudo);
+    void GravarLote(uint32_t forma, std::span<LinhaDeducao* const> linhas);
+    bool Preparavel(uint32_t forma, size_t linhas) const;
+    fb::Comando& Preparado(uint32_t forma, size_t linhas);
 
     fb::Transacao& transacao_;
     std::u16string tabela_;
     int32_t idImportacao_;
-    std::vector<LinhaDeducao*> alteradas_;
-    std::map<std::pair<std::vector<int>, size_t>, std::unique_ptr<fb::Comando>> blocos_;
+    const ConjuntoDeChaves& chaves_;
+    size_t maximoNaFila_;
+    std::vector<Pendente> pendentes_;  // postings not yet written, and free places
+    uint32_t livre_ = LinhaDeducao::kNenhum;
+    // Rows with postings not yet written, and some already written (dropped now and then).
+    std::vector<LinhaDeducao*> abertas_;
+    size_t abertasAposLimpeza_ = 0;
+    std::map<uint32_t, Fila> filas_;  // by shape: the slots a row takes, as bits
+    size_t naFila_ = 0;
+    std::vector<Bloco> blocos_;
+    uint64_t usos_ = 0;
 };
 
 }  // namespace kavlo

@@ -9,6 +9,7 @@
 #include "util/Observacao.h"
 #include "util/Utils.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace kavlo {
@@ -44,11 +45,11 @@ void ConferirTabela(fb::Conexao& conexao, const std::u16string& tabela) {
     PrepararLeitura(t, tabela);
 }
 
-TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) {
+TabelaDeducao::TabelaDeducao(fb::Transacao& transacao, const std::u16string& tabela,
+                             const ConjuntoDeChaves& chaves)
+    : chaves_(chaves), linhas_(chaves.Tamanho()), estados_(chaves.Tamanho(), Estado::SemLinha) {
     Observacao& obs = Observacao::Atual();
     obs.Etapa("Lendo a tabela de descontos do mês");
-    TabelaDeducao t;
-    // Inactive rows are kept by key only, to tell the operator why a line was dropped.
     const auto linhas = PrepararLeitura(transacao, tabela);
     fb::Cursor c = linhas->Abrir();
     const unsigned chave = c.Indice("KAVLO_CHAVE_LINHA");
@@ -60,16 +61,24 @@ TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) 
         cod[static_cast<size_t>(slot)] = c.Indice("COD" + std::to_string(slot));
     while (c.Proximo()) {
         obs.Avancar();
-        std::u16string m = c.Texto(matricula);
+        const std::u16string m = c.Texto(matricula);
+        const auto indice = chaves_.Indice(m);
+        if (!indice) continue;  // a servant the return file does not name
+        Estado& estado = estados_[*indice];
         // ATIVO = 'T' as the database compares it: trailing blanks do not count.
         if (SemBrancosFinais(c.Texto(ativo)) != u"T") {
-            t.inativas.insert(std::move(m));
+            if (estado == Estado::SemLinha) estado = Estado::Inativa;
             continue;
         }
-        if (t.ativas.contains(m)) continue;  // the first active row wins
-        LinhaDeducao l;
-        l.matricula = m;
-        l.chaveBanco = c.Bytes(chave);
+        if (estado == Estado::Ativa) continue;  // the first active row wins
+        LinhaDeducao& l = linhas_[*indice];
+        l.indice = *indice;
+        const std::string chaveBanco = c.Bytes(chave);
+        if (chaveBanco.size() != l.chaveBanco.size())
+            throw Erro("Tabela " + ParaUtf8(tabela) + ", servidor " + ParaMensagem(m) +
+                       ": RDB$DB_KEY de " + std::to_string(chaveBanco.size()) +
+                       " bytes; a importação lança apenas em tabelas, não em visões.");
+        std::copy(chaveBanco.begin(), chaveBanco.end(), l.chaveBanco.begin());
         try {
             l.margem = CentavosDe(c.Real(margem));
         } catch (const ErroConversao& e) {
@@ -77,10 +86,9 @@ TabelaDeducao LerTabela(fb::Transacao& transacao, const std::u16string& tabela) 
                                 ": MCVALOR " + e.what());
         }
         for (int slot : SlotsUsaveis)
-            l.ocupado[static_cast<size_t>(slot)] = !c.TextoVazio(cod[static_cast<size_t>(slot)]);
-        t.ativas.emplace(std::move(m), std::move(l));
+            if (!c.TextoVazio(cod[static_cast<size_t>(slot)])) l.ocupados |= 1u << slot;
+        estado = Estado::Ativa;
     }
-    return t;
 }
 
 }  // namespace kavlo

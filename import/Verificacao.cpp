@@ -4,16 +4,15 @@
 #include <cstdio>
 #include <set>
 #include <tuple>
-#include <unordered_map>
 
 #include "import/ArquivoRetorno.h"
 #include "import/Lancamento.h"
 #include "import/TabelaDeducao.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
+#include "util/ConjuntoDeChaves.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
-#include "util/Sha256.h"
 #include "util/Utils.h"
 
 namespace kavlo {
@@ -34,27 +33,43 @@ namespace {
 
 // Bytes without a byte-order mark that are valid UTF-8 with at least one letter of more than one
 // byte: read as Windows-1252, each such letter takes two or three positions and shifts every
-// field after it. Returns the 1-based line of the first such letter, or 0.
-size_t LinhaUtf8SemMarca(std::string_view b) {
-    if (b.starts_with("\xEF\xBB\xBF") || b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF"))
-        return 0;
-    size_t primeira = 0, linha = 1;
-    for (size_t i = 0; i < b.size();) {
-        const auto c = static_cast<unsigned char>(b[i]);
-        if (c == '\n') ++linha;
-        if (c < 0x80) {
-            ++i;
-            continue;
+// field after it. Fed block by block as the file is read; Linha() is the 1-based line of the first
+// such letter, or 0.
+class DetectorUtf8SemMarca {
+  public:
+    void Acrescentar(std::string_view b) {
+        for (const char byte : b) {
+            const auto c = static_cast<unsigned char>(byte);
+            if (inicio_.size() < 3) inicio_ += static_cast<char>(c);
+            if (invalido_) return;
+            if (faltam_ > 0) {
+                if ((c & 0xC0) != 0x80) invalido_ = true;
+                if (--faltam_ == 0 && !primeira_) primeira_ = linha_;
+                continue;
+            }
+            if (c == '\n') ++linha_;
+            if (c < 0x80) continue;
+            const size_t n = c >= 0xF0 && c <= 0xF4  ? 4
+                             : c >= 0xE0             ? 3
+                             : c >= 0xC2 && c < 0xE0 ? 2
+                                                     : 0;
+            if (n == 0) invalido_ = true;
+            faltam_ = n ? n - 1 : 0;
         }
-        const size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-        if (n == 0 || i + n > b.size()) return 0;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(b[i + k]) & 0xC0) != 0x80) return 0;
-        if (!primeira) primeira = linha;
-        i += n;
     }
-    return primeira;
-}
+    // After the last block: a sequence cut at the end is no UTF-8.
+    size_t Linha() const {
+        const std::string_view b = inicio_;
+        if (b.starts_with("\xEF\xBB\xBF") || b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF"))
+            return 0;
+        return invalido_ || faltam_ > 0 ? 0 : primeira_;
+    }
+
+  private:
+    std::string inicio_;
+    bool invalido_ = false;
+    size_t faltam_ = 0, linha_ = 1, primeira_ = 0;
+};
 
 // Upper case without accents and with single blanks, for comparing names as people write them.
 std::u16string NomeComparavel(std::u16string_view nome) {
@@ -87,8 +102,91 @@ bool SoDigitos(std::u16string_view texto) {
     return !texto.empty() && Digitos(texto).size() == texto.size();
 }
 
-struct Cadastro {
-    std::u16string nome, cpf;
+// 64-bit FNV-1a, each text after its length.
+class Impressao64 {
+  public:
+    Impressao64& operator<<(std::u16string_view t) {
+        Mais(t.size());
+        for (char16_t c : t) Mais(c);
+        return *this;
+    }
+    uint64_t Valor() const { return h_; }
+
+  private:
+    void Mais(uint64_t v) {
+        h_ ^= v;
+        h_ *= 1099511628211u;
+    }
+    uint64_t h_ = 14695981039346656037u;
+};
+
+// What the check compares of the payroll's registration of each servant the file names (the first
+// row of each MATRICULA, compared exactly as it stands), kept small: the CPF's digits as they are
+// compared, and a hash of the name as people write it. The texts, which only a finding quotes,
+// are read again for the servants that have one.
+class Cadastro {
+  public:
+    explicit Cadastro(size_t chaves) : entradas_(chaves) {}
+
+    void Incluir(uint32_t indice, std::u16string_view nome, std::u16string_view cpf) {
+        Entrada& e = entradas_[indice];
+        if (e.presente) return;
+        e.presente = true;
+        e.nome = (Impressao64() << NomeComparavel(AjustaTexto(nome, 40))).Valor();
+        const std::u16string digitos = Digitos(cpf);
+        e.temCpf = !digitos.empty();
+        // As the line's CPF is compared: zeros on the left up to 11 digits, or the first 11.
+        const std::u16string comparado = AjustaTexto(
+            std::u16string(11 - std::min<size_t>(digitos.size(), 11), u'0') + digitos, 11);
+        uint64_t n = 0;
+        for (char16_t c : comparado) n = n * 10 + static_cast<uint64_t>(c - u'0');
+        e.cpf = n;
+    }
+    bool Tem(uint32_t indice) const { return entradas_[indice].presente; }
+    // Whether the line's CPF (positions 42-52) is not the payroll's, when the payroll has one.
+    bool CpfDifere(uint32_t indice, std::u16string_view cpfArquivo) const {
+        const Entrada& e = entradas_[indice];
+        if (!e.temCpf) return false;
+        if (cpfArquivo.size() != 11 || !SoDigitos(cpfArquivo)) return true;
+        uint64_t n = 0;
+        for (char16_t c : cpfArquivo) n = n * 10 + static_cast<uint64_t>(c - u'0');
+        return n != e.cpf;
+    }
+    bool NomeDifere(uint32_t indice, std::u16string_view nomeArquivo) const {
+        return (Impressao64() << NomeComparavel(nomeArquivo)).Valor() != entradas_[indice].nome;
+    }
+
+  private:
+    struct Entrada {
+        uint64_t nome = 0;
+        uint64_t cpf : 40 = 0;  // 11 digits
+        uint64_t presente : 1 = 0;
+        uint64_t temCpf : 1 = 0;
+    };
+    std::vector<Entrada> entradas_;  // by key
+};
+
+// What makes two instalment lines the same instalment: the servant, the code, the amount and the
+// counter, as they stand in the file.
+using Parcela = std::tuple<std::u16string, std::u16string, std::u16string, std::u16string>;
+Parcela ParcelaDa(std::u16string_view linha) {
+    return {ChaveServidor(linha), CodigoDesconto(linha),
+            std::u16string(LerCampo(linha, retorno::Parcela)),
+            std::u16string(LerCampo(linha, retorno::ContadorPerc))};
+}
+
+// Only lines whose hashes meet are compared by their fields, so a line is never kept for the
+// repeats it cannot have.
+uint64_t Impressao(const Parcela& p) {
+    return (Impressao64() << std::get<0>(p) << std::get<1>(p) << std::get<2>(p) << std::get<3>(p))
+        .Valor();
+}
+
+// A finding that quotes the payroll's CPF or name, completed once the texts are read again.
+struct CitaCadastro {
+    size_t achado;
+    uint32_t indice;
+    bool cpf;
 };
 
 }  // namespace
@@ -107,26 +205,47 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         v.achados.push_back({linha, g, tipo, std::move(texto), std::move(chave)});
     };
 
-    // Read exactly as the import reads it.
-    const Caminho caminho = CaminhoDe(pedido.retorno);
-    const std::string bytes = LerBytes(caminho);
-    const std::string hash = Sha256(bytes);
-    const std::vector<std::u16string> linhas = LinhasDoArquivo(caminho, bytes);
-    v.linhas = linhas.size();
-    if (const size_t l = LinhaUtf8SemMarca(bytes))
+    // Read exactly as the import reads it: a first pass for the hash, the keys and what the
+    // checks of the file as a whole need, then the lines again one at a time.
+    DetectorUtf8SemMarca utf8;
+    std::map<size_t, size_t> comprimentos;  // the instalment lines of one file are all alike
+    std::vector<uint64_t> impressoes;       // of every instalment line
+    char16_t inicioDoPrimeiro = 0;
+    ArquivoDeRetorno arquivo(
+        CaminhoDe(pedido.retorno),
+        [&](size_t numero, std::u16string_view linha) {
+            ++comprimentos[linha.size()];
+            impressoes.push_back(Impressao(ParcelaDa(linha)));
+            if (numero == 2 && !linha.empty()) inicioDoPrimeiro = linha[0];
+        },
+        [&utf8](std::string_view bytes) { utf8.Acrescentar(bytes); });
+    const std::string& hash = arquivo.Hash();
+    v.linhas = arquivo.Linhas();
+    if (const size_t l = utf8.Linha())
         achar(l, Gravidade::Suspeita, "codificacao",
               "o arquivo parece estar em UTF-8 sem marca de ordem de bytes (BOM): lido como "
               "Windows-1252, cada letra acentuada ocupa mais de uma posição e desloca os campos "
               "seguintes da linha. Peça o arquivo em Windows-1252, ou em UTF-8 com BOM.");
+    // The hashes more than one line has: only lines with one of them may repeat another.
+    std::sort(impressoes.begin(), impressoes.end());
+    std::vector<uint64_t> repetidas;
+    for (size_t i = 1; i < impressoes.size(); ++i)
+        if (impressoes[i - 1] == impressoes[i] &&
+            (repetidas.empty() || repetidas.back() != impressoes[i]))
+            repetidas.push_back(impressoes[i]);
+    std::vector<uint64_t>().swap(impressoes);
 
+    const ConjuntoDeChaves& chaves = arquivo.Chaves();
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-    TabelaDeducao tabela = LerTabela(t, u"SFPDXX02" + sufixo);
-    std::unordered_map<std::u16string, Cadastro> cadastro;
+    TabelaDeducao tabela(t, u"SFPDXX02" + sufixo, chaves);
+    Cadastro cadastro(chaves.Tamanho());
     try {
         fb::Comando c(t, u"select MATRICULA, NOME, CPF from SFP001" + sufixo,
                       "ler o cadastro dos servidores do mês");
         fb::Cursor r = c.Abrir();
-        while (r.Proximo()) cadastro.try_emplace(r.Texto(0u), Cadastro{r.Texto(1u), r.Texto(2u)});
+        while (r.Proximo())
+            if (const auto i = chaves.Indice(r.Texto(0u)))
+                cadastro.Incluir(*i, r.Texto(1u), r.Texto(2u));
     } catch (const ErroBanco& e) {
         achar(0, Gravidade::Aviso, "cadastro",
               "o cadastro do mês (SFP001" + ParaUtf8(sufixo) +
@@ -137,12 +256,13 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         achar(0, Gravidade::Impede, "ja_importado",
               "este arquivo já foi importado para o mês: " + DescreverImportacao(*v.anterior));
 
-    if (linhas.size() < 2) return v;
+    const size_t linhas = arquivo.Linhas();
+    if (linhas < 2) return v;
 
     // The header's reference month, mmyyyy, whose last digit lies under the date.
     constexpr Posicao kCompetencia{retorno::CabCompetencia.inicio,
                                    retorno::CabData.inicio - retorno::CabCompetencia.inicio};
-    const std::u16string_view competencia = LerCampo(linhas.front(), kCompetencia);
+    const std::u16string_view competencia = LerCampo(arquivo.Cabecalho(), kCompetencia);
     char esperada[16];
     std::snprintf(esperada, sizeof esperada, "%02d%04d", mes, ano);
     if (SoDigitos(competencia) && competencia.size() == 5 &&
@@ -153,9 +273,6 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
                   std::to_string(ano) + " seria '" + std::string(esperada, 5) +
                   "'): é mesmo o arquivo de retorno deste mês?");
 
-    // Lengths: the instalment lines of one file are all alike.
-    std::map<size_t, size_t> comprimentos;
-    for (size_t i = 1; i + 1 < linhas.size(); ++i) ++comprimentos[linhas[i].size()];
     size_t maisComum = 0;
     for (const auto& [comprimento, quantas] : comprimentos)
         if (quantas > maisComum) {
@@ -165,69 +282,66 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
 
     // The trailer announces the count of instalments; a last line that is an instalment means
     // the file was cut and that instalment would be taken for the trailer.
-    const std::u16string& rodape = linhas.back();
+    const std::u16string& rodape = arquivo.Rodape();
     const std::u16string_view quantidade = LerCampo(rodape, retorno::RodQuantidade);
+    const auto chaveDoRodape = tabela.Indice(ChaveServidor(rodape));
     if (SoDigitos(quantidade) && quantidade.size() == 10 &&
-        StrToInt64(quantidade) != static_cast<int64_t>(linhas.size() - 2))
-        achar(linhas.size(), Gravidade::Suspeita, "rodape",
+        StrToInt64(quantidade) != static_cast<int64_t>(linhas - 2))
+        achar(linhas, Gravidade::Suspeita, "rodape",
               "o rodapé anuncia " + std::to_string(StrToInt64(quantidade)) +
-                  " parcelas, e o arquivo traz " + std::to_string(linhas.size() - 2) +
+                  " parcelas, e o arquivo traz " + std::to_string(linhas - 2) +
                   ": pode estar incompleto");
-    else if (linhas.size() > 2 && rodape.size() == v.comprimentoUsual && !rodape.empty() &&
-             rodape[0] == linhas[1][0] &&
-             (tabela.ativas.contains(ChaveServidor(rodape)) ||
-              tabela.inativas.contains(ChaveServidor(rodape))))
-        achar(linhas.size(), Gravidade::Suspeita, "rodape",
+    else if (linhas > 2 && rodape.size() == v.comprimentoUsual && !rodape.empty() &&
+             rodape[0] == inicioDoPrimeiro && chaveDoRodape &&
+             tabela.EstadoDe(*chaveDoRodape) != TabelaDeducao::Estado::SemLinha)
+        achar(linhas, Gravidade::Suspeita, "rodape",
               "a última linha parece uma parcela (servidor " + ParaMensagem(ChaveServidor(rodape)) +
                   "), não um rodapé: o arquivo pode estar incompleto, e essa parcela seria "
                   "tomada pelo rodapé e ignorada");
 
-    std::map<std::tuple<std::u16string, std::u16string, std::u16string, std::u16string>, size_t>
-        vistas;
+    std::map<Parcela, size_t> vistas;  // of the lines that may repeat
+    std::vector<CitaCadastro> citacoes;
     size_t comCadastro = 0, cpfsDiferentes = 0, semServidor = 0;
-    for (size_t i = 1; i + 1 < linhas.size(); ++i) {
-        const std::u16string& linha = linhas[i];
-        const size_t n = i + 1;
+    arquivo.Percorrer([&](size_t n, std::u16string_view linha) {
+        if (n == 1 || n == linhas) return;
         ++v.detalhes;
         if (linha.size() != v.comprimentoUsual)
             achar(n, Gravidade::Suspeita, "comprimento",
                   "a linha tem " + std::to_string(linha.size()) + " caracteres, e as demais " +
                       std::to_string(v.comprimentoUsual) + ": os campos podem estar deslocados");
         const std::u16string chave = ChaveServidor(linha);
-        const auto [repetida, nova] = vistas.try_emplace(
-            {chave, CodigoDesconto(linha), std::u16string(LerCampo(linha, retorno::Parcela)),
-             std::u16string(LerCampo(linha, retorno::ContadorPerc))},
-            n);
-        if (!nova)
-            achar(n, Gravidade::Aviso, "repetida",
-                  "a mesma parcela da linha " + std::to_string(repetida->second) + " (servidor " +
-                      ParaMensagem(chave) + ", código, valor e parcela iguais)");
-
-        if (auto c = cadastro.find(chave); c != cadastro.end()) {
-            ++comCadastro;
-            const std::u16string cpf = Digitos(c->second.cpf);
-            const std::u16string_view cpfArquivo = LerCampo(linha, retorno::Cpf);
-            if (!cpf.empty() &&
-                AjustaTexto(std::u16string(11 - std::min<size_t>(cpf.size(), 11), u'0') + cpf,
-                            11) != cpfArquivo) {
-                ++cpfsDiferentes;
-                achar(n, Gravidade::Aviso, "cpf",
-                      "o CPF " + Aspas(cpfArquivo) + " (" + Posicoes(retorno::Cpf) +
-                          ") não é o do servidor " + ParaMensagem(chave) + " na folha (" +
-                          ParaMensagem(c->second.cpf) + ")");
-            }
-            const std::u16string nome = NomeComparavel(LerCampo(linha, retorno::Nome));
-            const std::u16string daFolha = NomeComparavel(AjustaTexto(c->second.nome, 40));
-            if (nome != daFolha)
-                achar(n, Gravidade::Aviso, "nome",
-                      "o nome " + Aspas(Aparar(LerCampo(linha, retorno::Nome))) +
-                          " difere do nome do servidor " + ParaMensagem(chave) + " na folha (" +
-                          ParaMensagem(c->second.nome) + ")");
+        const auto indice = tabela.Indice(chave);
+        if (!indice) arquivo.Mudou();
+        if (const Parcela parcela = ParcelaDa(linha);
+            std::binary_search(repetidas.begin(), repetidas.end(), Impressao(parcela))) {
+            const auto [repetida, nova] = vistas.try_emplace(parcela, n);
+            if (!nova)
+                achar(n, Gravidade::Aviso, "repetida",
+                      "a mesma parcela da linha " + std::to_string(repetida->second) +
+                          " (servidor " + ParaMensagem(chave) +
+                          ", código, valor e parcela iguais)");
         }
 
-        const auto achada = tabela.ativas.find(chave);
-        if (achada == tabela.ativas.end()) {
-            const bool inativa = tabela.inativas.contains(chave);
+        if (cadastro.Tem(*indice)) {
+            ++comCadastro;
+            const std::u16string_view cpfArquivo = LerCampo(linha, retorno::Cpf);
+            if (cadastro.CpfDifere(*indice, cpfArquivo)) {
+                ++cpfsDiferentes;
+                citacoes.push_back({v.achados.size(), *indice, true});
+                achar(n, Gravidade::Aviso, "cpf",
+                      "o CPF " + Aspas(cpfArquivo) + " (" + Posicoes(retorno::Cpf) +
+                          ") não é o do servidor " + ParaMensagem(chave) + " na folha (");
+            }
+            if (cadastro.NomeDifere(*indice, LerCampo(linha, retorno::Nome))) {
+                citacoes.push_back({v.achados.size(), *indice, false});
+                achar(n, Gravidade::Aviso, "nome",
+                      "o nome " + Aspas(Aparar(LerCampo(linha, retorno::Nome))) +
+                          " difere do nome do servidor " + ParaMensagem(chave) + " na folha (");
+            }
+        }
+
+        if (tabela.EstadoDe(*indice) != TabelaDeducao::Estado::Ativa) {
+            const bool inativa = tabela.EstadoDe(*indice) == TabelaDeducao::Estado::Inativa;
             ++(inativa ? v.inativas : v.naoEncontradas);
             ++semServidor;
             achar(n, Gravidade::Aviso, inativa ? "inativa" : "nao_encontrada",
@@ -235,10 +349,10 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
                       (inativa ? " sem linha ativa na folha do mês: a parcela será ignorada"
                                : " não encontrado na folha do mês: a parcela será ignorada"),
                   chave);
-            continue;
+            return;
         }
         // What the import would do with it, against the margin the earlier lines leave.
-        LinhaDeducao& row = achada->second;
+        LinhaDeducao& row = tabela.Linha(*indice);
         try {
             const Avaliacao a = Avaliar(row, linha, pedido.estrito);
             if (a.dados) {
@@ -251,6 +365,26 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         } catch (const Erro& e) {
             achar(n, Gravidade::Impede, "valor",
                   std::string(e.what()) + " (servidor " + ParaMensagem(chave) + ")");
+        }
+    });
+
+    // The payroll's texts the findings quote, from the same rows in the same snapshot.
+    if (!citacoes.empty()) {
+        std::vector<uint32_t> quais;
+        for (const CitaCadastro& c : citacoes) quais.push_back(c.indice);
+        std::sort(quais.begin(), quais.end());
+        quais.erase(std::unique(quais.begin(), quais.end()), quais.end());
+        std::map<uint32_t, std::pair<std::u16string, std::u16string>> textos;
+        fb::Comando c(t, u"select MATRICULA, NOME, CPF from SFP001" + sufixo,
+                      "ler o cadastro dos servidores do mês");
+        fb::Cursor r = c.Abrir();
+        while (r.Proximo())
+            if (const auto i = chaves.Indice(r.Texto(0u));
+                i && std::binary_search(quais.begin(), quais.end(), *i))
+                textos.try_emplace(*i, r.Texto(1u), r.Texto(2u));
+        for (const CitaCadastro& cita : citacoes) {
+            const auto& [nome, cpf] = textos[cita.indice];
+            v.achados[cita.achado].texto += ParaMensagem(cita.cpf ? cpf : nome) + ")";
         }
     }
 

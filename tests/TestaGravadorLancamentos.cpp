@@ -1,13 +1,12 @@
 // Postings are written in batches: many rows, several shapes, and a row that cannot be found.
 #include <gtest/gtest.h>
 
-#include <unordered_map>
-
 #include "dao/BancoFolha.h"
 #include "dao/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "import/Diario.h"
 #include "import/Lancamento.h"
+#include "import/TabelaDeducao.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
@@ -53,22 +52,14 @@ TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     {
         fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
-        std::unordered_map<std::string, LinhaDeducao> linhas;
-        fb::Comando sel(t, std::string_view("select rdb$db_key, matricula from SFPDXX02FEV"),
-                        "ler");
-        auto c = sel.Abrir();
-        while (c.Proximo()) {
-            LinhaDeducao l;
-            l.matricula = c.Texto(1u);
-            l.chaveBanco = c.Bytes(0u);
-            l.margem = 100000;
-            linhas.emplace(ParaUtf8(l.matricula), std::move(l));
-        }
-        c.Fechar();
-        GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao);
+        ConjuntoDeChaves chaves;
+        for (int i = 1; i <= kLinhas; ++i) chaves.Incluir(DeUtf8(Matricula(i)));
+        chaves.Fechar();
+        TabelaDeducao tabela(t, u"SFPDXX02FEV", chaves);
+        GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves);
         size_t linhaRetorno = 1;
         for (int i = 1; i <= kLinhas; ++i) {
-            LinhaDeducao& l = linhas.at(Matricula(i));
+            LinhaDeducao& l = tabela.Linha(*chaves.Indice(DeUtf8(Matricula(i))));
             // Every row takes slot 1; every third also slot 2, every fifth slots 2 and 3.
             const int postagens = i % 5 == 0 ? 3 : i % 3 == 0 ? 2 : 1;
             for (int k = 0; k < postagens; ++k) {
@@ -109,10 +100,12 @@ TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
     AbrirBancoDaFolha(conexao, banco.Caminho());
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+    ConjuntoDeChaves chaves;
+    chaves.Incluir(u"000001-1");
+    chaves.Fechar();
     LinhaDeducao l;
-    l.matricula = u"000001-1";
-    l.chaveBanco = std::string(8, '\x7F');  // a key no row has
-    GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao);
+    l.chaveBanco.fill('\x7F');  // a key no row has
+    GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves);
     g.Lancar(l, 1, {u"35", 5000, 10, 1, 5000, 7});
     try {
         g.Gravar();
@@ -121,5 +114,57 @@ TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
         const std::string m = e.what();
         EXPECT_NE(m.find("000001-1"), std::string::npos) << m;
         EXPECT_NE(m.find("linha 7 do arquivo de retorno"), std::string::npos) << m;
+    }
+}
+
+// Rows complete one by one, in shapes that interleave, more shapes than prepared statements are
+// kept and a cap on the rows waiting that forces the longest queue out early: every row is still
+// written once, with all of its postings.
+TEST(GravadorLancamentos, FormasIntercaladasComFilaLimitada) {
+    constexpr int kFormas = static_cast<int>(GravadorLancamentos::kBlocosPreparados) + 3;
+    constexpr int kLinhas = kFormas * 45;
+    std::string script = demo::EsquemaDoMes("FEV");
+    for (int i = 1; i <= kLinhas; ++i)
+        script += "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('" + Matricula(i) +
+                  "', 'T', 1000);";
+    BancoTeste banco(script);
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco.Caminho());
+    PrepararImportacao(conexao, u"SFPDXX02FEV");
+    int lancamentos = 0;
+    {
+        fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
+        ConjuntoDeChaves chaves;
+        for (int i = 1; i <= kLinhas; ++i) chaves.Incluir(DeUtf8(Matricula(i)));
+        chaves.Fechar();
+        TabelaDeducao tabela(t, u"SFPDXX02FEV", chaves);
+        GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves, 50);
+        for (int i = 1; i <= kLinhas; ++i) {
+            LinhaDeducao& l = tabela.Linha(*chaves.Indice(DeUtf8(Matricula(i))));
+            // Row i takes slots 1 to (i % kFormas) + 1, each 1 real.
+            for (int slot = 1; slot <= i % kFormas + 1; ++slot, ++lancamentos)
+                g.Lancar(l, slot,
+                         {u"7" + DeUtf8(std::to_string(slot % 10)), 100, 1, 1, l.margem - 100,
+                          static_cast<size_t>(i + 1)});
+            g.Concluida(l);
+        }
+        g.Gravar();
+        t.Commit();
+    }
+    EXPECT_EQ(banco.Valor("select count(*) from KAVLO_LANCAMENTO"),
+              DeUtf8(std::to_string(lancamentos)));
+    const auto r = banco.Linhas("select matricula, mcvalor, cod1, cod2, cod" +
+                                std::to_string(kFormas) + ", cod" + std::to_string(kFormas + 1) +
+                                " from SFPDXX02FEV order by matricula");
+    ASSERT_EQ(r.size(), static_cast<size_t>(kLinhas));
+    for (int i = 1; i <= kLinhas; ++i) {
+        const auto& linha = r[static_cast<size_t>(i - 1)];
+        const int n = i % kFormas + 1;
+        EXPECT_EQ(linha[1], DeUtf8(std::to_string(1000 - n))) << i;
+        EXPECT_EQ(linha[2], u"71") << i;
+        EXPECT_EQ(linha[3], n >= 2 ? u"72" : u"<null>") << i;
+        EXPECT_EQ(linha[4], n >= kFormas ? u"7" + DeUtf8(std::to_string(kFormas % 10)) : u"<null>")
+            << i;
+        EXPECT_EQ(linha[5], u"<null>") << i;
     }
 }

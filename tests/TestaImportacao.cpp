@@ -13,6 +13,7 @@
 #include "demonstracao/EsquemaFolha.h"
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"
+#include "entry/ProcessoKavlo.h"
 #include "import/Estorno.h"
 #include "tests/apoio/BancoTeste.h"
 #include "tests/apoio/LinhaRetorno.h"
@@ -434,11 +435,13 @@ TEST_F(Importacao, SimulacaoGravaArquivosEDesfazLancamentos) {
     EXPECT_TRUE(r.simulacao);
     EXPECT_EQ(r.integral, 3);
     EXPECT_EQ(r.totalCentavos, 26000);
-    ASSERT_EQ(r.naoEncontradas.size(), 1u);
-    EXPECT_EQ(r.naoEncontradas[0].linha, 8u);
-    EXPECT_EQ(r.naoEncontradas[0].chave, u"999999-9");
-    ASSERT_EQ(r.inativas.size(), 1u);
-    EXPECT_EQ(r.inativas[0].linha, 7u);
+    ASSERT_EQ(r.naoEncontradas.total, 1);
+    ASSERT_EQ(r.naoEncontradas.primeiras.size(), 1u);
+    EXPECT_EQ(r.naoEncontradas.primeiras[0].linha, 8u);
+    EXPECT_EQ(r.naoEncontradas.primeiras[0].chave, u"999999-9");
+    ASSERT_EQ(r.inativas.total, 1);
+    ASSERT_EQ(r.inativas.primeiras.size(), 1u);
+    EXPECT_EQ(r.inativas.primeiras[0].linha, 7u);
     EXPECT_EQ(LerArquivo(Resultado()), "resultado real\r\n");
     EXPECT_EQ(LerArquivo(Relatorio()), "relatorio real\r\n");
     // The files tell what a real run would do, under names that say they are a simulation.
@@ -929,4 +932,150 @@ TEST_F(Importacao, MesSemTabelaDizQualMesConferir) {
     EXPECT_EQ(banco_.Valor("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME starting "
                            "with 'KAVLO_'"),
               u"0");
+}
+
+namespace {
+
+// More servants than two batches, each with one instalment, between the first and the later lines
+// of ANA (123456-7, slot 1 taken, margin 100): their batches are written while ANA is still open.
+constexpr int kOutros = 2 * static_cast<int>(GravadorLancamentos::kLote) + 6;
+
+std::string MatriculaOutro(int i) {
+    char m[16];
+    std::snprintf(m, sizeof m, "8%05d-%d", i, i % 10);
+    return m;
+}
+
+std::string FolhaComOutros() {
+    std::string sql =
+        "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, COD1) VALUES ('123456-7', 'T', 100, "
+        "'10');";
+    for (int i = 1; i <= kOutros; ++i)
+        sql += "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('" + MatriculaOutro(i) +
+               "', 'T', 50);";
+    return sql;
+}
+
+std::string RetornoComOutros() {
+    std::vector<std::string> linhas = {kCabecalho,
+                                       Parcela("ANA", "123456-7", "35", "000000000060.00")};
+    for (int i = 1; i <= kOutros; ++i)
+        linhas.push_back(Parcela("OUTRO", MatriculaOutro(i), "50", "000000000010.00"));
+    linhas.push_back(Parcela("ANA", "123456-7", "36", "000000000030.00"));
+    linhas.push_back(Parcela("ANA", "123456-7", "37", "000000000020.00"));  // margin left: 10
+    linhas.push_back(kRodape);
+    return Arquivo(linhas);
+}
+
+}  // namespace
+
+// A servant whose lines lie far apart in the file takes successive slots against the margin the
+// earlier lines left, although the rows between are written before its last line is read.
+TEST_F(Importacao, LinhasDistantesDoMesmoServidorSeguemOsSlots) {
+    Reiniciar(FolhaComOutros());
+    ASSERT_EQ(Rodar(RetornoComOutros()), "");
+    EXPECT_EQ(Coluna("COD2, VALOR2, COD3, VALOR3, COD4, MCVALOR", "123456-7"),
+              u"35|60|36|30|<null>|10");
+    for (int i : {1, kOutros / 2, kOutros})
+        EXPECT_EQ(Coluna("COD1, VALOR1, MCVALOR", MatriculaOutro(i)), u"50|10|40") << i;
+    EXPECT_EQ(banco_.Valor("select count(*) from SFPDXX02JAN where COD1 = '50' and MCVALOR = 40"),
+              DeUtf8(std::to_string(kOutros)));
+    // The journal follows ANA's margin from one posting to the next.
+    const auto ana = banco_.Linhas(
+        "select LINHA_RETORNO, SLOT, MCVALOR_ANTES, MCVALOR_DEPOIS from KAVLO_LANCAMENTO where "
+        "MATRICULA = '123456-7' order by SLOT");
+    const std::vector<std::vector<std::u16string>> esperado = {
+        {u"2", u"2", u"100", u"40"},
+        {DeUtf8(std::to_string(kOutros + 3)), u"3", u"40", u"10"}};
+    EXPECT_EQ(ana, esperado);
+    EXPECT_EQ(banco_.Valor("select count(*) from KAVLO_LANCAMENTO"),
+              DeUtf8(std::to_string(kOutros + 2)));
+    const auto r = LinhasResultado();
+    ASSERT_EQ(r.size(), static_cast<size_t>(kOutros + 5));
+    EXPECT_EQ(r[kOutros + 3].substr(124, 15), " N\xC3O DESCONTADO");
+}
+
+// The return file changes between the first pass (before the transaction) and the second: the
+// import fails saying so, and nothing is posted or written, batches already sent included. A file
+// put in its place under the same name is another file: the one opened is read to the end.
+TEST_F(Importacao, ArquivoAlteradoEntreAsLeiturasNaoLancaNada) {
+    const std::string original = RetornoComOutros();
+    const size_t ultima = original.rfind("\r\n", original.size() - 3) + 2;  // the trailer
+    struct Caso {
+        std::string nome;
+        std::function<void()> alterar;
+        bool falha;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"valor de uma linha",
+              [&] {
+                  std::string b = original;
+                  b.replace(b.find("000000000060.00"), 15, "000000000050.00");
+                  GravarArquivo(Retorno(), b);
+              },
+              true},
+             {"rodapé, depois dos lotes gravados",
+              [&] {
+                  std::string b = original;
+                  b[ultima + 1] = '8';
+                  GravarArquivo(Retorno(), b);
+              },
+              true},
+             {"linha acrescentada",
+              [&] {
+                  GravarArquivo(Retorno(), original.substr(0, ultima) +
+                                               Parcela("ANA", "123456-7", "38", "000000000001.00") +
+                                               "\r\n" + original.substr(ultima));
+              },
+              true},
+             {"chave que a primeira leitura não viu",
+              [&] {
+                  std::string b = original;
+                  b.replace(b.find("123456"), 6, "999998");
+                  GravarArquivo(Retorno(), b);
+              },
+              true},
+             {"arquivo cortado", [&] { fs::resize_file(Retorno(), ultima - 2); }, true},
+             {"outro arquivo no lugar",
+              [&] {
+                  const fs::path outro = saida_.Caminho() / "outro.txt";
+                  GravarArquivo(outro, Arquivo({kCabecalho, kRodape}));
+                  fs::rename(outro, Retorno());
+              },
+              false},
+         }) {
+        Reiniciar(FolhaComOutros());
+        const auto antes = Exata();
+        GravarArquivo(Retorno(), original);
+        fs::remove(Resultado());
+        fs::remove(Relatorio());
+        std::string erro;
+        {
+            TProcessoKAVLO processo;
+            processo.MesAtual = u"1";
+            processo.Ano = u"2024";
+            processo.CaminhoBanco = banco_.Caminho();
+            processo.CaminhoArquivo = DeUtf8(Resultado().string());
+            processo.CaminhoLoad = DeUtf8(Retorno().string());
+            processo.Folhas = u"MENSAL";
+            processo.VerificaMargem = u"S";
+            ASSERT_TRUE(processo.ConectarBanco());
+            ArquivoDeRetorno arquivo = processo.LerRetorno();
+            c.alterar();
+            erro = MensagemDeErro([&] { processo.Importacao(std::move(arquivo)); });
+        }
+        Importacao::TearDown();
+        if (!c.falha) {
+            EXPECT_EQ(erro, "") << c.nome;
+            EXPECT_EQ(Coluna("COD2, COD3, MCVALOR", "123456-7"), u"35|36|10") << c.nome;
+            continue;
+        }
+        EXPECT_NE(erro.find("retorno.txt' foi alterado enquanto era lido"), std::string::npos)
+            << c.nome << ": " << erro;
+        EXPECT_NE(erro.find("Nada foi lançado"), std::string::npos) << c.nome << ": " << erro;
+        EXPECT_EQ(Exata(), antes) << c.nome;
+        EXPECT_EQ(Diario("ID"), u"") << c.nome;
+        EXPECT_FALSE(fs::exists(Resultado())) << c.nome;
+        EXPECT_FALSE(fs::exists(Relatorio())) << c.nome;
+    }
 }

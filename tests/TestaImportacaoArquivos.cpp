@@ -128,12 +128,12 @@ TEST(Lancamento, DecisaoPorModo) {
 TEST(Lancamento, PrimeiroSlotLivrePulaODez) {
     LinhaDeducao l;
     EXPECT_EQ(PrimeiroSlotLivre(l), 1);
-    for (int n = 1; n <= 9; ++n) l.ocupado[static_cast<size_t>(n)] = true;
+    for (int n = 1; n <= 9; ++n) l.ocupados |= 1u << n;
     EXPECT_EQ(PrimeiroSlotLivre(l), 11);
-    for (int n = 11; n <= 17; ++n) l.ocupado[static_cast<size_t>(n)] = true;
+    for (int n = 11; n <= 17; ++n) l.ocupados |= 1u << n;
     EXPECT_EQ(PrimeiroSlotLivre(l), 0);  // slot 10 free does not count
-    l.ocupado[10] = true;
-    l.ocupado[14] = false;
+    l.ocupados |= 1u << 10;
+    l.ocupados &= ~(1u << 14);
     EXPECT_EQ(PrimeiroSlotLivre(l), 14);
 }
 

@@ -324,6 +324,8 @@ TEST(ConjuntoDeChaves, AchaCadaChaveExataEGuardaOMaiorNumero) {
     c.Incluir(u"", 1);
     c.Incluir(u"JOSÉ", 5);
     c.Incluir(u"99-1", 9);
+    c.Incluir(u"99-1", 8);  // right after itself, as a servant's lines come
+    c.Incluir(u"99-1", 9);
     EXPECT_THROW(c.Indice(u"123-4"), Erro);  // not sorted yet
     c.Fechar();
     EXPECT_THROW(c.Incluir(u"1-1"), Erro);
@@ -351,7 +353,50 @@ TEST(Sha256, VetoresConhecidos) {
     EXPECT_EQ(Sha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(Sha256(std::string(1000000, 'a')),
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    // Piece by piece, across the 64-byte blocks of the algorithm, and again after a result.
+    Sha256Incremental h;
+    for (int i = 0; i < 1000; ++i) h.Acrescentar(std::string(i % 7 == 0 ? 1000 : 0, 'a'));
+    EXPECT_EQ(h.Concluir(), Sha256(std::string(143000, 'a')));
+    h.Acrescentar("a");
+    h.Acrescentar("bc");
+    EXPECT_EQ(h.Concluir(), Sha256("abc"));
+    EXPECT_EQ(h.Concluir(), Sha256(""));
 }
+
+namespace {
+
+// Reads `bytes` in blocks of every small size and of the default one: the lines, the error and the
+// hash of every byte must not depend on where the blocks end (a CR LF, a UTF-8 letter, a UTF-16
+// code unit or the bytes after a NUL split between two blocks).
+void LerEmBlocos(const std::string& bytes, const std::vector<std::u16string>& linhas,
+                 const std::string& erro = {}) {
+    for (size_t bloco : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, LeitorDeLinhas::kBloco}) {
+        SCOPED_TRACE("bloco " + std::to_string(bloco));
+        LeitorDeLinhas leitor = LeitorDeLinhas::DeBytes(bytes, bloco);
+        std::vector<std::u16string> lidas;
+        try {
+            for (std::u16string linha; leitor.Proxima(linha);) lidas.push_back(linha);
+            EXPECT_TRUE(erro.empty()) << "sem o erro " << erro;
+        } catch (const ErroArquivo& e) {
+            EXPECT_NE(std::string(e.what()).find(erro), std::string::npos) << e.what();
+            if (erro.empty()) ADD_FAILURE() << e.what();
+        }
+        if (erro.empty()) {
+            EXPECT_EQ(lidas, linhas);
+        }
+        EXPECT_EQ(leitor.Hash(), Sha256(bytes));
+        leitor.Rebobinar();  // a second pass reads the same
+        if (erro.empty()) {
+            std::vector<std::u16string> denovo;
+            for (std::u16string linha; leitor.Proxima(linha);) denovo.push_back(linha);
+            EXPECT_EQ(denovo, linhas);
+            EXPECT_EQ(leitor.Lidas(), linhas.size());
+            EXPECT_EQ(leitor.Hash(), Sha256(bytes));
+        }
+    }
+}
+
+}  // namespace
 
 TEST(ArquivoRetorno, NulSeguidoDeTextoRecusaOArquivo) {
     // What follows the NUL would be instalments lost without a word.
@@ -369,6 +414,7 @@ TEST(ArquivoRetorno, NulSeguidoDeTextoRecusaOArquivo) {
         } catch (const ErroArquivo& e) {
             EXPECT_NE(std::string(e.what()).find("NUL na " + linha), std::string::npos) << e.what();
         }
+        LerEmBlocos(bytes, {}, "NUL na " + linha);
     }
 }
 
@@ -395,7 +441,16 @@ TEST(ArquivoRetorno, MarcasDeOrdemEFinsDeLinha) {
              {std::string("\xFF\xFE"
                           "a\0\0\0\r\0",
                           8),
-              {u"a"}},  // NUL ends the text
-         })
+              {u"a"}},                         // NUL ends the text
+             {"\xEF\xBB", {u"\u00EF\u00BB"}},  // a mark cut short is text
+             {"\xFF\xFE", {}},                 // a mark and nothing
+             {std::string("\xFF\xFE"
+                          "a\0b",
+                          5),
+              {u"a"}},  // a last byte short of a code unit
+             {"\xEF\xBB\xBF\xE2\x82\r\n\xC3", {u"\uFFFD", u"\uFFFD"}},  // cut letters
+         }) {
         EXPECT_EQ(LinhasDoTexto(bytes), linhas) << bytes;
+        LerEmBlocos(bytes, linhas);
+    }
 }

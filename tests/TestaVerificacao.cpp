@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
@@ -186,4 +187,43 @@ TEST_F(Verificar, ArquivoJaImportadoImpede) {
     EXPECT_TRUE(Achou(v, Gravidade::Impede, "ja_importado")) << Listar(v);
     ASSERT_TRUE(v.anterior);
     EXPECT_EQ(v.anterior->id, 1);
+}
+
+// The texts a finding quotes: the payroll's CPF and name of the servant (read again for the
+// findings only), and the first line of a repeated instalment however far before it lies.
+TEST_F(Verificar, AchadosCitamAFolhaEALinhaAnterior) {
+    std::vector<std::string> l = Linhas(original_);
+    const auto chave = [&](size_t i) { return ChaveServidor(DeWindows1252(l[i])); };
+    const auto cadastro = [&](const std::u16string& matricula) {
+        fb::Conexao c;
+        AbrirBancoDaFolha(c, Banco());
+        fb::Transacao t(c, fb::ModoTransacao::Leitura);
+        fb::Comando cmd(t, std::string_view("select NOME, CPF from SFP001FEV where MATRICULA = ?"),
+                        "ler");
+        fb::Cursor r = cmd.Abrir({matricula});
+        return r.Proximo() ? std::optional(std::pair(r.Texto(0u), r.Texto(1u))) : std::nullopt;
+    };
+    // Two lines after the fourth whose servants the payroll has.
+    size_t cpf = 4;
+    while (!cadastro(chave(cpf))) ++cpf;
+    size_t nome = cpf + 1;
+    while (!cadastro(chave(nome)) || chave(nome) == chave(cpf)) ++nome;
+    Por(l[cpf], retorno::Cpf, "00000000191");
+    Por(l[nome], retorno::Nome, std::string("OUTRO NOME").append(30, ' '));
+    l.insert(l.end() - 1, l[3]);  // line 4 again, as the last instalment
+    const Verificacao v = Rodar(Juntar(l));
+    const auto texto = [&](size_t linha, const std::string& tipo) {
+        for (const Achado& a : v.achados)
+            if (a.linha == linha && a.tipo == tipo) return a.texto;
+        return "(nenhum achado " + tipo + " na linha " + std::to_string(linha) + ")";
+    };
+    EXPECT_EQ(texto(cpf + 1, "cpf"), "o CPF '00000000191' (posições 42 a 52) não é o do servidor " +
+                                         ParaUtf8(chave(cpf)) + " na folha (" +
+                                         ParaUtf8(cadastro(chave(cpf))->second) + ")");
+    EXPECT_EQ(texto(nome + 1, "nome"), "o nome 'OUTRO NOME' difere do nome do servidor " +
+                                           ParaUtf8(chave(nome)) + " na folha (" +
+                                           ParaUtf8(cadastro(chave(nome))->first) + ")");
+    EXPECT_EQ(texto(l.size() - 1, "repetida"), "a mesma parcela da linha 4 (servidor " +
+                                                   ParaUtf8(chave(3)) +
+                                                   ", código, valor e parcela iguais)");
 }

@@ -1,5 +1,6 @@
 #include "util/Arquivos.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -212,74 +213,195 @@ std::string LerBytes(const Caminho& caminho) {
     return bytes;
 }
 
-namespace {
+LeitorDeLinhas::LeitorDeLinhas(const Caminho& caminho, size_t bloco)
+    : caminho_(caminho), bloco_(std::max<size_t>(bloco, 1)) {
+    arquivo_ = Abrir(caminho_, false);
+    if (!arquivo_)
+        throw ErroArquivo("Não foi possível abrir o arquivo '" + NomeParaMensagem(caminho_) +
+                          "': " + Motivo(errno));
+}
 
-// How many code units of a text come before its first NUL (all of them when there is none),
-// found on the raw code units before anything is decoded. Padding after the NUL (NULs, blanks,
-// line ends) is dropped; anything else would be instalments silently lost, so the file is refused
-// instead, naming the NUL's line.
-template <class Unidade>
-size_t AntesDoNul(size_t unidades, Unidade unidade) {
-    size_t nul = 0;
-    while (nul < unidades && unidade(nul) != 0) ++nul;
-    for (size_t i = nul; i < unidades; ++i) {
-        const unsigned c = unidade(i);
-        if (c == 0 || c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        size_t linha = 1;
-        for (size_t k = 0; k < nul; ++k)
-            if (unidade(k) == '\n' ||
-                (unidade(k) == '\r' && (k + 1 >= nul || unidade(k + 1) != '\n')))
-                ++linha;
-        throw ErroArquivo("há um caractere NUL na linha " + std::to_string(linha) +
-                          " seguido de mais texto; o arquivo parece corrompido e o que vem depois "
-                          "seria ignorado");
+LeitorDeLinhas::LeitorDeLinhas(std::string_view bytes, size_t bloco)
+    : memoria_(bytes), bloco_(std::max<size_t>(bloco, 1)) {}
+
+LeitorDeLinhas::~LeitorDeLinhas() {
+    if (arquivo_) std::fclose(arquivo_);
+}
+
+void LeitorDeLinhas::FalhaLeitura(int erro) const {
+    throw ErroArquivo("Erro ao ler o arquivo '" + NomeParaMensagem(caminho_) +
+                      "': " + Motivo(erro));
+}
+
+// One more block after the bytes not yet taken (fewer than a code unit, or the beginning the
+// byte-order mark is looked for in); false when the bytes are all read.
+bool LeitorDeLinhas::Encher() {
+    if (esgotado_) return false;
+    const size_t resto = fim_ - inicio_;
+    if (buffer_.size() < resto + bloco_) buffer_.resize(resto + bloco_);
+    std::memmove(buffer_.data(), buffer_.data() + inicio_, resto);
+    inicio_ = 0;
+    fim_ = resto;
+    size_t n;
+    if (arquivo_) {
+        n = std::fread(buffer_.data() + fim_, 1, bloco_, arquivo_);
+        if (n == 0 && std::ferror(arquivo_)) FalhaLeitura(errno);
+    } else {
+        n = std::min(bloco_, memoria_.size() - posicaoMemoria_);
+        std::memcpy(buffer_.data() + fim_, memoria_.data() + posicaoMemoria_, n);
+        posicaoMemoria_ += n;
     }
-    return nul;
+    if (n == 0) {
+        esgotado_ = true;
+        return false;
+    }
+    const std::string_view lidos(buffer_.data() + fim_, n);
+    hash_.Acrescentar(lidos);
+    if (observador_) observador_(lidos);
+    fim_ += n;
+    return true;
 }
 
-std::u16string DecodificarUtf16(std::string_view bytes, bool bigEndian) {
-    auto unidade = [&](size_t i) -> unsigned {
-        const auto a = static_cast<unsigned char>(bytes[2 * i]);
-        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
-        return bigEndian ? (a << 8 | b) : (b << 8 | a);
-    };
-    return DeUtf16(bytes.substr(0, 2 * AntesDoNul(bytes.size() / 2, unidade)), bigEndian);
+unsigned LeitorDeLinhas::Unidade(size_t i) const {
+    const auto a = static_cast<unsigned char>(buffer_[i]);
+    switch (codificacao_) {
+        case Codificacao::Utf16LE:
+            return static_cast<unsigned>(static_cast<unsigned char>(buffer_[i + 1]) << 8 | a);
+        case Codificacao::Utf16BE:
+            return static_cast<unsigned>(a << 8 | static_cast<unsigned char>(buffer_[i + 1]));
+        default:
+            return a;
+    }
 }
 
-std::string_view AntesDoNul(std::string_view bytes) {
-    return bytes.substr(0, AntesDoNul(bytes.size(), [&](size_t i) -> unsigned {
-                            return static_cast<unsigned char>(bytes[i]);
-                        }));
+// A line's bytes hold no line end, so each line decodes as it would inside the whole text: no
+// UTF-8 sequence, valid or not, takes a CR or an LF byte.
+void LeitorDeLinhas::Decodificar(std::u16string& linha) const {
+    switch (codificacao_) {
+        case Codificacao::Utf8:
+            linha = DeUtf8(bytesDaLinha_);
+            break;
+        case Codificacao::Utf16LE:
+        case Codificacao::Utf16BE:
+            linha = DeUtf16(bytesDaLinha_, codificacao_ == Codificacao::Utf16BE);
+            break;
+        default:
+            linha = DeWindows1252(bytesDaLinha_);
+            break;
+    }
 }
 
-}  // namespace
+// The text ended at the NUL at inicio_. Padding after it (NULs, blanks, line ends) is dropped;
+// anything else would be instalments silently lost, so the text is refused instead, naming the
+// NUL's line.
+void LeitorDeLinhas::ConferirDepoisDoNul() {
+    terminado_ = true;
+    do {
+        for (size_t i = inicio_; i + unidade_ <= fim_; i += unidade_) {
+            const unsigned c = Unidade(i);
+            if (c == 0 || c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+            std::string m = "há um caractere NUL na linha " + std::to_string(lidas_ + 1) +
+                            " seguido de mais texto; o arquivo parece corrompido e o que vem "
+                            "depois seria ignorado";
+            if (!caminho_.empty()) m = "Arquivo '" + NomeParaMensagem(caminho_) + "': " + m;
+            throw ErroArquivo(m);
+        }
+        inicio_ = fim_ - (fim_ - inicio_) % unidade_;
+    } while (Encher());
+}
+
+bool LeitorDeLinhas::Proxima(std::u16string& linha) {
+    if (terminado_) return false;
+    if (codificacao_ == Codificacao::Indefinida) {
+        while (fim_ - inicio_ < 3 && Encher()) {
+        }
+        const std::string_view b(buffer_.data() + inicio_, fim_ - inicio_);
+        codificacao_ = b.starts_with("\xEF\xBB\xBF") ? Codificacao::Utf8
+                       : b.starts_with("\xFF\xFE")   ? Codificacao::Utf16LE
+                       : b.starts_with("\xFE\xFF")   ? Codificacao::Utf16BE
+                                                     : Codificacao::Windows1252;
+        unidade_ =
+            codificacao_ == Codificacao::Utf16LE || codificacao_ == Codificacao::Utf16BE ? 2 : 1;
+        inicio_ += codificacao_ == Codificacao::Utf8          ? 3
+                   : codificacao_ == Codificacao::Windows1252 ? 0
+                                                              : 2;
+    }
+    bytesDaLinha_.clear();
+    for (;;) {
+        size_t i = inicio_;
+        for (; i + unidade_ <= fim_; i += unidade_) {
+            const unsigned c = Unidade(i);
+            if (aposCR_) {
+                aposCR_ = false;
+                if (c == '\n') {  // the LF of a CR LF
+                    inicio_ = i + unidade_;
+                    continue;
+                }
+            }
+            if (c != 0 && c != '\r' && c != '\n') continue;
+            bytesDaLinha_.append(buffer_, inicio_, i - inicio_);
+            inicio_ = i;
+            if (c == 0) {
+                ConferirDepoisDoNul();
+                if (bytesDaLinha_.empty()) return false;
+            } else {
+                inicio_ += unidade_;
+                aposCR_ = c == '\r';
+            }
+            Decodificar(linha);
+            ++lidas_;
+            return true;
+        }
+        bytesDaLinha_.append(buffer_, inicio_, i - inicio_);
+        inicio_ = i;
+        if (!Encher()) {
+            // The end of the bytes; a last byte short of a UTF-16 code unit is no character.
+            terminado_ = true;
+            if (bytesDaLinha_.empty()) return false;
+            Decodificar(linha);
+            ++lidas_;
+            return true;
+        }
+    }
+}
+
+std::string LeitorDeLinhas::Hash() {
+    if (!resumo_) {
+        terminado_ = true;
+        do inicio_ = fim_;
+        while (Encher());
+        resumo_ = hash_.Concluir();
+    }
+    return *resumo_;
+}
+
+void LeitorDeLinhas::Rebobinar() {
+    if (arquivo_) {
+        std::clearerr(arquivo_);
+        if (std::fseek(arquivo_, 0, SEEK_SET) != 0) FalhaLeitura(errno);
+    }
+    posicaoMemoria_ = 0;
+    inicio_ = fim_ = 0;
+    esgotado_ = terminado_ = aposCR_ = false;
+    codificacao_ = Codificacao::Indefinida;
+    unidade_ = 1;
+    lidas_ = 0;
+    if (!resumo_) hash_.Concluir();  // drops what the earlier pass added
+    resumo_.reset();
+}
 
 std::vector<std::u16string> LinhasDoTexto(std::string_view bytes) {
-    std::u16string texto;
-    if (bytes.starts_with("\xEF\xBB\xBF")) {
-        texto = DeUtf8(AntesDoNul(bytes.substr(3)));
-    } else if (bytes.starts_with("\xFF\xFE")) {
-        texto = DecodificarUtf16(bytes.substr(2), false);
-    } else if (bytes.starts_with("\xFE\xFF")) {
-        texto = DecodificarUtf16(bytes.substr(2), true);
-    } else {
-        texto = DeWindows1252(AntesDoNul(bytes));
-    }
-
+    LeitorDeLinhas leitor = LeitorDeLinhas::DeBytes(bytes);
     std::vector<std::u16string> linhas;
-    size_t inicio = 0;
-    for (size_t i = 0; i < texto.size(); ++i) {
-        if (texto[i] != u'\r' && texto[i] != u'\n') continue;
-        linhas.emplace_back(texto, inicio, i - inicio);
-        if (texto[i] == u'\r' && i + 1 < texto.size() && texto[i + 1] == u'\n') ++i;
-        inicio = i + 1;
-    }
-    if (inicio < texto.size()) linhas.emplace_back(texto, inicio);
+    for (std::u16string linha; leitor.Proxima(linha);) linhas.push_back(std::move(linha));
     return linhas;
 }
 
 std::vector<std::u16string> LerLinhas(const Caminho& caminho) {
-    return LinhasDoArquivo(caminho, LerBytes(caminho));
+    LeitorDeLinhas leitor(caminho);
+    std::vector<std::u16string> linhas;
+    for (std::u16string linha; leitor.Proxima(linha);) linhas.push_back(std::move(linha));
+    return linhas;
 }
 
 std::vector<std::u16string> LinhasDoArquivo(const Caminho& caminho, std::string_view bytes) {

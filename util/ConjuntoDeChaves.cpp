@@ -15,6 +15,11 @@ void ConjuntoDeChaves::Incluir(std::u16string_view chave, uint32_t valor) {
                    ParaMensagem(chave.substr(0, 40)) + "...");
     if (texto_.size() + chave.size() > std::numeric_limits<uint32_t>::max())
         throw Erro("Chaves demais para o conjunto de chaves.");
+    // A key added right after itself (a servant's lines side by side) only raises the number.
+    if (!chaves_.empty() && Texto(chaves_.back()) == chave) {
+        chaves_.back().valor = std::max(chaves_.back().valor, valor);
+        return;
+    }
     chaves_.push_back(
         {static_cast<uint32_t>(texto_.size()), static_cast<uint16_t>(chave.size()), valor});
     texto_ += chave;
