@@ -22,6 +22,22 @@ std::string Matricula(int i) {
     return m;
 }
 
+// A month of `n` active servants with margin 10,00, and the keys of all of them.
+std::string MesComServidores(int n) {
+    std::string script = demo::EsquemaDoMes("FEV");
+    for (int i = 1; i <= n; ++i)
+        script += "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('" + Matricula(i) +
+                  "', 'T', 1000);";
+    return script;
+}
+
+ConjuntoDeChaves ChavesAte(int n) {
+    ConjuntoDeChaves chaves;
+    for (int i = 1; i <= n; ++i) chaves.Incluir(DeUtf8(Matricula(i)));
+    chaves.Fechar();
+    return chaves;
+}
+
 // The journal, and an import row its postings can belong to.
 constexpr int32_t kImportacao = 1;
 void PrepararImportacao(fb::Conexao& conexao, std::u16string tabela) {
@@ -40,21 +56,15 @@ void PrepararImportacao(fb::Conexao& conexao, std::u16string tabela) {
 }  // namespace
 
 TEST(GravadorLancamentos, GravaCadaLinhaUmaVezEmLotesDeVariasFormas) {
-    std::string script = demo::EsquemaDoMes("FEV");
     const int kLinhas = 75;  // more than two batches of one shape, with remainders
-    for (int i = 1; i <= kLinhas; ++i)
-        script += "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('" + Matricula(i) +
-                  "', 'T', 1000);";
-    BancoTeste banco(script);
+    BancoTeste banco(MesComServidores(kLinhas));
 
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, banco.Caminho());
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     {
         fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
-        ConjuntoDeChaves chaves;
-        for (int i = 1; i <= kLinhas; ++i) chaves.Incluir(DeUtf8(Matricula(i)));
-        chaves.Fechar();
+        const ConjuntoDeChaves chaves = ChavesAte(kLinhas);
         TabelaDeducao tabela(t, u"SFPDXX02FEV", chaves);
         GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves);
         size_t linhaRetorno = 1;
@@ -123,20 +133,14 @@ TEST(GravadorLancamentos, LinhaQueNaoMudaExatamenteUmaVezEErro) {
 TEST(GravadorLancamentos, FormasIntercaladasComFilaLimitada) {
     constexpr int kFormas = static_cast<int>(GravadorLancamentos::kBlocosPreparados) + 3;
     constexpr int kLinhas = kFormas * 45;
-    std::string script = demo::EsquemaDoMes("FEV");
-    for (int i = 1; i <= kLinhas; ++i)
-        script += "INSERT INTO SFPDXX02FEV (MATRICULA, ATIVO, MCVALOR) VALUES ('" + Matricula(i) +
-                  "', 'T', 1000);";
-    BancoTeste banco(script);
+    BancoTeste banco(MesComServidores(kLinhas));
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, banco.Caminho());
     PrepararImportacao(conexao, u"SFPDXX02FEV");
     int lancamentos = 0;
     {
         fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
-        ConjuntoDeChaves chaves;
-        for (int i = 1; i <= kLinhas; ++i) chaves.Incluir(DeUtf8(Matricula(i)));
-        chaves.Fechar();
+        const ConjuntoDeChaves chaves = ChavesAte(kLinhas);
         TabelaDeducao tabela(t, u"SFPDXX02FEV", chaves);
         GravadorLancamentos g(t, u"SFPDXX02FEV", kImportacao, chaves, 50);
         for (int i = 1; i <= kLinhas; ++i) {
