@@ -985,8 +985,7 @@ TEST_F(Importacao, LinhasDistantesDoMesmoServidorSeguemOsSlots) {
         "select LINHA_RETORNO, SLOT, MCVALOR_ANTES, MCVALOR_DEPOIS from KAVLO_LANCAMENTO where "
         "MATRICULA = '123456-7' order by SLOT");
     const std::vector<std::vector<std::u16string>> esperado = {
-        {u"2", u"2", u"100", u"40"},
-        {DeUtf8(std::to_string(kOutros + 3)), u"3", u"40", u"10"}};
+        {u"2", u"2", u"100", u"40"}, {DeUtf8(std::to_string(kOutros + 3)), u"3", u"40", u"10"}};
     EXPECT_EQ(ana, esperado);
     EXPECT_EQ(banco_.Valor("select count(*) from KAVLO_LANCAMENTO"),
               DeUtf8(std::to_string(kOutros + 2)));
