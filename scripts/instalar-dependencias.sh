@@ -5,7 +5,7 @@ source "$(dirname "$0")/comum.sh"
 pacotes=(cmake ninja-build g++ clang libclang-rt-14-dev
          firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
          libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev
-         nettle-dev pkgconf)
+         nettle-dev libicu-dev pkgconf)
 mapfile -t faltam < <(pacotes_faltando "${pacotes[@]}")
 if ((${#faltam[@]})); then
   echo "Instalando: ${faltam[*]}" >&2

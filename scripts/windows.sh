@@ -41,7 +41,7 @@ verificar_dll() {
   fi
   while read -r dll; do
     case "${dll,,}" in
-      kernel32.dll | msvcrt.dll | oleaut32.dll | user32.dll | advapi32.dll) ;;
+      kernel32.dll | msvcrt.dll | oleaut32.dll | user32.dll | advapi32.dll | normaliz.dll) ;;
       *) echo "$2 importa $dll, que não é do sistema" >&2; exit 1 ;;
     esac
   done <<<"$importados"

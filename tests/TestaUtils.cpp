@@ -88,6 +88,89 @@ TEST(Codificacao, ForaDoWindows1252ViraInterrogacao) {
     EXPECT_EQ(ParaWindows1252(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
 }
 
+namespace {
+// The generated map itself, to hold the library to it.
+#include "util/MelhorAjuste1252.inc"
+}  // namespace
+
+TEST(Codificacao, MelhorAjusteComoOWindowsGrava) {
+    struct Caso {
+        std::u16string texto;
+        std::string bytes;
+    };
+    for (const auto& [texto, bytes] : std::vector<Caso>{
+             {u"ŁUKASZ ŻÓŁKIEWSKI", "LUKASZ Z\xD3LKIEWSKI"},
+             {u"YILMAZ IŞIK ÇAĞLAR İğdır",
+              "YILMAZ ISIK \xC7"
+              "AGLAR Igdir"},
+             {u"Nguyễn Thị", "Nguy?n Th?"},  // no nearer letter: "?"
+             {u"“aspas” ‘x’ – — ‐ −",
+              "\x93"
+              "aspas\x94 \x91x\x92 \x96 \x97 - -"},
+             {u"∞ ＡＢＣ ½ Đ", "8 ABC \xBD \xD0"},
+             {u"李小龍", "???"},
+             {u"x\U0001F600y", "x??y"},  // one "?" per code unit keeps fitted widths
+             {std::u16string(u"a") + char16_t(0xD800) + u"b" + char16_t(0xDC00), "a?b?"},
+             // A combining accent alone is Windows' own spacing accent: the text is composed
+             // before, so that E + U+0301 reaches here as É.
+             {u"E\u0301 É", "E\xB4 \xC9"},
+             // C1 controls: the five bytes Windows-1252 leaves undefined are their own; the rest
+             // have a letter of the code page at their byte, and Windows writes "?".
+             {u"\u0081\u008D\u0080\u009F", "\x81\x8D??"},
+         })
+        EXPECT_EQ(ParaWindows1252MelhorAjuste(texto), bytes) << ParaUtf8(texto);
+
+    // Where the code page has the character, its exact byte; every byte reads back as itself.
+    for (char32_t c = 0; c <= 0xFFFF; ++c) {
+        const std::u16string unidade(1, static_cast<char16_t>(c));
+        if (CabeEmWindows1252(unidade)) {
+            ASSERT_EQ(ParaWindows1252MelhorAjuste(unidade), ParaWindows1252(unidade)) << int(c);
+        }
+    }
+    std::string todos;
+    for (int b = 0; b < 256; ++b) todos += static_cast<char>(b);
+    EXPECT_EQ(ParaWindows1252MelhorAjuste(DeWindows1252(todos)), todos);
+}
+
+// The whole map the library writes with is the one scripts/gerar-melhor-ajuste.sh took from
+// Windows' conversion: every code unit in order, against the checksum it recorded.
+TEST(Codificacao, MapaDoMelhorAjusteEOGerado) {
+    std::u16string unidades;
+    for (char32_t c = 0; c <= 0xFFFF; ++c) unidades += static_cast<char16_t>(c);
+    const std::string mapa = ParaWindows1252MelhorAjuste(unidades);
+    ASSERT_EQ(mapa.size(), 65536u);
+    EXPECT_EQ(Sha256(mapa), kSha256MelhorAjuste1252);
+    // The exceptions, one per unit, in order, for the search to find them.
+    for (size_t i = 1; i < std::size(kMelhorAjuste1252); ++i)
+        EXPECT_LT(kMelhorAjuste1252[i - 1] >> 8, kMelhorAjuste1252[i] >> 8) << i;
+}
+
+TEST(Codificacao, ComporJuntaLetraEAcentos) {
+    const auto u = [](std::initializer_list<char16_t> unidades) {
+        return std::u16string(unidades);
+    };
+    struct Caso {
+        std::u16string texto, composto;
+    };
+    for (const auto& [texto, composto] : std::vector<Caso>{
+             {u"JOSE\u0301 DA CONCEIC\u0327A\u0303O", u"JOSÉ DA CONCEIÇÃO"},
+             {u"NGUYE\u0302\u0303N", u"NGUYỄN"},
+             // Marks in either order, as their classes put them: ệ.
+             {u"e\u0323\u0302 e\u0302\u0323", u"\u1EC7 \u1EC7"},
+             {u"\u1100\u1161", u"\uAC00"},  // Hangul jamo
+             {u"\u212B", u"\u00C5"},        // the Ångström sign is the letter Å
+             {u"\u0344", u"\u0308\u0301"},  // one unit becomes two: widths are counted after
+             // Nothing to compose: unchanged.
+             {u"", u""},
+             {u"Ação “x” \U0001F600", u"Ação “x” \U0001F600"},
+             {u"q\u0301", u"q\u0301"},
+             // A lone surrogate stays, and nothing composes across it.
+             {u({u'E', 0xD800, 0x0301}), u({u'E', 0xD800, 0x0301})},
+             {u({0xDC00, u'E', 0x0301, 0xD83D}), u({0xDC00, 0x00C9, 0xD83D})},
+         })
+        EXPECT_EQ(Compor(texto), composto) << ParaUtf8(texto);
+}
+
 TEST(Codificacao, Utf8IdaEVolta) {
     const std::u16string texto = u"Ação \U0001F600 \u20AC \uFFFF \U0010FFFF";
     EXPECT_EQ(ParaUtf8(texto),

@@ -1,9 +1,22 @@
 #include "util/Codificacao.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unicode/unorm2.h>
+#endif
+
+#include <algorithm>
 #include <array>
+#include <cstdint>
+
+#include "util/Erros.h"
 
 namespace kavlo {
 namespace {
+
+// kMelhorAjuste1252 and kSha256MelhorAjuste1252.
+#include "util/MelhorAjuste1252.inc"
 
 // Windows-1252 at 0x80-0x9F; elsewhere a byte is the code point of the same value. The five
 // bytes the code page leaves undefined map to the C1 control of the same value, as Windows does.
@@ -50,6 +63,28 @@ std::string ParaWindows1252(std::u16string_view texto) {
     std::string r(texto.size(), '?');
     for (size_t i = 0; i < texto.size(); ++i)
         if (const int b = Windows1252(texto[i]); b >= 0) r[i] = static_cast<char>(b);
+    return r;
+}
+
+namespace {
+
+// The byte Windows writes for a code unit alone: the map's exception, or the unit's own value
+// below U+0100, or "?". ASCII and U+00A0-U+00FF are their own bytes (the tests hold the whole map
+// to the generated one), so the accented letters of Portuguese take no search.
+char MelhorAjuste(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    const uint32_t chave = static_cast<uint32_t>(c) << 8;
+    const auto* fim = std::end(kMelhorAjuste1252);
+    const auto* p = std::lower_bound(std::begin(kMelhorAjuste1252), fim, chave);
+    if (p != fim && (*p >> 8) == c) return static_cast<char>(*p & 0xFF);
+    return c < 0x100 ? static_cast<char>(c) : '?';
+}
+
+}  // namespace
+
+std::string ParaWindows1252MelhorAjuste(std::u16string_view texto) {
+    std::string r(texto.size(), '?');
+    for (size_t i = 0; i < texto.size(); ++i) r[i] = MelhorAjuste(texto[i]);
     return r;
 }
 
@@ -177,6 +212,84 @@ std::u16string DeUtf16(std::string_view bytes, bool bigEndian) {
         auto a = static_cast<unsigned char>(bytes[2 * i]);
         auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
         r[i] = bigEndian ? static_cast<char16_t>(a << 8 | b) : static_cast<char16_t>(b << 8 | a);
+    }
+    return r;
+}
+
+namespace {
+
+// NFC of a text without lone surrogates, by the platform's library.
+std::u16string Normalizar(std::u16string_view texto) {
+    if (texto.empty()) return {};
+#ifdef _WIN32
+    static_assert(sizeof(wchar_t) == sizeof(char16_t));
+    const auto* origem = reinterpret_cast<const wchar_t*>(texto.data());
+    const int n = static_cast<int>(texto.size());
+    // The first call gives an estimate; a composed text is seldom longer than its source.
+    int tamanho = NormalizeString(NormalizationC, origem, n, nullptr, 0);
+    for (int tentativa = 0; tamanho > 0 && tentativa < 8; ++tentativa) {
+        std::u16string r(static_cast<size_t>(tamanho), u'\0');
+        const int escritos = NormalizeString(NormalizationC, origem, n,
+                                             reinterpret_cast<wchar_t*>(r.data()), tamanho);
+        if (escritos > 0) {
+            r.resize(static_cast<size_t>(escritos));
+            return r;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+        tamanho = -escritos;  // the new estimate
+    }
+    throw Erro("Não foi possível compor o texto em Unicode (NormalizeString, erro " +
+               std::to_string(GetLastError()) + ").");
+#else
+    UErrorCode erro = U_ZERO_ERROR;
+    const UNormalizer2* nfc = unorm2_getNFCInstance(&erro);
+    if (U_FAILURE(erro))
+        throw Erro(std::string("Não foi possível carregar os dados Unicode da ICU (") +
+                   u_errorName(erro) + "); verifique a instalação do pacote libicu.");
+    const auto n = static_cast<int32_t>(texto.size());
+    if (unorm2_spanQuickCheckYes(nfc, texto.data(), n, &erro) == n && U_SUCCESS(erro))
+        return std::u16string(texto);
+    std::u16string r(texto.size() + 16, u'\0');
+    for (int tentativa = 0; tentativa < 2; ++tentativa) {
+        erro = U_ZERO_ERROR;
+        const int32_t escritos =
+            unorm2_normalize(nfc, texto.data(), n, r.data(), static_cast<int32_t>(r.size()), &erro);
+        if (U_SUCCESS(erro)) {
+            r.resize(static_cast<size_t>(escritos));
+            return r;
+        }
+        if (erro != U_BUFFER_OVERFLOW_ERROR) break;
+        r.resize(static_cast<size_t>(escritos));
+    }
+    throw Erro(std::string("Não foi possível compor o texto em Unicode (ICU: ") +
+               u_errorName(erro) + ").");
+#endif
+}
+
+}  // namespace
+
+std::u16string Compor(std::u16string texto) {
+    // Below U+0300 every character is composed already and none combines with another: the
+    // Windows-1252 text of every payroll passes here untouched.
+    if (std::all_of(texto.begin(), texto.end(), [](char16_t c) { return c < 0x300; })) return texto;
+    // Windows refuses a text with a lone surrogate, so the pieces between them are composed apart;
+    // nothing composes across a lone surrogate anyway.
+    std::u16string r;
+    r.reserve(texto.size());
+    size_t inicio = 0;
+    for (size_t i = 0; i <= texto.size(); ++i) {
+        bool solto = false;
+        if (i < texto.size()) {
+            if (Alto(texto[i]) && i + 1 < texto.size() && Baixo(texto[i + 1])) {
+                ++i;
+                continue;
+            }
+            solto = Alto(texto[i]) || Baixo(texto[i]);
+            if (!solto) continue;
+        }
+        r += Normalizar(std::u16string_view(texto).substr(inicio, i - inicio));
+        if (solto) r += texto[i];
+        inicio = i + 1;
     }
     return r;
 }
