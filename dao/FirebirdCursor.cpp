@@ -112,13 +112,16 @@ std::u16string Cursor::Texto(unsigned i) const {
             // A CHAR column comes padded with blanks to its width; the payroll application reads
             // it without them, and so does this library (an empty code in CHAR(2) is empty).
             if (c.tipo == SQL_TEXT) s = s.substr(0, s.find_last_not_of(' ') + 1);
+            // Unicode columns may hold a letter and its accents apart (E + U+0301, as text
+            // pasted from elsewhere comes); they are composed here, so that every width and
+            // comparison counts what a person sees. Windows-1252 and Latin-1 have no such forms.
             switch (c.leitura) {
                 case Comando::Leitura::Windows1252:
                     return DeWindows1252(s);
                 case Comando::Leitura::Utf8:
-                    return DeUtf8(s);
+                    return Compor(DeUtf8(s));
                 case Comando::Leitura::UnicodeFss:
-                    return DeUtf8OuCesu8(s);
+                    return Compor(DeUtf8OuCesu8(s));
                 default:
                     return PorByte(s);
             }

@@ -1,6 +1,6 @@
-// Return-file reading: any bytes give lines without line ends or NULs, and writing the lines
-// back with CR LF and reading them again gives the same lines. Read as a stream in small blocks,
-// the same bytes give the same lines, or the same refusal, and the hash of every byte.
+// Return-file reading: any bytes give composed lines without line ends or NULs, and writing the
+// lines back with CR LF and reading them again gives the same lines. Read as a stream in small
+// blocks, the same bytes give the same lines, or the same refusal, and the hash of every byte.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
         PROPRIEDADE(l.find(u'\r') == std::u16string::npos);
         PROPRIEDADE(l.find(u'\n') == std::u16string::npos);
         PROPRIEDADE(l.find(u'\0') == std::u16string::npos);
+        // Unicode lines are composed, and Windows-1252 text has nothing to compose.
+        PROPRIEDADE(Compor(l) == l);
         junto += l;
         junto += u"\r\n";
     }

@@ -532,6 +532,12 @@ TEST(ArquivoRetorno, MarcasDeOrdemEFinsDeLinha) {
                           5),
               {u"a"}},  // a last byte short of a code unit
              {"\xEF\xBB\xBF\xE2\x82\r\n\xC3", {u"\uFFFD", u"\uFFFD"}},  // cut letters
+             // Unicode lines are composed: an accent written apart is part of its letter.
+             {"\xEF\xBB\xBFJOSE\xCC\x81\r\nA\xCC\x83O", {u"JOSÉ", u"ÃO"}},
+             {std::string("\xFF\xFE"
+                          "E\0\x01\x03\r\0\n\0",
+                          8),
+              {u"É"}},
          }) {
         EXPECT_EQ(LinhasDoTexto(bytes), linhas) << bytes;
         LerEmBlocos(bytes, linhas);

@@ -275,15 +275,17 @@ unsigned LeitorDeLinhas::Unidade(size_t i) const {
 }
 
 // A line's bytes hold no line end, so each line decodes as it would inside the whole text: no
-// UTF-8 sequence, valid or not, takes a CR or an LF byte.
+// UTF-8 sequence, valid or not, takes a CR or an LF byte. Unicode lines are composed, so that the
+// fixed positions count what a person sees: a letter written with its accent apart is one
+// character, as in the Windows-1252 file the layout was made for.
 void LeitorDeLinhas::Decodificar(std::u16string& linha) const {
     switch (codificacao_) {
         case Codificacao::Utf8:
-            linha = DeUtf8(bytesDaLinha_);
+            linha = Compor(DeUtf8(bytesDaLinha_));
             break;
         case Codificacao::Utf16LE:
         case Codificacao::Utf16BE:
-            linha = DeUtf16(bytesDaLinha_, codificacao_ == Codificacao::Utf16BE);
+            linha = Compor(DeUtf16(bytesDaLinha_, codificacao_ == Codificacao::Utf16BE));
             break;
         default:
             linha = DeWindows1252(bytesDaLinha_);

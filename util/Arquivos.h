@@ -40,11 +40,12 @@ std::string LerBytes(const Caminho& caminho);
 
 // A text's lines one at a time, from a file or from bytes in memory, holding only the line being
 // read and one block of the bytes, so a file of any size is read in the same small memory.
-// Decodes by byte-order mark (UTF-8, UTF-16 LE, UTF-16 BE; Windows-1252 without one) and splits at
-// CR LF, CR or LF, in time linear in the size whatever the bytes are. A NUL ends the text; a final
-// line end adds no empty line. A NUL followed by more than padding throws ErroArquivo naming the
-// line, rather than drop what follows; that is decided when the NUL is met, before its line is
-// given. Every byte read, those after a NUL too, goes into the SHA-256 of the text.
+// Decodes by byte-order mark (UTF-8, UTF-16 LE, UTF-16 BE; Windows-1252 without one), composes
+// Unicode lines (Compor), and splits at CR LF, CR or LF, in time linear in the size whatever the
+// bytes are. A NUL ends the text; a final line end adds no empty line. A NUL followed by more than
+// padding throws ErroArquivo naming the line, rather than drop what follows; that is decided when
+// the NUL is met, before its line is given. Every byte read, those after a NUL too, goes into the
+// SHA-256 of the text.
 class LeitorDeLinhas {
   public:
     static constexpr size_t kBloco = 64 * 1024;
