@@ -10,6 +10,7 @@
 #include "DllKavlo.h"
 #include "tests/TestaGeracaoFolha.h"
 #include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/NomesUnicode.h"
 #include "tests/apoio/ServidorTeste.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
@@ -278,8 +279,8 @@ TEST(GerarArquivo, EnderecoLongoInteiro) {
 // A payroll older than its schema: text columns in NONE (Windows-1252 bytes, as the payroll
 // application wrote them), WIN1252, ISO8859_1, UTF8, UNICODE_FSS and WIN1250, filled through a
 // UTF8 connection with letters inside and outside Windows-1252 and an emoji. Every servant is
-// written; the Windows-1252 letters exactly, each other UTF-16 code unit as one "?", so the
-// fixed widths hold.
+// written; the Windows-1252 letters exactly, each other UTF-16 code unit as the one byte Windows
+// writes for it (Ł is L, Ễ and each half of the emoji "?"), so the fixed widths hold.
 TEST(GerarArquivo, TextoDeQualquerConjuntoDeCaracteres) {
     std::string script = ScriptFolha();
     for (const auto& [de, para] : std::vector<std::pair<std::string, std::string>>{
@@ -313,8 +314,8 @@ TEST(GerarArquivo, TextoDeQualquerConjuntoDeCaracteres) {
     ASSERT_EQ(Gerar(banco, saida, DeUtf8(kFiltroFolha)), "");
 
     const std::string jose =
-        "JOS\xC9 ?\xD3"
-        "D? NGUY?N ??";
+        "JOS\xC9 L\xD3"
+        "DZ NGUY?N ??";
     const std::string maria = std::string(39, 'X') + "?";
     const std::string ana = "ANA ??";
     const auto pessoas = Linhas(saida.Caminho() / "Pessoas.csv");
@@ -328,8 +329,8 @@ TEST(GerarArquivo, TextoDeQualquerConjuntoDeCaracteres) {
                              "A \xFF?;3;"),
               std::string::npos)
         << linhaJose;
-    EXPECT_NE(linhaJose.find(";RUA ?\xD3?W ??, N\xBA 12;S\xC3O CRIST\xD3V\xC3O \x80;30110-000;?\xD3"
-                             "D?;MG;"),
+    EXPECT_NE(linhaJose.find(";RUA Z\xD3LW ??, N\xBA 12;S\xC3O CRIST\xD3V\xC3O \x80;30110-000;L\xD3"
+                             "DZ;MG;"),
               std::string::npos)
         << linhaJose;
     EXPECT_NE(std::find(pessoas.begin(), pessoas.end(),
@@ -354,4 +355,62 @@ TEST(GerarArquivo, TextoDeQualquerConjuntoDeCaracteres) {
     EXPECT_EQ(transferidos[1], "D" + jose + std::string(21, ' ') +
                                    "12345678909000000000012345000020010000000000123450000100"
                                    "2");
+}
+
+// Names in a UTF8 column, some with their accents apart from their letters: composed, then
+// written as Windows writes them, in every file and at full width.
+TEST(GerarArquivo, NomesUnicodeComoOWindowsGrava) {
+    std::string script = ScriptFolha();
+    const std::string de = "NOME VARCHAR(60),", para = "NOME VARCHAR(60) CHARACTER SET UTF8,";
+    for (size_t p; (p = script.find(de)) != std::string::npos;) script.replace(p, de.size(), para);
+    BancoTeste banco(script);
+    const std::vector<NomeUnicode> nomes = NomesUnicode();
+    // One servant a name, moved from another unit since December: in all three files.
+    std::string sql;
+    for (size_t i = 0; i < nomes.size(); ++i) {
+        const std::string m = "'" + std::to_string(8001 + i) + "'",
+                          cpf = "'" + std::to_string(80000000001 + i) + "'";
+        sql +=
+            "insert into SFP001JAN (MATRICULA, NOME, CPF, ESTCIVIL, SEXO, GRINSTR, BANCO, "
+            "DVAGENCIA, DVCONTA, SISTEMA, FUNCAO, CDSECRETA, CDSETOR) values (" +
+            m + ", '" + ParaUtf8(nomes[i].escrito) + "', " + cpf +
+            ", '1', '1', '1', 1, '2', '3', 3, 10, '01', '002');"
+            "insert into SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR, MCBASEINCIDE) values (" +
+            m + ", 'T', 10, 1000);" +
+            "insert into SFP001DEZ (MATRICULA, NOME, CPF, CDSECRETA, CDSETOR) values (" + m +
+            ", 'X', " + cpf + ", '02', '001');";
+    }
+    banco.ExecutarUtf8(sql);
+    PastaTemporaria saida;
+    ASSERT_EQ(Gerar(banco, saida, u"select matricula from SFP001JAN where matricula >= '8001'"),
+              "");
+
+    const auto pessoas = Linhas(saida.Caminho() / "Pessoas.csv");
+    const auto margem = Linhas(saida.Caminho() / "Margem.txt");
+    const auto transferidos = Linhas(saida.Caminho() / "Transferidos.txt");
+    ASSERT_EQ(pessoas.size(), nomes.size() + 2);
+    ASSERT_EQ(margem.size(), nomes.size() + 2);
+    ASSERT_EQ(transferidos.size(), nomes.size() + 2);
+    // The fixed-width lines by the CPF that follows the name (positions 42-52).
+    const auto porCpf = [](const std::vector<std::string>& linhas, const std::string& cpf) {
+        for (const auto& l : linhas)
+            if (l.size() > 52 && l.substr(41, 11) == cpf) return l;
+        return std::string("(sem linha do CPF ") + cpf + ")";
+    };
+    for (size_t i = 0; i < nomes.size(); ++i) {
+        SCOPED_TRACE(nomes[i].caso);
+        const std::string& bytes = nomes[i].windows1252;
+        ASSERT_LE(bytes.size(), 40u);
+        EXPECT_EQ(bytes.size(), nomes[i].composto.size());
+        const std::string cpf = std::to_string(80000000001 + i);
+        // Pessoas.csv's detail lines sort by the CPF, the name a field after it.
+        EXPECT_TRUE(pessoas[i + 1].starts_with("D;" + cpf + ";;;;;" + bytes + ";"))
+            << pessoas[i + 1];
+        const std::string nome40 = bytes + std::string(40 - bytes.size(), ' ');
+        const std::string m = porCpf(margem, cpf), t = porCpf(transferidos, cpf);
+        EXPECT_EQ(m.substr(0, 41), "D" + nome40) << m;
+        EXPECT_EQ(m.size(), 499u);
+        EXPECT_EQ(t.substr(0, 41), "D" + nome40) << t;
+        EXPECT_EQ(t.size(), 98u);
+    }
 }

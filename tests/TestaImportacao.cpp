@@ -17,6 +17,7 @@
 #include "import/Estorno.h"
 #include "tests/apoio/BancoTeste.h"
 #include "tests/apoio/LinhaRetorno.h"
+#include "tests/apoio/NomesUnicode.h"
 #include "util/Codificacao.h"
 
 using namespace kavlo;
@@ -362,6 +363,66 @@ TEST_F(Importacao, RetornoUtf8ComMarca) {
     EXPECT_EQ(r[1].size(), 260u);  // one byte a character in Windows-1252
     EXPECT_EQ(LerArquivo(Relatorio()).substr(0, 61),
               "700000-6 - SERVIDOR: JOS\xC9 CONCEI\xC7\xC3O" + std::string(26, ' '));
+}
+
+// A line laid out as a person sees it, with `composto` at `campo`, written with `escrito` there
+// instead (the same text, its accents maybe apart from their letters), in UTF-8.
+std::string ComoEscrito(std::u16string linha, Posicao campo, const std::u16string& composto,
+                        const std::u16string& escrito) {
+    Por(linha, campo, composto);
+    linha.replace(static_cast<size_t>(campo.inicio - 1), composto.size(), escrito);
+    return ParaUtf8(linha);
+}
+
+// A UTF-8 return file with a mark whose names hold letters outside Windows-1252, some with their
+// accents written apart: composed when read, so every later field is where the layout says; in
+// the result file and the report as Windows writes them, each in its 40 positions.
+TEST_F(Importacao, RetornoUtf8ComNomesComoOWindowsGrava) {
+    const std::vector<NomeUnicode> nomes = NomesUnicode();
+    std::vector<std::string> linhas = {ComoEscrito(
+        LinhaDeRetorno<char16_t>({{retorno::CabTipo, u"H"}, {retorno::CabData, u"31012024"}},
+                                 retorno::CabData.Fim()),
+        retorno::CabTexto, u"PREFEITURA DE ŁÓDŹ – “TESTE”",
+        u"PREFEITURA DE ŁO\u0301DZ\u0301 – “TESTE”")};
+    std::string folha;
+    for (size_t i = 0; i < nomes.size(); ++i) {
+        const std::string chave = "81000" + std::to_string(i) + "-0";
+        folha += "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('" + chave +
+                 "', 'T', 10);";
+        linhas.push_back(ComoEscrito(DeUtf8(Parcela("", chave, "35", "000000000012.34")),
+                                     retorno::Nome, nomes[i].composto, nomes[i].escrito));
+    }
+    linhas.push_back(kRodape);
+    banco_.Executar(folha);
+    ASSERT_EQ(Rodar("\xEF\xBB\xBF" + Arquivo(linhas)), "");
+
+    const auto r = LinhasResultado();
+    ASSERT_EQ(r.size(), nomes.size() + 2);
+    const std::string cabecalho =
+        "PREFEITURA DE L\xD3"
+        "DZ \x96 \x93TESTE\x94";
+    EXPECT_EQ(r[0], "H" + cabecalho + std::string(50 - cabecalho.size(), ' ') + "RETORNO" +
+                        std::string(23, ' ') + "012024" + "31012024");
+    std::string relatorio;
+    const std::string fecho = " EMPR\xC9STIMO N\xC3O IMPORTADO!\r\n";
+    for (size_t i = 0; i < nomes.size(); ++i) {
+        SCOPED_TRACE(nomes[i].caso);
+        const std::string nome40 =
+            nomes[i].windows1252 + std::string(40 - nomes[i].windows1252.size(), ' ');
+        const std::string& l = r[i + 1];
+        EXPECT_EQ(l.size(), 260u);
+        // The name, then the CPF and the registration read from their own positions; the
+        // instalment, from its own, is not deducted and comes back whole as the remainder.
+        EXPECT_EQ(l.substr(0, 67),
+                  "D" + nome40 + "12345678901" + "0000000081000" + std::to_string(i) + "0")
+            << l;
+        EXPECT_EQ(l.substr(124, 15), " N\xC3O DESCONTADO");
+        EXPECT_EQ(l.substr(245), "000000000012.34");
+        relatorio += "81000" + std::to_string(i) + "-0 - SERVIDOR: " + nome40 +
+                     " POSSUE DE MARGEM: R$10" + std::string(13, ' ') + " E PARCELA DE: R$12,34" +
+                     std::string(10, ' ') + fecho;
+    }
+    EXPECT_EQ(LerArquivo(Relatorio()), relatorio);
 }
 
 // A control character in a key (a tab: line ends cannot be in a line) is shown as \xNN.

@@ -466,7 +466,7 @@ void ArquivoTemporario::Escrever(std::string_view bytes) {
 }
 
 void ArquivoTemporario::EscreverLinha(std::u16string_view linha) {
-    Escrever(ParaWindows1252(linha));
+    Escrever(ParaWindows1252MelhorAjuste(linha));
     Escrever("\r\n");
 }
 

@@ -124,7 +124,8 @@ class ArquivoTemporario {
     ArquivoTemporario& operator=(const ArquivoTemporario&) = delete;
 
     void Escrever(std::string_view bytes);
-    // Writes one line of text in Windows-1252 followed by CR LF.
+    // Writes one line of text in Windows-1252 as Windows writes it (ParaWindows1252MelhorAjuste)
+    // followed by CR LF.
     void EscreverLinha(std::u16string_view linha);
     // Flushes and closes; any write error surfaces here at the latest.
     void Fechar();
