@@ -72,13 +72,15 @@ class DetectorUtf8SemMarca {
 };
 
 // Upper case without accents and with single blanks, for comparing names as people write them.
+// Taken first as the files carry them (Windows' best fit: Ł is L), so that the payroll's name
+// compares equal to the one Margem.txt sent and the party returns.
 std::u16string NomeComparavel(std::u16string_view nome) {
     static constexpr std::u16string_view kAcentuadas =
         u"ÀÁÂÃÄÅÇÈÉÊËÌÍÎÏÑÒÓÔÕÖÙÚÛÜÝàáâãäåçèéêëìíîïñòóôõöùúûüýÿ";
     static constexpr std::u16string_view kSemAcento =
         u"AAAAAACEEEEIIIINOOOOOUUUUYAAAAAACEEEEIIIINOOOOOUUUUYY";
     std::u16string r;
-    for (char16_t c : nome) {
+    for (char16_t c : DeWindows1252(ParaWindows1252MelhorAjuste(nome))) {
         if (auto p = kAcentuadas.find(c); p != std::u16string_view::npos) c = kSemAcento[p];
         if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
         if (c <= u' ') {

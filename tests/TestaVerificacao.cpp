@@ -227,3 +227,52 @@ TEST_F(Verificar, AchadosCitamAFolhaEALinhaAnterior) {
                                                    ParaUtf8(chave(3)) +
                                                    ", código, valor e parcela iguais)");
 }
+
+// A payroll name outside Windows-1252 went to the party as Windows writes it (Ł as L) and comes
+// back so: that is the same name. What an earlier generation wrote ("?" for Ł) is not, and the
+// finding quotes the payroll's name as it is.
+TEST_F(Verificar, NomeComparadoComoOArquivoOLevou) {
+    {
+        // NOME in UTF8, so that it holds the letters.
+        fb::Conexao c;
+        AbrirBancoDaFolha(c, Banco());
+        for (const char* sql : {
+                 "alter table SFP001FEV add NOME_UTF8 varchar(60) character set UTF8",
+                 "update SFP001FEV set NOME_UTF8 = NOME",
+                 "alter table SFP001FEV drop NOME",
+                 "alter table SFP001FEV alter NOME_UTF8 to NOME",
+             }) {
+            fb::Transacao t(c, fb::ModoTransacao::Escrita);
+            fb::Comando(t, std::string_view(sql), "preparar o teste").Executar();
+            t.Commit();
+        }
+    }
+    // The first instalment line whose servant the payroll has gets the name.
+    std::vector<std::string> l = Linhas(original_);
+    size_t k = 1;
+    std::u16string chave;
+    {
+        fb::Conexao c;
+        AbrirBancoDaFolha(c, Banco());
+        fb::Transacao t(c, fb::ModoTransacao::Escrita);
+        fb::Comando mudar(t, std::string_view("update SFP001FEV set NOME = ? where MATRICULA = ?"),
+                          "preparar o teste");
+        for (; k + 1 < l.size(); ++k) {
+            chave = ChaveServidor(DeWindows1252(l[k]));
+            if (mudar.Executar({std::u16string(u"ŁUKASZ YILMAZ IŞIK"), chave}) == 1) break;
+        }
+        t.Commit();
+    }
+    ASSERT_LT(k + 1, l.size());
+    const auto achado = [&](const std::string& nome) -> std::optional<std::string> {
+        Por(l[k], retorno::Nome, nome + std::string(40 - nome.size(), ' '));
+        const Verificacao v = Rodar(Juntar(l));
+        for (const Achado& a : v.achados)
+            if (a.linha == k + 1 && a.tipo == "nome") return a.texto;
+        return std::nullopt;
+    };
+    EXPECT_EQ(achado("LUKASZ YILMAZ ISIK"), std::nullopt);
+    EXPECT_EQ(achado("?UKASZ YILMAZ I?IK"),
+              "o nome '?UKASZ YILMAZ I?IK' difere do nome do servidor " + ParaUtf8(chave) +
+                  " na folha (ŁUKASZ YILMAZ IŞIK)");
+}
