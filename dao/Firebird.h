@@ -220,7 +220,12 @@ class Cursor {
     const std::string& NomeColuna(unsigned i) const { return comando_->colunas_[i].nome; }
 
     bool Nulo(unsigned i) const;
-    std::u16string Texto(unsigned i) const;
+    // The value as text; the text of a Unicode column (UTF8, UNICODE_FSS, converted by the
+    // server) composed (Compor), as every width and comparison of the payroll's text wants.
+    std::u16string Texto(unsigned i) const { return TextoDaColuna(i, true); }
+    // The same without composing, for a name the library wrote itself and must find again as it
+    // was (a path in the journal: a decomposed accent is another file name).
+    std::u16string TextoComoGravado(unsigned i) const { return TextoDaColuna(i, false); }
     double Real(unsigned i) const;
     int32_t Inteiro(unsigned i) const;
     TDateTime Data(unsigned i) const;
@@ -239,6 +244,7 @@ class Cursor {
     using Coluna = Comando::Coluna;
     Cursor(Comando& comando, Posse<Firebird::IResultSet> resultado);
     const Coluna& Col(unsigned i) const;
+    std::u16string TextoDaColuna(unsigned i, bool compor) const;
     std::string_view ValorTexto(const Coluna& c) const;
     std::string Descrever(const Coluna& c) const;
 

@@ -100,7 +100,7 @@ std::string Cursor::Bytes(unsigned i) const {
     return std::string(ValorTexto(c));
 }
 
-std::u16string Cursor::Texto(unsigned i) const {
+std::u16string Cursor::TextoDaColuna(unsigned i, bool compor) const {
     const Coluna& c = Col(i);
     if (Nulo(i)) return {};
     const unsigned char* v = buffer_.data() + c.offset;
@@ -119,9 +119,9 @@ std::u16string Cursor::Texto(unsigned i) const {
                 case Comando::Leitura::Windows1252:
                     return DeWindows1252(s);
                 case Comando::Leitura::Utf8:
-                    return Compor(DeUtf8(s));
+                    return compor ? Compor(DeUtf8(s)) : DeUtf8(s);
                 case Comando::Leitura::UnicodeFss:
-                    return Compor(DeUtf8OuCesu8(s));
+                    return compor ? Compor(DeUtf8OuCesu8(s)) : DeUtf8OuCesu8(s);
                 default:
                     return PorByte(s);
             }

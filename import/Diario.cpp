@@ -96,7 +96,7 @@ ImportacaoRegistrada Ler(const fb::Cursor& c) {
     i.quando = c.Data(1u);
     i.usuario = c.Texto(2u);
     i.maquina = c.Texto(3u);
-    i.arquivo = c.Texto(4u);
+    i.arquivo = c.TextoComoGravado(4u);
     i.hash = c.Texto(5u);
     i.mes = c.Inteiro(6u);
     i.ano = c.Inteiro(7u);
@@ -112,7 +112,7 @@ ImportacaoRegistrada Ler(const fb::Cursor& c) {
     i.naoEncontradas = c.Inteiro(17u);
     i.inativas = c.Inteiro(18u);
     i.totalCentavos = std::llround(c.Real(19u));
-    i.resultado = c.Texto(20u);
+    i.resultado = c.TextoComoGravado(20u);
     if (!c.Nulo(21u)) i.estornoQuando = c.Data(21u);
     i.estornoUsuario = c.Texto(22u);
     i.estornoMaquina = c.Texto(23u);

@@ -14,6 +14,7 @@
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"
 #include "entry/ProcessoKavlo.h"
+#include "import/Diario.h"
 #include "import/Estorno.h"
 #include "tests/apoio/BancoTeste.h"
 #include "tests/apoio/LinhaRetorno.h"
@@ -423,6 +424,20 @@ TEST_F(Importacao, RetornoUtf8ComNomesComoOWindowsGrava) {
                      std::string(10, ' ') + fecho;
     }
     EXPECT_EQ(LerArquivo(Relatorio()), relatorio);
+}
+
+// The journal gives the result file's path back exactly as the host named it: composed, a path
+// with an accent written apart would name another file, and the tool finds the result by it.
+TEST_F(Importacao, DiarioDevolveOCaminhoComoFoiDado) {
+    const fs::path pasta = saida_.Caminho() / "Relato\xCC\x81rios";
+    fs::create_directories(pasta);
+    ASSERT_EQ(Rodar(RetornoPrincipal(), u"S", pasta / "resultado.txt"), "");
+    fb::Conexao c;
+    AbrirBancoDaFolha(c, banco_.Caminho());
+    fb::Transacao t(c, fb::ModoTransacao::Leitura);
+    const std::optional<ImportacaoRegistrada> i = BuscarImportacao(t, 1);
+    ASSERT_TRUE(i);
+    EXPECT_EQ(i->resultado, DeUtf8((pasta / "resultado.txt").string()));
 }
 
 // A control character in a key (a tab: line ends cannot be in a line) is shown as \xNN.
