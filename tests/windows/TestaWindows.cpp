@@ -1,5 +1,7 @@
-// What only the Windows build does differently: the code page conversion through the system,
-// wide paths, the return file's sharing and replacing a finished file.
+// What only the Windows build does differently, or must do as the system does: the code page
+// conversion held to the system's own, wide paths, the return file's sharing and replacing a
+// finished file. (Composition through the system's NormalizeString is held to the same table as
+// ICU's by TestaUtils.cpp, which runs here too.)
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -58,15 +60,33 @@ class Aberto {
 
 }  // namespace
 
-TEST(Windows, CodePage1252SemAproximacao) {
-    // Best-fit mapping would write "A", "l", "L", "8" and "-" for these; a character the code
-    // page lacks must become "?" whatever the machine's ANSI code page is.
-    EXPECT_EQ(ParaWindows1252(u"\u0100\u0142\u0141\u221E\u2010"), "?????");
-    EXPECT_EQ(ParaWindows1252(u"Conceição – Œ €"), "Concei\xE7\xE3o \x96 \x8C \x80");
-    EXPECT_EQ(DeWindows1252("Concei\xE7\xE3o \x96 \x8C \x80"), u"Conceição – Œ €");
-    // One "?" per code unit, as on Linux, so fitted fields keep their width in bytes.
-    EXPECT_EQ(ParaWindows1252(u"x\U0001F600y"), "x??y");
-    EXPECT_EQ(ParaWindows1252(std::u16string(u"a") + char16_t(0xDC00) + u"b"), "a?b");
+// The map every build writes its files with gives, for every UTF-16 code unit, surrogate halves
+// included, the byte the system's own conversion to code page 1252 gives for that unit alone
+// (default flags: Windows' best fit), whatever the machine's ANSI code page is.
+TEST(Windows, MelhorAjusteIgualAoDoSistema) {
+    std::u16string unidades;
+    std::string sistema;
+    for (unsigned u = 0; u <= 0xFFFF; ++u) {
+        const auto unidade = static_cast<wchar_t>(u);
+        char bytes[8];
+        const int n =
+            WideCharToMultiByte(1252, 0, &unidade, 1, bytes, sizeof bytes, nullptr, nullptr);
+        ASSERT_EQ(n, 1) << "U+" << std::hex << u;
+        unidades += static_cast<char16_t>(u);
+        sistema += bytes[0];
+    }
+    const std::string biblioteca = ParaWindows1252MelhorAjuste(unidades);
+    ASSERT_EQ(biblioteca.size(), sistema.size());
+    int diferencas = 0;
+    for (size_t u = 0; u < sistema.size(); ++u)
+        if (biblioteca[u] != sistema[u] && ++diferencas <= 20)
+            ADD_FAILURE() << "U+" << std::hex << std::uppercase << u << ": biblioteca 0x"
+                          << (biblioteca[u] & 0xFF) << ", sistema 0x" << (sistema[u] & 0xFF);
+    EXPECT_EQ(diferencas, 0);
+    // Exact where the code page has the character; "?" per code unit of an emoji, as on Linux.
+    EXPECT_EQ(ParaWindows1252MelhorAjuste(u"Conceição – Œ € Ł"),
+              "Concei\xE7\xE3o \x96 \x8C \x80 L");
+    EXPECT_EQ(ParaWindows1252MelhorAjuste(u"x\U0001F600y"), "x??y");
 }
 
 TEST(Windows, GravaELeEmPastaAcentuada) {
