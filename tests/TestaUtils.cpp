@@ -164,9 +164,11 @@ TEST(Codificacao, ComporJuntaLetraEAcentos) {
              {u"", u""},
              {u"Ação “x” \U0001F600", u"Ação “x” \U0001F600"},
              {u"q\u0301", u"q\u0301"},
-             // A lone surrogate stays, and nothing composes across it.
+             // A lone surrogate or a noncharacter stays, and nothing composes across it.
              {u({u'E', 0xD800, 0x0301}), u({u'E', 0xD800, 0x0301})},
              {u({0xDC00, u'E', 0x0301, 0xD83D}), u({0xDC00, 0x00C9, 0xD83D})},
+             {u({u'E', 0xFFFF, 0x0301, u'E', 0x0301}), u({u'E', 0xFFFF, 0x0301, 0x00C9})},
+             {u({0xFDD0, u'E', 0x0301, 0xD83F, 0xDFFF}), u({0xFDD0, 0x00C9, 0xD83F, 0xDFFF})},
          })
         EXPECT_EQ(Compor(texto), composto) << ParaUtf8(texto);
 }

@@ -218,14 +218,14 @@ std::u16string DeUtf16(std::string_view bytes, bool bigEndian) {
 
 namespace {
 
-// NFC of a text without lone surrogates, by the platform's library.
+// NFC of a text without lone surrogates or noncharacters, by the platform's library.
 std::u16string Normalizar(std::u16string_view texto) {
     if (texto.empty()) return {};
 #ifdef _WIN32
     static_assert(sizeof(wchar_t) == sizeof(char16_t));
     const auto* origem = reinterpret_cast<const wchar_t*>(texto.data());
     const int n = static_cast<int>(texto.size());
-    // The first call gives an estimate; a composed text is seldom longer than its source.
+    // The first call estimates the length; a longer one is asked for while it falls short.
     int tamanho = NormalizeString(NormalizationC, origem, n, nullptr, 0);
     for (int tentativa = 0; tamanho > 0 && tentativa < 8; ++tentativa) {
         std::u16string r(static_cast<size_t>(tamanho), u'\0');
@@ -235,8 +235,12 @@ std::u16string Normalizar(std::u16string_view texto) {
             r.resize(static_cast<size_t>(escritos));
             return r;
         }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-        tamanho = -escritos;  // the new estimate
+        const DWORD erro = GetLastError();
+        // A unit this Windows will not take (beyond the ones Compor sets apart): the piece
+        // stays as it is, rather than fail on what a column or a file holds.
+        if (erro == ERROR_NO_UNICODE_TRANSLATION) return std::u16string(texto);
+        if (erro != ERROR_INSUFFICIENT_BUFFER) break;
+        tamanho = -escritos;
     }
     throw Erro("Não foi possível compor o texto em Unicode (NormalizeString, erro " +
                std::to_string(GetLastError()) + ").");
@@ -266,31 +270,38 @@ std::u16string Normalizar(std::u16string_view texto) {
 #endif
 }
 
+// A code point Unicode keeps as a noncharacter: U+FDD0-U+FDEF and the last two of every plane.
+bool NaoCaractere(char32_t c) {
+    return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
 }  // namespace
 
 std::u16string Compor(std::u16string texto) {
-    // Below U+0300 every character is composed already and none combines with another: the
-    // Windows-1252 text of every payroll passes here untouched.
+    // Below U+0300 every character is composed already and none combines with another, so most
+    // names take no call into the library.
     if (std::all_of(texto.begin(), texto.end(), [](char16_t c) { return c < 0x300; })) return texto;
-    // Windows refuses a text with a lone surrogate, so the pieces between them are composed apart;
-    // nothing composes across a lone surrogate anyway.
+    // Windows refuses a text with a lone surrogate or a noncharacter, so the pieces between them
+    // are composed apart and they stay as they are; nothing composes across them anyway.
+    const std::u16string_view t(texto);
     std::u16string r;
-    r.reserve(texto.size());
+    r.reserve(t.size());
     size_t inicio = 0;
-    for (size_t i = 0; i <= texto.size(); ++i) {
-        bool solto = false;
-        if (i < texto.size()) {
-            if (Alto(texto[i]) && i + 1 < texto.size() && Baixo(texto[i + 1])) {
-                ++i;
-                continue;
-            }
-            solto = Alto(texto[i]) || Baixo(texto[i]);
-            if (!solto) continue;
+    for (size_t i = 0; i < t.size();) {
+        char32_t c = t[i];
+        size_t unidades = 1;
+        if (Alto(t[i]) && i + 1 < t.size() && Baixo(t[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (t[i + 1] - 0xDC00);
+            unidades = 2;
         }
-        r += Normalizar(std::u16string_view(texto).substr(inicio, i - inicio));
-        if (solto) r += texto[i];
-        inicio = i + 1;
+        if ((unidades == 1 && (Alto(t[i]) || Baixo(t[i]))) || NaoCaractere(c)) {
+            r += Normalizar(t.substr(inicio, i - inicio));
+            r += t.substr(i, unidades);
+            inicio = i + unidades;
+        }
+        i += unidades;
     }
+    r += Normalizar(t.substr(inicio));
     return r;
 }
 

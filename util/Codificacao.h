@@ -54,8 +54,8 @@ std::u16string DeUtf16(std::string_view bytes, bool bigEndian);
 // one letter Unicode composes them into (E + U+0301 is É), so that widths count what a person sees
 // and the Windows-1252 conversion finds the letter. For text that arrives as Unicode (UTF8 and
 // UNICODE_FSS columns, return files with a byte-order mark); Windows-1252 text is composed
-// already. A lone surrogate is kept as it is. Uses ICU on Linux and the system's NormalizeString
-// on Windows; throws Erro only when that library cannot work at all.
+// already. A lone surrogate or a noncharacter (U+FFFF) is kept as it is. Uses ICU on Linux and the
+// system's NormalizeString on Windows; throws Erro only when that library cannot work at all.
 std::u16string Compor(std::u16string texto);
 
 }  // namespace kavlo
