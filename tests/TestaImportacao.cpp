@@ -843,11 +843,13 @@ TEST_F(Importacao, EstornoRecusadoSeALinhaMudouDesde) {
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, banco_.Caminho());
     const std::string erro = MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
-    for (const char* trecho : {"não foi estornada", "Nada foi alterado",
-                               "servidor 123456-7: mudou desde a importação em "
-                               "MCVALOR",
-                               "lançado depois pela importação 2",
-                               "servidor 200000-1: mudou desde a importação em VALOR4"})
+    for (const char* trecho :
+         {"não foi estornada", "Nada foi alterado",
+          "servidor 123456-7: mudou desde a importação em "
+          "MCVALOR",
+          "a importação 2, que não foi estornada, lançou",
+          "servidor 123456-7: importação 2, slot 2\n", "kavlo estornar --importacao 2",
+          "servidor 200000-1: mudou desde a importação em VALOR4"})
         EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
     EXPECT_EQ(erro.find("600000-5"), std::string::npos) << erro;
     EXPECT_EQ(Exata(), mudada);
@@ -1076,5 +1078,113 @@ TEST_F(Importacao, ArquivoAlteradoEntreAsLeiturasNaoLancaNada) {
         EXPECT_EQ(Diario("ID"), u"") << c.nome;
         EXPECT_FALSE(fs::exists(Resultado())) << c.nome;
         EXPECT_FALSE(fs::exists(Relatorio())) << c.nome;
+    }
+}
+
+// A slot cleared by hand and posted again by a later import holds the same values the first import
+// wrote: only the journal tells that undoing the first would undo the second's posting.
+TEST_F(Importacao, EstornoNaoDesfazOQueOutraImportacaoLancouNoMesmoSlot) {
+    const auto antes = Exata();
+    const std::string ana = Parcela("ANA", "123456-7", "35", "000000000060.00");
+    ASSERT_EQ(Rodar(Arquivo({kCabecalho, ana, kRodape})), "");
+    const auto depois = Exata();
+    banco_.Executar(
+        "update SFPDXX02JAN set COD1 = NULL, VALOR1 = NULL, QUANT1 = NULL, PERC1 = NULL, TEMPO1 = "
+        "NULL, MCVALOR = 100, RECALCULAR = NULL where MATRICULA = '123456-7'");
+    ASSERT_EQ(Exata(), antes);
+    std::string outroCabecalho = kCabecalho;  // another file, the same instalment
+    outroCabecalho[12] = 'X';
+    ASSERT_EQ(Rodar(Arquivo({outroCabecalho, ana, kRodape})), "");
+    ASSERT_EQ(Exata(), depois);
+
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco_.Caminho());
+    const std::string erro = MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
+    for (const char* trecho :
+         {"A importação 1 não foi estornada. Nada foi alterado.",
+          "a importação 2, que não foi estornada, lançou nas linhas dos mesmos servidores",
+          "servidor 123456-7: importação 2, slot 1 (o mesmo slot desta importação)",
+          "kavlo estornar --importacao 2"})
+        EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
+    EXPECT_EQ(Exata(), depois);
+    EXPECT_EQ(Diario("ESTORNO_QUANDO"), u"<null>|<null>");
+
+    EXPECT_EQ(EstornarImportacao(conexao, 2, false).lancamentos, 1);
+    EXPECT_EQ(Exata(), antes);
+    // What the first wrote was cleared by hand: there is nothing of it left to undo.
+    const std::string depoisDoSegundo =
+        MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
+    EXPECT_NE(depoisDoSegundo.find("servidor 123456-7: mudou desde a importação em COD1"),
+              std::string::npos)
+        << depoisDoSegundo;
+    EXPECT_EQ(Exata(), antes);
+}
+
+// A backup restored with gbak gives the rows other keys: the undo finds each row by the servant's
+// MATRICULA and the values the import wrote, and says plainly which it cannot find and why.
+TEST_F(Importacao, EstornoDepoisDeRestaurarUmaCopia) {
+    // Rows stored before the payroll's, deleted after the import: the restore packs the table and
+    // every row the journal names moves.
+    std::string antigas;
+    for (int i = 0; i < 8; ++i)
+        antigas += "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO) VALUES ('X0000" + std::to_string(i) +
+                   "-0', 'F');";
+    auto semAntigas = [](std::vector<std::vector<std::string>> linhas) {
+        std::erase_if(linhas, [](const auto& l) { return l[0].starts_with("'X"); });
+        return linhas;
+    };
+    struct Caso {
+        std::string nome, alterar;
+        std::vector<std::string> erro;  // empty: undone
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"linhas intactas", "", {}},
+             {"linha alterada à mão",
+              "update SFPDXX02JAN set VALOR4 = 149.99 where MATRICULA = '200000-1'",
+              {"servidor 200000-1: mudou desde a importação em VALOR4"}},
+             {"linha apagada",
+              "delete from SFPDXX02JAN where MATRICULA = '200000-1'",
+              {"O banco de dados foi restaurado de uma cópia de segurança depois da importação",
+               "procurada pela matrícula do servidor e pelos valores que a importação gravou",
+               "servidor 200000-1: não há linha com esta matrícula"}},
+             {"servidor de três linhas, a lançada alterada",
+              "update SFPDXX02JAN set VALOR1 = 1 where MATRICULA = '600000-5' and SALARIO = 1",
+              {"O banco de dados foi restaurado",
+               "servidor 600000-5: nenhuma das 3 linhas com esta matrícula guarda só o que a "
+               "importação gravou"}},
+         }) {
+        SCOPED_TRACE(c.nome);
+        Reiniciar(antigas + kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN")));
+        const auto antes = semAntigas(Exata());
+        ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+        banco_.Executar("delete from SFPDXX02JAN where MATRICULA starting with 'X'");
+        if (!c.alterar.empty()) banco_.Executar(c.alterar);
+        Importacao::TearDown();
+        const fs::path copia = banco_.Pasta() / "copia.fbk";
+        const std::string gbak = "gbak -b -user SYSDBA '" + banco_.Arquivo().string() + "' '" +
+                                 copia.string() + "' && gbak -rep -user SYSDBA '" + copia.string() +
+                                 "' '" + banco_.Arquivo().string() + "'";
+        ASSERT_EQ(std::system(gbak.c_str()), 0);
+        fs::remove(copia);
+        // The keys the journal kept no longer find their servants' rows.
+        EXPECT_NE(banco_.Valor("select count(*) from KAVLO_LANCAMENTO l join SFPDXX02JAN f on "
+                               "f.rdb$db_key = l.CHAVE_LINHA and f.MATRICULA = l.MATRICULA"),
+                  u"3");
+        const auto depois = Exata();
+        const int32_t id = std::stoi(ParaUtf8(Diario("ID")));
+
+        fb::Conexao conexao;
+        AbrirBancoDaFolha(conexao, banco_.Caminho());
+        if (c.erro.empty()) {
+            EXPECT_EQ(EstornarImportacao(conexao, id, false).lancamentos, 3);
+            EXPECT_EQ(Exata(), antes);
+            continue;
+        }
+        const std::string erro = MensagemDeErro([&] { EstornarImportacao(conexao, id, false); });
+        EXPECT_NE(erro.find("não foi estornada. Nada foi alterado."), std::string::npos) << erro;
+        for (const auto& t : c.erro)
+            EXPECT_NE(erro.find(t), std::string::npos) << t << "\n" << erro;
+        EXPECT_EQ(Exata(), depois);
+        EXPECT_EQ(Diario("ESTORNO_QUANDO"), u"<null>");
     }
 }
