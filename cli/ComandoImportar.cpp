@@ -13,12 +13,14 @@
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "entry/Chamadas.h"
+#include "import/ArquivoRetorno.h"
 #include "import/Diario.h"
 #include "import/RelatorioSemMargem.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
+#include "util/Utils.h"
 
 namespace kavlo::cli {
 namespace {
@@ -67,12 +69,12 @@ void MostrarResumo(const ResumoImportacao& r) {
 // After the exported call: what it did, from the journal row it left for this file and month;
 // the lines it dropped are the check's, which read the same table.
 ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
-    const std::string hash = LeitorDeLinhas(CaminhoDe(DeUtf8(o.retorno))).Hash();
+    const ArquivoDeRetorno arquivo(CaminhoDe(DeUtf8(o.retorno)));
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-    const auto imp =
-        ImportacaoDoMesmoArquivo(t, hash, StrToInt(DeUtf8(o.mes)), StrToInt(DeUtf8(o.ano)));
+    const auto imp = ImportacaoDoMesmoArquivo(t, arquivo.HashConteudo(), arquivo.Hash(),
+                                              u"SFPDXX02" + MesAbreviado(StrToInt(DeUtf8(o.mes))));
     if (!imp) throw Erro("a importação terminou, mas não foi encontrada no diário do banco.");
     ResumoImportacao r;
     r.id = imp->id;

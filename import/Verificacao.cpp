@@ -251,10 +251,11 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
               "o cadastro do mês (SFP001" + ParaUtf8(sufixo) +
                   ") não pôde ser lido, e CPFs e nomes não foram conferidos: " + e.what());
     }
-    if (DiarioExiste(t)) v.anterior = ImportacaoDoMesmoArquivo(t, hash, mes, ano);
+    if (DiarioExiste(t))
+        v.anterior =
+            ImportacaoDoMesmoArquivo(t, arquivo.HashConteudo(), hash, u"SFPDXX02" + sufixo);
     if (v.anterior)
-        achar(0, Gravidade::Impede, "ja_importado",
-              "este arquivo já foi importado para o mês: " + DescreverImportacao(*v.anterior));
+        achar(0, Gravidade::Impede, "ja_importado", JaImportado(*v.anterior, pedido.retorno));
 
     const size_t linhas = arquivo.Linhas();
     if (linhas < 2) return v;
