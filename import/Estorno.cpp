@@ -1,6 +1,7 @@
 #include "import/Estorno.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -264,9 +265,10 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
         for (std::u16string_view coluna : kColunasSlot)
             colunas += u", " + std::u16string(coluna) + Num(static_cast<size_t>(slot));
     }
+    // Per row sought, kept small (one per row of the import after a restore).
     struct Achados {
-        size_t linhas = 0, exatas = 0;
-        std::string chaveUnica, chaveExata;
+        uint32_t linhas = 0, exatas = 0;
+        std::array<char, 8> chaveUnica{}, chaveExata{};
     };
     std::vector<Achados> achados(perdidas.size());
     fb::Comando c(t, u"select " + colunas + u" from " + tabela,
@@ -278,8 +280,9 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
         const LinhaLancada& l = *perdidas[servidores.Valor(*i)];
         Achados& a = achados[servidores.Valor(*i)];
         const std::string chave = r.Bytes(0u);
+        if (chave.size() != a.chaveUnica.size()) continue;  // a view has no row keys of 8 bytes
         ++a.linhas;
-        a.chaveUnica = chave;
+        std::copy(chave.begin(), chave.end(), a.chaveUnica.begin());
         bool exata = Guarda(r, 2u, l.lancamentos.back().mcDepois) &&
                      Guarda(r, 3u, l.lancamentos.back().recDepois);
         for (const Lancado& x : l.lancamentos)
@@ -287,7 +290,7 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
                 exata = Guarda(r, primeiraColuna[x.slot] + k, x.depois[k]);
         if (exata) {
             ++a.exatas;
-            a.chaveExata = chave;
+            a.chaveExata = a.chaveUnica;
         }
     }
     std::vector<std::string> naoAchadas;
@@ -296,7 +299,8 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
         const Achados& a = achados[i];
         const std::string matricula = ParaMensagem(perdidas[i]->lancamentos.front().matricula);
         if (a.exatas == 1 || (a.exatas == 0 && a.linhas == 1)) {
-            perdidas[i]->chave = a.exatas == 1 ? a.chaveExata : a.chaveUnica;
+            const auto& chave = a.exatas == 1 ? a.chaveExata : a.chaveUnica;
+            perdidas[i]->chave.assign(chave.begin(), chave.end());
             achadas.push_back(perdidas[i]);
         } else if (a.linhas == 0) {
             naoAchadas.push_back("servidor " + matricula + ": não há linha com esta matrícula");
