@@ -78,11 +78,12 @@ std::vector<LinhaLancada> LerLancamentos(fb::Transacao& t, int32_t id) {
 }
 
 // One EXECUTE BLOCK for `linhas` rows that each had `slots` posted. Per row r, parameters: the key
-// (Kr) and the servant's MATRICULA (Xr); per slot n the five values the import wrote and the five
-// it found (Dr_COD{n}, Ar_COD{n}, ...); then MCVALOR and RECALCULAR as written (DMr, DRr) and as
-// found (AMr, ARr). For each row it returns whether the key still finds that servant's row (a key
-// freed by a deleted row may hold another's) and the columns that no longer hold what the import
-// wrote; a row that still holds it all gets its earlier values back.
+// (Kr) and the servant's MATRICULA (Xr, short: the import matched it to an 8-character key, and
+// every row's parameters are held by each prepared block); per slot n the five values the import
+// wrote and the five it found (Dr_COD{n}, Ar_COD{n}, ...); then MCVALOR and RECALCULAR as written
+// (DMr, DRr) and as found (AMr, ARr). For each row it returns whether the key still finds that
+// servant's row (a key freed by a deleted row may hold another's) and the columns that no longer
+// hold what the import wrote; a row that still holds it all gets its earlier values back.
 constexpr std::u16string_view kDeclaracoesDoSlot =
     u"  declare COD{n} varchar(1000) character set octets;\n"
     u"  declare VALOR{n} double precision;\n  declare QUANT{n} double precision;\n"
@@ -126,7 +127,7 @@ std::u16string SqlEstorno(std::u16string_view tabela, const std::vector<int>& sl
     for (size_t i = 0; i < linhas; ++i) {
         const std::u16string r = Num(i);
         parametros += Preencher(
-            u"{sep}K{r} char(8) character set octets = ?, X{r} varchar(1000) character set win1252 "
+            u"{sep}K{r} char(8) character set octets = ?, X{r} varchar(32) character set win1252 "
             u"= ?",
             {{u"sep", i ? u", " : u""}, {u"r", r}});
         std::u16string colunas, destino, restaura, compara;
@@ -173,26 +174,31 @@ struct Posterior {
 std::vector<Posterior> ImportacoesPosteriores(fb::Transacao& t, const ImportacaoRegistrada& imp,
                                               const std::vector<LinhaLancada>& linhas,
                                               int64_t& total) {
-    ConjuntoDeChaves servidores;
-    for (size_t i = 0; i < linhas.size(); ++i)
-        servidores.Incluir(linhas[i].lancamentos.front().matricula, static_cast<uint32_t>(i));
-    servidores.Fechar();
-    fb::Comando c(
-        t,
-        std::string_view("select l.ID_IMPORTACAO, l.MATRICULA, l.SLOT from "
-                         "KAVLO_LANCAMENTO l join KAVLO_IMPORTACAO i on i.ID = "
-                         "l.ID_IMPORTACAO where l.ID_IMPORTACAO > ? and i.TABELA = ? and "
-                         "i.ESTORNO_QUANDO is null order by l.ID_IMPORTACAO, l.MATRICULA"),
-        "consultar o diário de importações");
+    // Ordered by the journal's index on the import; no sort of the postings.
+    fb::Comando c(t,
+                  std::string_view("select l.ID_IMPORTACAO, l.MATRICULA, l.SLOT from "
+                                   "KAVLO_LANCAMENTO l join KAVLO_IMPORTACAO i on i.ID = "
+                                   "l.ID_IMPORTACAO where l.ID_IMPORTACAO > ? and i.TABELA = ? and "
+                                   "i.ESTORNO_QUANDO is null order by l.ID_IMPORTACAO"),
+                  "consultar o diário de importações");
     fb::Cursor r = c.Abrir({int64_t{imp.id}, imp.tabela});
     std::vector<Posterior> posteriores;
     total = 0;
+    // This import's servants, gathered only when a later import posted in the table at all.
+    std::optional<ConjuntoDeChaves> servidores;
     while (r.Proximo()) {
+        if (!servidores) {
+            servidores.emplace();
+            for (size_t i = 0; i < linhas.size(); ++i)
+                servidores->Incluir(linhas[i].lancamentos.front().matricula,
+                                    static_cast<uint32_t>(i));
+            servidores->Fechar();
+        }
         const std::u16string matricula = r.Texto(1u);
-        const auto i = servidores.Indice(matricula);
+        const auto i = servidores->Indice(matricula);
         if (!i) continue;
         const int slot = r.Inteiro(2u);
-        const auto& nossos = linhas[servidores.Valor(*i)].lancamentos;
+        const auto& nossos = linhas[servidores->Valor(*i)].lancamentos;
         const bool mesmoSlot = std::any_of(nossos.begin(), nossos.end(),
                                            [slot](const Lancado& l) { return l.slot == slot; });
         if (total++ < static_cast<int64_t>(kListados))
@@ -225,16 +231,16 @@ std::string SobrePosteriores(const std::vector<Posterior>& posteriores, int64_t 
            std::to_string(*ids.rbegin()) + ", e assim por diante), e depois esta.";
 }
 
-// The database's creation, when it is later than the import: the database was restored from a
-// backup since (a restore creates it again), and the row keys the journal kept name other rows.
-std::optional<TDateTime> RestauradoDepois(fb::Transacao& t, TDateTime importacao) {
+// When the database was created: a restore from a backup creates it again, and the row keys the
+// journal kept then name other rows. Read in a transaction of its own, as the monitoring snapshot
+// it takes lasts as long as its transaction.
+std::optional<TDateTime> CriacaoDoBanco(fb::Conexao& conexao) {
+    fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
     fb::Comando c(t, std::string_view("select MON$CREATION_DATE from MON$DATABASE"),
                   "consultar a criação do banco de dados");
     fb::Cursor r = c.Abrir();
     if (!r.Proximo() || r.Nulo(0u)) return std::nullopt;
-    const TDateTime criacao = r.Data(0u);
-    if (criacao <= importacao) return std::nullopt;
-    return criacao;
+    return r.Data(0u);
 }
 
 // Whether column `i` holds exactly `valor` (bytes for a text, the double for a number, NULL).
@@ -318,6 +324,7 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
 }  // namespace
 
 ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simular) {
+    const std::optional<TDateTime> criacao = CriacaoDoBanco(conexao);
     fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
     const std::string nome = "A importação " + std::to_string(id);
     if (!DiarioExiste(t))
@@ -341,13 +348,16 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
 
     // After a restore the kept keys name other rows, or none: every row is found again by its
     // servant. Otherwise a key finds its row, unless the row was deleted since.
-    const std::optional<TDateTime> restaurado = RestauradoDepois(t, imp->quando);
+    const std::optional<TDateTime> restaurado =
+        criacao && *criacao > imp->quando ? criacao : std::nullopt;
     std::vector<LinhaLancada*> porChave, porMatricula;
     for (LinhaLancada& l : linhas) (restaurado ? porMatricula : porChave).push_back(&l);
 
     std::vector<std::string> conflitos, naoAchadas;
     constexpr size_t kLote = 16;
-    std::map<std::pair<std::vector<int>, size_t>, std::unique_ptr<fb::Comando>> blocos;
+    // The blocks of the shape at hand, by how many rows they take: a shape's rows are undone one
+    // after the other and its blocks serve no other, and a prepared block is large.
+    std::map<size_t, std::unique_ptr<fb::Comando>> blocos;
     // Gives back the rows' earlier values where they hold what the import wrote; the rows whose
     // key finds no row of their servant go to `perdidas`.
     auto estornar = [&](const std::vector<LinhaLancada*>& quais,
@@ -359,9 +369,10 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
             porForma[slots].push_back(l);
         }
         for (const auto& [slots, grupo] : porForma) {
+            blocos.clear();
             for (size_t inicio = 0; inicio < grupo.size(); inicio += kLote) {
                 const size_t quantas = std::min(kLote, grupo.size() - inicio);
-                auto& bloco = blocos[{slots, quantas}];
+                auto& bloco = blocos[quantas];
                 if (!bloco)
                     bloco = std::make_unique<fb::Comando>(
                         t, SqlEstorno(imp->tabela, slots, quantas),
