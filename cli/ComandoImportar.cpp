@@ -13,12 +13,14 @@
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "entry/Chamadas.h"
+#include "import/ArquivoRetorno.h"
 #include "import/Diario.h"
 #include "import/RelatorioSemMargem.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
+#include "util/Utils.h"
 
 namespace kavlo::cli {
 namespace {
@@ -67,12 +69,12 @@ void MostrarResumo(const ResumoImportacao& r) {
 // After the exported call: what it did, from the journal row it left for this file and month;
 // the lines it dropped are the check's, which read the same table.
 ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
-    const std::string hash = LeitorDeLinhas(CaminhoDe(DeUtf8(o.retorno))).Hash();
+    const ArquivoDeRetorno arquivo(CaminhoDe(DeUtf8(o.retorno)));
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-    const auto imp =
-        ImportacaoDoMesmoArquivo(t, hash, StrToInt(DeUtf8(o.mes)), StrToInt(DeUtf8(o.ano)));
+    const auto imp = ImportacaoDoMesmoArquivo(t, arquivo.HashConteudo(), arquivo.Hash(),
+                                              u"SFPDXX02" + MesAbreviado(StrToInt(DeUtf8(o.mes))));
     if (!imp) throw Erro("a importação terminou, mas não foi encontrada no diário do banco.");
     ResumoImportacao r;
     r.id = imp->id;
@@ -82,8 +84,9 @@ ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
     r.naoDescontadas = imp->naoDescontadas;
     r.semSlot = imp->semSlot;
     for (const Achado& a : v.achados) {
-        if (a.tipo == "nao_encontrada" || a.tipo == "inativa")
-            (a.tipo == "inativa" ? r.inativas : r.naoEncontradas).Incluir(a.linha, a.chave);
+        if (a.tipo == TipoAchado::NaoEncontrada || a.tipo == TipoAchado::Inativa)
+            (a.tipo == TipoAchado::Inativa ? r.inativas : r.naoEncontradas)
+                .Incluir(a.linha, a.chave);
     }
     r.totalCentavos = imp->totalCentavos;
     r.margemVerificada = imp->margemVerificada;
@@ -92,27 +95,38 @@ ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
     return r;
 }
 
-// The check's verdict before anything is posted; true when the import may go on.
+// The check's verdict before anything is posted; true when the import may go on. What was
+// imported before is overridden by --reimportar only; what looks wrong in the file, by --forcar
+// only; what the import would fail on, by nothing.
 bool PodeImportar(const Opcoes& o, const Verificacao& v) {
-    bool impede = false;
-    for (const Achado& a : v.achados)
-        impede |= a.gravidade == Gravidade::Impede && !(o.reimportar && a.tipo == "ja_importado");
+    bool impede = false, jaImportado = false;
+    for (const Achado& a : v.achados) {
+        if (a.gravidade != Gravidade::Impede) continue;
+        const bool doDiario = a.tipo == TipoAchado::JaImportado || a.tipo == TipoAchado::JaLancada;
+        jaImportado |= doDiario && !o.reimportar;
+        impede |= !doDiario;
+    }
     const bool suspeita = v.Tem(Gravidade::Suspeita) && !o.forcar;
-    if (!impede && !suspeita) return true;
+    if (!impede && !jaImportado && !suspeita) return true;
     fmt::print(stderr, "Nada foi lançado: a verificação do arquivo de retorno encontrou\n");
-    if (impede) {
+    if (impede || jaImportado) {
         fmt::print(stderr, "  o que faria a importação falhar ou ser recusada:\n");
         MostrarAchados(stderr, v, Gravidade::Impede, kLimiteNaTela);
     }
     if (suspeita) {
         fmt::print(stderr,
-                   "  o que indica um arquivo deslocado, em outra codificação ou de outra "
-                   "folha:\n");
+                   "  o que precisa ser conferido antes de lançar (linhas deslocadas, outra "
+                   "codificação ou competência, CPFs ou nomes de outras pessoas, parcelas "
+                   "repetidas, valores e contadores fora do comum, arquivo sem parcelas):\n");
         MostrarAchados(stderr, v, Gravidade::Suspeita, kLimiteNaTela);
         fmt::print(stderr,
                    "Confira o arquivo (kavlo verificar ... --todas mostra tudo). Se ele estiver "
                    "certo, importe-o com --forcar.\n");
     }
+    if (impede)
+        fmt::print(stderr,
+                   "Corrija o que faria a importação falhar (ou peça o arquivo corrigido à "
+                   "consignatária) e importe de novo; --forcar não passa por cima disso.\n");
     return false;
 }
 
@@ -134,10 +148,12 @@ Subcomando RegistrarImportar(CLI::App& app) {
                   "Faz tudo e grava o resultado e o relatório com .SIMULACAO no nome, mas desfaz "
                   "os lançamentos no banco");
     sub->add_flag("--reimportar", o->reimportar,
-                  "Lança de novo um arquivo que o diário mostra já importado para o mês");
+                  "Lança de novo um arquivo, ou parcelas, que o diário mostra já lançados na "
+                  "tabela do mês por uma importação não estornada");
     sub->add_flag("--forcar", o->forcar,
-                  "Importa mesmo que a verificação aponte linhas deslocadas, outra codificação ou "
-                  "CPFs de outras pessoas");
+                  "Importa mesmo que a verificação aponte o que pede conferência: linhas "
+                  "deslocadas, outra codificação ou competência, CPFs ou nomes que não batem, "
+                  "parcelas repetidas, valores e contadores fora do comum, arquivo sem parcelas");
     return {sub,
             [o] {
                 const Verificacao v = VerificarAntes(

@@ -38,7 +38,7 @@ Verificacao VerificarAntes(const ParaVerificar& p) {
 }
 
 size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_t limite) {
-    std::map<std::string, size_t> mostrados;
+    std::map<TipoAchado, size_t> mostrados;
     size_t ocultos = 0;
     for (const Achado& a : v.achados) {
         if (a.gravidade != g) continue;
@@ -67,8 +67,9 @@ Subcomando RegistrarVerificar(CLI::App& app) {
     CLI::App* sub = NovoSubcomando(
         app, "verificar",
         "Confere o arquivo de retorno contra a folha do mês, sem lançar nada: linhas "
-        "deslocadas, outra codificação, CPFs e nomes que não batem, servidores não "
-        "encontrados, parcelas repetidas ou inválidas, arquivo já importado");
+        "deslocadas, outra codificação ou competência, CPFs e nomes que não batem, servidores "
+        "não encontrados, parcelas repetidas, inválidas ou já lançadas, arquivo vazio, cortado "
+        "ou já importado");
     OpcaoBanco(sub, o->banco);
     OpcaoMes(sub, o->mes);
     OpcaoAno(sub, o->ano);

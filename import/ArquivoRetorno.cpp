@@ -5,6 +5,7 @@
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
+#include "util/Sha256.h"
 #include "util/Utils.h"
 
 namespace kavlo {
@@ -22,6 +23,24 @@ std::u16string TextoDaParcela(std::u16string_view linha) {
     if (auto ponto = texto.find(u'.'); ponto != std::u16string::npos) texto[ponto] = u',';
     return texto;
 }
+// The record type at position 1; 0 for a line that has none (empty, or a blank there).
+char16_t TipoDeRegistro(std::u16string_view linha) {
+    const std::u16string_view tipo = LerCampo(linha, retorno::Tipo);
+    return tipo.empty() || tipo[0] <= u' ' ? 0 : tipo[0];
+}
+
+void AcrescentarLinha(Sha256Incremental& hash, std::u16string_view linha) {
+    std::string bytes;
+    bytes.reserve(2 * linha.size() + 2);
+    for (const char16_t c : linha) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    bytes += "\n";
+    bytes += '\0';
+    hash.Acrescentar(bytes);
+}
+
 }  // namespace
 
 double LerParcela(std::u16string_view linha) {
@@ -82,15 +101,20 @@ ArquivoDeRetorno::ArquivoDeRetorno(const Caminho& caminho, const AoLerDetalhe& a
                                    std::function<void(std::string_view)> aoLerBytes)
     : caminho_(caminho), leitor_(std::make_unique<LeitorDeLinhas>(caminho)) {
     leitor_->AoLer(std::move(aoLerBytes));
+    Sha256Incremental conteudo;
     // A line's role is known once the next one is read: the one before it is an instalment unless
     // it is the first.
     std::u16string linha, anterior;
     while (leitor_->Proxima(linha)) {
         const size_t n = leitor_->Lidas();
+        AcrescentarLinha(conteudo, linha);
         if (n == 1) cabecalho_ = linha;
         if (n > 2) {
             chaves_.Incluir(ChaveServidor(anterior), static_cast<uint32_t>(n - 1));
             if (aoLerDetalhe) aoLerDetalhe(n - 1, anterior);
+            const char16_t tipo = TipoDeRegistro(anterior);
+            if (n == 3) tipoDosDetalhes_ = tipo;
+            if (tipo != tipoDosDetalhes_) tipoDosDetalhes_ = 0;
         }
         std::swap(linha, anterior);
     }
@@ -102,7 +126,12 @@ ArquivoDeRetorno::ArquivoDeRetorno(const Caminho& caminho, const AoLerDetalhe& a
                           "' tem linhas demais.");
     chaves_.Fechar();
     hash_ = leitor_->Hash();
+    hashConteudo_ = conteudo.Concluir();
     leitor_->AoLer({});
+}
+
+bool ArquivoDeRetorno::Cortado() const {
+    return linhas_ > 2 && tipoDosDetalhes_ != 0 && TipoDeRegistro(rodape_) == tipoDosDetalhes_;
 }
 
 ArquivoDeRetorno::~ArquivoDeRetorno() = default;

@@ -105,11 +105,11 @@ struct DadosDoLancamento {
 DadosDoLancamento DadosDaLinha(std::u16string_view linha);
 
 // The return file, read in two passes so that it is never held whole. The first, before anything
-// is posted, takes the SHA-256 of its bytes, counts its lines (the roles are by place, and the last
-// line is known only at the end) and gathers the servant keys of the instalment lines, each with
-// the number of its last line, which tells the second pass when a servant's postings are complete.
-// The second pass gives the lines again, one at a time, from the same open file, and fails when
-// its bytes are no longer those of the first.
+// is posted, takes the SHA-256 of its bytes and of its lines, counts its lines (the roles are by
+// place, and the last line is known only at the end) and gathers the servant keys of the
+// instalment lines, each with the number of its last line, which tells the second pass when a
+// servant's postings are complete. The second pass gives the lines again, one at a time, from the
+// same open file, and fails when its bytes are no longer those of the first.
 class ArquivoDeRetorno {
   public:
     // Called in the first pass with each instalment line and its 1-based number.
@@ -122,7 +122,17 @@ class ArquivoDeRetorno {
     ArquivoDeRetorno& operator=(ArquivoDeRetorno&&) noexcept;
 
     const std::string& Hash() const { return hash_; }
+    // The SHA-256 of the lines as they are read: the byte-order mark and the encoding decoded and
+    // every line end alike, so a file re-encoded (Windows-1252 or UTF-8 with its mark) or sent with
+    // other line ends (CR LF, LF, CR) is the same file. Each line goes in as UTF-16 LE followed by
+    // an LF, which no line holds.
+    const std::string& HashConteudo() const { return hashConteudo_; }
     size_t Linhas() const { return linhas_; }
+    // Whether the file was cut: every instalment line has the same record type (position 1, not
+    // blank) and the last line has it too, so the last line is an instalment and no trailer
+    // follows. Read as the design reads it, that instalment would be taken for the trailer and
+    // lost.
+    bool Cortado() const;
     // The keys of the instalment lines, each valued with its last line; the trailer's key too,
     // valued 0 unless an instalment line has it, so its row can be looked up as well.
     const ConjuntoDeChaves& Chaves() const { return chaves_; }
@@ -140,8 +150,9 @@ class ArquivoDeRetorno {
   private:
     Caminho caminho_;
     std::unique_ptr<LeitorDeLinhas> leitor_;
-    std::string hash_;
+    std::string hash_, hashConteudo_;
     size_t linhas_ = 0;
+    char16_t tipoDosDetalhes_ = 0;  // the record type every instalment line has; 0 when they differ
     ConjuntoDeChaves chaves_;
     std::u16string cabecalho_, rodape_;
 };

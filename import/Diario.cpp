@@ -25,6 +25,7 @@ const std::vector<ObjetoDiario> kDiario = {
      "  MAQUINA VARCHAR(100) CHARACTER SET UTF8,\n"
      "  ARQUIVO VARCHAR(1000) CHARACTER SET UTF8,\n"
      "  HASH_SHA256 CHAR(64) CHARACTER SET ASCII NOT NULL,\n"
+     "  HASH_CONTEUDO CHAR(64) CHARACTER SET ASCII,\n"
      "  MES SMALLINT NOT NULL,\n"
      "  ANO SMALLINT NOT NULL,\n"
      "  TABELA VARCHAR(31) CHARACTER SET ASCII NOT NULL,\n"
@@ -46,6 +47,12 @@ const std::vector<ObjetoDiario> kDiario = {
      ")"},
     {"INDEX", "KAVLO_IMPORTACAO_ARQUIVO",
      "CREATE INDEX KAVLO_IMPORTACAO_ARQUIVO ON KAVLO_IMPORTACAO (HASH_SHA256, ANO, MES)"},
+    // Journals made before the lines were hashed get the column; their rows keep guarding by the
+    // hash of the bytes.
+    {"COLUMN", "HASH_CONTEUDO",
+     "ALTER TABLE KAVLO_IMPORTACAO ADD HASH_CONTEUDO CHAR(64) CHARACTER SET ASCII"},
+    {"INDEX", "KAVLO_IMPORTACAO_CONTEUDO",
+     "CREATE INDEX KAVLO_IMPORTACAO_CONTEUDO ON KAVLO_IMPORTACAO (HASH_CONTEUDO, TABELA)"},
     {"TABLE", "KAVLO_LANCAMENTO",
      "CREATE TABLE KAVLO_LANCAMENTO (\n"
      "  ID_IMPORTACAO INTEGER NOT NULL,\n"
@@ -78,17 +85,29 @@ bool Existe(fb::Transacao& t, const ObjetoDiario& objeto) {
     const std::string sql =
         objeto.tipo == "GENERATOR" ? "select 1 from RDB$GENERATORS where RDB$GENERATOR_NAME = ?"
         : objeto.tipo == "INDEX"   ? "select 1 from RDB$INDICES where RDB$INDEX_NAME = ?"
+        : objeto.tipo == "COLUMN"  ? "select 1 from RDB$RELATION_FIELDS where RDB$RELATION_NAME = "
+                                     "'KAVLO_IMPORTACAO' and RDB$FIELD_NAME = ?"
                                    : "select 1 from RDB$RELATIONS where RDB$RELATION_NAME = ?";
     fb::Comando c(t, std::string_view(sql), "consultar o diário de importações");
     fb::Cursor r = c.Abrir({DeUtf8(objeto.nome)});
     return r.Proximo();
 }
 
-const char* const kColunas =
-    "ID, QUANDO, USUARIO, MAQUINA, ARQUIVO, HASH_SHA256, MES, ANO, TABELA, FOLHAS, "
-    "VERIFICA_MARGEM, MARGEM_VERIFICADA, REIMPORTACAO, LINHAS, DESCONTADAS, NAO_DESCONTADAS, "
-    "SEM_SLOT, NAO_ENCONTRADAS, INATIVAS, TOTAL_CENTAVOS, RESULTADO, ESTORNO_QUANDO, "
-    "ESTORNO_USUARIO, ESTORNO_MAQUINA";
+// Whether the journal has the hash of the lines: one made before it has not, until the next
+// import adds it (listing, checking and undoing change no table).
+bool TemHashConteudo(fb::Transacao& t) {
+    return Existe(t, {"COLUMN", "HASH_CONTEUDO", {}});
+}
+
+// The columns Ler reads, in its order.
+std::string Colunas(fb::Transacao& t) {
+    return std::string(
+               "ID, QUANDO, USUARIO, MAQUINA, ARQUIVO, HASH_SHA256, MES, ANO, TABELA, FOLHAS, "
+               "VERIFICA_MARGEM, MARGEM_VERIFICADA, REIMPORTACAO, LINHAS, DESCONTADAS, "
+               "NAO_DESCONTADAS, SEM_SLOT, NAO_ENCONTRADAS, INATIVAS, TOTAL_CENTAVOS, RESULTADO, "
+               "ESTORNO_QUANDO, ESTORNO_USUARIO, ESTORNO_MAQUINA, ") +
+           (TemHashConteudo(t) ? "HASH_CONTEUDO" : "cast(null as char(64)) as HASH_CONTEUDO");
+}
 
 ImportacaoRegistrada Ler(const fb::Cursor& c) {
     ImportacaoRegistrada i;
@@ -116,6 +135,7 @@ ImportacaoRegistrada Ler(const fb::Cursor& c) {
     if (!c.Nulo(21u)) i.estornoQuando = c.Data(21u);
     i.estornoUsuario = c.Texto(22u);
     i.estornoMaquina = c.Texto(23u);
+    i.hashConteudo = c.Texto(24u);
     return i;
 }
 
@@ -148,7 +168,8 @@ void PrepararDiario(fb::Conexao& conexao) {
 
 bool DiarioExiste(fb::Transacao& transacao) {
     for (const ObjetoDiario& objeto : kDiario)
-        if (!Existe(transacao, objeto)) return false;
+        if ((objeto.tipo == "TABLE" || objeto.tipo == "GENERATOR") && !Existe(transacao, objeto))
+            return false;
     return true;
 }
 
@@ -165,14 +186,23 @@ int32_t NovoIdImportacao(fb::Transacao& transacao, bool provisorio) {
 }
 
 std::optional<ImportacaoRegistrada> ImportacaoDoMesmoArquivo(fb::Transacao& transacao,
-                                                             std::string_view hash, int32_t mes,
-                                                             int32_t ano) {
+                                                             std::string_view hashConteudo,
+                                                             std::string_view hash,
+                                                             std::u16string_view tabela) {
+    // A row written before the lines were hashed has only the hash of its bytes.
+    const bool conteudo = TemHashConteudo(transacao);
     fb::Comando c(transacao,
-                  std::string("select first 1 ") + kColunas +
-                      " from KAVLO_IMPORTACAO where HASH_SHA256 = ? and MES = ? and ANO = ?"
-                      " and ESTORNO_QUANDO is null order by ID desc",
+                  "select first 1 " + Colunas(transacao) +
+                      " from KAVLO_IMPORTACAO where TABELA = ? and ESTORNO_QUANDO is null and " +
+                      (conteudo ? "(HASH_CONTEUDO = ? or (HASH_CONTEUDO is null and "
+                                  "HASH_SHA256 = ?))"
+                                : "HASH_SHA256 = ?") +
+                      " order by ID desc",
                   "consultar o diário de importações");
-    fb::Cursor r = c.Abrir({DeUtf8(hash), int64_t{mes}, int64_t{ano}});
+    std::vector<fb::Parametro> p = {std::u16string(tabela)};
+    if (conteudo) p.emplace_back(DeUtf8(hashConteudo));
+    p.emplace_back(DeUtf8(hash));
+    fb::Cursor r = c.Abrir(p);
     if (!r.Proximo()) return std::nullopt;
     return Ler(r);
 }
@@ -181,12 +211,12 @@ void RegistrarImportacao(fb::Transacao& transacao, const ImportacaoRegistrada& i
     fb::Comando c(transacao,
                   std::string_view(
                       "insert into KAVLO_IMPORTACAO (ID, QUANDO, USUARIO, MAQUINA, ARQUIVO, "
-                      "HASH_SHA256, MES, ANO, TABELA, FOLHAS, VERIFICA_MARGEM, MARGEM_VERIFICADA, "
-                      "REIMPORTACAO, RESULTADO) values (?, current_timestamp, ?, ?, ?, ?, ?, ?, "
-                      "?, ?, ?, ?, ?, ?)"),
+                      "HASH_SHA256, HASH_CONTEUDO, MES, ANO, TABELA, FOLHAS, VERIFICA_MARGEM, "
+                      "MARGEM_VERIFICADA, REIMPORTACAO, RESULTADO) values (?, current_timestamp, "
+                      "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                   "registrar a importação no diário");
-    c.Executar({int64_t{i.id}, i.usuario, i.maquina, i.arquivo, i.hash, int64_t{i.mes},
-                int64_t{i.ano}, i.tabela, i.folhas, i.verificaMargem,
+    c.Executar({int64_t{i.id}, i.usuario, i.maquina, i.arquivo, i.hash, i.hashConteudo,
+                int64_t{i.mes}, int64_t{i.ano}, i.tabela, i.folhas, i.verificaMargem,
                 std::u16string(i.margemVerificada ? u"S" : u"N"),
                 std::u16string(i.reimportacao ? u"S" : u"N"), i.resultado});
 }
@@ -204,8 +234,7 @@ void RegistrarContagens(fb::Transacao& transacao, const ImportacaoRegistrada& i)
 }
 
 std::optional<ImportacaoRegistrada> BuscarImportacao(fb::Transacao& transacao, int32_t id) {
-    fb::Comando c(transacao,
-                  std::string("select ") + kColunas + " from KAVLO_IMPORTACAO where ID = ?",
+    fb::Comando c(transacao, "select " + Colunas(transacao) + " from KAVLO_IMPORTACAO where ID = ?",
                   "consultar o diário de importações");
     fb::Cursor r = c.Abrir({int64_t{id}});
     if (!r.Proximo()) return std::nullopt;
@@ -214,7 +243,7 @@ std::optional<ImportacaoRegistrada> BuscarImportacao(fb::Transacao& transacao, i
 
 std::vector<ImportacaoRegistrada> ListarImportacoes(fb::Transacao& transacao) {
     fb::Comando c(transacao,
-                  std::string("select ") + kColunas + " from KAVLO_IMPORTACAO order by ID desc",
+                  "select " + Colunas(transacao) + " from KAVLO_IMPORTACAO order by ID desc",
                   "consultar o diário de importações");
     fb::Cursor r = c.Abrir();
     std::vector<ImportacaoRegistrada> lista;
@@ -223,12 +252,27 @@ std::vector<ImportacaoRegistrada> ListarImportacoes(fb::Transacao& transacao) {
 }
 
 std::string DescreverImportacao(const ImportacaoRegistrada& i) {
+    char referencia[32];
+    std::snprintf(referencia, sizeof referencia, "%02d/%04d", i.mes, i.ano);
     return "importação " + std::to_string(i.id) + " de " +
            ParaUtf8(FormatarData(i.quando, u"dd/mm/yyyy hh:nn")) + " por " +
-           ParaMensagem(i.usuario) + " em " + ParaMensagem(i.maquina) + " (" +
-           std::to_string(i.descontadas) +
+           ParaMensagem(i.usuario) + " em " + ParaMensagem(i.maquina) + ", para " + referencia +
+           ", do arquivo " + Aspas(i.arquivo) + " (" + std::to_string(i.descontadas) +
            (i.descontadas == 1 ? " parcela descontada" : " parcelas descontadas") + ", total R$ " +
            ReaisLegiveis(i.totalCentavos) + ")";
+}
+
+std::string JaImportado(const ImportacaoRegistrada& anterior, std::u16string_view arquivo) {
+    const std::string id = std::to_string(anterior.id);
+    return "O arquivo de retorno " + Aspas(arquivo) + " já foi importado na tabela " +
+           ParaMensagem(anterior.tabela) +
+           " deste banco de dados, com as mesmas linhas: " + DescreverImportacao(anterior) +
+           ". O mesmo arquivo é reconhecido pelas linhas que traz, qualquer que seja seu nome, "
+           "sua codificação, suas quebras de linha ou o ano informado. Nada foi lançado agora. "
+           "Para importar o mesmo arquivo de novo, estorne antes a importação " +
+           id + " (kavlo estornar --importacao " + id +
+           ") ou, se a intenção é mesmo lançar as parcelas outra vez, use kavlo importar "
+           "--reimportar.";
 }
 
 EstadoGravacao VerificarGravacao(std::u16string_view caminhoBanco, int32_t id, int64_t transacao,

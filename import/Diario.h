@@ -17,7 +17,8 @@ namespace kavlo {
 
 // The journal's DDL, statement by statement, in the order it is created.
 struct ObjetoDiario {
-    std::string_view tipo;  // "GENERATOR", "TABLE" or "INDEX", as RDB$ names it
+    // "GENERATOR", "TABLE" or "INDEX", as RDB$ names it, or "COLUMN" of KAVLO_IMPORTACAO
+    std::string_view tipo;
     std::string_view nome;
     std::string_view ddl;
 };
@@ -35,6 +36,7 @@ struct ImportacaoRegistrada {
     int32_t id = 0;
     TDateTime quando = 0;
     std::u16string usuario, maquina, arquivo, hash;
+    std::u16string hashConteudo;  // empty in rows written before the lines were hashed
     int32_t mes = 0, ano = 0;
     std::u16string tabela, folhas, verificaMargem;
     bool margemVerificada = true;
@@ -52,10 +54,14 @@ struct ImportacaoRegistrada {
 // the generator (for an import that will be rolled back).
 int32_t NovoIdImportacao(fb::Transacao& transacao, bool provisorio = false);
 
-// The latest import of the same file (by hash) for the same month that was not undone.
+// The latest import not undone of the same file into the same table (SFPDXX02 + month, which does
+// not name the year): the same lines (ArquivoDeRetorno::HashConteudo), or, for a row written
+// before the lines were hashed, the same bytes. What the guard protects is the table's rows, so
+// neither the file's name nor the month's text nor the year counts.
 std::optional<ImportacaoRegistrada> ImportacaoDoMesmoArquivo(fb::Transacao& transacao,
-                                                             std::string_view hash, int32_t mes,
-                                                             int32_t ano);
+                                                             std::string_view hashConteudo,
+                                                             std::string_view hash,
+                                                             std::u16string_view tabela);
 
 // The import's row, written before its postings; the counts follow at the end.
 void RegistrarImportacao(fb::Transacao& transacao, const ImportacaoRegistrada& importacao);
@@ -68,6 +74,10 @@ std::vector<ImportacaoRegistrada> ListarImportacoes(fb::Transacao& transacao);
 // "importação 7 de 10/12/2026 14:03 por ana em FOLHA-01 (150 parcelas descontadas, total R$
 // 12.345,67)"
 std::string DescreverImportacao(const ImportacaoRegistrada& importacao);
+
+// The refusal of a file already imported into the table: what was imported, when and by whom,
+// that nothing was posted now, and the two ways on (undo it, or --reimportar).
+std::string JaImportado(const ImportacaoRegistrada& anterior, std::u16string_view arquivo);
 
 // After a commit that failed: was the import with this id committed after all? Asks the database
 // again on a new connection, for up to `segundos`, until the import's row is there (committed), or

@@ -1,11 +1,16 @@
 #include "import/Estorno.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <variant>
 
 #include "util/Codificacao.h"
+#include "util/ConjuntoDeChaves.h"
+#include "util/Datas.h"
 #include "util/Erros.h"
 #include "util/Sistema.h"
 #include "util/Utils.h"
@@ -15,6 +20,9 @@ namespace {
 
 // The five columns of a slot, in the order the journal keeps them.
 constexpr std::u16string_view kColunasSlot[] = {u"COD", u"VALOR", u"QUANT", u"PERC", u"TEMPO"};
+
+// Lines of a refusal listed one by one; the rest are counted.
+constexpr size_t kListados = 20;
 
 std::u16string Num(size_t n) {
     return DeUtf8(std::to_string(n));
@@ -70,10 +78,12 @@ std::vector<LinhaLancada> LerLancamentos(fb::Transacao& t, int32_t id) {
 }
 
 // One EXECUTE BLOCK for `linhas` rows that each had `slots` posted. Per row r, parameters: the key
-// (Kr); per slot n the five values the import wrote and the five it found (Dr_COD{n}, Ar_COD{n},
-// ...); then MCVALOR and RECALCULAR as written (DMr, DRr) and as found (AMr, ARr). For each row it
-// returns whether the row was found and the columns that no longer hold what the import wrote; a
-// row that still holds it all gets its earlier values back.
+// (Kr) and the servant's MATRICULA (Xr, short: the import matched it to an 8-character key, and
+// every row's parameters are held by each prepared block); per slot n the five values the import
+// wrote and the five it found (Dr_COD{n}, Ar_COD{n}, ...); then MCVALOR and RECALCULAR as written
+// (DMr, DRr) and as found (AMr, ARr). For each row it returns whether the key still finds that
+// servant's row (a key freed by a deleted row may hold another's) and the columns that no longer
+// hold what the import wrote; a row that still holds it all gets its earlier values back.
 constexpr std::u16string_view kDeclaracoesDoSlot =
     u"  declare COD{n} varchar(1000) character set octets;\n"
     u"  declare VALOR{n} double precision;\n  declare QUANT{n} double precision;\n"
@@ -89,7 +99,8 @@ constexpr std::u16string_view kComparaColuna =
 constexpr std::u16string_view kLinha =
     u"  POSICAO = {r};\n"
     u"  DIFERENCAS = '';\n"
-    u"  select {colunas}MCVALOR, RECALCULAR from {tabela} where rdb$db_key = :K{r}\n"
+    u"  select {colunas}MCVALOR, RECALCULAR from {tabela} where rdb$db_key = :K{r}"
+    u" and MATRICULA = :X{r}\n"
     u"    into {destino}:MCVALOR, :RECALCULAR;\n"
     u"  ACHADA = row_count;\n"
     u"  if (ACHADA = 1) then begin\n"
@@ -115,8 +126,10 @@ std::u16string SqlEstorno(std::u16string_view tabela, const std::vector<int>& sl
         declaracoes += Preencher(kDeclaracoesDoSlot, {{u"n", Num(static_cast<size_t>(slot))}});
     for (size_t i = 0; i < linhas; ++i) {
         const std::u16string r = Num(i);
-        parametros += Preencher(u"{sep}K{r} char(8) character set octets = ?",
-                                {{u"sep", i ? u", " : u""}, {u"r", r}});
+        parametros += Preencher(
+            u"{sep}K{r} char(8) character set octets = ?, X{r} varchar(32) character set win1252 "
+            u"= ?",
+            {{u"sep", i ? u", " : u""}, {u"r", r}});
         std::u16string colunas, destino, restaura, compara;
         for (int slot : slots) {
             const std::u16string n = Num(static_cast<size_t>(slot));
@@ -147,24 +160,171 @@ std::u16string SqlEstorno(std::u16string_view tabela, const std::vector<int>& sl
         kBloco, {{u"parametros", parametros}, {u"declaracoes", declaracoes}, {u"corpo", corpo}});
 }
 
-// Later imports, not undone, that posted into the same row of the same month's table.
-std::vector<int32_t> ImportacoesPosteriores(fb::Transacao& t, const ImportacaoRegistrada& imp,
-                                            const std::string& chave) {
+// A later import not undone that posted for one of this import's servants in the same table:
+// undoing this one would give the row the values from before both, and erase that posting (or
+// the margin it took). Decided from the journal, not from the row's values, which a slot cleared
+// by hand and posted again with the same values would not tell apart.
+struct Posterior {
+    int32_t importacao;
+    std::u16string matricula;
+    int slot;
+    bool mesmoSlot;
+};
+
+std::vector<Posterior> ImportacoesPosteriores(fb::Transacao& t, const ImportacaoRegistrada& imp,
+                                              const std::vector<LinhaLancada>& linhas,
+                                              int64_t& total) {
+    // Ordered by the journal's index on the import; no sort of the postings.
     fb::Comando c(t,
-                  std::string_view("select distinct l.ID_IMPORTACAO from KAVLO_LANCAMENTO l "
-                                   "join KAVLO_IMPORTACAO i on i.ID = l.ID_IMPORTACAO "
-                                   "where l.CHAVE_LINHA = ? and l.ID_IMPORTACAO > ? and "
-                                   "i.TABELA = ? and i.ESTORNO_QUANDO is null"),
+                  std::string_view("select l.ID_IMPORTACAO, l.MATRICULA, l.SLOT from "
+                                   "KAVLO_LANCAMENTO l join KAVLO_IMPORTACAO i on i.ID = "
+                                   "l.ID_IMPORTACAO where l.ID_IMPORTACAO > ? and i.TABELA = ? and "
+                                   "i.ESTORNO_QUANDO is null order by l.ID_IMPORTACAO"),
                   "consultar o diário de importações");
-    fb::Cursor r = c.Abrir({fb::Octetos{chave}, int64_t{imp.id}, imp.tabela});
-    std::vector<int32_t> ids;
-    while (r.Proximo()) ids.push_back(r.Inteiro(0u));
-    return ids;
+    fb::Cursor r = c.Abrir({int64_t{imp.id}, imp.tabela});
+    std::vector<Posterior> posteriores;
+    total = 0;
+    // This import's servants, gathered only when a later import posted in the table at all.
+    std::optional<ConjuntoDeChaves> servidores;
+    while (r.Proximo()) {
+        if (!servidores) {
+            servidores.emplace();
+            for (size_t i = 0; i < linhas.size(); ++i)
+                servidores->Incluir(linhas[i].lancamentos.front().matricula,
+                                    static_cast<uint32_t>(i));
+            servidores->Fechar();
+        }
+        const std::u16string matricula = r.Texto(1u);
+        const auto i = servidores->Indice(matricula);
+        if (!i) continue;
+        const int slot = r.Inteiro(2u);
+        const auto& nossos = linhas[servidores->Valor(*i)].lancamentos;
+        const bool mesmoSlot = std::any_of(nossos.begin(), nossos.end(),
+                                           [slot](const Lancado& l) { return l.slot == slot; });
+        if (total++ < static_cast<int64_t>(kListados))
+            posteriores.push_back({r.Inteiro(0u), matricula, slot, mesmoSlot});
+    }
+    return posteriores;
+}
+
+// The part of the refusal about later imports: which, where, and the order to undo them in.
+std::string SobrePosteriores(const std::vector<Posterior>& posteriores, int64_t total) {
+    std::set<int32_t> ids;
+    for (const Posterior& p : posteriores) ids.insert(p.importacao);
+    std::string lista;
+    for (int32_t id : ids) lista += (lista.empty() ? "" : ", ") + std::to_string(id);
+    std::string m =
+        "\nDepois dela, " +
+        (ids.size() == 1 ? "a importação " + lista + ", que não foi estornada, lançou"
+                         : "as importações " + lista + ", que não foram estornadas, lançaram") +
+        " nas linhas dos mesmos servidores, e estornar esta desfaria também esses "
+        "lançamentos, ou a margem que eles consumiram:";
+    for (const Posterior& p : posteriores)
+        m += "\n  servidor " + ParaMensagem(p.matricula) + ": importação " +
+             std::to_string(p.importacao) + ", slot " + std::to_string(p.slot) +
+             (p.mesmoSlot ? " (o mesmo slot desta importação)" : "");
+    if (total > static_cast<int64_t>(posteriores.size()))
+        m += "\n  ... e mais " + std::to_string(total - static_cast<int64_t>(posteriores.size()));
+    return m +
+           "\nEstorne antes as importações posteriores, da mais recente para a mais antiga "
+           "(kavlo estornar --importacao " +
+           std::to_string(*ids.rbegin()) + ", e assim por diante), e depois esta.";
+}
+
+// When the database was created: a restore from a backup creates it again, and the row keys the
+// journal kept then name other rows. Read in a transaction of its own, as the monitoring snapshot
+// it takes lasts as long as its transaction.
+std::optional<TDateTime> CriacaoDoBanco(fb::Conexao& conexao) {
+    fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
+    fb::Comando c(t, std::string_view("select MON$CREATION_DATE from MON$DATABASE"),
+                  "consultar a criação do banco de dados");
+    fb::Cursor r = c.Abrir();
+    if (!r.Proximo() || r.Nulo(0u)) return std::nullopt;
+    return r.Data(0u);
+}
+
+// Whether column `i` holds exactly `valor` (bytes for a text, the double for a number, NULL).
+bool Guarda(const fb::Cursor& c, unsigned i, const fb::Parametro& valor) {
+    if (std::holds_alternative<fb::Nulo>(valor)) return c.Nulo(i);
+    if (c.Nulo(i)) return false;
+    if (const auto* o = std::get_if<fb::Octetos>(&valor)) return c.Bytes(i) == o->bytes;
+    return c.Real(i) == std::get<double>(valor);
+}
+
+// The rows the keys cannot find, found by the servant's registration in one pass over the table:
+// the one row of that MATRICULA whose slots, MCVALOR and RECALCULAR hold exactly what the import
+// wrote; failing that, the servant's only row, whose changed columns the undo then names. Gives
+// each row found its new key; the ones it cannot find are left out, with why.
+std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16string& tabela,
+                                               std::vector<LinhaLancada*>& perdidas) {
+    ConjuntoDeChaves servidores;
+    std::set<int> slots;
+    for (size_t i = 0; i < perdidas.size(); ++i) {
+        servidores.Incluir(perdidas[i]->lancamentos.front().matricula, static_cast<uint32_t>(i));
+        for (const Lancado& l : perdidas[i]->lancamentos) slots.insert(l.slot);
+    }
+    servidores.Fechar();
+    std::u16string colunas = u"rdb$db_key, MATRICULA, MCVALOR, RECALCULAR";
+    std::map<int, unsigned> primeiraColuna;
+    for (int slot : slots) {
+        primeiraColuna[slot] = static_cast<unsigned>(4 + 5 * primeiraColuna.size());
+        for (std::u16string_view coluna : kColunasSlot)
+            colunas += u", " + std::u16string(coluna) + Num(static_cast<size_t>(slot));
+    }
+    // Per row sought, kept small (one per row of the import after a restore).
+    struct Achados {
+        uint32_t linhas = 0, exatas = 0;
+        std::array<char, 8> chaveUnica{}, chaveExata{};
+    };
+    std::vector<Achados> achados(perdidas.size());
+    fb::Comando c(t, u"select " + colunas + u" from " + tabela,
+                  "procurar as linhas da importação na tabela " + ParaUtf8(tabela));
+    fb::Cursor r = c.Abrir();
+    while (r.Proximo()) {
+        const auto i = servidores.Indice(r.Texto(1u));
+        if (!i) continue;
+        const LinhaLancada& l = *perdidas[servidores.Valor(*i)];
+        Achados& a = achados[servidores.Valor(*i)];
+        const std::string chave = r.Bytes(0u);
+        if (chave.size() != a.chaveUnica.size()) continue;  // a view has no row keys of 8 bytes
+        ++a.linhas;
+        std::copy(chave.begin(), chave.end(), a.chaveUnica.begin());
+        bool exata = Guarda(r, 2u, l.lancamentos.back().mcDepois) &&
+                     Guarda(r, 3u, l.lancamentos.back().recDepois);
+        for (const Lancado& x : l.lancamentos)
+            for (unsigned k = 0; k < 5 && exata; ++k)
+                exata = Guarda(r, primeiraColuna[x.slot] + k, x.depois[k]);
+        if (exata) {
+            ++a.exatas;
+            a.chaveExata = a.chaveUnica;
+        }
+    }
+    std::vector<std::string> naoAchadas;
+    std::vector<LinhaLancada*> achadas;
+    for (size_t i = 0; i < perdidas.size(); ++i) {
+        const Achados& a = achados[i];
+        const std::string matricula = ParaMensagem(perdidas[i]->lancamentos.front().matricula);
+        if (a.exatas == 1 || (a.exatas == 0 && a.linhas == 1)) {
+            const auto& chave = a.exatas == 1 ? a.chaveExata : a.chaveUnica;
+            perdidas[i]->chave.assign(chave.begin(), chave.end());
+            achadas.push_back(perdidas[i]);
+        } else if (a.linhas == 0) {
+            naoAchadas.push_back("servidor " + matricula + ": não há linha com esta matrícula");
+        } else {
+            naoAchadas.push_back("servidor " + matricula + ": nenhuma das " +
+                                 std::to_string(a.linhas) +
+                                 " linhas com esta matrícula guarda só o que a importação gravou" +
+                                 (a.exatas > 1 ? " (mais de uma guarda os mesmos valores)" : ""));
+        }
+    }
+    perdidas = std::move(achadas);
+    return naoAchadas;
 }
 
 }  // namespace
 
 ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simular) {
+    const std::optional<TDateTime> criacao = CriacaoDoBanco(conexao);
     fb::Transacao t(conexao, fb::ModoTransacao::Escrita);
     const std::string nome = "A importação " + std::to_string(id);
     if (!DiarioExiste(t))
@@ -181,72 +341,110 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
     ResultadoEstorno resultado;
     resultado.importacao = *imp;
     resultado.simulacao = simular;
-    const std::vector<LinhaLancada> linhas = LerLancamentos(t, id);
+    std::vector<LinhaLancada> linhas = LerLancamentos(t, id);
+    int64_t quantasPosteriores = 0;
+    const std::vector<Posterior> posteriores =
+        ImportacoesPosteriores(t, *imp, linhas, quantasPosteriores);
 
-    std::map<std::vector<int>, std::vector<const LinhaLancada*>> porForma;
-    for (const LinhaLancada& l : linhas) {
-        std::vector<int> slots;
-        for (const Lancado& x : l.lancamentos) slots.push_back(x.slot);
-        porForma[slots].push_back(&l);
-    }
-    std::vector<std::string> conflitos;
+    // After a restore the kept keys name other rows, or none: every row is found again by its
+    // servant. Otherwise a key finds its row, unless the row was deleted since.
+    const std::optional<TDateTime> restaurado =
+        criacao && *criacao > imp->quando ? criacao : std::nullopt;
+    std::vector<LinhaLancada*> porChave, porMatricula;
+    for (LinhaLancada& l : linhas) (restaurado ? porMatricula : porChave).push_back(&l);
+
+    std::vector<std::string> conflitos, naoAchadas;
     constexpr size_t kLote = 16;
-    std::map<std::pair<std::vector<int>, size_t>, std::unique_ptr<fb::Comando>> blocos;
-    for (const auto& [slots, grupo] : porForma) {
-        for (size_t inicio = 0; inicio < grupo.size(); inicio += kLote) {
-            const size_t quantas = std::min(kLote, grupo.size() - inicio);
-            auto& bloco = blocos[{slots, quantas}];
-            if (!bloco)
-                bloco = std::make_unique<fb::Comando>(
-                    t, SqlEstorno(imp->tabela, slots, quantas),
-                    "estornar a importação na tabela " + ParaUtf8(imp->tabela));
-            std::vector<fb::Parametro> p;
-            for (size_t i = inicio; i < inicio + quantas; ++i) {
-                const LinhaLancada& l = *grupo[i];
-                p.emplace_back(fb::Octetos{l.chave});
-                for (const Lancado& x : l.lancamentos)
-                    for (size_t k = 0; k < 5; ++k) {
-                        p.push_back(x.depois[k]);
-                        p.push_back(x.antes[k]);
+    // The blocks of the shape at hand, by how many rows they take: a shape's rows are undone one
+    // after the other and its blocks serve no other, and a prepared block is large.
+    std::map<size_t, std::unique_ptr<fb::Comando>> blocos;
+    // Gives back the rows' earlier values where they hold what the import wrote; the rows whose
+    // key finds no row of their servant go to `perdidas`.
+    auto estornar = [&](const std::vector<LinhaLancada*>& quais,
+                        std::vector<LinhaLancada*>& perdidas) {
+        std::map<std::vector<int>, std::vector<LinhaLancada*>> porForma;
+        for (LinhaLancada* l : quais) {
+            std::vector<int> slots;
+            for (const Lancado& x : l->lancamentos) slots.push_back(x.slot);
+            porForma[slots].push_back(l);
+        }
+        for (const auto& [slots, grupo] : porForma) {
+            blocos.clear();
+            for (size_t inicio = 0; inicio < grupo.size(); inicio += kLote) {
+                const size_t quantas = std::min(kLote, grupo.size() - inicio);
+                auto& bloco = blocos[quantas];
+                if (!bloco)
+                    bloco = std::make_unique<fb::Comando>(
+                        t, SqlEstorno(imp->tabela, slots, quantas),
+                        "estornar a importação na tabela " + ParaUtf8(imp->tabela));
+                std::vector<fb::Parametro> p;
+                for (size_t i = inicio; i < inicio + quantas; ++i) {
+                    const LinhaLancada& l = *grupo[i];
+                    p.emplace_back(fb::Octetos{l.chave});
+                    p.emplace_back(l.lancamentos.front().matricula);
+                    for (const Lancado& x : l.lancamentos)
+                        for (size_t k = 0; k < 5; ++k) {
+                            p.push_back(x.depois[k]);
+                            p.push_back(x.antes[k]);
+                        }
+                    p.push_back(l.lancamentos.back().mcDepois);
+                    p.push_back(l.lancamentos.front().mcAntes);
+                    p.push_back(l.lancamentos.back().recDepois);
+                    p.push_back(l.lancamentos.front().recAntes);
+                }
+                fb::Cursor r = bloco->Abrir(p);
+                while (r.Proximo()) {
+                    LinhaLancada* l = grupo[inicio + static_cast<size_t>(r.Inteiro(0u))];
+                    const std::u16string diferencas = r.Texto(2u);
+                    if (r.Inteiro(1u) != 1) {
+                        perdidas.push_back(l);
+                    } else if (!diferencas.empty()) {
+                        conflitos.push_back("servidor " +
+                                            ParaMensagem(l->lancamentos.front().matricula) +
+                                            ": mudou desde a importação em" + ParaUtf8(diferencas));
+                    } else {
+                        ++resultado.linhas;
+                        resultado.lancamentos += static_cast<int64_t>(l->lancamentos.size());
                     }
-                p.push_back(l.lancamentos.back().mcDepois);
-                p.push_back(l.lancamentos.front().mcAntes);
-                p.push_back(l.lancamentos.back().recDepois);
-                p.push_back(l.lancamentos.front().recAntes);
-            }
-            fb::Cursor r = bloco->Abrir(p);
-            while (r.Proximo()) {
-                const LinhaLancada& l = *grupo[inicio + static_cast<size_t>(r.Inteiro(0u))];
-                const std::string matricula = ParaMensagem(l.lancamentos.front().matricula);
-                const std::u16string diferencas = r.Texto(2u);
-                if (r.Inteiro(1u) != 1) {
-                    conflitos.push_back("servidor " + matricula +
-                                        ": a linha não foi encontrada na tabela " +
-                                        ParaUtf8(imp->tabela));
-                } else if (!diferencas.empty()) {
-                    std::string c = "servidor " + matricula + ": mudou desde a importação em" +
-                                    ParaUtf8(diferencas);
-                    const auto depois = ImportacoesPosteriores(t, *imp, l.chave);
-                    for (size_t k = 0; k < depois.size(); ++k)
-                        c += (k ? ", " : " (lançado depois pela importação ") +
-                             std::to_string(depois[k]);
-                    if (!depois.empty()) c += ")";
-                    conflitos.push_back(c);
-                } else {
-                    ++resultado.linhas;
-                    resultado.lancamentos += static_cast<int64_t>(l.lancamentos.size());
                 }
             }
         }
+    };
+    estornar(porChave, porMatricula);
+    if (!porMatricula.empty()) {
+        naoAchadas = ProcurarPelaMatricula(t, imp->tabela, porMatricula);
+        std::vector<LinhaLancada*> nenhuma;
+        estornar(porMatricula, nenhuma);
+        for (const LinhaLancada* l : nenhuma)
+            naoAchadas.push_back("servidor " + ParaMensagem(l->lancamentos.front().matricula) +
+                                 ": a linha não foi encontrada na tabela");
     }
-    if (!conflitos.empty()) {
-        std::string m = nome +
-                        " não foi estornada: estas linhas mudaram desde a importação, e o estorno "
-                        "só desfaz o que ainda está como a importação deixou. Nada foi alterado.";
-        for (const auto& c : conflitos) m += "\n  " + c;
+    if (!posteriores.empty() || !conflitos.empty() || !naoAchadas.empty()) {
+        std::string m = nome + " não foi estornada. Nada foi alterado.";
+        if (!conflitos.empty()) {
+            m += "\nEstas linhas mudaram desde a importação, e o estorno só desfaz o que ainda "
+                 "está como a importação deixou:";
+            for (const auto& c : conflitos) m += "\n  " + c;
+        }
+        if (!naoAchadas.empty()) {
+            if (restaurado)
+                m += "\nO banco de dados foi restaurado de uma cópia de segurança depois da "
+                     "importação (ele foi recriado em " +
+                     ParaUtf8(FormatarData(*restaurado, u"dd/mm/yyyy hh:nn")) +
+                     ", e a importação é de " +
+                     ParaUtf8(FormatarData(imp->quando, u"dd/mm/yyyy hh:nn")) +
+                     "), o que troca as chaves das linhas; cada linha foi procurada pela "
+                     "matrícula do servidor e pelos valores que a importação gravou, e estas não "
+                     "foram encontradas:";
+            else
+                m += "\nEstas linhas não foram encontradas na tabela " + ParaUtf8(imp->tabela) +
+                     " (foram apagadas depois da importação?):";
+            for (const auto& c : naoAchadas) m += "\n  " + c;
+        }
+        // Last, as it ends with what to do first.
+        if (!posteriores.empty()) m += SobrePosteriores(posteriores, quantasPosteriores);
         throw Erro(m);
     }
-
     fb::Comando marca(
         t,
         std::string_view("update KAVLO_IMPORTACAO set ESTORNO_QUANDO = "

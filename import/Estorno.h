@@ -1,6 +1,10 @@
 // Undoing one import from its journal: every column the import changed gets its earlier value
-// back, in one transaction, but only where the row still holds what the import wrote. If any row
-// changed since (by hand, by the payroll, by a later import) nothing is changed at all.
+// back, in one transaction, but only where the row still holds what the import wrote and no later
+// import not undone posted for the same servants (the journal says so, whatever the values). If
+// any row changed since (by hand, by the payroll, by a later import) nothing is changed at all.
+// Rows are found by the keys the journal kept; after a restore from a backup, which changes the
+// keys, and for a row a key no longer finds, by the servant's MATRICULA and the values the import
+// wrote.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +23,9 @@ struct ResultadoEstorno {
     bool simulacao = false;
 };
 
-// Throws Erro when the import does not exist, was undone already, or a row changed since; the
-// message names the servants, the slots and columns, and any later import that wrote there.
+// Throws Erro when the import does not exist, was undone already, a later import posted for its
+// servants, or a row changed since or cannot be found; the message names the servants, the slots
+// and columns, any later import that posted there, and says when the database was restored since.
 // `simular` checks everything and rolls back.
 ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simular);
 

@@ -12,6 +12,7 @@
 #include "entry/ProcessoKavlo.h"
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
+#include "import/CadastroServidores.h"
 #include "import/Diario.h"
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
@@ -50,22 +51,6 @@ std::string Contexto(size_t numero, std::u16string_view chave) {
     }
 }
 
-// The journal's message for a file already imported for the month: nothing was written, and how
-// to go on.
-std::string JaImportado(const ImportacaoRegistrada& anterior, std::u16string_view arquivo,
-                        int32_t mes, int32_t ano) {
-    char referencia[16];
-    std::snprintf(referencia, sizeof referencia, "%02d/%04d", mes, ano);
-    return "O arquivo de retorno '" + ParaMensagem(arquivo) + "' já foi importado para " +
-           referencia + ": " + DescreverImportacao(anterior) +
-           ". Nada foi lançado agora. Para importar o mesmo arquivo de novo, estorne antes a "
-           "importação " +
-           std::to_string(anterior.id) + " (kavlo estornar --importacao " +
-           std::to_string(anterior.id) +
-           ") ou, se a intenção é mesmo lançar as parcelas outra vez, use kavlo importar "
-           "--reimportar.";
-}
-
 int64_t TransacaoAtual(fb::Transacao& transacao) {
     fb::Comando c(transacao, std::string_view("select current_transaction from RDB$DATABASE"),
                   "identificar a transação da importação");
@@ -77,9 +62,10 @@ int64_t TransacaoAtual(fb::Transacao& transacao) {
 // What the import takes from the controller, read once by Importar and handed down.
 struct Pedido {
     int32_t mes, ano;
-    std::u16string mesTexto, anoTexto, tabela, folhas, referencia;
+    std::u16string mesTexto, anoTexto, tabela, cadastro, folhas, referencia;
     std::u16string retorno, hash, resultado, relatorio, banco, caminhoBanco;
     std::u16string verificaMargem;
+    std::string hashConteudo;  // of the return file's lines
     bool estrito;
     OpcoesImportacao opcoes;
 };
@@ -91,6 +77,7 @@ Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoB
     p.mesTexto = processo.MesAtual;
     p.anoTexto = processo.Ano;
     p.tabela = u"SFPDXX02" + MesAbreviado(p.mes);
+    p.cadastro = u"SFP001" + MesAbreviado(p.mes);
     p.folhas = processo.Folhas;
     p.referencia = FormatarData(LerData(u"01/" + p.mesTexto + u"/" + p.anoTexto), u"mmyyyy");
     p.ano = StrToInt(p.anoTexto);
@@ -111,6 +98,28 @@ Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoB
     return p;
 }
 
+// What the file itself shows, before the database is touched: a file without lines, or one whose
+// last line is an instalment (it was cut, and that instalment would be lost as the trailer).
+void ConferirArquivo(const Pedido& p, const ArquivoDeRetorno& arquivo) {
+    const std::string nome = Aspas(p.retorno);
+    if (arquivo.Linhas() == 0)
+        throw Erro("O arquivo de retorno " + nome +
+                   " está vazio: não tem nenhuma linha, nem o cabeçalho. Nada foi lançado, e o "
+                   "arquivo de resultado e o relatório anteriores foram mantidos. Confira se é o "
+                   "arquivo certo e se foi recebido por inteiro: o arquivo da consignatária traz "
+                   "um cabeçalho, as parcelas e um rodapé.");
+    if (arquivo.Cortado()) {
+        const std::u16string& ultima = arquivo.Rodape();
+        throw Erro("O arquivo de retorno " + nome + " parece cortado: a última linha (linha " +
+                   std::to_string(arquivo.Linhas()) + ", servidor " +
+                   ParaMensagem(ChaveServidor(ultima)) + ") tem o tipo de registro " +
+                   Aspas(LerCampo(ultima, retorno::Tipo)) +
+                   " de todas as linhas de parcela, e não é um rodapé; lida como rodapé, a "
+                   "parcela dela se perderia. Nada foi lançado. Peça à consignatária o arquivo "
+                   "completo, terminado pela linha de rodapé, e importe-o.");
+    }
+}
+
 // Before anything is written: none of the files may be another, or the database, and the month
 // must have its table (a wrong month fails before the journal is made).
 void ConferirAntesDeGravar(const Pedido& p, fb::Conexao& conexao) {
@@ -122,6 +131,8 @@ void ConferirAntesDeGravar(const Pedido& p, fb::Conexao& conexao) {
         arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
     ConferirArquivosDistintos(arquivos);
     ConferirTabela(conexao, p.tabela);
+    ConferirCadastro(conexao, p.cadastro,
+                     DeUtf8(std::to_string(p.mes)) + u", " + MesAbreviado(p.mes));
 }
 
 ImportacaoRegistrada RegistroDoDiario(const Pedido& p) {
@@ -130,6 +141,7 @@ ImportacaoRegistrada RegistroDoDiario(const Pedido& p) {
     r.maquina = NomeDaMaquina();
     r.arquivo = p.retorno;
     r.hash = p.hash;
+    r.hashConteudo = DeUtf8(p.hashConteudo);
     r.mes = p.mes;
     r.ano = p.ano;
     r.tabela = p.tabela;
@@ -150,6 +162,54 @@ EventosMes::Interessa DosNomeados(const ConjuntoDeChaves& chaves) {
     };
 }
 
+// Lines whose CPF and name are both another person's than the payroll's servant of the key: the
+// count, and the first of them, which the refusal quotes.
+struct LinhasDeOutrasPessoas {
+    struct Linha {
+        size_t numero;
+        uint32_t indice;
+        std::u16string cpf, nome;
+    };
+    int64_t total = 0;
+    std::vector<Linha> primeiras;
+
+    void Incluir(size_t numero, uint32_t indice, std::u16string_view linha) {
+        if (total++ < static_cast<int64_t>(LinhasIgnoradas::kGuardadas))
+            primeiras.push_back({numero, indice, std::u16string(LerCampo(linha, retorno::Cpf)),
+                                 std::u16string(Aparar(LerCampo(linha, retorno::Nome)))});
+    }
+};
+
+std::string RecusaDeOutrasPessoas(const Pedido& p, const LinhasDeOutrasPessoas& outras,
+                                  const CadastroServidores& cadastro,
+                                  const ConjuntoDeChaves& chaves) {
+    std::vector<uint32_t> indices;
+    for (const auto& l : outras.primeiras) indices.push_back(l.indice);
+    const auto textos = cadastro.Textos(indices);
+    std::string m = "O arquivo de retorno " + Aspas(p.retorno) +
+                    " traz parcelas de outras pessoas: em " + std::to_string(outras.total) +
+                    (outras.total == 1 ? " linha" : " linhas") +
+                    ", nem o CPF nem o nome são os do servidor da matrícula no cadastro do mês (" +
+                    ParaMensagem(p.cadastro) +
+                    "), o que acontece quando os campos de uma linha estão deslocados. Nada foi "
+                    "lançado.";
+    for (const auto& l : outras.primeiras) {
+        const auto t = textos.find(l.indice);
+        const std::u16string nome = t == textos.end() ? u"" : t->second.first;
+        const std::u16string cpf = t == textos.end() ? u"" : t->second.second;
+        m += "\n  linha " + std::to_string(l.numero) + ", servidor " +
+             ParaMensagem(chaves.Chave(l.indice)) + ": no arquivo, CPF " + Aspas(l.cpf) +
+             " e nome " + Aspas(l.nome) + "; na folha, CPF " + Aspas(cpf) + " e nome " +
+             Aspas(Aparar(nome));
+    }
+    if (outras.total > static_cast<int64_t>(outras.primeiras.size()))
+        m += "\n  ... e mais " +
+             std::to_string(outras.total - static_cast<int64_t>(outras.primeiras.size()));
+    return m +
+           "\nPeça à consignatária o arquivo corrigido e confira-o com kavlo verificar antes "
+           "de importar.";
+}
+
 // One run over the return file inside the import's transaction: every line read, decided, posted
 // and written to the result file and the report as it comes. A servant's postings are written
 // once the return file has no later line for it, in batches.
@@ -163,6 +223,7 @@ class Execucao {
           // The month's dismissals and leaves, read once instead of statements per line.
           situacao_(transacao, pedido.mesTexto, pedido.anoTexto, pedido.folhas,
                     DosNomeados(arquivo.Chaves())),
+          cadastro_(transacao, pedido.cadastro, arquivo.Chaves()),
           resultado_(CaminhoDe(pedido.resultado)),
           relatorio_(CaminhoDe(pedido.relatorio)) {}
 
@@ -180,6 +241,10 @@ class Execucao {
             if (numero == total) resultado_.EscreverLinha(RodapeResultado(linha));
             if (numero > 1 && numero < total) Parcela(numero, linha, resumo);
         });
+        // Not one instalment of a file that names other people: its fields are not where they
+        // belong, and whatever it posts goes to the wrong servant or with a wrong amount.
+        if (outras_.total > 0)
+            throw Erro(RecusaDeOutrasPessoas(pedido_, outras_, cadastro_, arquivo_.Chaves()));
     }
 
     // Writes the postings and closes both files; they are then complete.
@@ -200,6 +265,7 @@ class Execucao {
         // after the last one it saw, is a file that changed since.
         const auto indice = tabela_.Indice(chave);
         if (!indice || numero > tabela_.Chaves().Valor(*indice)) arquivo_.Mudou();
+        if (cadastro_.OutraPessoa(*indice, linha)) outras_.Incluir(numero, *indice, linha);
         switch (tabela_.EstadoDe(*indice)) {
             case TabelaDeducao::Estado::SemLinha:
                 resumo.naoEncontradas.Incluir(numero, chave);
@@ -235,6 +301,8 @@ class Execucao {
     TabelaDeducao tabela_;
     GravadorLancamentos gravador_;
     const EventosMes situacao_;
+    const CadastroServidores cadastro_;
+    LinhasDeOutrasPessoas outras_;
     ArquivoTemporario resultado_;
     ArquivoTemporario relatorio_;
 };
@@ -313,7 +381,9 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
                                             const std::u16string& ACaminhoBanco,
                                             const std::u16string& AVerificaMargem) {
     TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
-    const Pedido pedido = LerPedido(processo, ACaminhoBanco, AVerificaMargem);
+    Pedido pedido = LerPedido(processo, ACaminhoBanco, AVerificaMargem);
+    pedido.hashConteudo = AArquivo.HashConteudo();
+    ConferirArquivo(pedido, AArquivo);
     fb::Conexao& conexao = processo.Conexao();
     ResumoImportacao resumo;
     resumo.margemVerificada = pedido.estrito;
@@ -333,9 +403,9 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
         // One transaction for the whole file: every instalment is posted, and journaled, or none.
         fb::Transacao transacao(conexao, fb::ModoTransacao::Escrita);
         if (!pedido.opcoes.reimportar)
-            if (auto anterior = ImportacaoDoMesmoArquivo(transacao, ParaUtf8(pedido.hash),
-                                                         pedido.mes, pedido.ano))
-                throw Erro(JaImportado(*anterior, pedido.retorno, pedido.mes, pedido.ano));
+            if (auto anterior = ImportacaoDoMesmoArquivo(transacao, pedido.hashConteudo,
+                                                         ParaUtf8(pedido.hash), pedido.tabela))
+                throw Erro(JaImportado(*anterior, pedido.retorno));
         // A simulation takes no number from the generator, whose values no rollback gives back.
         registro.id = resumo.id = NovoIdImportacao(transacao, pedido.opcoes.simular);
         RegistrarImportacao(transacao, registro);

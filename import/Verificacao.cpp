@@ -1,17 +1,20 @@
 #include "import/Verificacao.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <set>
 #include <tuple>
 
 #include "import/ArquivoRetorno.h"
+#include "import/CadastroServidores.h"
 #include "import/Lancamento.h"
 #include "import/TabelaDeducao.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/ConjuntoDeChaves.h"
 #include "util/Erros.h"
+#include "util/Impressao.h"
 #include "util/Numeros.h"
 #include "util/Utils.h"
 
@@ -22,8 +25,8 @@ bool Verificacao::Tem(Gravidade g) const {
                        [g](const Achado& a) { return a.gravidade == g; });
 }
 
-std::map<std::string, size_t> Verificacao::Contagem(Gravidade g) const {
-    std::map<std::string, size_t> r;
+std::map<TipoAchado, size_t> Verificacao::Contagem(Gravidade g) const {
+    std::map<TipoAchado, size_t> r;
     for (const Achado& a : achados)
         if (a.gravidade == g) ++r[a.tipo];
     return r;
@@ -71,102 +74,20 @@ class DetectorUtf8SemMarca {
     size_t faltam_ = 0, linha_ = 1, primeira_ = 0;
 };
 
-// Upper case without accents and with single blanks, for comparing names as people write them.
-// Taken first as the files carry them (Windows' best fit: Ł is L), so that the payroll's name
-// compares equal to the one Margem.txt sent and the party returns.
-std::u16string NomeComparavel(std::u16string_view nome) {
-    static constexpr std::u16string_view kAcentuadas =
-        u"ÀÁÂÃÄÅÇÈÉÊËÌÍÎÏÑÒÓÔÕÖÙÚÛÜÝàáâãäåçèéêëìíîïñòóôõöùúûüýÿ";
-    static constexpr std::u16string_view kSemAcento =
-        u"AAAAAACEEEEIIIINOOOOOUUUUYAAAAAACEEEEIIIINOOOOOUUUUYY";
-    std::u16string r;
-    for (char16_t c : DeWindows1252(ParaWindows1252MelhorAjuste(nome))) {
-        if (auto p = kAcentuadas.find(c); p != std::u16string_view::npos) c = kSemAcento[p];
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-        if (c <= u' ') {
-            if (!r.empty() && r.back() != u' ') r += u' ';
-            continue;
-        }
-        r += c;
-    }
-    while (!r.empty() && r.back() == u' ') r.pop_back();
-    return r;
-}
-
-std::u16string Digitos(std::u16string_view texto) {
-    std::u16string r;
-    for (char16_t c : texto)
-        if (c >= u'0' && c <= u'9') r += c;
-    return r;
-}
-
 bool SoDigitos(std::u16string_view texto) {
-    return !texto.empty() && Digitos(texto).size() == texto.size();
+    return !texto.empty() && std::all_of(texto.begin(), texto.end(),
+                                         [](char16_t c) { return c >= u'0' && c <= u'9'; });
 }
 
-// 64-bit FNV-1a, each text after its length.
-class Impressao64 {
-  public:
-    Impressao64& operator<<(std::u16string_view t) {
-        Mais(t.size());
-        for (char16_t c : t) Mais(c);
-        return *this;
-    }
-    uint64_t Valor() const { return h_; }
-
-  private:
-    void Mais(uint64_t v) {
-        h_ ^= v;
-        h_ *= 1099511628211u;
-    }
-    uint64_t h_ = 14695981039346656037u;
-};
-
-// What the check compares of the payroll's registration of each servant the file names (the first
-// row of each MATRICULA, compared exactly as it stands), kept small: the CPF's digits as they are
-// compared, and a hash of the name as people write it. The texts, which only a finding quotes,
-// are read again for the servants that have one.
-class Cadastro {
-  public:
-    explicit Cadastro(size_t chaves) : entradas_(chaves) {}
-
-    void Incluir(uint32_t indice, std::u16string_view nome, std::u16string_view cpf) {
-        Entrada& e = entradas_[indice];
-        if (e.presente) return;
-        e.presente = true;
-        e.nome = (Impressao64() << NomeComparavel(AjustaTexto(nome, 40))).Valor();
-        const std::u16string digitos = Digitos(cpf);
-        e.temCpf = !digitos.empty();
-        // As the line's CPF is compared: zeros on the left up to 11 digits, or the first 11.
-        const std::u16string comparado = AjustaTexto(
-            std::u16string(11 - std::min<size_t>(digitos.size(), 11), u'0') + digitos, 11);
-        uint64_t n = 0;
-        for (char16_t c : comparado) n = n * 10 + static_cast<uint64_t>(c - u'0');
-        e.cpf = n;
-    }
-    bool Tem(uint32_t indice) const { return entradas_[indice].presente; }
-    // Whether the line's CPF (positions 42-52) is not the payroll's, when the payroll has one.
-    bool CpfDifere(uint32_t indice, std::u16string_view cpfArquivo) const {
-        const Entrada& e = entradas_[indice];
-        if (!e.temCpf) return false;
-        if (cpfArquivo.size() != 11 || !SoDigitos(cpfArquivo)) return true;
-        uint64_t n = 0;
-        for (char16_t c : cpfArquivo) n = n * 10 + static_cast<uint64_t>(c - u'0');
-        return n != e.cpf;
-    }
-    bool NomeDifere(uint32_t indice, std::u16string_view nomeArquivo) const {
-        return (Impressao64() << NomeComparavel(nomeArquivo)).Valor() != entradas_[indice].nome;
-    }
-
-  private:
-    struct Entrada {
-        uint64_t nome = 0;
-        uint64_t cpf : 40 = 0;  // 11 digits
-        uint64_t presente : 1 = 0;
-        uint64_t temCpf : 1 = 0;
-    };
-    std::vector<Entrada> entradas_;  // by key
-};
+// An amount as the party writes it: digits, one point and digits ("000000000150.00"), blanks
+// around it aside. Anything else (an exponent, a comma, a sign, no point) the import reads by the
+// design's looser rule, and may read as another amount than the party meant.
+bool ValorNoFormato(std::u16string_view campo) {
+    const std::u16string_view t = Aparar(campo);
+    const size_t ponto = t.find(u'.');
+    return ponto != std::u16string_view::npos && SoDigitos(t.substr(0, ponto)) &&
+           SoDigitos(t.substr(ponto + 1));
+}
 
 // What makes two instalment lines the same instalment: the servant, the code, the amount and the
 // counter, as they stand in the file.
@@ -184,11 +105,91 @@ uint64_t Impressao(const Parcela& p) {
         .Valor();
 }
 
-// A finding that quotes the payroll's CPF or name, completed once the texts are read again.
+// An instalment as a posting stores it: the servant, the code, the amount in cents and the two
+// counters. Lines that do not convert have none.
+uint64_t ImpressaoDoLancamento(std::u16string_view chave, std::u16string_view codigo,
+                               int64_t centavos, int64_t quant, int64_t perc) {
+    return (Impressao64() << chave << SemBrancosFinais(codigo) << centavos << quant << perc)
+        .Valor();
+}
+
+std::optional<uint64_t> LancamentoDaLinha(std::u16string_view linha) {
+    try {
+        return ImpressaoDoLancamento(
+            ChaveServidor(linha), CodigoDesconto(linha), LerParcelaCentavos(linha),
+            LerContador(linha, retorno::ContadorQuant), LerContador(linha, retorno::ContadorPerc));
+    } catch (const Erro&) {
+        return std::nullopt;
+    }
+}
+
+// The postings into `tabela` of the imports not undone, for the servants the file names: what
+// each stored, and which import and line of its file posted it.
+struct Lancada {
+    uint64_t impressao;
+    int32_t importacao;
+    uint32_t linha;
+    bool operator<(const Lancada& o) const {
+        return std::tie(impressao, importacao, linha) <
+               std::tie(o.impressao, o.importacao, o.linha);
+    }
+};
+
+std::vector<Lancada> LancadasNaTabela(fb::Transacao& t, std::u16string_view tabela,
+                                      const ConjuntoDeChaves& chaves) {
+    fb::Comando c(t,
+                  std::string_view("select l.MATRICULA, l.COD_DEPOIS, l.VALOR_DEPOIS, "
+                                   "l.QUANT_DEPOIS, l.PERC_DEPOIS, l.ID_IMPORTACAO, "
+                                   "l.LINHA_RETORNO from KAVLO_LANCAMENTO l join KAVLO_IMPORTACAO "
+                                   "i on i.ID = l.ID_IMPORTACAO where i.TABELA = ? and "
+                                   "i.ESTORNO_QUANDO is null"),
+                  "consultar o diário de importações");
+    fb::Cursor r = c.Abrir({std::u16string(tabela)});
+    std::vector<Lancada> lancadas;
+    while (r.Proximo()) {
+        const std::u16string matricula = r.Texto(0u);
+        if (!chaves.Contem(matricula) || r.Nulo(2u) || r.Nulo(3u) || r.Nulo(4u)) continue;
+        try {
+            lancadas.push_back({ImpressaoDoLancamento(
+                                    matricula, DeWindows1252(r.Bytes(1u)), CentavosDe(r.Real(2u)),
+                                    std::llround(r.Real(3u)), std::llround(r.Real(4u))),
+                                r.Inteiro(5u), static_cast<uint32_t>(r.Inteiro(6u))});
+        } catch (const ErroConversao&) {
+        }
+    }
+    std::sort(lancadas.begin(), lancadas.end());
+    return lancadas;
+}
+
+// The header's reference month, mmyyy: the year's last digit lies under the date.
+constexpr Posicao kCompetencia{retorno::CabCompetencia.inicio,
+                               retorno::CabData.inicio - retorno::CabCompetencia.inicio};
+
+// "o cabeçalho indica 03/2024; foi informado 02/2024", or nothing when the header agrees or does
+// not say. The header cannot show the year's last digit: where the rest agrees it is taken as the
+// one informed.
+std::optional<std::string> OutraCompetencia(std::u16string_view cabecalho, int32_t mes,
+                                            int32_t ano) {
+    const std::u16string_view competencia = LerCampo(cabecalho, kCompetencia);
+    if (!SoDigitos(competencia) || competencia.size() != 5) return std::nullopt;
+    char informada[32];
+    std::snprintf(informada, sizeof informada, "%02d/%04d", mes, ano);
+    const std::string c = ParaUtf8(competencia);
+    const std::string anoInformado = std::string(informada + 3);
+    const int mesDoCabecalho = std::stoi(c.substr(0, 2));
+    const bool mesmaDecada = c.substr(2) == anoInformado.substr(0, 3);
+    if (mesDoCabecalho == mes && mesmaDecada) return std::nullopt;
+    return "o cabeçalho indica " + c.substr(0, 2) + "/" + c.substr(2) +
+           (mesmaDecada ? anoInformado.substr(3) : "?") + "; foi informado " + informada + " (" +
+           Posicoes(kCompetencia) + ": " + Aspas(competencia) +
+           "). É mesmo o arquivo de retorno deste mês? Confira o mês e o ano informados";
+}
+
+// A finding that quotes the payroll's CPF, name or both, completed once the texts are read again.
 struct CitaCadastro {
     size_t achado;
     uint32_t indice;
-    bool cpf;
+    bool cpf, nome;
 };
 
 }  // namespace
@@ -200,31 +201,35 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         throw ErroConversao("Mês '" + ParaMensagem(pedido.mes) +
                             "' inválido: informe o número do mês, de 1 a 12");
     const int32_t ano = StrToInt(pedido.ano);
+    const std::u16string tabelaDoMes = u"SFPDXX02" + sufixo;
 
     Verificacao v;
-    auto achar = [&v](size_t linha, Gravidade g, const char* tipo, std::string texto,
+    auto achar = [&v](size_t linha, Gravidade g, TipoAchado tipo, std::string texto,
                       std::u16string chave = {}) {
         v.achados.push_back({linha, g, tipo, std::move(texto), std::move(chave)});
     };
 
-    // Read exactly as the import reads it: a first pass for the hash, the keys and what the
+    // Read exactly as the import reads it: a first pass for the hashes, the keys and what the
     // checks of the file as a whole need, then the lines again one at a time.
     DetectorUtf8SemMarca utf8;
     std::map<size_t, size_t> comprimentos;  // the instalment lines of one file are all alike
     std::vector<uint64_t> impressoes;       // of every instalment line
-    char16_t inicioDoPrimeiro = 0;
+    std::optional<int64_t> soma = 0;        // of the instalments, while every one converts
     ArquivoDeRetorno arquivo(
         CaminhoDe(pedido.retorno),
-        [&](size_t numero, std::u16string_view linha) {
+        [&](size_t, std::u16string_view linha) {
             ++comprimentos[linha.size()];
             impressoes.push_back(Impressao(ParcelaDa(linha)));
-            if (numero == 2 && !linha.empty()) inicioDoPrimeiro = linha[0];
+            if (soma) try {
+                    *soma += LerParcelaCentavos(linha);
+                } catch (const Erro&) {
+                    soma.reset();
+                }
         },
         [&utf8](std::string_view bytes) { utf8.Acrescentar(bytes); });
-    const std::string& hash = arquivo.Hash();
     v.linhas = arquivo.Linhas();
     if (const size_t l = utf8.Linha())
-        achar(l, Gravidade::Suspeita, "codificacao",
+        achar(l, Gravidade::Suspeita, TipoAchado::Codificacao,
               "o arquivo parece estar em UTF-8 sem marca de ordem de bytes (BOM): lido como "
               "Windows-1252, cada letra acentuada ocupa mais de uma posição e desloca os campos "
               "seguintes da linha. Peça o arquivo em Windows-1252, ou em UTF-8 com BOM.");
@@ -239,41 +244,40 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
 
     const ConjuntoDeChaves& chaves = arquivo.Chaves();
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-    TabelaDeducao tabela(t, u"SFPDXX02" + sufixo, chaves);
-    Cadastro cadastro(chaves.Tamanho());
+    TabelaDeducao tabela(t, tabelaDoMes, chaves);
+    std::optional<CadastroServidores> cadastro;
     try {
-        fb::Comando c(t, u"select MATRICULA, NOME, CPF from SFP001" + sufixo,
-                      "ler o cadastro dos servidores do mês");
-        fb::Cursor r = c.Abrir();
-        while (r.Proximo())
-            if (const auto i = chaves.Indice(r.Texto(0u)))
-                cadastro.Incluir(*i, r.Texto(1u), r.Texto(2u));
+        cadastro.emplace(t, u"SFP001" + sufixo, chaves);
     } catch (const ErroBanco& e) {
-        achar(0, Gravidade::Aviso, "cadastro",
+        achar(0, Gravidade::Aviso, TipoAchado::CadastroIlegivel,
               "o cadastro do mês (SFP001" + ParaUtf8(sufixo) +
                   ") não pôde ser lido, e CPFs e nomes não foram conferidos: " + e.what());
     }
-    if (DiarioExiste(t)) v.anterior = ImportacaoDoMesmoArquivo(t, hash, mes, ano);
+    std::vector<Lancada> lancadas;
+    if (DiarioExiste(t)) {
+        v.anterior =
+            ImportacaoDoMesmoArquivo(t, arquivo.HashConteudo(), arquivo.Hash(), tabelaDoMes);
+        lancadas = LancadasNaTabela(t, tabelaDoMes, chaves);
+    }
     if (v.anterior)
-        achar(0, Gravidade::Impede, "ja_importado",
-              "este arquivo já foi importado para o mês: " + DescreverImportacao(*v.anterior));
+        achar(0, Gravidade::Impede, TipoAchado::JaImportado,
+              JaImportado(*v.anterior, pedido.retorno));
 
     const size_t linhas = arquivo.Linhas();
+    if (linhas == 0)
+        achar(0, Gravidade::Impede, TipoAchado::Vazio,
+              "o arquivo está vazio, sem nenhuma linha: a importação o recusa. Confira se é o "
+              "arquivo certo e se foi recebido por inteiro.");
+    else if (linhas <= 2)
+        achar(
+            0, Gravidade::Suspeita, TipoAchado::Vazio,
+            std::string(linhas == 1 ? "o arquivo tem uma linha só" : "o arquivo tem duas linhas") +
+                " e nenhuma parcela: importá-lo não lança nada. Confira se é o arquivo certo e "
+                "se foi recebido por inteiro.");
     if (linhas < 2) return v;
 
-    // The header's reference month, mmyyyy, whose last digit lies under the date.
-    constexpr Posicao kCompetencia{retorno::CabCompetencia.inicio,
-                                   retorno::CabData.inicio - retorno::CabCompetencia.inicio};
-    const std::u16string_view competencia = LerCampo(arquivo.Cabecalho(), kCompetencia);
-    char esperada[16];
-    std::snprintf(esperada, sizeof esperada, "%02d%04d", mes, ano);
-    if (SoDigitos(competencia) && competencia.size() == 5 &&
-        ParaUtf8(competencia) != std::string(esperada, 5))
-        achar(1, Gravidade::Suspeita, "competencia",
-              "o cabeçalho indica outra competência (" + Posicoes(kCompetencia) + ": " +
-                  Aspas(competencia) + "; para " + std::string(esperada, 2) + "/" +
-                  std::to_string(ano) + " seria '" + std::string(esperada, 5) +
-                  "'): é mesmo o arquivo de retorno deste mês?");
+    if (auto outra = OutraCompetencia(arquivo.Cabecalho(), mes, ano))
+        achar(1, Gravidade::Suspeita, TipoAchado::Competencia, *outra);
 
     size_t maisComum = 0;
     for (const auto& [comprimento, quantas] : comprimentos)
@@ -282,24 +286,36 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             v.comprimentoUsual = comprimento;
         }
 
-    // The trailer announces the count of instalments; a last line that is an instalment means
-    // the file was cut and that instalment would be taken for the trailer.
+    // The trailer announces the count of instalments and their total; a last line that is an
+    // instalment means the file was cut and that instalment would be taken for the trailer.
     const std::u16string& rodape = arquivo.Rodape();
     const std::u16string_view quantidade = LerCampo(rodape, retorno::RodQuantidade);
-    const auto chaveDoRodape = tabela.Indice(ChaveServidor(rodape));
-    if (SoDigitos(quantidade) && quantidade.size() == 10 &&
-        StrToInt64(quantidade) != static_cast<int64_t>(linhas - 2))
-        achar(linhas, Gravidade::Suspeita, "rodape",
+    const std::u16string_view total = LerCampo(rodape, retorno::RodTotal);
+    const int64_t detalhes = static_cast<int64_t>(linhas - 2);
+    if (arquivo.Cortado())
+        achar(linhas, Gravidade::Impede, TipoAchado::Cortado,
+              "a última linha é uma parcela (servidor " + ParaMensagem(ChaveServidor(rodape)) +
+                  ", tipo de registro " + Aspas(LerCampo(rodape, retorno::Tipo)) +
+                  " como as demais parcelas), não um rodapé: o arquivo foi cortado, e a "
+                  "importação o recusa. Peça à consignatária o arquivo completo.");
+    else if (!SoDigitos(quantidade) || quantidade.size() != 10)
+        achar(linhas, Gravidade::Suspeita, TipoAchado::Rodape,
+              "a última linha não traz a quantidade de parcelas de um rodapé (" +
+                  Posicoes(retorno::RodQuantidade) + ": " + Aspas(quantidade) +
+                  "): o arquivo pode estar cortado ou sem o rodapé, e essa linha seria ignorada");
+    else if (StrToInt64(quantidade) != detalhes)
+        achar(linhas, Gravidade::Suspeita, TipoAchado::Rodape,
               "o rodapé anuncia " + std::to_string(StrToInt64(quantidade)) +
-                  " parcelas, e o arquivo traz " + std::to_string(linhas - 2) +
-                  ": pode estar incompleto");
-    else if (linhas > 2 && rodape.size() == v.comprimentoUsual && !rodape.empty() &&
-             rodape[0] == inicioDoPrimeiro && chaveDoRodape &&
-             tabela.EstadoDe(*chaveDoRodape) != TabelaDeducao::Estado::SemLinha)
-        achar(linhas, Gravidade::Suspeita, "rodape",
-              "a última linha parece uma parcela (servidor " + ParaMensagem(ChaveServidor(rodape)) +
-                  "), não um rodapé: o arquivo pode estar incompleto, e essa parcela seria "
-                  "tomada pelo rodapé e ignorada");
+                  " parcelas, e o arquivo traz " + std::to_string(detalhes) +
+                  ": pode estar incompleto, ou ter linhas a mais");
+    else if (std::u16string texto(total); soma && ValorNoFormato(texto)) {
+        texto[texto.find(u'.')] = u',';
+        if (const int64_t anunciado = CentavosDoTexto(texto); anunciado != *soma)
+            achar(linhas, Gravidade::Suspeita, TipoAchado::TotalDoRodape,
+                  "o rodapé anuncia o total de R$ " + ReaisLegiveis(anunciado) + " (" +
+                      Posicoes(retorno::RodTotal) + "), e as parcelas do arquivo somam R$ " +
+                      ReaisLegiveis(*soma) + ": alguma linha pode estar deslocada ou alterada");
+    }
 
     std::map<Parcela, size_t> vistas;  // of the lines that may repeat
     std::vector<CitaCadastro> citacoes;
@@ -308,7 +324,7 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         if (n == 1 || n == linhas) return;
         ++v.detalhes;
         if (linha.size() != v.comprimentoUsual)
-            achar(n, Gravidade::Suspeita, "comprimento",
+            achar(n, Gravidade::Suspeita, TipoAchado::Comprimento,
                   "a linha tem " + std::to_string(linha.size()) + " caracteres, e as demais " +
                       std::to_string(v.comprimentoUsual) + ": os campos podem estar deslocados");
         const std::u16string chave = ChaveServidor(linha);
@@ -318,35 +334,97 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             std::binary_search(repetidas.begin(), repetidas.end(), Impressao(parcela))) {
             const auto [repetida, nova] = vistas.try_emplace(parcela, n);
             if (!nova)
-                achar(n, Gravidade::Aviso, "repetida",
+                achar(n, Gravidade::Suspeita, TipoAchado::Repetida,
                       "a mesma parcela da linha " + std::to_string(repetida->second) +
                           " (servidor " + ParaMensagem(chave) +
-                          ", código, valor e parcela iguais)");
+                          ", código, valor e parcela iguais): seria descontada duas vezes");
         }
+        if (const auto lancamento = LancamentoDaLinha(linha)) {
+            const auto ja =
+                std::lower_bound(lancadas.begin(), lancadas.end(), Lancada{*lancamento, 0, 0});
+            if (ja != lancadas.end() && ja->impressao == *lancamento &&
+                !(v.anterior && v.anterior->id == ja->importacao)) {
+                const std::string id = std::to_string(ja->importacao);
+                achar(n, Gravidade::Impede, TipoAchado::JaLancada,
+                      "a mesma parcela (servidor " + ParaMensagem(chave) +
+                          ", código, valor e contadores iguais) já foi lançada nesta tabela pela "
+                          "importação " +
+                          id + ", linha " + std::to_string(ja->linha) +
+                          " do arquivo dela, que não foi estornada: seria descontada duas vezes. "
+                          "Estorne antes a importação " +
+                          id + " (kavlo estornar --importacao " + id +
+                          ") ou, se a intenção é lançá-la de novo, use kavlo importar "
+                          "--reimportar",
+                      chave);
+            }
+        }
+        const std::u16string_view valor = LerCampo(linha, retorno::Parcela);
+        if (!ValorNoFormato(valor))
+            achar(
+                n, Gravidade::Suspeita, TipoAchado::FormatoDoValor,
+                "o valor da parcela " + Aspas(valor) + " (" + Posicoes(retorno::Parcela) +
+                    ") não está escrito só com algarismos e um ponto antes dos centavos: a "
+                    "importação o leria como R$ " +
+                    [&] {
+                        try {
+                            return ReaisLegiveis(LerParcelaCentavos(linha));
+                        } catch (const Erro&) {
+                            return std::string("(valor inválido)");
+                        }
+                    }() +
+                    ", o que pode não ser o valor que a consignatária quis dizer",
+                chave);
+        try {
+            if (LerParcelaCentavos(linha) == 0)
+                achar(n, Gravidade::Suspeita, TipoAchado::ValorZero,
+                      "parcela de valor zero (" + Aspas(valor) + ", servidor " +
+                          ParaMensagem(chave) +
+                          "): ocuparia um slot de desconto sem descontar "
+                          "nada",
+                      chave);
+        } catch (const Erro&) {
+        }
+        for (const Posicao p : {retorno::ContadorPerc, retorno::ContadorQuant}) try {
+                if (LerContador(linha, p) < 0)
+                    achar(n, Gravidade::Suspeita, TipoAchado::ContadorNegativo,
+                          "contador de parcelas negativo " + Aspas(LerCampo(linha, p)) + " (" +
+                              Posicoes(p) + ", servidor " + ParaMensagem(chave) + ")",
+                          chave);
+            } catch (const Erro&) {
+            }
 
-        if (cadastro.Tem(*indice)) {
+        if (cadastro && cadastro->Tem(*indice)) {
             ++comCadastro;
             const std::u16string_view cpfArquivo = LerCampo(linha, retorno::Cpf);
-            if (cadastro.CpfDifere(*indice, cpfArquivo)) {
-                ++cpfsDiferentes;
-                citacoes.push_back({v.achados.size(), *indice, true});
-                achar(n, Gravidade::Aviso, "cpf",
+            const std::u16string_view nomeArquivo = LerCampo(linha, retorno::Nome);
+            const bool cpf = cadastro->CpfDifere(*indice, cpfArquivo);
+            const bool nome = cadastro->NomeDifere(*indice, nomeArquivo);
+            cpfsDiferentes += cpf;
+            if (cpf || nome) citacoes.push_back({v.achados.size(), *indice, cpf, nome});
+            if (cpf && nome)
+                achar(n, Gravidade::Impede, TipoAchado::OutraPessoa,
+                      "o CPF " + Aspas(cpfArquivo) + " e o nome " + Aspas(Aparar(nomeArquivo)) +
+                          " não são os do servidor " + ParaMensagem(chave) +
+                          ": a parcela é de outra pessoa, ou os campos da linha estão deslocados, "
+                          "e a importação recusa o arquivo (na folha, ",
+                      chave);
+            else if (cpf)
+                achar(n, Gravidade::Suspeita, TipoAchado::Cpf,
                       "o CPF " + Aspas(cpfArquivo) + " (" + Posicoes(retorno::Cpf) +
-                          ") não é o do servidor " + ParaMensagem(chave) + " na folha (");
-            }
-            if (cadastro.NomeDifere(*indice, LerCampo(linha, retorno::Nome))) {
-                citacoes.push_back({v.achados.size(), *indice, false});
-                achar(n, Gravidade::Aviso, "nome",
-                      "o nome " + Aspas(Aparar(LerCampo(linha, retorno::Nome))) +
-                          " difere do nome do servidor " + ParaMensagem(chave) + " na folha (");
-            }
+                          ") não é o do servidor " + ParaMensagem(chave) + " na folha (",
+                      chave);
+            else if (nome)
+                achar(n, Gravidade::Suspeita, TipoAchado::Nome,
+                      "o nome " + Aspas(Aparar(nomeArquivo)) + " difere do nome do servidor " +
+                          ParaMensagem(chave) + " na folha (",
+                      chave);
         }
 
         if (tabela.EstadoDe(*indice) != TabelaDeducao::Estado::Ativa) {
             const bool inativa = tabela.EstadoDe(*indice) == TabelaDeducao::Estado::Inativa;
             ++(inativa ? v.inativas : v.naoEncontradas);
             ++semServidor;
-            achar(n, Gravidade::Aviso, inativa ? "inativa" : "nao_encontrada",
+            achar(n, Gravidade::Aviso, inativa ? TipoAchado::Inativa : TipoAchado::NaoEncontrada,
                   "servidor " + ParaMensagem(chave) +
                       (inativa ? " sem linha ativa na folha do mês: a parcela será ignorada"
                                : " não encontrado na folha do mês: a parcela será ignorada"),
@@ -365,8 +443,8 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             v.naoDescontadas += a.desfecho.resultado == Resultado::NaoDescontado;
             v.semSlot += a.desfecho.resultado == Resultado::SemSlot;
         } catch (const Erro& e) {
-            achar(n, Gravidade::Impede, "valor",
-                  std::string(e.what()) + " (servidor " + ParaMensagem(chave) + ")");
+            achar(n, Gravidade::Impede, TipoAchado::Valor,
+                  std::string(e.what()) + " (servidor " + ParaMensagem(chave) + ")", chave);
         }
     });
 
@@ -374,31 +452,26 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
     if (!citacoes.empty()) {
         std::vector<uint32_t> quais;
         for (const CitaCadastro& c : citacoes) quais.push_back(c.indice);
-        std::sort(quais.begin(), quais.end());
-        quais.erase(std::unique(quais.begin(), quais.end()), quais.end());
-        std::map<uint32_t, std::pair<std::u16string, std::u16string>> textos;
-        fb::Comando c(t, u"select MATRICULA, NOME, CPF from SFP001" + sufixo,
-                      "ler o cadastro dos servidores do mês");
-        fb::Cursor r = c.Abrir();
-        while (r.Proximo())
-            if (const auto i = chaves.Indice(r.Texto(0u));
-                i && std::binary_search(quais.begin(), quais.end(), *i))
-                textos.try_emplace(*i, r.Texto(1u), r.Texto(2u));
+        auto textos = cadastro->Textos(std::move(quais));
         for (const CitaCadastro& cita : citacoes) {
             const auto& [nome, cpf] = textos[cita.indice];
-            v.achados[cita.achado].texto += ParaMensagem(cita.cpf ? cpf : nome) + ")";
+            std::string& texto = v.achados[cita.achado].texto;
+            if (cita.cpf && cita.nome)
+                texto += "CPF " + Aspas(cpf) + " e nome " + Aspas(Aparar(nome)) + ")";
+            else
+                texto += ParaMensagem(cita.cpf ? cpf : nome) + ")";
         }
     }
 
     // A file whose lines mostly name other people, or nobody, is not this payroll's file, or its
     // fields are not where they should be.
     if (comCadastro > 0 && cpfsDiferentes * 2 > comCadastro)
-        achar(0, Gravidade::Suspeita, "cpf_maioria",
+        achar(0, Gravidade::Suspeita, TipoAchado::CpfMaioria,
               std::to_string(cpfsDiferentes) + " de " + std::to_string(comCadastro) +
                   " linhas trazem um CPF que não é o do servidor da matrícula: os campos podem "
                   "estar deslocados, e as parcelas iriam para outras pessoas");
     if (v.detalhes > 0 && semServidor * 2 > v.detalhes)
-        achar(0, Gravidade::Suspeita, "maioria_sem_servidor",
+        achar(0, Gravidade::Suspeita, TipoAchado::MaioriaSemServidor,
               std::to_string(semServidor) + " de " + std::to_string(v.detalhes) +
                   " linhas não correspondem a servidores ativos da folha do mês: é mesmo o "
                   "arquivo de retorno deste mês, no leiaute esperado?");

@@ -20,10 +20,38 @@ enum class Gravidade {
     Aviso,     // worth a look; the import handles it (a key not found, a repeated instalment)
 };
 
+// What a finding is about, to group findings by and to decide on them.
+enum class TipoAchado {
+    // The file as a whole.
+    Vazio,               // no line at all, or no instalment
+    Codificacao,         // UTF-8 without a byte-order mark
+    Competencia,         // the header names another month or year
+    JaImportado,         // the same lines imported into this table, not undone
+    Cortado,             // the last line is an instalment: the file was cut
+    Rodape,              // the trailer's count is missing or not the file's
+    TotalDoRodape,       // the trailer's total is not the sum of the instalments
+    CadastroIlegivel,    // the month's registration could not be read
+    CpfMaioria,          // most lines bring another person's CPF
+    MaioriaSemServidor,  // most lines name nobody active in the month
+    // One line.
+    Comprimento,       // a length unlike the other instalment lines: shifted fields
+    OutraPessoa,       // CPF and name both another person's: the import refuses the file
+    Cpf,               // the CPF alone differs from the payroll's
+    Nome,              // the name alone differs from the payroll's
+    Repetida,          // the same instalment earlier in the file
+    JaLancada,         // the same instalment posted into this table by an import not undone
+    FormatoDoValor,    // an amount not written as digits and one decimal point
+    ValorZero,         // an instalment of zero
+    ContadorNegativo,  // a negative instalment counter
+    Valor,             // an amount, code or counter the import would fail on
+    NaoEncontrada,     // a key the month's table has not: ignored
+    Inativa,           // a key without an active row: ignored
+};
+
 struct Achado {
     size_t linha;  // 1-based; 0 for the file as a whole
     Gravidade gravidade;
-    std::string tipo;           // a short name to group findings by ("cpf", "comprimento", ...)
+    TipoAchado tipo;
     std::string texto;          // for the operator, in Portuguese
     std::u16string chave = {};  // the servant key of the line, when the finding is about one
 };
@@ -35,10 +63,10 @@ struct Verificacao {
     // What the import would do, as far as the payroll tells now.
     int64_t descontadas = 0, naoDescontadas = 0, semSlot = 0, naoEncontradas = 0, inativas = 0;
     int64_t totalCentavos = 0;
-    std::optional<ImportacaoRegistrada> anterior;  // the same file imported for the month
+    std::optional<ImportacaoRegistrada> anterior;  // the same file imported into the table
 
     bool Tem(Gravidade g) const;
-    std::map<std::string, size_t> Contagem(Gravidade g) const;
+    std::map<TipoAchado, size_t> Contagem(Gravidade g) const;
 };
 
 struct PedidoVerificacao {

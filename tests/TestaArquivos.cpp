@@ -3,8 +3,10 @@
 
 #include <set>
 
+#include "import/ArquivoRetorno.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Arquivos.h"
+#include "util/Codificacao.h"
 #include "util/Erros.h"
 
 using namespace kavlo;
@@ -104,4 +106,79 @@ TEST(ArquivoTemporario, ProximaExecucaoLimpaORestoDeUmProcessoMorto) {
     { ArquivoTemporario novo(p / "resultado.txt"); }
     EXPECT_FALSE(fs::exists(p / "resultado.txt.anterior7"));
     EXPECT_EQ(LerArquivo(p / "resultado.txt"), "novo");
+}
+
+// A return file is the same file when its lines are: whatever the encoding, the byte-order mark
+// and the line ends that carry them. Its bytes' hash tells the copies apart, the lines' hash does
+// not; one character changed, or a line more, is another file.
+TEST(ArquivoDeRetorno, MesmasLinhasMesmoConteudo) {
+    PastaTemporaria pasta;
+    const std::vector<std::u16string> linhas = {u"HPREFEITURA", u"DJOSÉ DA CONCEIÇÃO 35 150.00",
+                                                u"", u"T0000000002"};
+    auto juntar = [&](const std::vector<std::u16string>& ls, std::string_view fim,
+                      std::string (*codificar)(std::u16string_view)) {
+        std::string r;
+        for (const auto& l : ls) r += codificar(l) + std::string(fim);
+        return r;
+    };
+    auto utf16 = [](std::u16string_view t) {
+        std::string r;
+        for (char16_t c : t) r += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+        return r;
+    };
+    std::string lf16;
+    for (const auto& l : linhas) lf16 += utf16(l) + std::string("\n\0", 2);
+    auto conteudo = [&](const std::string& bytes) {
+        const fs::path p = pasta.Caminho() / "retorno.txt";
+        GravarArquivo(p, bytes);
+        const ArquivoDeRetorno a(p);
+        return std::pair(a.HashConteudo(), a.Hash());
+    };
+    const std::string base = juntar(linhas, "\r\n", ParaWindows1252);
+    const auto [esperado, bytes] = conteudo(base);
+    struct Caso {
+        std::string nome, bytes;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"LF", juntar(linhas, "\n", ParaWindows1252)},
+             {"CR", juntar(linhas, "\r", ParaWindows1252)},
+             {"sem quebra no fim", base.substr(0, base.size() - 2)},
+             {"UTF-8 com marca", "\xEF\xBB\xBF" + juntar(linhas, "\r\n", ParaUtf8)},
+             {"UTF-16 LE com marca", "\xFF\xFE" + lf16},
+         }) {
+        const auto [outro, outrosBytes] = conteudo(c.bytes);
+        EXPECT_EQ(outro, esperado) << c.nome;
+        EXPECT_NE(outrosBytes, bytes) << c.nome;
+    }
+    for (const auto& c : std::vector<Caso>{
+             {"um caractere",
+              juntar({linhas[0], u"DJOSE DA CONCEIÇÃO 35 150.00", linhas[2], linhas[3]}, "\r\n",
+                     ParaWindows1252)},
+             {"uma linha vazia a mais", base + "\r\n"},
+             {"duas linhas numa",
+              juntar({linhas[0] + linhas[1], linhas[2], linhas[3]}, "\r\n", ParaWindows1252)},
+         })
+        EXPECT_NE(conteudo(c.bytes).first, esperado) << c.nome;
+}
+
+// A file is cut when its last line has the record type of all its instalment lines.
+TEST(ArquivoDeRetorno, CortadoQuandoAUltimaLinhaEUmaParcela) {
+    PastaTemporaria pasta;
+    struct Caso {
+        std::string nome, bytes;
+        bool cortado;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"com rodapé", "H\r\nD1\r\nD2\r\nT2\r\n", false},
+             {"última parcela no lugar do rodapé", "H\r\nD1\r\nD2\r\nD3 cortad", true},
+             {"uma parcela só, cortada", "H\r\nD1\r\nD2", true},
+             {"só cabeçalho e uma linha", "H\r\nD1", false},
+             {"parcelas de tipos diferentes", "H\r\nD1\r\nX2\r\nD3", false},
+             {"linhas em branco", "\r\n\r\n\r\n", false},
+             {"tipo em branco", "H\r\n D1\r\n D2", false},
+         }) {
+        const fs::path p = pasta.Caminho() / "retorno.txt";
+        GravarArquivo(p, c.bytes);
+        EXPECT_EQ(ArquivoDeRetorno(p).Cortado(), c.cortado) << c.nome;
+    }
 }

@@ -20,6 +20,7 @@
 #include "tests/apoio/LinhaRetorno.h"
 #include "tests/apoio/NomesUnicode.h"
 #include "util/Codificacao.h"
+#include "util/Sha256.h"
 
 using namespace kavlo;
 using namespace kavlo::teste;
@@ -123,9 +124,16 @@ class Importacao : public ::testing::Test {
     // Runs the import as the host does; the error message, or "" on success.
     std::string Rodar(const std::string& retorno, const std::u16string& verifica = u"S",
                       std::optional<fs::path> resultado = {}) {
-        GravarArquivo(Retorno(), retorno);
-        CadeiaHost mes(u"1"), ano(u"2024"), banco(banco_.Caminho()),
-            load(DeUtf8(Retorno().string())), folhas(u"MENSAL"), margem(verifica);
+        return RodarComo(retorno, u"1", u"2024", Retorno(), verifica, resultado);
+    }
+    // The same with the month and year as the host writes them and the return file at `caminho`.
+    std::string RodarComo(const std::string& retorno, const std::u16string& mesTexto,
+                          const std::u16string& anoTexto, const fs::path& caminho,
+                          const std::u16string& verifica = u"S",
+                          std::optional<fs::path> resultado = {}) {
+        GravarArquivo(caminho, retorno);
+        CadeiaHost mes(mesTexto), ano(anoTexto), banco(banco_.Caminho()),
+            load(DeUtf8(caminho.string())), folhas(u"MENSAL"), margem(verifica);
         CadeiaHost saida(DeUtf8(resultado.value_or(Resultado()).string()));
         return MensagemDeErro(
             [&] { ImportarArquivo(mes, ano, banco, saida, load, folhas, margem); });
@@ -322,7 +330,6 @@ TEST_F(Importacao, QuantidadeDeLinhas) {
         std::vector<std::string> resultado;
     };
     for (const auto& c : std::vector<Caso>{
-             {"vazio", "", {}},
              // One line: header and trailer, both from it.
              {"uma",
               umaLinha,
@@ -673,6 +680,14 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
              EXPECT_EQ(LinhasResultado()[1].substr(1, 17), "JOS\xC9 DA CONCEI\xC7\xC3O");
              EXPECT_EQ(Coluna("COD1", "700000-6"), u"45");
          }},
+        {"vazio", "", {"retorno.txt' está vazio", "Nada foi lançado", "foi recebido por inteiro"}},
+        {"cortado no meio da última parcela",
+         Arquivo({kCabecalho, boa, boa.substr(0, 150)}),
+         {"retorno.txt' parece cortado", "a última linha (linha 3, servidor 700000-6)",
+          "Nada foi lançado", "arquivo completo"}},
+        {"sem o rodapé",
+         Arquivo({kCabecalho, boa, com(retorno::Parcela, "000000000001.00")}),
+         {"parece cortado", "linha 3"}},
         {"UTF-16 com marca",
          utf16(Arquivo({kCabecalho, boa, kRodape})),
          {},
@@ -684,8 +699,7 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
         Reiniciar();
-        std::error_code ec;
-        fs::remove(Resultado(), ec);
+        GravarArquivo(Resultado(), "resultado anterior\r\n");
         GravarArquivo(Relatorio(), "relatorio anterior\r\n");
         const auto tabela = Tabela();
         const std::string erro = Rodar(c.retorno);
@@ -696,9 +710,10 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
         }
         for (const auto& t : c.erro) EXPECT_NE(erro.find(t), std::string::npos) << erro;
         EXPECT_EQ(Tabela(), tabela);
-        EXPECT_FALSE(fs::exists(Resultado()));
+        EXPECT_EQ(LerArquivo(Resultado()), "resultado anterior\r\n");
         EXPECT_EQ(LerArquivo(Relatorio()), "relatorio anterior\r\n");
-        EXPECT_EQ(Nomes(saida_.Caminho()), std::set<std::string>{"retorno.txt"});
+        EXPECT_EQ(Nomes(saida_.Caminho()), (std::set<std::string>{"retorno.txt", "resultado.txt"}));
+        EXPECT_EQ(Diario("ID"), u"");
     }
 }
 
@@ -842,9 +857,9 @@ TEST_F(Importacao, MesmoArquivoNaoELancadoDuasVezes) {
     const std::string relatorio = LerArquivo(Relatorio());
 
     const std::string erro = Rodar(RetornoPrincipal());
-    for (const char* trecho :
-         {"já foi importado para 01/2024", "importação 1 de ", "3 parcelas descontadas",
-          "total R$ 260,00", "Nada foi lançado", "kavlo estornar --importacao 1", "--reimportar"})
+    for (const char* trecho : {"já foi importado na tabela SFPDXX02JAN", "importação 1 de ",
+                               "para 01/2024", "3 parcelas descontadas", "total R$ 260,00",
+                               "Nada foi lançado", "kavlo estornar --importacao 1", "--reimportar"})
         EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
     EXPECT_EQ(Exata(), depoisDaPrimeira);
     EXPECT_EQ(LerArquivo(Resultado()), resultado);
@@ -919,11 +934,13 @@ TEST_F(Importacao, EstornoRecusadoSeALinhaMudouDesde) {
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, banco_.Caminho());
     const std::string erro = MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
-    for (const char* trecho : {"não foi estornada", "Nada foi alterado",
-                               "servidor 123456-7: mudou desde a importação em "
-                               "MCVALOR",
-                               "lançado depois pela importação 2",
-                               "servidor 200000-1: mudou desde a importação em VALOR4"})
+    for (const char* trecho :
+         {"não foi estornada", "Nada foi alterado",
+          "servidor 123456-7: mudou desde a importação em "
+          "MCVALOR",
+          "a importação 2, que não foi estornada, lançou",
+          "servidor 123456-7: importação 2, slot 2\n", "kavlo estornar --importacao 2",
+          "servidor 200000-1: mudou desde a importação em VALOR4"})
         EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
     EXPECT_EQ(erro.find("600000-5"), std::string::npos) << erro;
     EXPECT_EQ(Exata(), mudada);
@@ -1152,5 +1169,293 @@ TEST_F(Importacao, ArquivoAlteradoEntreAsLeiturasNaoLancaNada) {
         EXPECT_EQ(Diario("ID"), u"") << c.nome;
         EXPECT_FALSE(fs::exists(Resultado())) << c.nome;
         EXPECT_FALSE(fs::exists(Relatorio())) << c.nome;
+    }
+}
+
+// The same lines are the same file, and the guard keys on the table they would be posted into:
+// another year, the month written "01", another name, other line ends or another encoding do not
+// make an import already done a new one.
+TEST_F(Importacao, MesmoArquivoDeOutroJeitoNaoELancadoDeNovo) {
+    // An accented name, so the encodings differ in their bytes.
+    std::string base = RetornoPrincipal();
+    base.replace(base.find("DANA "), 5, "DAN\xC1 ");
+    ASSERT_EQ(Rodar(base), "");
+    const auto depois = Exata();
+    const std::string resultado = LerArquivo(Resultado());
+    auto semCR = [](std::string b) {
+        std::erase(b, '\r');
+        return b;
+    };
+    const std::string utf8 = "\xEF\xBB\xBF" + ParaUtf8(DeWindows1252(base));
+    struct Caso {
+        std::string nome, bytes;
+        std::u16string mes, ano;
+        std::string arquivo = "retorno.txt";
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"outro ano", base, u"1", u"2023"},
+             {"mês escrito com zero", base, u"01", u"2024"},
+             {"outro nome", base, u"1", u"2024", "cópia do retorno.txt"},
+             {"quebras de linha LF", semCR(base), u"1", u"2024"},
+             {"UTF-8 com marca", utf8, u"1", u"2024"},
+             {"UTF-8 com marca, LF, outro ano e outro nome", semCR(utf8), u"01", u"2025",
+              "retorno.csv"},
+         }) {
+        SCOPED_TRACE(c.nome);
+        const std::string erro = RodarComo(c.bytes, c.mes, c.ano, saida_.Caminho() / c.arquivo);
+        for (const char* trecho :
+             {"já foi importado na tabela SFPDXX02JAN", "importação 1 de ", "para 01/2024",
+              "do arquivo '", "3 parcelas descontadas", "total R$ 260,00", "Nada foi lançado",
+              "kavlo estornar --importacao 1", "kavlo importar --reimportar"})
+            EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
+        EXPECT_NE(erro.find(c.arquivo), std::string::npos) << erro;
+        EXPECT_EQ(Exata(), depois);
+        EXPECT_EQ(LerArquivo(Resultado()), resultado);
+        EXPECT_EQ(Diario("ID"), u"1");
+    }
+}
+
+// A journal kept before the lines were hashed gets the column and its index at the next import,
+// its rows stay, and they keep guarding by the hash of the bytes.
+TEST_F(Importacao, DiarioAntigoGanhaOHashDasLinhasESegueGuardando) {
+    const std::string retorno = RetornoPrincipal();
+    banco_.Executar(
+        "CREATE GENERATOR KAVLO_IMPORTACAO_ID;"
+        "CREATE TABLE KAVLO_IMPORTACAO (ID INTEGER NOT NULL PRIMARY KEY, QUANDO TIMESTAMP NOT "
+        "NULL, USUARIO VARCHAR(100) CHARACTER SET UTF8, MAQUINA VARCHAR(100) CHARACTER SET UTF8, "
+        "ARQUIVO VARCHAR(1000) CHARACTER SET UTF8, HASH_SHA256 CHAR(64) CHARACTER SET ASCII NOT "
+        "NULL, MES SMALLINT NOT NULL, ANO SMALLINT NOT NULL, TABELA VARCHAR(31) CHARACTER SET "
+        "ASCII NOT NULL, FOLHAS VARCHAR(1000) CHARACTER SET UTF8, VERIFICA_MARGEM VARCHAR(100) "
+        "CHARACTER SET UTF8, MARGEM_VERIFICADA CHAR(1) NOT NULL, REIMPORTACAO CHAR(1) NOT NULL, "
+        "LINHAS INTEGER, DESCONTADAS INTEGER, NAO_DESCONTADAS INTEGER, SEM_SLOT INTEGER, "
+        "NAO_ENCONTRADAS INTEGER, INATIVAS INTEGER, TOTAL_CENTAVOS DOUBLE PRECISION, RESULTADO "
+        "VARCHAR(1000) CHARACTER SET UTF8, ESTORNO_QUANDO TIMESTAMP, ESTORNO_USUARIO VARCHAR(100) "
+        "CHARACTER SET UTF8, ESTORNO_MAQUINA VARCHAR(100) CHARACTER SET UTF8);"
+        "CREATE INDEX KAVLO_IMPORTACAO_ARQUIVO ON KAVLO_IMPORTACAO (HASH_SHA256, ANO, MES);"
+        "CREATE TABLE KAVLO_LANCAMENTO (ID_IMPORTACAO INTEGER NOT NULL, LINHA_RETORNO INTEGER NOT "
+        "NULL, MATRICULA VARCHAR(1000) CHARACTER SET UTF8, CHAVE_LINHA CHAR(8) CHARACTER SET "
+        "OCTETS NOT NULL, SLOT SMALLINT NOT NULL, COD_ANTES VARCHAR(1000) CHARACTER SET OCTETS, "
+        "COD_DEPOIS VARCHAR(1000) CHARACTER SET OCTETS, VALOR_ANTES DOUBLE PRECISION, VALOR_DEPOIS "
+        "DOUBLE PRECISION, QUANT_ANTES DOUBLE PRECISION, QUANT_DEPOIS DOUBLE PRECISION, PERC_ANTES "
+        "DOUBLE PRECISION, PERC_DEPOIS DOUBLE PRECISION, TEMPO_ANTES DOUBLE PRECISION, "
+        "TEMPO_DEPOIS "
+        "DOUBLE PRECISION, MCVALOR_ANTES DOUBLE PRECISION, MCVALOR_DEPOIS DOUBLE PRECISION, "
+        "RECALCULAR_ANTES VARCHAR(1000) CHARACTER SET OCTETS, RECALCULAR_DEPOIS VARCHAR(1000) "
+        "CHARACTER SET OCTETS, CONSTRAINT KAVLO_LANCAMENTO_IMPORTACAO FOREIGN KEY (ID_IMPORTACAO) "
+        "REFERENCES KAVLO_IMPORTACAO (ID));"
+        "SET GENERATOR KAVLO_IMPORTACAO_ID TO 1;"
+        "INSERT INTO KAVLO_IMPORTACAO (ID, QUANDO, USUARIO, MAQUINA, ARQUIVO, HASH_SHA256, MES, "
+        "ANO, TABELA, MARGEM_VERIFICADA, REIMPORTACAO, DESCONTADAS, TOTAL_CENTAVOS) VALUES (1, "
+        "'31-JAN-2024 10:00', 'ana', 'FOLHA-01', 'retorno-de-janeiro.txt', '" +
+        Sha256(retorno) + "', 1, 2024, 'SFPDXX02JAN', 'S', 'N', 3, 26000)");
+    {
+        // Listed and read as it is, before any import adds the column.
+        fb::Conexao c;
+        AbrirBancoDaFolha(c, banco_.Caminho());
+        fb::Transacao t(c, fb::ModoTransacao::Leitura);
+        const auto lista = ListarImportacoes(t);
+        ASSERT_EQ(lista.size(), 1u);
+        EXPECT_EQ(lista[0].hashConteudo, u"");
+    }
+    const auto antes = Exata();
+    const std::string erro = RodarComo(retorno, u"1", u"2023", Retorno());
+    for (const char* trecho : {"importação 1 de 31/01/2024 10:00 por ana", "para 01/2024",
+                               "do arquivo 'retorno-de-janeiro.txt'", "--reimportar"})
+        EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
+    EXPECT_EQ(Exata(), antes);
+    EXPECT_EQ(banco_.Valor("select count(*) from RDB$INDICES where RDB$INDEX_NAME = "
+                           "'KAVLO_IMPORTACAO_CONTEUDO'"),
+              u"1");
+    EXPECT_EQ(Diario("ID, HASH_CONTEUDO, char_length(HASH_SHA256)"), u"1|<null>|64");
+
+    // The old row knows the bytes only: the same lines with other line ends are imported, and
+    // that import, hashed by its lines, then guards every copy.
+    std::string lf = retorno;
+    std::erase(lf, '\r');
+    ASSERT_EQ(Rodar(lf), "");
+    EXPECT_EQ(Diario("ID, char_length(HASH_CONTEUDO)", "where ID = 2"), u"2|64");
+    EXPECT_NE(Rodar(retorno).find("importação 2 de "), std::string::npos);
+}
+
+// Lines whose CPF and name both belong to somebody else than the payroll's servant of the key, as
+// a line shifted by one column reads, refuse the whole file, naming each line. A CPF or a name
+// alone that differs, or a payroll without the CPF, is no reason to refuse.
+TEST_F(Importacao, ParcelasDeOutrasPessoasRecusamOArquivo) {
+    banco_.Executar(
+        "INSERT INTO SFP001JAN (MATRICULA, NOME, CPF) VALUES ('123456-7', 'Ana Maria da Silva', "
+        "'123.456.789-01');"
+        "INSERT INTO SFP001JAN (MATRICULA, NOME, CPF) VALUES ('012345-6', 'OUTRO SERVIDOR', "
+        "'99988877766');"
+        "INSERT INTO SFP001JAN (MATRICULA, NOME, CPF) VALUES ('200000-1', 'BRUNO', "
+        "'22233344455');"
+        "INSERT INTO SFP001JAN (MATRICULA, NOME, CPF) VALUES ('700000-6', 'GABRIELA', '')");
+    const std::string folha = kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN")) +
+                              "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES "
+                              "('012345-6', 'T', 1000);";
+    auto linha = [](std::string_view nome, std::string_view cpf, std::string_view matricula,
+                    std::string_view valor = "000000000010.00") {
+        std::string l = Parcela(nome, matricula, "35", valor);
+        Por(l, retorno::Cpf, cpf);
+        return l;
+    };
+    const std::string ana = linha("ANA MARIA DA SILVA", "12345678901", "123456-7");
+    // Shifted right by one column, its width kept: the key reads as 012345-6, the amount as 60,0.
+    std::string deslocada =
+        linha("ANA MARIA DA SILVA", "12345678901", "123456-7", "000000000060.00");
+    deslocada.insert(1, " ");
+    deslocada.pop_back();
+    struct Caso {
+        std::string nome;
+        std::vector<std::string> linhas;
+        std::vector<std::string> erro;  // empty: imported
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"CPF e nome de outra pessoa",
+              {ana, linha("CARLOS", "00000000191", "200000-1")},
+              {"traz parcelas de outras pessoas: em 1 linha,", "cadastro do mês (SFP001JAN)",
+               "linha 3, servidor 200000-1: no arquivo, CPF '00000000191' e nome 'CARLOS'; na "
+               "folha, CPF '22233344455' e nome 'BRUNO'"}},
+             {"linha deslocada uma coluna",
+              {ana, deslocada, linha("BRUNO", "22233344455", "200000-1")},
+              {"em 1 linha,",
+               "linha 3, servidor 012345-6: no arquivo, CPF ' 1234567890' e nome "
+               "'ANA MARIA DA SILVA'; na folha, CPF '99988877766' e nome 'OUTRO "
+               "SERVIDOR'"}},
+             {"só o CPF difere", {linha("ANA MARIA DA SILVA", "00000000191", "123456-7")}, {}},
+             {"só o nome difere", {linha("ANA M. SILVA", "12345678901", "123456-7")}, {}},
+             {"nome com acentos, caixa e brancos",
+              {linha("\xC1na  MARIA da  SILVA", "12345678901", "123456-7")},
+              {}},
+             {"folha sem CPF", {linha("OUTRA PESSOA", "00000000191", "700000-6")}, {}},
+             {"servidor sem cadastro", {linha("CARLA", "00000000191", "300000-2")}, {}},
+         }) {
+        SCOPED_TRACE(c.nome);
+        Reiniciar(folha);
+        GravarArquivo(Resultado(), "resultado anterior\r\n");
+        const auto antes = Exata();
+        std::vector<std::string> linhas = {kCabecalho};
+        linhas.insert(linhas.end(), c.linhas.begin(), c.linhas.end());
+        linhas.push_back(kRodape);
+        const std::string erro = Rodar(Arquivo(linhas));
+        if (c.erro.empty()) {
+            EXPECT_EQ(erro, "");
+            EXPECT_EQ(banco_.Valor("select count(*) from KAVLO_IMPORTACAO"), u"1");
+            continue;
+        }
+        for (const auto& t : c.erro)
+            EXPECT_NE(erro.find(t), std::string::npos) << t << "\n" << erro;
+        EXPECT_NE(erro.find("Nada foi lançado"), std::string::npos) << erro;
+        EXPECT_NE(erro.find("kavlo verificar"), std::string::npos) << erro;
+        EXPECT_EQ(Exata(), antes);
+        EXPECT_EQ(Diario("ID"), u"");
+        EXPECT_EQ(LerArquivo(Resultado()), "resultado anterior\r\n");
+    }
+}
+
+// A slot cleared by hand and posted again by a later import holds the same values the first import
+// wrote: only the journal tells that undoing the first would undo the second's posting.
+TEST_F(Importacao, EstornoNaoDesfazOQueOutraImportacaoLancouNoMesmoSlot) {
+    const auto antes = Exata();
+    const std::string ana = Parcela("ANA", "123456-7", "35", "000000000060.00");
+    ASSERT_EQ(Rodar(Arquivo({kCabecalho, ana, kRodape})), "");
+    const auto depois = Exata();
+    banco_.Executar(
+        "update SFPDXX02JAN set COD1 = NULL, VALOR1 = NULL, QUANT1 = NULL, PERC1 = NULL, TEMPO1 = "
+        "NULL, MCVALOR = 100, RECALCULAR = NULL where MATRICULA = '123456-7'");
+    ASSERT_EQ(Exata(), antes);
+    std::string outroCabecalho = kCabecalho;  // another file, the same instalment
+    outroCabecalho[12] = 'X';
+    ASSERT_EQ(Rodar(Arquivo({outroCabecalho, ana, kRodape})), "");
+    ASSERT_EQ(Exata(), depois);
+
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco_.Caminho());
+    const std::string erro = MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
+    for (const char* trecho :
+         {"A importação 1 não foi estornada. Nada foi alterado.",
+          "a importação 2, que não foi estornada, lançou nas linhas dos mesmos servidores",
+          "servidor 123456-7: importação 2, slot 1 (o mesmo slot desta importação)",
+          "kavlo estornar --importacao 2"})
+        EXPECT_NE(erro.find(trecho), std::string::npos) << trecho << "\n" << erro;
+    EXPECT_EQ(Exata(), depois);
+    EXPECT_EQ(Diario("ESTORNO_QUANDO"), u"<null>|<null>");
+
+    EXPECT_EQ(EstornarImportacao(conexao, 2, false).lancamentos, 1);
+    EXPECT_EQ(Exata(), antes);
+    // What the first wrote was cleared by hand: there is nothing of it left to undo.
+    const std::string depoisDoSegundo =
+        MensagemDeErro([&] { EstornarImportacao(conexao, 1, false); });
+    EXPECT_NE(depoisDoSegundo.find("servidor 123456-7: mudou desde a importação em COD1"),
+              std::string::npos)
+        << depoisDoSegundo;
+    EXPECT_EQ(Exata(), antes);
+}
+
+// A backup restored with gbak gives the rows other keys: the undo finds each row by the servant's
+// MATRICULA and the values the import wrote, and says plainly which it cannot find and why.
+TEST_F(Importacao, EstornoDepoisDeRestaurarUmaCopia) {
+    // Rows stored before the payroll's, deleted after the import: the restore packs the table and
+    // every row the journal names moves.
+    std::string antigas;
+    for (int i = 0; i < 8; ++i)
+        antigas += "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO) VALUES ('X0000" + std::to_string(i) +
+                   "-0', 'F');";
+    auto semAntigas = [](std::vector<std::vector<std::string>> linhas) {
+        std::erase_if(linhas, [](const auto& l) { return l[0].starts_with("'X"); });
+        return linhas;
+    };
+    struct Caso {
+        std::string nome, alterar;
+        std::vector<std::string> erro;  // empty: undone
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"linhas intactas", "", {}},
+             {"linha alterada à mão",
+              "update SFPDXX02JAN set VALOR4 = 149.99 where MATRICULA = '200000-1'",
+              {"servidor 200000-1: mudou desde a importação em VALOR4"}},
+             {"linha apagada",
+              "delete from SFPDXX02JAN where MATRICULA = '200000-1'",
+              {"O banco de dados foi restaurado de uma cópia de segurança depois da importação",
+               "procurada pela matrícula do servidor e pelos valores que a importação gravou",
+               "servidor 200000-1: não há linha com esta matrícula"}},
+             {"servidor de três linhas, a lançada alterada",
+              "update SFPDXX02JAN set VALOR1 = 1 where MATRICULA = '600000-5' and SALARIO = 1",
+              {"O banco de dados foi restaurado",
+               "servidor 600000-5: nenhuma das 3 linhas com esta matrícula guarda só o que a "
+               "importação gravou"}},
+         }) {
+        SCOPED_TRACE(c.nome);
+        Reiniciar(antigas + kFolha.substr(kFolha.find("INSERT INTO SFPDXX02JAN")));
+        const auto antes = semAntigas(Exata());
+        ASSERT_EQ(Rodar(RetornoPrincipal()), "");
+        banco_.Executar("delete from SFPDXX02JAN where MATRICULA starting with 'X'");
+        if (!c.alterar.empty()) banco_.Executar(c.alterar);
+        Importacao::TearDown();
+        const fs::path copia = banco_.Pasta() / "copia.fbk";
+        const std::string gbak = "gbak -b -user SYSDBA '" + banco_.Arquivo().string() + "' '" +
+                                 copia.string() + "' && gbak -rep -user SYSDBA '" + copia.string() +
+                                 "' '" + banco_.Arquivo().string() + "'";
+        ASSERT_EQ(std::system(gbak.c_str()), 0);
+        fs::remove(copia);
+        // The keys the journal kept no longer find their servants' rows.
+        EXPECT_NE(banco_.Valor("select count(*) from KAVLO_LANCAMENTO l join SFPDXX02JAN f on "
+                               "f.rdb$db_key = l.CHAVE_LINHA and f.MATRICULA = l.MATRICULA"),
+                  u"3");
+        const auto depois = Exata();
+        const int32_t id = std::stoi(ParaUtf8(Diario("ID")));
+
+        fb::Conexao conexao;
+        AbrirBancoDaFolha(conexao, banco_.Caminho());
+        if (c.erro.empty()) {
+            EXPECT_EQ(EstornarImportacao(conexao, id, false).lancamentos, 3);
+            EXPECT_EQ(Exata(), antes);
+            continue;
+        }
+        const std::string erro = MensagemDeErro([&] { EstornarImportacao(conexao, id, false); });
+        EXPECT_NE(erro.find("não foi estornada. Nada foi alterado."), std::string::npos) << erro;
+        for (const auto& t : c.erro)
+            EXPECT_NE(erro.find(t), std::string::npos) << t << "\n" << erro;
+        EXPECT_EQ(Exata(), depois);
+        EXPECT_EQ(Diario("ESTORNO_QUANDO"), u"<null>");
     }
 }
