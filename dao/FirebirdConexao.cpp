@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "dao/Direitos.h"
 #include "dao/Firebird.h"
 #include "dao/FirebirdInterno.h"
 #include "util/Codificacao.h"
@@ -62,13 +63,20 @@ std::vector<long> Status::Codigos() const {
 }
 
 std::vector<std::string> Status::Argumentos() const {
+    return ArgumentosDe(0);
+}
+
+std::vector<std::string> Status::ArgumentosDe(long codigo) const {
     std::vector<std::string> r;
     const ISC_STATUS* v = status_->getErrors();
+    bool dele = codigo == 0;  // 0: every error's texts
     for (size_t i = 0; v && v[i] != isc_arg_end && i < 40;) {
         const ISC_STATUS tipo = v[i];
-        if (tipo == isc_arg_string || tipo == isc_arg_interpreted || tipo == isc_arg_sql_state)
+        if (codigo != 0 && tipo == isc_arg_gds) dele = v[i + 1] == codigo;
+        if (dele &&
+            (tipo == isc_arg_string || tipo == isc_arg_interpreted || tipo == isc_arg_sql_state))
             r.push_back(ParaMensagem(DeWindows1252(reinterpret_cast<const char*>(v[i + 1]))));
-        else if (tipo == isc_arg_cstring)
+        else if (dele && tipo == isc_arg_cstring)
             r.push_back(ParaMensagem(DeWindows1252(std::string_view(
                 reinterpret_cast<const char*>(v[i + 2]), static_cast<size_t>(v[i + 1])))));
         i += tipo == isc_arg_cstring ? 3 : 2;
@@ -115,7 +123,8 @@ std::string Explicacao(const std::vector<long>& codigos,
 
 std::string Status::Mensagem() const {
     const std::string original = Original();
-    const std::string explicacao = Explicacao(Codigos(), Argumentos());
+    std::string explicacao = ExplicarFaltaDeDireito(Codigos(), ArgumentosDe(isc_no_priv));
+    if (explicacao.empty()) explicacao = Explicacao(Codigos(), Argumentos());
     return explicacao.empty() ? original : explicacao + " (Firebird: " + original + ")";
 }
 
