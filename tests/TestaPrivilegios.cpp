@@ -1,4 +1,6 @@
-// Generation cannot write. Embedded databases.
+// Generation cannot write, and the library takes its login from the settings file beside its own
+// file. Embedded databases: the engine checks no password, but it applies the user's rights.
+// Through a server, with passwords and the role: TestaMenorPrivilegio.cpp.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,6 +9,7 @@
 #include "dao/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Chamadas.h"
+#include "tests/apoio/AcessoTeste.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 
@@ -73,5 +76,71 @@ TEST_F(Folha, FiltroQueGravaERecusadoENadaMuda) {
         EXPECT_EQ(Linhas("select count(*) from ANOTACOES"),
                   (std::vector<std::vector<std::u16string>>{{u"0"}}));
         EXPECT_TRUE(fs::is_empty(Saida()));
+    }
+}
+
+// The settings file beside a copy of the library: missing, well formed (the user it names is the
+// one the engine applies rights to), readable by others (a warning), malformed (refused before
+// anything is done).
+TEST_F(Folha, ArquivoDeConfiguracaoAoLadoDaBiblioteca) {
+    PastaTemporaria pastaDaBiblioteca;
+    BibliotecaCopiada biblioteca(KAVLO_BIBLIOTECA, pastaDaBiblioteca.Caminho());
+    const fs::path conf = pastaDaBiblioteca.Caminho() / "DllKavlo.conf";
+    CadeiaHost mes(u"2"), anterior(u"1"), ano(u"2024"), banco(DeUtf8(Banco().string())),
+        saida(DeUtf8(Saida().string() + "/")), filtro(u"select matricula from SFP001FEV");
+    auto gerar = [&] {
+        std::string mensagem;
+        const std::string erro = ErroPadraoDurante([&] {
+            mensagem = MensagemDeErro(
+                [&] { biblioteca.Gerar()(mes, anterior, ano, banco, saida, filtro); });
+        });
+        return std::pair{mensagem, erro};
+    };
+    struct Caso {
+        std::string nome;
+        std::optional<std::string> conteudo;
+        mode_t modo;
+        std::string mensagem, aviso;  // empty: none
+    };
+    const std::string segredo = "n40-d1g4-a-n1ngu3m";
+    for (const Caso& c : std::vector<Caso>{
+             {"sem arquivo: o login de fábrica", std::nullopt, 0600, "", ""},
+             {"só a senha: ainda o SYSDBA", "senha = " + segredo + "\n", 0600, "", ""},
+             {"legível por outros", "senha = " + segredo + "\n", 0644, "",
+              "Aviso: o arquivo de configuração '" + conf.string() +
+                  "' guarda a senha do banco de dados e pode ser lido por outros usuários além do "
+                  "seu dono; restrinja-o (chmod 600 '" +
+                  conf.string() + "')."},
+             // Embedded, the engine applies ANA's rights, which she has not.
+             {"outro usuário", "usuario = ana\nsenha = " + segredo + "\n", 0600,
+              "o usuário do banco de dados não tem o direito de ler (SELECT) a tabela SFP001FEV",
+              ""},
+             {"papel que não lhe foi dado",
+              "usuario = ana\nsenha = " + segredo + "\npapel = KAVLO_OPERADOR\n", 0600,
+              "O papel KAVLO_OPERADOR não foi concedido ao usuário ana neste banco de dados", ""},
+             {"mal formado", "usuario = ana\n" + segredo + "\n", 0600,
+              "Arquivo de configuração '" + conf.string() + "', linha 2: a linha não tem '='", ""},
+         }) {
+        SCOPED_TRACE(c.nome);
+        fs::remove(conf);
+        if (c.conteudo) {
+            GravarArquivo(conf, *c.conteudo);
+            ASSERT_EQ(::chmod(conf.c_str(), c.modo), 0);
+        }
+        for (const auto& e : fs::directory_iterator(Saida())) fs::remove(e.path());
+        const auto [mensagem, erro] = gerar();
+        if (c.mensagem.empty()) {
+            EXPECT_EQ(mensagem, "");
+            EXPECT_TRUE(fs::exists(Saida() / "Margem.txt"));
+        } else {
+            EXPECT_NE(mensagem.find(c.mensagem), std::string::npos) << mensagem;
+            EXPECT_TRUE(fs::is_empty(Saida()));
+        }
+        if (c.aviso.empty())
+            EXPECT_EQ(erro, "");
+        else
+            EXPECT_NE(erro.find(c.aviso), std::string::npos) << erro;
+        EXPECT_EQ(mensagem.find(segredo), std::string::npos);
+        EXPECT_EQ(erro.find(segredo), std::string::npos);
     }
 }
