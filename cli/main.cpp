@@ -9,6 +9,7 @@
 
 #include "cli/Comandos.h"
 #include "cli/Interrupcao.h"
+#include "cli/Login.h"
 #include "cli/Validacao.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
@@ -69,9 +70,12 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.add_flag("--detalhes", Detalhes(),
                  "Num erro do banco de dados, mostra também o comando SQL que falhou");
+    OpcoesLogin login;
+    RegistrarLogin(app, login);
     const Subcomando subcomandos[] = {RegistrarGerar(app),     RegistrarImportar(app),
                                       RegistrarVerificar(app), RegistrarImportacoes(app),
-                                      RegistrarEstornar(app),  RegistrarDemo(app)};
+                                      RegistrarEstornar(app),  RegistrarDemo(app),
+                                      RegistrarPreparar(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -85,6 +89,15 @@ int main(int argc, char** argv) {
     for (const auto& s : subcomandos)
         if (s.app->parsed()) escolhido = &s;
     if (!escolhido) return 2;
+    // Before the waiting thread starts: a password may be asked on the terminal.
+    try {
+        const CLI::Option* banco = escolhido->app->get_option_no_throw("--banco");
+        DefinirLoginDaFerramenta(
+            login, banco && banco->count() ? banco->as<std::string>() : std::string());
+    } catch (const std::exception& e) {
+        fmt::print(stderr, "Erro: {}\n", e.what());
+        return 1;
+    }
     Interrupcao::Esperar(escolhido->banco(), escolhido->temporarios());
     int saida = 1;
     std::string erro, sql;

@@ -1,5 +1,6 @@
-// How the library reaches a payroll database: the fixed credentials, in one place, and what a
-// location says about where the database is.
+// How the library reaches a payroll database: the design's credentials, in one place (a site
+// may keep its own beside the library: dao/LoginBanco.h), and what a location says about where
+// the database is.
 #pragma once
 
 #include <optional>
@@ -13,10 +14,9 @@ namespace kavlo {
 inline constexpr std::string_view kUsuarioBanco = "SYSDBA";
 inline constexpr std::string_view kSenhaBanco = "quillbank";
 
-// Attaches `conexao` to the payroll database at `local` (a file path, or "host:path").
-inline void AbrirBancoDaFolha(fb::Conexao& conexao, std::u16string_view local) {
-    conexao.Abrir(local, kUsuarioBanco, kSenhaBanco);
-}
+// Attaches `conexao` to the payroll database at `local` (a file path, or "host:path") with the
+// login of LoginDoBanco() (dao/LoginBanco.h).
+void AbrirBancoDaFolha(fb::Conexao& conexao, std::u16string_view local);
 
 // The location without its first "localhost:" (exact case): the database's own file path.
 std::u16string SemLocalhost(std::u16string_view caminhoBanco);

@@ -1,5 +1,6 @@
 #include "dao/DaoKavlo.h"
 
+#include "dao/Direitos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -121,6 +122,7 @@ std::optional<ConjuntoDeChaves> LerFiltro(fb::Transacao& transacao, const Consul
         comando.emplace(transacao, u"select matricula from (" + mes.filtro + u")",
                         "ler o filtro de servidores");
     } catch (const ErroBanco& e) {
+        if (SemDireito(e)) throw;  // a table the user may not read: said as such
         throw e.Com(
             "O filtro de servidores precisa ser um select que devolva a coluna MATRICULA dos "
             "servidores a incluir (por exemplo: select matricula from SFP001FEV where ...). Sem "

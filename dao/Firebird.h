@@ -92,8 +92,9 @@ class Conexao {
 
     // Attaches to `local` (a file path opens the database embedded; "host:path" through a
     // server) in dialect 1. The path may hold any character (it goes to the client in UTF-8).
+    // With `papel`, the session takes that SQL role (the server ignores one not granted).
     void Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
-               EscritaForcada escrita = EscritaForcada::Manter);
+               EscritaForcada escrita = EscritaForcada::Manter, std::string_view papel = {});
     // Creates a new dialect-1 WIN1252 database at `local` and stays attached to it.
     void Criar(std::u16string_view local, std::string_view usuario, std::string_view senha,
                EscritaForcada escrita = EscritaForcada::Manter);
@@ -105,7 +106,7 @@ class Conexao {
 
   private:
     void Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                bool criar, EscritaForcada escrita);
+                bool criar, EscritaForcada escrita, std::string_view papel = {});
     Posse<Firebird::IAttachment> attachment_;
     std::u16string local_;
 };

@@ -5,12 +5,15 @@
 #include <iberror.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <vector>
 
+#include "dao/Direitos.h"
 #include "dao/Firebird.h"
 #include "dao/FirebirdInterno.h"
 #include "util/Codificacao.h"
+#include "util/Configuracao.h"
 #include "util/Erros.h"
 
 namespace kavlo::fb {
@@ -62,13 +65,20 @@ std::vector<long> Status::Codigos() const {
 }
 
 std::vector<std::string> Status::Argumentos() const {
+    return ArgumentosDe(0);
+}
+
+std::vector<std::string> Status::ArgumentosDe(long codigo) const {
     std::vector<std::string> r;
     const ISC_STATUS* v = status_->getErrors();
+    bool dele = codigo == 0;  // 0: every error's texts
     for (size_t i = 0; v && v[i] != isc_arg_end && i < 40;) {
         const ISC_STATUS tipo = v[i];
-        if (tipo == isc_arg_string || tipo == isc_arg_interpreted || tipo == isc_arg_sql_state)
+        if (codigo != 0 && tipo == isc_arg_gds) dele = v[i + 1] == codigo;
+        if (dele &&
+            (tipo == isc_arg_string || tipo == isc_arg_interpreted || tipo == isc_arg_sql_state))
             r.push_back(ParaMensagem(DeWindows1252(reinterpret_cast<const char*>(v[i + 1]))));
-        else if (tipo == isc_arg_cstring)
+        else if (dele && tipo == isc_arg_cstring)
             r.push_back(ParaMensagem(DeWindows1252(std::string_view(
                 reinterpret_cast<const char*>(v[i + 2]), static_cast<size_t>(v[i + 1])))));
         i += tipo == isc_arg_cstring ? 3 : 2;
@@ -115,7 +125,8 @@ std::string Explicacao(const std::vector<long>& codigos,
 
 std::string Status::Mensagem() const {
     const std::string original = Original();
-    const std::string explicacao = Explicacao(Codigos(), Argumentos());
+    std::string explicacao = ExplicarFaltaDeDireito(Codigos(), ArgumentosDe(isc_no_priv));
+    if (explicacao.empty()) explicacao = Explicacao(Codigos(), Argumentos());
     return explicacao.empty() ? original : explicacao + " (Firebird: " + original + ")";
 }
 
@@ -160,8 +171,8 @@ Conexao::Conexao() = default;
 Conexao::~Conexao() = default;
 
 void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                    EscritaForcada escrita) {
-    Anexar(local, usuario, senha, false, escrita);
+                    EscritaForcada escrita, std::string_view papel) {
+    Anexar(local, usuario, senha, false, escrita, papel);
 }
 
 void Conexao::Criar(std::u16string_view local, std::string_view usuario, std::string_view senha,
@@ -170,20 +181,27 @@ void Conexao::Criar(std::u16string_view local, std::string_view usuario, std::st
 }
 
 void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                     bool criar, EscritaForcada escrita) {
+                     bool criar, EscritaForcada escrita, std::string_view papel) {
     Fechar();
     Status st;
+    // With the client's codes: a refused login is told apart from an unreachable database.
     auto falha = [&] {
-        return ErroBanco(std::string(criar ? "Não foi possível criar o banco de dados '"
-                                           : "Não foi possível conectar ao banco de dados '") +
-                         ParaMensagem(local) + "': " + st.Mensagem());
+        return st.Erro(std::string(criar ? "Não foi possível criar o banco de dados '"
+                                         : "Não foi possível conectar ao banco de dados '") +
+                       ParaMensagem(local) + "': " + st.Mensagem());
     };
     IUtil* util = Mestre()->getUtilInterface();
     // The builder owns the buffer: it lives until the attach has returned.
     Descartavel<IXpbBuilder> dpb(util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0));
     if (st.Falhou()) throw falha();
     dpb->insertString(&st, isc_dpb_user_name, std::string(usuario).c_str());
-    dpb->insertString(&st, isc_dpb_password, std::string(senha).c_str());
+    {
+        // The password stays in this process no longer than the attach needs it.
+        std::string copia(senha);
+        dpb->insertString(&st, isc_dpb_password, copia.c_str());
+        Apagar(copia);
+    }
+    if (!papel.empty()) dpb->insertString(&st, isc_dpb_sql_role_name, std::string(papel).c_str());
     dpb->insertInt(&st, isc_dpb_sql_dialect, 1);
     // NONE: every column comes in its own character set, which the statement's metadata names;
     // a WIN1252 connection would have the server convert each one, and fail on a letter of a UTF8
@@ -210,6 +228,8 @@ void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::s
         attachment_.reset(criar ? provedor->createDatabase(&st, caminho.c_str(), tamanho, buffer)
                                 : provedor->attachDatabase(&st, caminho.c_str(), tamanho, buffer));
     }
+    // The builder's buffer holds the password too; nothing reads it any more.
+    std::memset(const_cast<unsigned char*>(buffer), 0, tamanho);
     if (st.Falhou()) {
         attachment_.reset();
         throw falha();

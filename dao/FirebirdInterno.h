@@ -64,6 +64,8 @@ class Status {
     // The client's error codes and the texts it quoted.
     std::vector<long> Codigos() const;
     std::vector<std::string> Argumentos() const;
+    // The texts quoted by the error `codigo` alone (those that follow it in the status).
+    std::vector<std::string> ArgumentosDe(long codigo) const;
     // An ErroBanco of this failure with `mensagem` and, when a statement failed, its text.
     ErroBanco Erro(const std::string& mensagem, std::string sql = {}) const;
     // The client's own text, on one line.

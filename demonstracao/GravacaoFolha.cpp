@@ -213,7 +213,8 @@ void CriarBancoDaFolha(const Caminho& arquivo, const Competencia& c) {
 struct GravacaoFolha::Estado {
     Estado(const Caminho& arquivo, const Competencia& c, uint32_t sementeDemo, Metade quais)
         : semente(sementeDemo), metade(quais) {
-        AbrirBancoDaFolha(conexao, DeUtf8(arquivo.string()));
+        // The login that created the database, not the site's: the demo is its owner.
+        conexao.Abrir(DeUtf8(arquivo.string()), kUsuarioBanco, kSenhaBanco);
         t.emplace(conexao, fb::ModoTransacao::Escrita);
         if (metade == Metade::MesDaFolha) {
             gravador.emplace(*t, ParaUtf8(MesAbreviado(c.mes)));

@@ -1,6 +1,7 @@
 #include "entry/ProcessoKavlo.h"
 
 #include "dao/BancoFolha.h"
+#include "dao/Direitos.h"
 #include "entry/Conexao.h"
 #include "export/ExportacaoKavlo.h"
 #include "generation/GeracaoKavlo.h"
@@ -42,7 +43,17 @@ fb::Conexao& TProcessoKAVLO::Conexao() const {
 
 void TProcessoKAVLO::Geracao() {
     FExportacao->Preparar();
-    FGeracao->Gerar(*FExportacao);
+    try {
+        FGeracao->Gerar(*FExportacao);
+    } catch (const ErroBanco& e) {
+        // Generation's own statements only read: a write can only be the host's filter's.
+        if (!TentouGravarSemPoder(e)) throw;
+        throw e.Com(
+            "O filtro de servidores tentou gravar no banco de dados: a geração só lê a folha, numa "
+            "transação somente de leitura, e nada foi gravado. Corrija o filtro para que apenas "
+            "selecione as matrículas (ele chama um procedimento ou uma função que grava). " +
+            std::string(e.what()));
+    }
 }
 
 void TProcessoKAVLO::Exportacao() {

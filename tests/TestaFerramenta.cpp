@@ -1,17 +1,14 @@
 // The kavlo tool as an operator uses it: its own process, its exit codes, what it prints, and
 // what it leaves in the database and the folders.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <set>
-#include <thread>
 
 #include "demonstracao/BancoDemo.h"
 #include "import/ArquivoRetorno.h"
+#include "tests/apoio/AcessoTeste.h"
 #include "tests/apoio/BancoTeste.h"
 
 using namespace kavlo;
@@ -20,38 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Execucao {
-    int codigo = -1;
-    std::string saida, erro;
-};
-
 // Runs the tool with `argumentos`; with `sinalApos`, sends SIGINT that long after it started.
 Execucao Kavlo(const std::vector<std::string>& argumentos, const fs::path& pasta,
                std::optional<std::chrono::milliseconds> sinalApos = {}) {
-    const fs::path saida = pasta / "stdout.txt", erro = pasta / "stderr.txt";
-    const pid_t filho = ::fork();
-    if (filho == 0) {
-        if (!std::freopen(saida.c_str(), "w", stdout) || !std::freopen(erro.c_str(), "w", stderr))
-            std::_Exit(127);
-        std::vector<char*> argv{const_cast<char*>(KAVLO_FERRAMENTA)};
-        for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(KAVLO_FERRAMENTA, argv.data());
-        std::_Exit(127);
-    }
-    if (sinalApos) {
-        std::this_thread::sleep_for(*sinalApos);
-        ::kill(filho, SIGINT);
-    }
-    int estado = 0;
-    ::waitpid(filho, &estado, 0);
-    Execucao r;
-    r.codigo = WIFEXITED(estado) ? WEXITSTATUS(estado) : 1000 + WTERMSIG(estado);
-    r.saida = LerArquivo(saida);
-    r.erro = LerArquivo(erro);
-    fs::remove(saida);
-    fs::remove(erro);
-    return r;
+    return ExecutarPrograma(KAVLO_FERRAMENTA, argumentos, pasta, {}, sinalApos);
 }
 
 std::set<std::string> Nomes(const fs::path& pasta) {

@@ -7,6 +7,7 @@
 
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/Permissoes.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -434,9 +435,10 @@ ArquivoTemporario::ArquivoTemporario(Caminho destino) : destino_(std::move(desti
         if (!arquivo_) break;
 #else
         // O_EXCL: never reuse a name somebody else is writing.
-        int fd = ::open(temporario_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = ::open(temporario_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kModoPrivado);
         // Held until the file is closed: another run sees it is not left behind.
         if (fd >= 0) ::flock(fd, LOCK_EX);
+        if (fd >= 0) PermissoesDoSubstituto(fd, destino_);
         if (fd >= 0) arquivo_ = ::fdopen(fd, "wb");
         if (fd < 0 && errno != EEXIST) break;
 #endif

@@ -116,6 +116,8 @@ std::string LinhasWindows1252(const std::vector<std::u16string>& linhas);
 // A process killed outright leaves such files behind: the next one for the same destination
 // removes them (the destination's own ".tmpNNNNNN" and ".anteriorNNNNNN" files that no live
 // process holds) and puts back an earlier file whose place is empty.
+// On Linux the file is its owner's alone, or has the permissions and owner of the file it will
+// replace (PermissoesDoSubstituto): it holds personal data.
 class ArquivoTemporario {
   public:
     explicit ArquivoTemporario(Caminho destino);

@@ -520,6 +520,31 @@ int main() {
                                              load.get(), folhas.get(), s.get()}),
                            "ImportarArquivo sem conexão retorna normalmente, pilha equilibrada");
 
+    // A copy of the DLL finds the settings file beside its own file, in a folder with an accented
+    // name: a malformed one fails the call naming it and the line.
+    {
+        const std::wstring copia = trabalho + L"DllKavlo.dll", conf = trabalho + L"DllKavlo.conf";
+        CopyFileW((pasta + L"DllKavlo.dll").c_str(), copia.c_str(), FALSE);
+        HANDLE h = CreateFileW(conf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD escritos = 0;
+        WriteFile(h, "usuario = ana\r\nsem sinal de igual\r\n", 35, &escritos, nullptr);
+        CloseHandle(h);
+        HMODULE outra = LoadLibraryW(copia.c_str());
+        Verificar(outra != nullptr, "cópia da DllKavlo.dll carregada");
+        if (outra) {
+            void* gerarCopia = reinterpret_cast<void*>(GetProcAddress(outra, "GerarArquivo"));
+            const std::wstring esperado = L"Jo\u00E3o " + std::to_wstring(GetCurrentProcessId()) +
+                                          L"\\DllKavlo.conf', linha 2: a linha não tem '='";
+            VerificarFalha(Chamar(gerarCopia, {um.get(), doze.get(), ano.get(), semConexao.get(),
+                                               saida.get(), filtro.get()}),
+                           "DllKavlo.conf mal formado ao lado da cópia", esperado.c_str());
+            FreeLibrary(outra);
+        }
+        DeleteFileW(conf.c_str());
+        DeleteFileW(copia.c_str());
+    }
+
     // The host's floating-point settings: invalid operation, division by zero and overflow
     // unmasked, in SSE and (32 bits) on the x87 unit.
     const uint16_t x87Original = LerX87();
