@@ -190,10 +190,13 @@ std::vector<std::vector<std::u16string>> BancoTeste::Linhas(std::string_view sel
     return BancoTesteExistente(Arquivo()).Linhas(select);
 }
 
+BancoTesteExistente::BancoTesteExistente(const std::filesystem::path& arquivo)
+    : local_(DeUtf8(arquivo.string())) {}
+
 std::vector<std::vector<std::u16string>> BancoTesteExistente::Linhas(
     std::string_view select) const {
     fb::Conexao c;
-    AbrirBancoDaFolha(c, DeUtf8(arquivo_.string()));
+    AbrirBancoDaFolha(c, local_);
     fb::Transacao t(c, fb::ModoTransacao::Leitura);
     fb::Comando cmd(t, DeUtf8(select), "ler o banco de teste");
     auto cur = cmd.Abrir();

@@ -1,0 +1,71 @@
+#include "tests/apoio/Ferramenta.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "tests/apoio/BancoTeste.h"
+
+namespace kavlo::teste {
+
+namespace fs = std::filesystem;
+
+FerramentaEmExecucao::FerramentaEmExecucao(const std::vector<std::string>& argumentos,
+                                           const fs::path& pasta) {
+    static std::atomic<int> sequencia{0};
+    const std::string sufixo = std::to_string(::getpid()) + "-" + std::to_string(++sequencia);
+    saida_ = pasta / ("stdout-" + sufixo + ".txt");
+    erro_ = pasta / ("stderr-" + sufixo + ".txt");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        if (!std::freopen(saida_.c_str(), "w", stdout) || !std::freopen(erro_.c_str(), "w", stderr))
+            std::_Exit(127);
+        std::vector<char*> argv{const_cast<char*>(KAVLO_FERRAMENTA)};
+        for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(KAVLO_FERRAMENTA, argv.data());
+        std::_Exit(127);
+    }
+}
+
+FerramentaEmExecucao::~FerramentaEmExecucao() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ec;
+    fs::remove(saida_, ec);
+    fs::remove(erro_, ec);
+}
+
+void FerramentaEmExecucao::Sinalizar(int sinal) const {
+    if (pid_ > 0) ::kill(pid_, sinal);
+}
+
+Execucao FerramentaEmExecucao::Esperar() {
+    int estado = 0;
+    ::waitpid(pid_, &estado, 0);
+    pid_ = -1;
+    Execucao r;
+    r.codigo = WIFEXITED(estado) ? WEXITSTATUS(estado) : 1000 + WTERMSIG(estado);
+    r.saida = LerArquivo(saida_);
+    r.erro = LerArquivo(erro_);
+    return r;
+}
+
+Execucao Kavlo(const std::vector<std::string>& argumentos, const fs::path& pasta,
+               std::optional<SinalApos> sinal) {
+    FerramentaEmExecucao f(argumentos, pasta);
+    if (sinal) {
+        std::this_thread::sleep_for(sinal->apos);
+        f.Sinalizar(sinal->sinal);
+    }
+    return f.Esperar();
+}
+
+}  // namespace kavlo::teste
