@@ -13,6 +13,7 @@
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "entry/Chamadas.h"
+#include "import/ArquivosDaImportacao.h"
 #include "import/Diario.h"
 #include "import/RelatorioSemMargem.h"
 #include "util/Arquivos.h"
@@ -62,6 +63,18 @@ void MostrarResumo(const ResumoImportacao& r) {
                ReaisLegiveis(r.totalCentavos));
     fmt::print("  Arquivo de resultado: {}\n", ParaUtf8(r.resultado));
     fmt::print("  Relatório de servidores sem margem: {}\n", ParaUtf8(r.relatorio));
+}
+
+// Every file this command writes (the check's findings too) against each other and the
+// database, before the check reads anything.
+ArquivosDaImportacao ConferirArquivos(const Opcoes& o) {
+    const std::u16string banco = DeUtf8(o.banco);
+    ArquivosDaImportacao a =
+        NomesDaImportacao(banco, DeUtf8(o.resultado), DeUtf8(o.retorno), o.simular);
+    fb::Conexao conexao;
+    AbrirBancoDaFolha(conexao, banco);
+    ConferirArquivosDaImportacao(a, banco, conexao, true);
+    return a;
 }
 
 // After the exported call: what it did, from the journal row it left for this file and month;
@@ -140,6 +153,7 @@ Subcomando RegistrarImportar(CLI::App& app) {
                   "CPFs de outras pessoas");
     return {sub,
             [o] {
+                const ArquivosDaImportacao arquivos = ConferirArquivos(*o);
                 const Verificacao v = VerificarAntes(
                     {o->banco, o->mes, o->ano, o->retorno, o->verificaMargem == "S"});
                 if (!PodeImportar(*o, v)) return kSaidaVerificacao;
@@ -164,7 +178,7 @@ Subcomando RegistrarImportar(CLI::App& app) {
                 Interrupcao::Terminou();
                 MostrarResumo(r);
                 // Everything the check found, beside the result, for the record.
-                const Caminho verificacao = CaminhoDe(NomeComMarca(r.resultado, u"VERIFICACAO"));
+                const Caminho verificacao = CaminhoDe(arquivos.verificacao);
                 try {
                     ArquivoTemporario f(verificacao);
                     f.Escrever(TextoDosAchados(v));

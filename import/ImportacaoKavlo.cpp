@@ -12,6 +12,7 @@
 #include "entry/ProcessoKavlo.h"
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
+#include "import/ArquivosDaImportacao.h"
 #include "import/Diario.h"
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
@@ -82,6 +83,7 @@ struct Pedido {
     std::u16string verificaMargem;
     bool estrito;
     OpcoesImportacao opcoes;
+    ArquivosDaImportacao arquivos;
 };
 
 Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoBanco,
@@ -98,12 +100,10 @@ Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoB
     p.hash = DeUtf8(processo.HashRetorno);
     p.opcoes = processo.Opcoes;
     // A simulation writes its files under names that say so, never over a real result or report.
-    p.resultado = processo.CaminhoArquivo;
-    p.relatorio = CaminhoRelatorio(ACaminhoBanco, processo.CaminhoArquivo);
-    if (p.opcoes.simular) {
-        p.resultado = NomeDeSimulacao(p.resultado);
-        p.relatorio = NomeDeSimulacao(p.relatorio);
-    }
+    p.arquivos = NomesDaImportacao(processo.CaminhoBanco, processo.CaminhoArquivo, p.retorno,
+                                   p.opcoes.simular);
+    p.resultado = p.arquivos.resultado;
+    p.relatorio = p.arquivos.relatorio;
     p.banco = ACaminhoBanco;
     p.caminhoBanco = processo.CaminhoBanco;
     p.verificaMargem = AVerificaMargem;
@@ -114,13 +114,7 @@ Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoB
 // Before anything is written: none of the files may be another, or the database, and the month
 // must have its table (a wrong month fails before the journal is made).
 void ConferirAntesDeGravar(const Pedido& p, fb::Conexao& conexao) {
-    std::vector<PapelDeArquivo> arquivos = {
-        {"o arquivo de resultado", CaminhoDe(p.resultado)},
-        {"o relatório de servidores sem margem", CaminhoDe(p.relatorio)},
-        {"o arquivo de retorno", CaminhoDe(p.retorno)}};
-    if (auto banco = ArquivoDoBanco(p.banco))
-        arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
-    ConferirArquivosDistintos(arquivos);
+    ConferirArquivosDaImportacao(p.arquivos, p.caminhoBanco, conexao, false);
     ConferirTabela(conexao, p.tabela);
 }
 

@@ -10,49 +10,20 @@
 #include <set>
 #include <thread>
 
+#include "CadeiaHost.h"
+#include "DllKavlo.h"
 #include "demonstracao/BancoDemo.h"
+#include "entry/Conexao.h"
 #include "import/ArquivoRetorno.h"
 #include "tests/apoio/BancoTeste.h"
+#include "tests/apoio/Ferramenta.h"
+#include "util/Codificacao.h"
 
 using namespace kavlo;
 using namespace kavlo::teste;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Execucao {
-    int codigo = -1;
-    std::string saida, erro;
-};
-
-// Runs the tool with `argumentos`; with `sinalApos`, sends SIGINT that long after it started.
-Execucao Kavlo(const std::vector<std::string>& argumentos, const fs::path& pasta,
-               std::optional<std::chrono::milliseconds> sinalApos = {}) {
-    const fs::path saida = pasta / "stdout.txt", erro = pasta / "stderr.txt";
-    const pid_t filho = ::fork();
-    if (filho == 0) {
-        if (!std::freopen(saida.c_str(), "w", stdout) || !std::freopen(erro.c_str(), "w", stderr))
-            std::_Exit(127);
-        std::vector<char*> argv{const_cast<char*>(KAVLO_FERRAMENTA)};
-        for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(KAVLO_FERRAMENTA, argv.data());
-        std::_Exit(127);
-    }
-    if (sinalApos) {
-        std::this_thread::sleep_for(*sinalApos);
-        ::kill(filho, SIGINT);
-    }
-    int estado = 0;
-    ::waitpid(filho, &estado, 0);
-    Execucao r;
-    r.codigo = WIFEXITED(estado) ? WEXITSTATUS(estado) : 1000 + WTERMSIG(estado);
-    r.saida = LerArquivo(saida);
-    r.erro = LerArquivo(erro);
-    fs::remove(saida);
-    fs::remove(erro);
-    return r;
-}
 
 std::set<std::string> Nomes(const fs::path& pasta) {
     std::set<std::string> r;
@@ -81,6 +52,11 @@ class Ferramenta : public ::testing::Test {
     }
     std::string Importacoes() {
         return Kavlo({"importacoes", "--banco", Banco()}, pasta_.Caminho()).saida;
+    }
+    // The month's table, every row and column.
+    std::vector<std::vector<std::u16string>> Tabela(const std::string& banco) const {
+        return BancoTesteExistente(fs::path(banco))
+            .Linhas("select * from SFPDXX02FEV order by MATRICULA, SALARIO");
     }
     PastaTemporaria pasta_;
 };
@@ -256,7 +232,7 @@ TEST_F(Ferramenta, InterrupcaoCancelaEDesfaz) {
         const Execucao e =
             Kavlo({"importar", "--mes", "2", "--ano", "2024", "--banco", Banco(), "--resultado",
                    Resultado(), "--retorno", Retorno(), "--folhas", "MENSAL"},
-                  pasta_.Caminho(), std::chrono::milliseconds(ms));
+                  pasta_.Caminho(), SinalApos{SIGINT, std::chrono::milliseconds(ms)});
         const std::string diario = Importacoes();
         if (e.codigo == 130) {
             ++canceladas;
@@ -271,4 +247,62 @@ TEST_F(Ferramenta, InterrupcaoCancelaEDesfaz) {
         }
     }
     EXPECT_GE(canceladas, 1);
+}
+
+// The file where the tool keeps the check's findings (<resultado>.VERIFICACAO<ext>) is one of the
+// files it writes: it may not be the return file, nor the database. A host, which never writes
+// that file, is not refused for it.
+TEST_F(Ferramenta, ArquivoDeVerificacaoNaoSobrescreveOutro) {
+    Demo();
+    const fs::path p = pasta_.Caminho();
+    const std::string r = (p / "r.txt").string();
+    struct Caso {
+        std::string nome, banco, retorno;
+        std::vector<std::string> extra;
+        std::string papel;
+    };
+    fs::copy_file(Banco(), p / "r.VERIFICACAO.txt");
+    fs::copy_file(Retorno(), p / "t.VERIFICACAO.txt");
+    fs::copy_file(Retorno(), p / "t.SIMULACAO.VERIFICACAO.txt");
+    for (const auto& c : std::vector<Caso>{
+             {"o retorno", Banco(), (p / "r.VERIFICACAO.txt").string(), {}, "arquivo de retorno ("},
+             {"o banco",
+              (p / "r.VERIFICACAO.txt").string(),
+              Retorno(),
+              {},
+              "banco de dados da folha"},
+             {"o retorno de uma simulação",
+              Banco(),
+              (p / "t.SIMULACAO.VERIFICACAO.txt").string(),
+              {"--simular"},
+              "arquivo de retorno ("},
+         }) {
+        SCOPED_TRACE(c.nome);
+        const std::string resultado = c.extra.empty() ? r : (p / "t.txt").string();
+        // A simulation's result is t.SIMULACAO.txt, its findings t.SIMULACAO.VERIFICACAO.txt.
+        const auto tabela = Tabela(c.banco);
+        const std::string retorno = LerArquivo(c.retorno);
+        std::vector<std::string> a = {"importar", "--mes",    "2",           "--ano",   "2024",
+                                      "--banco",  c.banco,    "--resultado", resultado, "--retorno",
+                                      c.retorno,  "--folhas", "MENSAL"};
+        a.insert(a.end(), c.extra.begin(), c.extra.end());
+        const Execucao e = Kavlo(a, p);
+        EXPECT_EQ(e.codigo, 1) << e.erro;
+        EXPECT_NE(e.erro.find("arquivo de verificação do retorno"), std::string::npos) << e.erro;
+        EXPECT_NE(e.erro.find(c.papel), std::string::npos) << e.erro;
+        EXPECT_NE(e.erro.find("informe caminhos diferentes"), std::string::npos) << e.erro;
+        EXPECT_EQ(LerArquivo(c.retorno), retorno);
+        EXPECT_EQ(Tabela(c.banco), tabela);
+        EXPECT_FALSE(fs::exists(r));
+        EXPECT_FALSE(fs::exists(p / "t.SIMULACAO.txt"));
+    }
+    // The host writes the result and the report only: the same names are fine for it.
+    const auto tabela = Tabela(Banco());
+    CadeiaHost mes(u"2"), ano(u"2024"), banco(DeUtf8(Banco())), res(DeUtf8(r)),
+        load(DeUtf8((p / "r.VERIFICACAO.txt").string())), folhas(u"MENSAL"), s(u"S");
+    GravarArquivo(p / "r.VERIFICACAO.txt", LerArquivo(Retorno()));
+    EXPECT_EQ(MensagemDeErro([&] { ImportarArquivo(mes, ano, banco, res, load, folhas, s); }), "");
+    dmConexao().fdConexao.Fechar();
+    EXPECT_NE(Tabela(Banco()), tabela);
+    EXPECT_EQ(LerArquivo(p / "r.VERIFICACAO.txt"), LerArquivo(Retorno()));
 }

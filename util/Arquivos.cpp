@@ -184,7 +184,8 @@ bool MesmoArquivo(const Caminho& a, const Caminho& b) {
 void ConferirArquivosDistintos(const std::vector<PapelDeArquivo>& arquivos) {
     for (size_t i = 0; i < arquivos.size(); ++i)
         for (size_t j = i + 1; j < arquivos.size(); ++j)
-            if (MesmoArquivo(arquivos[i].caminho, arquivos[j].caminho)) {
+            if (arquivos[i].papel != arquivos[j].papel &&
+                MesmoArquivo(arquivos[i].caminho, arquivos[j].caminho)) {
                 std::string m =
                     arquivos[i].papel + " ('" + NomeParaMensagem(arquivos[i].caminho) + "') e " +
                     arquivos[j].papel + " ('" + NomeParaMensagem(arquivos[j].caminho) +

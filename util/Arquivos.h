@@ -31,7 +31,9 @@ struct PapelDeArquivo {
     Caminho caminho;
 };
 // Refuses, before anything is written, a call in which two of these are the same file: writing
-// one would destroy the other. Throws Erro naming both roles and the file.
+// one would destroy the other. Entries of the same role are spellings of one file (the database
+// as the host named it and as its engine names it) and are not held against each other. Throws
+// Erro naming both roles and the file.
 void ConferirArquivosDistintos(const std::vector<PapelDeArquivo>& arquivos);
 
 // All bytes of a file, opened so that nobody may write it while it is read (where the platform
