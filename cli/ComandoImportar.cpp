@@ -14,8 +14,6 @@
 #include "dao/BancoFolha.h"
 #include "entry/Chamadas.h"
 #include "import/ArquivosDaImportacao.h"
-#include "import/Diario.h"
-#include "import/RelatorioSemMargem.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
@@ -75,34 +73,6 @@ ArquivosDaImportacao ConferirArquivos(const Opcoes& o) {
     AbrirBancoDaFolha(conexao, banco);
     ConferirArquivosDaImportacao(a, banco, conexao, true);
     return a;
-}
-
-// After the exported call: what it did, from the journal row it left for this file and month;
-// the lines it dropped are the check's, which read the same table.
-ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
-    const std::string hash = LeitorDeLinhas(CaminhoDe(DeUtf8(o.retorno))).Hash();
-    fb::Conexao conexao;
-    AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
-    fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-    const auto imp =
-        ImportacaoDoMesmoArquivo(t, hash, StrToInt(DeUtf8(o.mes)), StrToInt(DeUtf8(o.ano)));
-    if (!imp) throw Erro("a importação terminou, mas não foi encontrada no diário do banco.");
-    ResumoImportacao r;
-    r.id = imp->id;
-    r.linhas = imp->linhas;
-    r.detalhes = static_cast<int64_t>(v.detalhes);
-    r.integral = imp->descontadas;
-    r.naoDescontadas = imp->naoDescontadas;
-    r.semSlot = imp->semSlot;
-    for (const Achado& a : v.achados) {
-        if (a.tipo == "nao_encontrada" || a.tipo == "inativa")
-            (a.tipo == "inativa" ? r.inativas : r.naoEncontradas).Incluir(a.linha, a.chave);
-    }
-    r.totalCentavos = imp->totalCentavos;
-    r.margemVerificada = imp->margemVerificada;
-    r.resultado = imp->resultado;
-    r.relatorio = CaminhoRelatorio(SemLocalhost(DeUtf8(o.banco)), imp->resultado);
-    return r;
 }
 
 // The check's verdict before anything is posted; true when the import may go on.
@@ -173,7 +143,11 @@ Subcomando RegistrarImportar(CLI::App& app) {
                     ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
                                     Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
                     Interrupcao::Terminou();
-                    r = ResumoDoDiario(*o, v);
+                    // What the call just did, by the id it took, never by finding the file again:
+                    // the file may have changed since.
+                    if (!UltimaImportacao())
+                        throw Erro("a importação terminou sem deixar seu resumo.");
+                    r = *UltimaImportacao();
                 }
                 Interrupcao::Terminou();
                 MostrarResumo(r);

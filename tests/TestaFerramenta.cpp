@@ -1,7 +1,9 @@
 // The kavlo tool as an operator uses it: its own process, its exit codes, what it prints, and
 // what it leaves in the database and the folders.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,4 +307,35 @@ TEST_F(Ferramenta, ArquivoDeVerificacaoNaoSobrescreveOutro) {
     dmConexao().fdConexao.Fechar();
     EXPECT_NE(Tabela(Banco()), tabela);
     EXPECT_EQ(LerArquivo(p / "r.VERIFICACAO.txt"), LerArquivo(Retorno()));
+}
+
+// The summary is what the call did, by the id it took: a return file changed between the commit and
+// the summary (here the moment the result file is put in place) changes nothing of it.
+TEST_F(Ferramenta, ResumoDaImportacaoFeitaMesmoComORetornoAlteradoDepois) {
+    Demo();
+    const int avisos = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(avisos, 0);
+    ASSERT_GE(::inotify_add_watch(avisos, pasta_.Caminho().c_str(), IN_MOVED_TO), 0);
+    std::thread alterar([&] {
+        alignas(inotify_event) char buf[4096];
+        pollfd p{avisos, POLLIN, 0};
+        while (::poll(&p, 1, 60000) > 0) {
+            const ssize_t n = ::read(avisos, buf, sizeof buf);
+            for (ssize_t i = 0; i < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + i);
+                if (e->len && std::string(e->name) == "resultado.txt") {
+                    GravarArquivo(Retorno(), LerArquivo(Retorno()) + "\r\n");
+                    return;
+                }
+                i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+    });
+    const Execucao e = Importar();
+    alterar.join();
+    ::close(avisos);
+    EXPECT_EQ(e.codigo, 0) << e.erro;
+    EXPECT_NE(e.saida.find("Importação 1 concluída."), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("Total descontado: R$ "), std::string::npos) << e.saida;
+    EXPECT_NE(Importacoes().find("    1  "), std::string::npos);
 }
