@@ -37,7 +37,8 @@ Subcomando RegistrarImportacoes(CLI::App& app) {
     CLI::App* sub = NovoSubcomando(app, "importacoes",
                                    "Lista as importações registradas no diário do banco da folha");
     OpcaoBanco(sub, *banco);
-    return {sub, [banco] {
+    return {sub,
+            [banco] {
                 fb::Conexao conexao;
                 AbrirBancoDaFolha(conexao, DeUtf8(*banco));
                 fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
@@ -49,7 +50,8 @@ Subcomando RegistrarImportacoes(CLI::App& app) {
                 if (lista.empty()) fmt::print("Nenhuma importação registrada neste banco.\n");
                 for (const auto& i : lista) fmt::print("{}\n", Linha(i));
                 return 0;
-            }};
+            },
+            "nada foi alterado"};
 }
 
 Subcomando RegistrarEstornar(CLI::App& app) {
@@ -66,7 +68,8 @@ Subcomando RegistrarEstornar(CLI::App& app) {
     sub->add_option("--importacao", o->id, "Número da importação (veja kavlo importacoes)")
         ->required();
     sub->add_flag("--simular", o->simular, "Mostra o que seria desfeito, sem alterar nada");
-    return {sub, [o] {
+    return {sub,
+            [o] {
                 fb::Conexao conexao;
                 AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
                 const ResultadoEstorno r = EstornarImportacao(conexao, o->id, o->simular);
@@ -79,7 +82,8 @@ Subcomando RegistrarEstornar(CLI::App& app) {
                     o->simular ? "voltariam" : "voltaram",
                     ReaisLegiveis(r.importacao.totalCentavos));
                 return 0;
-            }};
+            },
+            "nenhum lançamento foi desfeito: o banco ficou como estava"};
 }
 
 }  // namespace kavlo::cli

@@ -167,7 +167,6 @@ Subcomando RegistrarImportar(CLI::App& app) {
                                v.Contagem(Gravidade::Suspeita).size());
                 return 0;
             },
-            [o] { return o->banco; }, [] { return std::string(); },
             "nenhuma parcela foi lançada; o arquivo de resultado e o relatório anteriores foram "
             "mantidos"};
 }

@@ -108,7 +108,7 @@ Subcomando RegistrarVerificar(CLI::App& app) {
                                : "Resultado: nada impede a importação.");
                 return impede ? kSaidaVerificacao : 0;
             },
-            [o] { return o->banco; }};
+            "nada foi alterado"};
 }
 
 }  // namespace kavlo::cli

@@ -110,6 +110,11 @@ class Conexao {
     std::u16string local_;
 };
 
+// Every location this process has an attachment open to, each once: what must be reached to
+// cancel the process's database work from another thread (through MON$ATTACHMENTS), whichever
+// code opened the attachments.
+std::vector<std::u16string> LocaisAbertos();
+
 // Whether the failure is a table that does not exist (a month whose tables are not there).
 bool TabelaInexistente(const ErroBanco& erro);
 

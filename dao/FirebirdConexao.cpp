@@ -5,7 +5,8 @@
 #include <iberror.h>
 
 #include <algorithm>
-
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "dao/Firebird.h"
@@ -32,7 +33,26 @@ void Terminar(T* p, Fim fim) noexcept {
     p->release();
 }
 
+// The attachments open in this process, by location. Never destroyed: the library's own
+// connection closes while the process ends, after other statics may be gone.
+struct RegistroDeLocais {
+    std::mutex mutex;
+    std::map<std::u16string, int> abertos;
+};
+RegistroDeLocais& Registro() {
+    static RegistroDeLocais* registro = new RegistroDeLocais;
+    return *registro;
+}
+
 }  // namespace
+
+std::vector<std::u16string> LocaisAbertos() {
+    RegistroDeLocais& registro = Registro();
+    std::lock_guard<std::mutex> trava(registro.mutex);
+    std::vector<std::u16string> r;
+    for (const auto& [local, n] : registro.abertos) r.push_back(local);
+    return r;
+}
 
 void Encerrar::operator()(IAttachment* p) const noexcept {
     Terminar(p, [](IAttachment* a, CheckStatusWrapper* st) { a->detach(st); });
@@ -157,7 +177,9 @@ std::string SqlParaMensagem(std::u16string_view sql) {
 // Conexao
 
 Conexao::Conexao() = default;
-Conexao::~Conexao() = default;
+Conexao::~Conexao() {
+    Fechar();
+}
 
 void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
                     EscritaForcada escrita) {
@@ -215,10 +237,18 @@ void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::s
         throw falha();
     }
     local_ = std::u16string(local);
+    RegistroDeLocais& registro = Registro();
+    std::lock_guard<std::mutex> trava(registro.mutex);
+    ++registro.abertos[local_];
 }
 
 void Conexao::Fechar() noexcept {
+    if (!attachment_) return;
     attachment_.reset();
+    RegistroDeLocais& registro = Registro();
+    std::lock_guard<std::mutex> trava(registro.mutex);
+    if (auto it = registro.abertos.find(local_); it != registro.abertos.end() && --it->second <= 0)
+        registro.abertos.erase(it);
 }
 
 // ---------------------------------------------------------------------------------------------

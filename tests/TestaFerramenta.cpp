@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -218,37 +219,112 @@ TEST_F(Ferramenta, ImportarConfereOArquivoAntesDeLancar) {
     EXPECT_NE(Importacoes().find("estornada em"), std::string::npos);
 }
 
-// Ctrl-C at any moment: the import is cancelled and undone (exit 130, nothing posted, no stray
-// file), or it had finished (exit 0, all of it there). Never half, never a crash.
-TEST_F(Ferramenta, InterrupcaoCancelaEDesfaz) {
+// SIGINT or SIGTERM at any moment of a command that writes: it is cancelled and rolled back (exit
+// 128 + the signal, saying what it kept; the table, the journal and the earlier files as they were,
+// no stray file), or it had finished (exit 0, all of it done). Never half, never a crash.
+TEST_F(Ferramenta, InterrupcaoDeCadaComandoQueGrava) {
     Demo(20000);
-    const fs::path modelo = pasta_.Caminho() / "modelo.fdb";
+    using Estado = std::vector<std::vector<std::u16string>>;
+    using Relogio = std::chrono::steady_clock;
+    const fs::path p = pasta_.Caminho();
+    const fs::path modelo = p / "modelo.fdb", importado = p / "importado.fdb", saida = p / "saida";
     fs::copy_file(Banco(), modelo);
-    int canceladas = 0;
-    for (int ms : {150, 400, 800, 1300, 2500}) {
-        SCOPED_TRACE(std::to_string(ms) + " ms");
-        fs::copy_file(modelo, Banco(), fs::copy_options::overwrite_existing);
-        for (const char* resto :
-             {"resultado.txt", "resultado.VERIFICACAO.txt", "ServidoresSemMargem.txt"})
-            fs::remove(pasta_.Caminho() / resto);
-        const Execucao e =
-            Kavlo({"importar", "--mes", "2", "--ano", "2024", "--banco", Banco(), "--resultado",
-                   Resultado(), "--retorno", Retorno(), "--folhas", "MENSAL"},
-                  pasta_.Caminho(), SinalApos{SIGINT, std::chrono::milliseconds(ms)});
+    fs::create_directory(saida);
+    const char* const kGerados[] = {"Pessoas.csv", "Margem.txt", "Transferidos.txt"};
+    // The month's table and the journal's word on import 1.
+    auto banco = [&] {
+        Estado e = Tabela(Banco());
         const std::string diario = Importacoes();
-        if (e.codigo == 130) {
-            ++canceladas;
-            EXPECT_NE(e.erro.find("nenhuma parcela foi lançada"), std::string::npos) << e.erro;
-            EXPECT_NE(diario.find("Nenhuma importação"), std::string::npos) << diario;
-            EXPECT_EQ(Nomes(pasta_.Caminho()),
-                      (std::set<std::string>{"folha.fdb", "modelo.fdb", "retorno.txt"}));
-        } else {
-            EXPECT_EQ(e.codigo, 0) << e.erro;
-            EXPECT_NE(diario.find("    1  "), std::string::npos) << diario;
-            EXPECT_TRUE(fs::exists(Resultado()));
-        }
+        e.push_back({diario.find("vigente") != std::string::npos ? u"vigente" : u"-"});
+        return e;
+    };
+    auto arquivos = [&] {
+        Estado e(1);
+        for (const char* nome : kGerados)
+            e[0].push_back(fs::exists(saida / nome) ? DeUtf8(LerArquivo(saida / nome)) : u"-");
+        return e;
+    };
+    auto criado = [&] { return Estado{{fs::exists(p / "novo.fdb") ? u"novo.fdb" : u"-"}}; };
+    struct Caso {
+        std::string nome;
+        std::vector<std::string> argumentos;
+        std::function<void()> preparar;  // the state every run starts from
+        std::function<Estado()> estado;
+        std::string mantido;  // what the tool says an interrupted run kept
+        Estado antes = {}, depois = {};
+        std::chrono::duration<double> tempo = {};
+    };
+    auto inicio = [&](const fs::path& base) {
+        return [&, base] {
+            fs::copy_file(base, Banco(), fs::copy_options::overwrite_existing);
+            for (const char* resto : {"resultado.txt", "resultado.VERIFICACAO.txt",
+                                      "ServidoresSemMargem.txt", "novo.fdb", "novo.txt"})
+                fs::remove(p / resto);
+            for (const char* nome : kGerados) GravarArquivo(saida / nome, "anterior");
+        };
+    };
+    std::vector<Caso> casos = {
+        {"importar",
+         {"importar", "--mes", "2", "--ano", "2024", "--banco", Banco(), "--resultado", Resultado(),
+          "--retorno", Retorno(), "--folhas", "MENSAL"},
+         inicio(modelo),
+         banco,
+         "nenhuma parcela foi lançada"},
+        {"estornar",
+         {"estornar", "--banco", Banco(), "--importacao", "1"},
+         inicio(importado),
+         banco,
+         "nenhum lançamento foi desfeito"},
+        {"gerar",
+         {"gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024", "--banco", Banco(),
+          "--saida", saida.string(), "--filtro", "select matricula from SFP001FEV"},
+         inicio(modelo),
+         arquivos,
+         "os arquivos anteriores foram mantidos"},
+        {"demo",
+         {"demo", "--banco", (p / "novo.fdb").string(), "--retorno", (p / "novo.txt").string(),
+          "--servidores", "20000"},
+         inicio(modelo),
+         criado,
+         "nada foi criado"},
+    };
+    // Each command run whole once: what it leaves, and how long it takes.
+    for (Caso& c : casos) {
+        if (c.nome == "estornar") fs::copy_file(Banco(), importado);  // the import's outcome
+        c.preparar();
+        c.antes = c.estado();
+        const auto t0 = Relogio::now();
+        const Execucao e = Kavlo(c.argumentos, p);
+        c.tempo = Relogio::now() - t0;
+        ASSERT_EQ(e.codigo, 0) << c.nome << ": " << e.erro;
+        c.depois = c.estado();
+        ASSERT_NE(c.depois, c.antes) << c.nome;
     }
-    EXPECT_GE(canceladas, 1);
+    for (Caso& c : casos) {
+        int canceladas = 0;
+        for (const auto& [sinal, fracao] : {std::pair{SIGINT, 0.25}, std::pair{SIGTERM, 0.6}}) {
+            const auto apos =
+                std::chrono::duration_cast<std::chrono::milliseconds>(c.tempo * fracao);
+            SCOPED_TRACE(c.nome + (sinal == SIGINT ? " SIGINT " : " SIGTERM ") +
+                         std::to_string(apos.count()) + " ms");
+            c.preparar();
+            const Execucao e = Kavlo(c.argumentos, p, SinalApos{sinal, apos});
+            if (e.codigo == 128 + sinal) {
+                ++canceladas;
+                EXPECT_NE(e.erro.find("a operação foi cancelada e " + c.mantido), std::string::npos)
+                    << e.erro;
+                EXPECT_EQ(c.estado(), c.antes);
+                EXPECT_EQ(Nomes(p), (std::set<std::string>{"folha.fdb", "importado.fdb",
+                                                           "modelo.fdb", "retorno.txt", "saida"}));
+                EXPECT_EQ(Nomes(saida),
+                          (std::set<std::string>{std::begin(kGerados), std::end(kGerados)}));
+            } else {
+                EXPECT_EQ(e.codigo, 0) << e.erro;
+                EXPECT_EQ(c.estado(), c.depois);
+            }
+        }
+        EXPECT_GE(canceladas, 1) << c.nome;
+    }
 }
 
 // The file where the tool keeps the check's findings (<resultado>.VERIFICACAO<ext>) is one of the
