@@ -120,6 +120,12 @@ std::string Explicacao(const std::vector<long>& codigos,
         tem(isc_lock_timeout))
         return "outro programa alterou ou está alterando os mesmos dados";
     if (tem(isc_io_open_err)) return "o arquivo do banco de dados não pôde ser aberto";
+    // A file opened directly (embedded) is this process's alone: another program has it open.
+    if (tem(isc_io_error) &&
+        std::find(argumentos.begin(), argumentos.end(), "lock") != argumentos.end())
+        return "o arquivo do banco de dados está aberto por outro programa, que o usa diretamente "
+               "e não o divide com ninguém; espere que ele termine, ou use o banco pelo servidor "
+               "(localhost: antes do caminho), que o divide";
     if (tem(isc_bad_db_format)) return "o arquivo não é um banco de dados Firebird";
     if (tem(isc_read_only_database)) return "o banco de dados está somente para leitura";
     if (tem(isc_login)) return "o usuário ou a senha do banco de dados não foram aceitos";
