@@ -45,19 +45,8 @@ class Corrida : public ::testing::Test {
                 .Linhas("select count(*) from KAVLO_IMPORTACAO")[0][0];
         };
         auto importar = [&](const std::string& local, const std::string& resultado) {
-            return std::vector<std::string>{"importar",
-                                            "--mes",
-                                            "2",
-                                            "--ano",
-                                            "2024",
-                                            "--banco",
-                                            local,
-                                            "--resultado",
-                                            (pasta_.Caminho() / resultado).string(),
-                                            "--retorno",
-                                            (pasta_.Caminho() / "retorno.txt").string(),
-                                            "--folhas",
-                                            "MENSAL"};
+            return ImportarDaDemo(local, (pasta_.Caminho() / resultado).string(),
+                                  (pasta_.Caminho() / "retorno.txt").string());
         };
         const std::string sozinho = preparar();
         ASSERT_EQ(Kavlo(importar(sozinho, "sozinho.txt"), pasta_.Caminho()).codigo, 0);
@@ -105,11 +94,8 @@ TEST_F(Corrida, DuasImportacoesDoMesmoArquivoEmbutidas) {
 }
 
 TEST_F(Corrida, DuasImportacoesDoMesmoArquivoPeloServidor) {
-    if (!ServidorFirebirdResponde())
-        GTEST_SKIP() << "Nenhum servidor Firebird responde em localhost:3050 "
-                        "(scripts/servidor-firebird.sh instala e inicia um).";
     PastaDoServidor servidor;
-    if (!servidor.Valida()) GTEST_SKIP() << "Não foi possível criar uma pasta em /tmp/firebird.";
+    if (const std::string motivo = SemServidor(servidor); !motivo.empty()) GTEST_SKIP() << motivo;
     int n = 0;
     Correr("localhost", [&] {
         // A new file each time: the server may still hold the last one a moment.

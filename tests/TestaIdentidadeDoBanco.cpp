@@ -63,11 +63,8 @@ std::vector<std::string> NomesDestaMaquina() {
 class IdentidadeDoBanco : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!ServidorFirebirdResponde())
-            GTEST_SKIP() << "Nenhum servidor Firebird responde em localhost:3050 "
-                            "(scripts/servidor-firebird.sh instala e inicia um).";
-        if (!servidor_.Valida())
-            GTEST_SKIP() << "Não foi possível criar uma pasta em /tmp/firebird.";
+        if (const std::string motivo = SemServidor(servidor_); !motivo.empty())
+            GTEST_SKIP() << motivo;
         BancoTeste banco(demo::EsquemaFixo() + demo::EsquemaDoMes("JAN") + kFolha);
         servidor_.Receber(banco.Arquivo(), "folha.fdb");
         GravarArquivo(Retorno(),

@@ -188,10 +188,9 @@ TEST_F(ImportacaoInterrompida, FerramentaDizOQueAcertou) {
     GravarArquivo(Resultado(), "resultado anterior\r\n");
     const auto antes = Tabela(Banco());
     ASSERT_EQ(ImportarEMorrer("antes", Banco(), Resultado(), Retorno()), 9);
-    const Execucao e = Kavlo(
-        {"importar", "--mes", "2", "--ano", "2024", "--banco", Banco().string(), "--resultado",
-         Resultado().string(), "--retorno", Retorno().string(), "--folhas", "MENSAL"},
-        pasta_.Caminho());
+    const Execucao e =
+        Kavlo(ImportarDaDemo(Banco().string(), Resultado().string(), Retorno().string()),
+              pasta_.Caminho());
     EXPECT_EQ(e.codigo, 0) << e.erro;
     EXPECT_NE(e.erro.find("Aviso: A importação 1 do banco '" + Banco().string() +
                           "' foi interrompida antes de gravar"),

@@ -21,6 +21,8 @@ FerramentaEmExecucao::FerramentaEmExecucao(const std::vector<std::string>& argum
     const std::string sufixo = std::to_string(::getpid()) + "-" + std::to_string(++sequencia);
     saida_ = pasta / ("stdout-" + sufixo + ".txt");
     erro_ = pasta / ("stderr-" + sufixo + ".txt");
+    // What this process still has buffered would be written again by the child.
+    std::fflush(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
         if (!std::freopen(saida_.c_str(), "w", stdout) || !std::freopen(erro_.c_str(), "w", stderr))
@@ -56,6 +58,12 @@ Execucao FerramentaEmExecucao::Esperar() {
     r.saida = LerArquivo(saida_);
     r.erro = LerArquivo(erro_);
     return r;
+}
+
+std::vector<std::string> ImportarDaDemo(const std::string& banco, const std::string& resultado,
+                                        const std::string& retorno) {
+    return {"importar",    "--mes",   "2",         "--ano", "2024",     "--banco", banco,
+            "--resultado", resultado, "--retorno", retorno, "--folhas", "MENSAL"};
 }
 
 Execucao Kavlo(const std::vector<std::string>& argumentos, const fs::path& pasta,

@@ -35,6 +35,10 @@ class FerramentaEmExecucao {
     std::filesystem::path saida_, erro_;
 };
 
+// kavlo importar of the demo's month (2/2024, MENSAL) from `retorno` into `banco`.
+std::vector<std::string> ImportarDaDemo(const std::string& banco, const std::string& resultado,
+                                        const std::string& retorno);
+
 // Runs the tool with `argumentos` to its end; with `sinal`, sends that signal (SIGINT, SIGTERM,
 // SIGKILL) `apos` after it started.
 struct SinalApos {
