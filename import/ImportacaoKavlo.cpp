@@ -361,6 +361,7 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
             if (auto anterior = ImportacaoDoMesmoArquivo(transacao, ParaUtf8(pedido.hash),
                                                          pedido.mes, pedido.ano))
                 throw Erro(JaImportado(*anterior, pedido.retorno, pedido.mes, pedido.ano));
+        // A simulation takes no number from the generator, whose values no rollback gives back.
         registro.id = resumo.id = IdDaImportacao(conexao, transacao, pedido.opcoes.simular);
         RegistrarImportacao(transacao, registro);
 

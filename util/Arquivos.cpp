@@ -130,8 +130,9 @@ void Destravar(int& fd) {
 //   destino=<path>  anterior=<path or empty>  hash=<SHA-256 of the new file>   three lines per file
 //   fim
 //
-// Values are UTF-8 with "%", CR and LF written as %25, %0D and %0A. A record without its last
-// line was cut short by the death of its writer before any file moved, and is simply removed.
+// Values are UTF-8 with "%", CR and LF written as %25, %0D and %0A. A record is written under a
+// temporary name and named only once complete and held (CriarRegistro); a file of that name that
+// does not read as one is not this library's, and is left alone.
 
 constexpr std::string_view kCabecalhoRegistro = "KAVLO-COLOCACAO 1";
 constexpr std::string_view kMarcaRegistro = ".pendente";
