@@ -4,10 +4,12 @@
 #include <memory>
 
 #include "cli/Comandos.h"
+#include "cli/Interrupcao.h"
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "import/Estorno.h"
 #include "util/Codificacao.h"
+#include "util/Erros.h"
 #include "util/Numeros.h"
 
 namespace kavlo::cli {
@@ -28,6 +30,32 @@ std::string Linha(const ImportacaoRegistrada& i) {
         ParaMensagem(i.arquivo), i.margemVerificada ? "verificada" : "não verificada",
         i.reimportacao ? ", reimportação" : "", i.descontadas, i.naoDescontadas, i.semSlot,
         i.naoEncontradas, i.inativas, ReaisLegiveis(i.totalCentavos), estado);
+}
+
+struct OpcoesEstorno {
+    std::string banco;
+    int32_t id = 0;
+    bool simular = false;
+};
+
+// An undo that failed because the operator interrupted it may have gone through all the same: its
+// commit was on its way when the connection was cut. The journal says, once whoever still holds
+// the import's row (the undo's own transaction, on a server finishing it) has ended.
+bool EstornoGravado(const OpcoesEstorno& o) {
+    try {
+        fb::Conexao conexao;
+        AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
+        fb::Transacao t(conexao, fb::ModoTransacao::LeituraDoConfirmado);
+        const auto importacao = BuscarImportacao(t, o.id);
+        return importacao && importacao->estornoQuando;
+    } catch (const Erro& e) {
+        throw Erro("O estorno da importação " + std::to_string(o.id) +
+                   " foi interrompido quando talvez já fosse confirmado, e não foi possível saber "
+                   "se ele foi gravado (" +
+                   e.what() + "). Confira com kavlo importacoes --banco '" + o.banco +
+                   "': a importação aparece como estornada se ele foi gravado; se não, estorne de "
+                   "novo.");
+    }
 }
 
 }  // namespace
@@ -55,12 +83,7 @@ Subcomando RegistrarImportacoes(CLI::App& app) {
 }
 
 Subcomando RegistrarEstornar(CLI::App& app) {
-    struct Opcoes {
-        std::string banco;
-        int32_t id = 0;
-        bool simular = false;
-    };
-    auto o = std::make_shared<Opcoes>();
+    auto o = std::make_shared<OpcoesEstorno>();
     CLI::App* sub = NovoSubcomando(
         app, "estornar",
         "Desfaz os lançamentos de uma importação, devolvendo a cada coluna o valor de antes");
@@ -70,9 +93,19 @@ Subcomando RegistrarEstornar(CLI::App& app) {
     sub->add_flag("--simular", o->simular, "Mostra o que seria desfeito, sem alterar nada");
     return {sub,
             [o] {
-                fb::Conexao conexao;
-                AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
-                const ResultadoEstorno r = EstornarImportacao(conexao, o->id, o->simular);
+                ResultadoEstorno r;
+                try {
+                    fb::Conexao conexao;
+                    AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
+                    r = EstornarImportacao(conexao, o->id, o->simular);
+                } catch (const Erro&) {
+                    if (!Interrupcao::Cancelou() || o->simular || !EstornoGravado(*o)) throw;
+                    fmt::print(
+                        "Importação {} estornada: a interrupção chegou quando o estorno já "
+                        "era confirmado no banco.\n",
+                        o->id);
+                    return 0;
+                }
                 fmt::print(
                     "{} {}: {} lançamentos em {} linhas de {} {} aos valores de antes da "
                     "importação (total R$ {}).\n",

@@ -1,12 +1,13 @@
 // SIGINT and SIGTERM for the tool. The Firebird client installs handlers of its own that start an
 // engine shutdown behind the running call (the call then sometimes finished anyway, or the
 // process crashed at exit); instead every thread blocks both signals and one thread of ours waits
-// for them. When one arrives it cancels the command's database work by removing this process's
-// attachments through the monitoring tables (MON$ATTACHMENTS), on every database the process has
-// an attachment open to, whichever code opened it: no command has to say what it works on, and
-// none can forget to. The command then fails, rolls back, puts the earlier files back and removes
-// what it was building, and the tool says so and exits with 128 + the signal. The process never
-// leaves while its engine is still at work.
+// for them. When one arrives it ends the command's database work on every attachment the process
+// has open, whichever code opened it (fb::AbortarAnexos): no command has to say what it works on,
+// and none can forget to. An embedded engine shuts the attachment down and the running call fails
+// and rolls back; an attachment through a server is cut on this side, so that no call waits on it
+// (the server rolls back). The command then fails, puts the earlier files back and removes what it
+// was building, and the tool says so and exits with 128 + the signal. The process never leaves
+// while its engine is still at work.
 #pragma once
 
 namespace kavlo::cli {

@@ -5,8 +5,8 @@
 #include <iberror.h>
 
 #include <algorithm>
-#include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "dao/Firebird.h"
@@ -33,25 +33,32 @@ void Terminar(T* p, Fim fim) noexcept {
     p->release();
 }
 
-// The attachments open in this process, by location. Never destroyed: the library's own
-// connection closes while the process ends, after other statics may be gone.
-struct RegistroDeLocais {
+// The attachments open in this process. Never destroyed: the library's own connection closes
+// while the process ends, after other statics may be gone.
+struct RegistroDeAnexos {
     std::mutex mutex;
-    std::map<std::u16string, int> abertos;
+    std::set<IAttachment*> abertos;
 };
-RegistroDeLocais& Registro() {
-    static RegistroDeLocais* registro = new RegistroDeLocais;
+RegistroDeAnexos& Registro() {
+    static RegistroDeAnexos* registro = new RegistroDeAnexos;
     return *registro;
 }
 
 }  // namespace
 
-std::vector<std::u16string> LocaisAbertos() {
-    RegistroDeLocais& registro = Registro();
+int AbortarAnexos() noexcept {
+    RegistroDeAnexos& registro = Registro();
     std::lock_guard<std::mutex> trava(registro.mutex);
-    std::vector<std::u16string> r;
-    for (const auto& [local, n] : registro.abertos) r.push_back(local);
-    return r;
+    int alcancados = 0;
+    for (IAttachment* a : registro.abertos) {
+        try {
+            Status st;
+            a->cancelOperation(&st, fb_cancel_abort);
+            ++alcancados;
+        } catch (...) {
+        }
+    }
+    return alcancados;
 }
 
 void Encerrar::operator()(IAttachment* p) const noexcept {
@@ -243,18 +250,20 @@ void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::s
         throw falha();
     }
     local_ = std::u16string(local);
-    RegistroDeLocais& registro = Registro();
+    RegistroDeAnexos& registro = Registro();
     std::lock_guard<std::mutex> trava(registro.mutex);
-    ++registro.abertos[local_];
+    registro.abertos.insert(attachment_.get());
 }
 
 void Conexao::Fechar() noexcept {
     if (!attachment_) return;
+    {
+        // Out of reach of AbortarAnexos before it goes; the detach itself may take a while.
+        RegistroDeAnexos& registro = Registro();
+        std::lock_guard<std::mutex> trava(registro.mutex);
+        registro.abertos.erase(attachment_.get());
+    }
     attachment_.reset();
-    RegistroDeLocais& registro = Registro();
-    std::lock_guard<std::mutex> trava(registro.mutex);
-    if (auto it = registro.abertos.find(local_); it != registro.abertos.end() && --it->second <= 0)
-        registro.abertos.erase(it);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -262,12 +271,14 @@ void Conexao::Fechar() noexcept {
 
 Transacao::Transacao(Conexao& conexao, ModoTransacao modo) : conexao_(conexao) {
     if (!conexao.Aberta()) throw ErroBanco("Não há conexão aberta com o banco de dados.");
-    std::vector<unsigned char> tpb = {isc_tpb_version3, isc_tpb_concurrency};
+    std::vector<unsigned char> tpb = {isc_tpb_version3};
     if (modo == ModoTransacao::Leitura) {
-        tpb.push_back(isc_tpb_read);
-        tpb.push_back(isc_tpb_nowait);
+        tpb.insert(tpb.end(), {isc_tpb_concurrency, isc_tpb_read, isc_tpb_nowait});
     } else {
-        tpb.push_back(isc_tpb_write);
+        if (modo == ModoTransacao::Escrita)
+            tpb.insert(tpb.end(), {isc_tpb_concurrency, isc_tpb_write});
+        else
+            tpb.insert(tpb.end(), {isc_tpb_read_committed, isc_tpb_no_rec_version, isc_tpb_read});
         tpb.push_back(isc_tpb_wait);
         tpb.push_back(isc_tpb_lock_timeout);
         tpb.push_back(4);
