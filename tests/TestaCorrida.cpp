@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 
 #include "demonstracao/BancoDemo.h"
 #include "entry/Conexao.h"
@@ -52,6 +53,7 @@ class Corrida : public ::testing::Test {
         ASSERT_EQ(Kavlo(importar(sozinho, "sozinho.txt"), pasta_.Caminho()).codigo, 0);
         const auto umaVez = tabela(sozinho);
         int recusadas = 0, ambas = 0;
+        std::map<std::string, int> motivos;  // of the refusals
         const auto inicio = Relogio::now();
         for (int i = 0; i < kExecucoes; ++i) {
             SCOPED_TRACE(nome + ", execução " + std::to_string(i + 1));
@@ -64,20 +66,32 @@ class Corrida : public ::testing::Test {
             EXPECT_GE(concluidas, 1) << ea.erro << eb.erro;
             recusadas += 2 - concluidas;
             ambas += concluidas == 2;
-            // The one refused says why, in words: another program has the rows or the file, or
+            // The one refused says why, in words: another program has the file or the rows, or
             // the file was imported meanwhile.
-            for (const Execucao* e : {&ea, &eb})
-                EXPECT_TRUE(e->codigo == 0 || e->erro.find("outro programa") != std::string::npos ||
-                            e->erro.find("já foi importado") != std::string::npos)
-                    << e->erro;
+            for (const Execucao* e : {&ea, &eb}) {
+                if (e->codigo == 0) continue;
+                const char* motivo =
+                    e->erro.find(
+                        "arquivo do banco de dados está aberto por "
+                        "outro programa") != std::string::npos
+                        ? "pelo arquivo em uso"
+                    : e->erro.find("outro programa") != std::string::npos   ? "pelas linhas em uso"
+                    : e->erro.find("já foi importado") != std::string::npos ? "pelo diário"
+                                                                            : nullptr;
+                EXPECT_TRUE(motivo) << e->erro;
+                ++motivos[motivo ? motivo : "outro"];
+            }
             EXPECT_EQ(tabela(local), umaVez);
             EXPECT_EQ(diario(local), u"1");
         }
         const std::chrono::duration<double> tempo = Relogio::now() - inicio;
+        std::string porque;
+        for (const auto& [motivo, n] : motivos)
+            porque += (porque.empty() ? "" : ", ") + std::to_string(n) + " " + motivo;
         std::printf(
-            "Corrida (%s): %d execuções de duas importações juntas, %d recusadas, %d "
+            "Corrida (%s): %d execuções de duas importações juntas, %d recusadas (%s), %d "
             "lançadas duas vezes, %.1f s\n",
-            nome.c_str(), kExecucoes, recusadas, ambas, tempo.count());
+            nome.c_str(), kExecucoes, recusadas, porque.c_str(), ambas, tempo.count());
     }
 
     PastaTemporaria pasta_;
