@@ -23,6 +23,17 @@ namespace {
 
 constexpr int kExecucoes = 20;
 
+// Why a run was refused, by its message: another program has the file or the rows, or the file
+// was imported meanwhile; nothing for any other reason.
+const char* MotivoDaRecusa(const std::string& erro) {
+    auto tem = [&](const char* texto) { return erro.find(texto) != std::string::npos; };
+    if (tem("arquivo do banco de dados está aberto por outro programa"))
+        return "pelo arquivo em uso";
+    if (tem("outro programa")) return "pelas linhas em uso";
+    if (tem("já foi importado")) return "pelo diário";
+    return nullptr;
+}
+
 class Corrida : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -70,14 +81,7 @@ class Corrida : public ::testing::Test {
             // the file was imported meanwhile.
             for (const Execucao* e : {&ea, &eb}) {
                 if (e->codigo == 0) continue;
-                const char* motivo =
-                    e->erro.find(
-                        "arquivo do banco de dados está aberto por "
-                        "outro programa") != std::string::npos
-                        ? "pelo arquivo em uso"
-                    : e->erro.find("outro programa") != std::string::npos   ? "pelas linhas em uso"
-                    : e->erro.find("já foi importado") != std::string::npos ? "pelo diário"
-                                                                            : nullptr;
+                const char* motivo = MotivoDaRecusa(e->erro);
                 EXPECT_TRUE(motivo) << e->erro;
                 ++motivos[motivo ? motivo : "outro"];
             }
