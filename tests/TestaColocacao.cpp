@@ -15,12 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::set<std::string> Nomes(const fs::path& pasta) {
-    std::set<std::string> r;
-    for (const auto& e : fs::directory_iterator(pasta)) r.insert(e.path().filename().string());
-    return r;
-}
-
 // Sets an environment variable for the length of a scope.
 class Ambiente {
   public:
@@ -89,7 +83,7 @@ TEST(Substituicao, ConjuntoDeixadoEAcertadoPelaDecisao) {
         DeixarConjunto(p, "decide");
         // A run for a.txt before the set is settled keeps its earlier file aside.
         { ArquivoTemporario outro(p / "a.txt"); }
-        EXPECT_EQ(Nomes(p).size(), 2u + 3u);
+        EXPECT_EQ(NomesNaPasta(p).size(), 2u + 3u);
         std::vector<std::string> decisoes;
         const auto r = AcertarColocacoes(
             c.semPastaDeEstado ? std::vector<fs::path>{p / "b.txt"} : std::vector<fs::path>{},
@@ -102,7 +96,7 @@ TEST(Substituicao, ConjuntoDeixadoEAcertadoPelaDecisao) {
         EXPECT_EQ(r[0].colocacao.itens.size(), 2u);
         EXPECT_EQ(Conteudo(p / "a.txt"), c.a);
         EXPECT_EQ(Conteudo(p / "b.txt"), c.b);
-        EXPECT_EQ(Nomes(p).size(), (c.b == "-" ? 1u : 2u) + c.restos);
+        EXPECT_EQ(NomesNaPasta(p).size(), (c.b == "-" ? 1u : 2u) + c.restos);
         // Settled once; left as it was, asked again next time.
         EXPECT_EQ(
             AcertarColocacoes({p / "a.txt"}, [](const auto&) { return DestinoDaColocacao::Valer; })
@@ -131,7 +125,7 @@ TEST(Substituicao, ConjuntoVivoOuAlteradoDepois) {
         EXPECT_TRUE(AcertarColocacoes({p / "a.txt"}, nunca).empty());
         s.Concluir();
     }
-    EXPECT_EQ(Nomes(p), std::set<std::string>{"a.txt"});
+    EXPECT_EQ(NomesNaPasta(p), std::set<std::string>{"a.txt"});
 
     DeixarConjunto(p, "morta");
     GravarArquivo(p / "a.txt", "do usuário");

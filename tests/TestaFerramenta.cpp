@@ -28,12 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::set<std::string> Nomes(const fs::path& pasta) {
-    std::set<std::string> r;
-    for (const auto& e : fs::directory_iterator(pasta)) r.insert(e.path().filename().string());
-    return r;
-}
-
 class Ferramenta : public ::testing::Test {
   protected:
     void Demo(int servidores = 300) {
@@ -153,7 +147,7 @@ TEST_F(Ferramenta, GerarComPastaSemBarraEResumoNaSaidaPadrao) {
     EXPECT_NE(igual.erro.find("é o próprio mês da folha"), std::string::npos) << igual.erro;
     const Execucao e = com({"--mes", "2", "--mes-anterior", "1"});
     ASSERT_EQ(e.codigo, 0) << e.erro;
-    EXPECT_EQ(Nomes(pasta_.Caminho() / "gs"),
+    EXPECT_EQ(NomesNaPasta(pasta_.Caminho() / "gs"),
               (std::set<std::string>{"Margem.txt", "Pessoas.csv", "Transferidos.txt"}));
     EXPECT_NE(e.saida.find("Arquivos gerados em"), std::string::npos) << e.saida;
     EXPECT_NE(e.saida.find("margem total R$ "), std::string::npos) << e.saida;
@@ -314,9 +308,10 @@ TEST_F(Ferramenta, InterrupcaoDeCadaComandoQueGrava) {
                 EXPECT_NE(e.erro.find("a operação foi cancelada e " + c.mantido), std::string::npos)
                     << e.erro;
                 EXPECT_EQ(c.estado(), c.antes);
-                EXPECT_EQ(Nomes(p), (std::set<std::string>{"folha.fdb", "importado.fdb",
-                                                           "modelo.fdb", "retorno.txt", "saida"}));
-                EXPECT_EQ(Nomes(saida),
+                EXPECT_EQ(NomesNaPasta(p),
+                          (std::set<std::string>{"folha.fdb", "importado.fdb", "modelo.fdb",
+                                                 "retorno.txt", "saida"}));
+                EXPECT_EQ(NomesNaPasta(saida),
                           (std::set<std::string>{std::begin(kGerados), std::end(kGerados)}));
             } else {
                 EXPECT_EQ(e.codigo, 0) << e.erro;

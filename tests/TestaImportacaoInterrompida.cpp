@@ -79,12 +79,6 @@ class ImportacaoInterrompida : public ::testing::Test {
             r += l[0] + u";";
         return r;
     }
-    std::set<std::string> Nomes() const {
-        std::set<std::string> r;
-        for (const auto& e : fs::directory_iterator(pasta_.Caminho()))
-            r.insert(e.path().filename().string());
-        return r;
-    }
     static std::string Conteudo(const fs::path& p) { return fs::exists(p) ? LerArquivo(p) : "-"; }
 
     PastaTemporaria pasta_;
@@ -145,7 +139,7 @@ TEST_F(ImportacaoInterrompida, ProximaImportacaoAcertaPeloDiario) {
             EXPECT_EQ(erro, "");
             EXPECT_NE(avisos.find("kavlo importacoes --banco"), std::string::npos) << avisos;
             EXPECT_NE(Conteudo(Resultado()), "resultado anterior\r\n");
-            const auto nomes = Nomes();
+            const auto nomes = NomesNaPasta(pasta_.Caminho());
             EXPECT_EQ(std::count_if(nomes.begin(), nomes.end(),
                                     [](const std::string& n) {
                                         return n.find(".anterior") != std::string::npos;
@@ -174,7 +168,7 @@ TEST_F(ImportacaoInterrompida, ProximaImportacaoAcertaPeloDiario) {
             EXPECT_NE(Tabela(Banco()), antes);
         }
         // Nothing left aside, nothing waiting.
-        for (const auto& n : Nomes())
+        for (const auto& n : NomesNaPasta(pasta_.Caminho()))
             EXPECT_TRUE(n.find(".anterior") == std::string::npos &&
                         n.find(".pendente") == std::string::npos &&
                         n.find(".tmp") == std::string::npos)

@@ -241,6 +241,13 @@ std::string LerArquivo(const std::filesystem::path& caminho) {
     return s.str();
 }
 
+std::set<std::string> NomesNaPasta(const std::filesystem::path& pasta) {
+    std::set<std::string> r;
+    for (const auto& e : std::filesystem::directory_iterator(pasta))
+        r.insert(e.path().filename().string());
+    return r;
+}
+
 void GravarArquivo(const std::filesystem::path& caminho, std::string_view bytes) {
     std::ofstream f(caminho, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

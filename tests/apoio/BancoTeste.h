@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,6 +66,8 @@ class BancoTesteExistente {
 };
 
 std::string LerArquivo(const std::filesystem::path& caminho);
+// The names of what a folder holds.
+std::set<std::string> NomesNaPasta(const std::filesystem::path& pasta);
 
 // The message of what `f` throws, or "" when it returns normally.
 inline std::string MensagemDeErro(const std::function<void()>& f) {
