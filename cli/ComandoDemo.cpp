@@ -50,7 +50,7 @@ Subcomando RegistrarDemo(CLI::App& app) {
                            o->retorno, r.linhasRetorno, r.linhasInativos, r.linhasDesconhecidas);
             return 0;
         },
-        [] { return std::string(); }, [o] { return o->banco + ".criando"; }};
+        "nada foi criado"};
 }
 
 }  // namespace kavlo::cli

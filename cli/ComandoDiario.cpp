@@ -4,10 +4,12 @@
 #include <memory>
 
 #include "cli/Comandos.h"
+#include "cli/Interrupcao.h"
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "import/Estorno.h"
 #include "util/Codificacao.h"
+#include "util/Erros.h"
 #include "util/Numeros.h"
 
 namespace kavlo::cli {
@@ -30,6 +32,32 @@ std::string Linha(const ImportacaoRegistrada& i) {
         i.naoEncontradas, i.inativas, ReaisLegiveis(i.totalCentavos), estado);
 }
 
+struct OpcoesEstorno {
+    std::string banco;
+    int32_t id = 0;
+    bool simular = false;
+};
+
+// An undo that failed because the operator interrupted it may have gone through all the same: its
+// commit was on its way when the connection was cut. The journal says, once whoever still holds
+// the import's row (the undo's own transaction, on a server finishing it) has ended.
+bool EstornoGravado(const OpcoesEstorno& o) {
+    try {
+        fb::Conexao conexao;
+        AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
+        fb::Transacao t(conexao, fb::ModoTransacao::LeituraDoConfirmado);
+        const auto importacao = BuscarImportacao(t, o.id);
+        return importacao && importacao->estornoQuando;
+    } catch (const Erro& e) {
+        throw Erro("O estorno da importação " + std::to_string(o.id) +
+                   " foi interrompido quando talvez já fosse confirmado, e não foi possível saber "
+                   "se ele foi gravado (" +
+                   e.what() + "). Confira com kavlo importacoes --banco '" + o.banco +
+                   "': a importação aparece como estornada se ele foi gravado; se não, estorne de "
+                   "novo.");
+    }
+}
+
 }  // namespace
 
 Subcomando RegistrarImportacoes(CLI::App& app) {
@@ -37,7 +65,8 @@ Subcomando RegistrarImportacoes(CLI::App& app) {
     CLI::App* sub = NovoSubcomando(app, "importacoes",
                                    "Lista as importações registradas no diário do banco da folha");
     OpcaoBanco(sub, *banco);
-    return {sub, [banco] {
+    return {sub,
+            [banco] {
                 fb::Conexao conexao;
                 AbrirBancoDaFolha(conexao, DeUtf8(*banco));
                 fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
@@ -49,16 +78,12 @@ Subcomando RegistrarImportacoes(CLI::App& app) {
                 if (lista.empty()) fmt::print("Nenhuma importação registrada neste banco.\n");
                 for (const auto& i : lista) fmt::print("{}\n", Linha(i));
                 return 0;
-            }};
+            },
+            "nada foi alterado"};
 }
 
 Subcomando RegistrarEstornar(CLI::App& app) {
-    struct Opcoes {
-        std::string banco;
-        int32_t id = 0;
-        bool simular = false;
-    };
-    auto o = std::make_shared<Opcoes>();
+    auto o = std::make_shared<OpcoesEstorno>();
     CLI::App* sub = NovoSubcomando(
         app, "estornar",
         "Desfaz os lançamentos de uma importação, devolvendo a cada coluna o valor de antes");
@@ -66,10 +91,21 @@ Subcomando RegistrarEstornar(CLI::App& app) {
     sub->add_option("--importacao", o->id, "Número da importação (veja kavlo importacoes)")
         ->required();
     sub->add_flag("--simular", o->simular, "Mostra o que seria desfeito, sem alterar nada");
-    return {sub, [o] {
-                fb::Conexao conexao;
-                AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
-                const ResultadoEstorno r = EstornarImportacao(conexao, o->id, o->simular);
+    return {sub,
+            [o] {
+                ResultadoEstorno r;
+                try {
+                    fb::Conexao conexao;
+                    AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
+                    r = EstornarImportacao(conexao, o->id, o->simular);
+                } catch (const Erro&) {
+                    if (!Interrupcao::Cancelou() || o->simular || !EstornoGravado(*o)) throw;
+                    fmt::print(
+                        "Importação {} estornada: a interrupção chegou quando o estorno já "
+                        "era confirmado no banco.\n",
+                        o->id);
+                    return 0;
+                }
                 fmt::print(
                     "{} {}: {} lançamentos em {} linhas de {} {} aos valores de antes da "
                     "importação (total R$ {}).\n",
@@ -79,7 +115,8 @@ Subcomando RegistrarEstornar(CLI::App& app) {
                     o->simular ? "voltariam" : "voltaram",
                     ReaisLegiveis(r.importacao.totalCentavos));
                 return 0;
-            }};
+            },
+            "nenhum lançamento foi desfeito: o banco ficou como estava"};
 }
 
 }  // namespace kavlo::cli

@@ -94,7 +94,6 @@ Subcomando RegistrarGerar(CLI::App& app) {
                 fmt::print("Tempo: {} s\n", segundos);
                 return 0;
             },
-            [o] { return o->banco; }, [] { return std::string(); },
             "os arquivos anteriores foram mantidos"};
 }
 

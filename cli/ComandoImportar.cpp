@@ -13,9 +13,7 @@
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "entry/Chamadas.h"
-#include "import/ArquivoRetorno.h"
-#include "import/Diario.h"
-#include "import/RelatorioSemMargem.h"
+#include "import/ArquivosDaImportacao.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
@@ -66,33 +64,16 @@ void MostrarResumo(const ResumoImportacao& r) {
     fmt::print("  Relatório de servidores sem margem: {}\n", ParaUtf8(r.relatorio));
 }
 
-// After the exported call: what it did, from the journal row it left for this file and month;
-// the lines it dropped are the check's, which read the same table.
-ResumoImportacao ResumoDoDiario(const Opcoes& o, const Verificacao& v) {
-    const ArquivoDeRetorno arquivo(CaminhoDe(DeUtf8(o.retorno)));
+// Every file this command writes (the check's findings too) against each other and the
+// database, before the check reads anything.
+ArquivosDaImportacao ConferirArquivos(const Opcoes& o) {
+    const std::u16string banco = DeUtf8(o.banco);
+    ArquivosDaImportacao a =
+        NomesDaImportacao(banco, DeUtf8(o.resultado), DeUtf8(o.retorno), o.simular);
     fb::Conexao conexao;
-    AbrirBancoDaFolha(conexao, DeUtf8(o.banco));
-    fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-    const auto imp = ImportacaoDoMesmoArquivo(t, arquivo.HashConteudo(), arquivo.Hash(),
-                                              u"SFPDXX02" + MesAbreviado(StrToInt(DeUtf8(o.mes))));
-    if (!imp) throw Erro("a importação terminou, mas não foi encontrada no diário do banco.");
-    ResumoImportacao r;
-    r.id = imp->id;
-    r.linhas = imp->linhas;
-    r.detalhes = static_cast<int64_t>(v.detalhes);
-    r.integral = imp->descontadas;
-    r.naoDescontadas = imp->naoDescontadas;
-    r.semSlot = imp->semSlot;
-    for (const Achado& a : v.achados) {
-        if (a.tipo == TipoAchado::NaoEncontrada || a.tipo == TipoAchado::Inativa)
-            (a.tipo == TipoAchado::Inativa ? r.inativas : r.naoEncontradas)
-                .Incluir(a.linha, a.chave);
-    }
-    r.totalCentavos = imp->totalCentavos;
-    r.margemVerificada = imp->margemVerificada;
-    r.resultado = imp->resultado;
-    r.relatorio = CaminhoRelatorio(SemLocalhost(DeUtf8(o.banco)), imp->resultado);
-    return r;
+    AbrirBancoDaFolha(conexao, banco);
+    ConferirArquivosDaImportacao(a, banco, conexao, true);
+    return a;
 }
 
 // The check's verdict before anything is posted; true when the import may go on. What was
@@ -156,6 +137,7 @@ Subcomando RegistrarImportar(CLI::App& app) {
                   "parcelas repetidas, valores e contadores fora do comum, arquivo sem parcelas");
     return {sub,
             [o] {
+                const ArquivosDaImportacao arquivos = ConferirArquivos(*o);
                 const Verificacao v = VerificarAntes(
                     {o->banco, o->mes, o->ano, o->retorno, o->verificaMargem == "S"});
                 if (!PodeImportar(*o, v)) return kSaidaVerificacao;
@@ -175,12 +157,16 @@ Subcomando RegistrarImportar(CLI::App& app) {
                     ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
                                     Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
                     Interrupcao::Terminou();
-                    r = ResumoDoDiario(*o, v);
+                    // What the call just did, by the id it took, never by finding the file again:
+                    // the file may have changed since.
+                    if (!UltimaImportacao())
+                        throw Erro("a importação terminou sem deixar seu resumo.");
+                    r = *UltimaImportacao();
                 }
                 Interrupcao::Terminou();
                 MostrarResumo(r);
                 // Everything the check found, beside the result, for the record.
-                const Caminho verificacao = CaminhoDe(NomeComMarca(r.resultado, u"VERIFICACAO"));
+                const Caminho verificacao = CaminhoDe(arquivos.verificacao);
                 try {
                     ArquivoTemporario f(verificacao);
                     f.Escrever(TextoDosAchados(v));
@@ -195,7 +181,6 @@ Subcomando RegistrarImportar(CLI::App& app) {
                                v.Contagem(Gravidade::Suspeita).size());
                 return 0;
             },
-            [o] { return o->banco; }, [] { return std::string(); },
             "nenhuma parcela foi lançada; o arquivo de resultado e o relatório anteriores foram "
             "mantidos"};
 }

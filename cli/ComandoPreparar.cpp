@@ -86,7 +86,6 @@ Subcomando RegistrarPreparar(CLI::App& app) {
                         "preparar de novo: os direitos são de cada tabela.\n");
                 return 0;
             },
-            [o] { return o->banco; }, [] { return std::string(); },
             "o que já tinha sido confirmado ficou; execute kavlo preparar de novo para completar"};
 }
 

@@ -109,7 +109,7 @@ Subcomando RegistrarVerificar(CLI::App& app) {
                                : "Resultado: nada impede a importação.");
                 return impede ? kSaidaVerificacao : 0;
             },
-            [o] { return o->banco; }};
+            "nada foi alterado"};
 }
 
 }  // namespace kavlo::cli

@@ -12,15 +12,16 @@
 
 namespace kavlo::cli {
 
+// A subcommand: its options, how to run it, and what an interruption leaves as it was, which it
+// must say (the database work it cancels is found by Interrupcao, whatever it opened).
 struct Subcomando {
-    CLI::App* app = nullptr;
+    Subcomando(CLI::App* app_, std::function<int()> executar_, std::string seInterrompido_)
+        : app(app_), executar(std::move(executar_)), seInterrompido(std::move(seInterrompido_)) {}
+
+    CLI::App* app;
     std::function<int()> executar;  // exit code
-    // The database the command works on, for an interrupt to cancel that work; empty when it has
-    // none (the demo builds its database in a file it can simply remove: `temporarios`).
-    std::function<std::string()> banco = [] { return std::string(); };
-    std::function<std::string()> temporarios = [] { return std::string(); };
     // What an interrupted run left as it was, for the line the tool prints.
-    std::string seInterrompido = "nada foi alterado";
+    std::string seInterrompido;
 };
 
 Subcomando RegistrarGerar(CLI::App& app);

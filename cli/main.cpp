@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
         fmt::print(stderr, "Erro: {}\n", e.what());
         return 1;
     }
-    Interrupcao::Esperar(escolhido->banco(), escolhido->temporarios());
+    Interrupcao::Esperar();
     int saida = 1;
     std::string erro, sql;
     try {
@@ -127,7 +127,9 @@ int main(int argc, char** argv) {
         if (Detalhes() && !sql.empty()) fmt::print(stderr, "SQL: {}\n", sql);
     }
     Interrupcao::Encerrar();
-    // Stop the Firebird client's threads before the process ends, not while it unloads.
-    fb_shutdown(5000, fb_shutrsn_app_stopped);
+    // Stop the Firebird client's threads before the process ends, not while it unloads: an
+    // embedded engine writes what it still holds and closes its files first, however long that
+    // takes; a process never ends while its engine writes.
+    fb_shutdown(0, fb_shutrsn_app_stopped);
     return saida;
 }

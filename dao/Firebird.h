@@ -111,6 +111,13 @@ class Conexao {
     std::u16string local_;
 };
 
+// Ends, from any thread, the work of every attachment this process has open, whichever code
+// opened it: an embedded one is shut down by its engine, whose running call then fails and rolls
+// back; one through a server is cut on this side (the server rolls its transaction back), so that
+// no call of this process waits on it any more. Attachments opened afterwards are not touched.
+// Returns how many it reached.
+int AbortarAnexos() noexcept;
+
 // Whether the failure is a table that does not exist (a month whose tables are not there).
 bool TabelaInexistente(const ErroBanco& erro);
 
@@ -120,6 +127,9 @@ inline constexpr int kEsperaPorBloqueio = 10;
 enum class ModoTransacao {
     Leitura,  // read-only snapshot: every query of the call sees the same data
     Escrita,  // read-write snapshot; waits up to kEsperaPorBloqueio s for rows others hold
+    // Read-only, each row as last committed; a row another transaction is changing is waited for
+    // (up to kEsperaPorBloqueio s) until that one ends, so what is read is settled.
+    LeituraDoConfirmado,
 };
 
 class Transacao {

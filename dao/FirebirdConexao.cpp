@@ -6,7 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
-
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "dao/Direitos.h"
@@ -35,7 +36,33 @@ void Terminar(T* p, Fim fim) noexcept {
     p->release();
 }
 
+// The attachments open in this process. Never destroyed: the library's own connection closes
+// while the process ends, after other statics may be gone.
+struct RegistroDeAnexos {
+    std::mutex mutex;
+    std::set<IAttachment*> abertos;
+};
+RegistroDeAnexos& Registro() {
+    static RegistroDeAnexos* registro = new RegistroDeAnexos;
+    return *registro;
+}
+
 }  // namespace
+
+int AbortarAnexos() noexcept {
+    RegistroDeAnexos& registro = Registro();
+    std::lock_guard<std::mutex> trava(registro.mutex);
+    int alcancados = 0;
+    for (IAttachment* a : registro.abertos) {
+        try {
+            Status st;
+            a->cancelOperation(&st, fb_cancel_abort);
+            ++alcancados;
+        } catch (...) {
+        }
+    }
+    return alcancados;
+}
 
 void Encerrar::operator()(IAttachment* p) const noexcept {
     Terminar(p, [](IAttachment* a, CheckStatusWrapper* st) { a->detach(st); });
@@ -110,6 +137,12 @@ std::string Explicacao(const std::vector<long>& codigos,
         tem(isc_lock_timeout))
         return "outro programa alterou ou está alterando os mesmos dados";
     if (tem(isc_io_open_err)) return "o arquivo do banco de dados não pôde ser aberto";
+    // A file opened directly (embedded) is this process's alone: another program has it open.
+    if (tem(isc_io_error) &&
+        std::find(argumentos.begin(), argumentos.end(), "lock") != argumentos.end())
+        return "o arquivo do banco de dados está aberto por outro programa, que o usa diretamente "
+               "e não o divide com ninguém; espere que ele termine, ou use o banco pelo servidor "
+               "(localhost: antes do caminho), que o divide";
     if (tem(isc_bad_db_format)) return "o arquivo não é um banco de dados Firebird";
     if (tem(isc_read_only_database)) return "o banco de dados está somente para leitura";
     if (tem(isc_login)) return "o usuário ou a senha do banco de dados não foram aceitos";
@@ -168,7 +201,9 @@ std::string SqlParaMensagem(std::u16string_view sql) {
 // Conexao
 
 Conexao::Conexao() = default;
-Conexao::~Conexao() = default;
+Conexao::~Conexao() {
+    Fechar();
+}
 
 void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
                     EscritaForcada escrita, std::string_view papel) {
@@ -235,9 +270,19 @@ void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::s
         throw falha();
     }
     local_ = std::u16string(local);
+    RegistroDeAnexos& registro = Registro();
+    std::lock_guard<std::mutex> trava(registro.mutex);
+    registro.abertos.insert(attachment_.get());
 }
 
 void Conexao::Fechar() noexcept {
+    if (!attachment_) return;
+    {
+        // Out of reach of AbortarAnexos before it goes; the detach itself may take a while.
+        RegistroDeAnexos& registro = Registro();
+        std::lock_guard<std::mutex> trava(registro.mutex);
+        registro.abertos.erase(attachment_.get());
+    }
     attachment_.reset();
 }
 
@@ -246,12 +291,14 @@ void Conexao::Fechar() noexcept {
 
 Transacao::Transacao(Conexao& conexao, ModoTransacao modo) : conexao_(conexao) {
     if (!conexao.Aberta()) throw ErroBanco("Não há conexão aberta com o banco de dados.");
-    std::vector<unsigned char> tpb = {isc_tpb_version3, isc_tpb_concurrency};
+    std::vector<unsigned char> tpb = {isc_tpb_version3};
     if (modo == ModoTransacao::Leitura) {
-        tpb.push_back(isc_tpb_read);
-        tpb.push_back(isc_tpb_nowait);
+        tpb.insert(tpb.end(), {isc_tpb_concurrency, isc_tpb_read, isc_tpb_nowait});
     } else {
-        tpb.push_back(isc_tpb_write);
+        if (modo == ModoTransacao::Escrita)
+            tpb.insert(tpb.end(), {isc_tpb_concurrency, isc_tpb_write});
+        else
+            tpb.insert(tpb.end(), {isc_tpb_read_committed, isc_tpb_no_rec_version, isc_tpb_read});
         tpb.push_back(isc_tpb_wait);
         tpb.push_back(isc_tpb_lock_timeout);
         tpb.push_back(4);

@@ -9,6 +9,7 @@ namespace kavlo {
 namespace {
 
 std::mutex umaChamadaPorVez;
+thread_local std::optional<ResumoImportacao> ultimaImportacao;
 
 // The call's progress reporting, for as long as the call runs.
 class ObservacaoDaChamada {
@@ -43,6 +44,7 @@ void GerarArquivos(const ArgumentosGeracao& a) {
 }
 
 ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImportacao& opcoes) {
+    ultimaImportacao.reset();
     std::lock_guard<std::mutex> trava(umaChamadaPorVez);
     ObservacaoDaChamada observacao;
     TProcessoKAVLO processo;
@@ -56,7 +58,12 @@ ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImpo
     processo.Opcoes = opcoes;
     if (processo.ConectarBanco()) processo.Importacao(processo.LerRetorno());
     observacao.Fim();
+    ultimaImportacao = processo.ResumoDaImportacao;
     return processo.ResumoDaImportacao;
+}
+
+const std::optional<ResumoImportacao>& UltimaImportacao() {
+    return ultimaImportacao;
 }
 
 }  // namespace kavlo

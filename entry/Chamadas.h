@@ -3,6 +3,7 @@
 // file again), and the tests. Each call takes the process-wide lock, so calls never overlap.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "import/ImportacaoKavlo.h"
@@ -21,5 +22,10 @@ void GerarArquivos(const ArgumentosGeracao& argumentos);
 
 ResumoImportacao ImportarRetorno(const ArgumentosImportacao& argumentos,
                                  const OpcoesImportacao& opcoes = {});
+
+// What the last import this thread ran did (the exported one included), nothing when it failed:
+// a host gets nothing back from the export, and the tool, which calls the export, takes its
+// summary from here instead of looking its import up again by the file.
+const std::optional<ResumoImportacao>& UltimaImportacao();
 
 }  // namespace kavlo

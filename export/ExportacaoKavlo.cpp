@@ -260,8 +260,9 @@ void TExportacaoKAVLO::Preparar() {
     std::vector<PapelDeArquivo> arquivos;
     for (const char16_t* nome : {u"Pessoas.csv", u"Margem.txt", u"Transferidos.txt"})
         arquivos.push_back({ParaUtf8(nome), CaminhoDe(pasta + nome)});
-    if (auto banco = ArquivoDoBanco(SemLocalhost(TProcessoKAVLO::getInstance().CaminhoBanco)))
-        arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
+    const TProcessoKAVLO& processo = TProcessoKAVLO::getInstance();
+    for (auto& banco : PapeisDoBanco(processo.CaminhoBanco, processo.Conexao()))
+        arquivos.push_back(std::move(banco));
     ConferirArquivosDistintos(arquivos);
     FPessoas = std::make_unique<Arquivo>(pasta, u"Pessoas.csv", "Pessoas.csv");
     FMargem = std::make_unique<Arquivo>(pasta, u"Margem.txt", "Margem.txt");

@@ -13,7 +13,9 @@
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
 #include "import/CadastroServidores.h"
+#include "import/ArquivosDaImportacao.h"
 #include "import/Diario.h"
+#include "import/ImportacoesInterrompidas.h"
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
 #include "import/TabelaDeducao.h"
@@ -59,6 +61,9 @@ int64_t TransacaoAtual(fb::Transacao& transacao) {
     return std::llround(r.Real(0u));
 }
 
+// How long settling an earlier import's files waits for a transaction its server still holds.
+constexpr double kEsperaDoAcerto = 5;
+
 // What the import takes from the controller, read once by Importar and handed down.
 struct Pedido {
     int32_t mes, ano;
@@ -68,6 +73,7 @@ struct Pedido {
     std::string hashConteudo;  // of the return file's lines
     bool estrito;
     OpcoesImportacao opcoes;
+    ArquivosDaImportacao arquivos;
 };
 
 Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoBanco,
@@ -85,12 +91,10 @@ Pedido LerPedido(const TProcessoKAVLO& processo, const std::u16string& ACaminhoB
     p.hash = DeUtf8(processo.HashRetorno);
     p.opcoes = processo.Opcoes;
     // A simulation writes its files under names that say so, never over a real result or report.
-    p.resultado = processo.CaminhoArquivo;
-    p.relatorio = CaminhoRelatorio(ACaminhoBanco, processo.CaminhoArquivo);
-    if (p.opcoes.simular) {
-        p.resultado = NomeDeSimulacao(p.resultado);
-        p.relatorio = NomeDeSimulacao(p.relatorio);
-    }
+    p.arquivos = NomesDaImportacao(processo.CaminhoBanco, processo.CaminhoArquivo, p.retorno,
+                                   p.opcoes.simular);
+    p.resultado = p.arquivos.resultado;
+    p.relatorio = p.arquivos.relatorio;
     p.banco = ACaminhoBanco;
     p.caminhoBanco = processo.CaminhoBanco;
     p.verificaMargem = AVerificaMargem;
@@ -123,16 +127,23 @@ void ConferirArquivo(const Pedido& p, const ArquivoDeRetorno& arquivo) {
 // Before anything is written: none of the files may be another, or the database, and the month
 // must have its table (a wrong month fails before the journal is made).
 void ConferirAntesDeGravar(const Pedido& p, fb::Conexao& conexao) {
-    std::vector<PapelDeArquivo> arquivos = {
-        {"o arquivo de resultado", CaminhoDe(p.resultado)},
-        {"o relatório de servidores sem margem", CaminhoDe(p.relatorio)},
-        {"o arquivo de retorno", CaminhoDe(p.retorno)}};
-    if (auto banco = ArquivoDoBanco(p.banco))
-        arquivos.push_back({"o banco de dados da folha", CaminhoDe(*banco)});
-    ConferirArquivosDistintos(arquivos);
+    ConferirArquivosDaImportacao(p.arquivos, p.caminhoBanco, conexao, false);
     ConferirTabela(conexao, p.tabela);
     ConferirCadastro(conexao, p.cadastro,
                      DeUtf8(std::to_string(p.mes)) + u", " + MesAbreviado(p.mes));
+}
+
+// The import's number. A simulation takes none from the generator, whose values no rollback gives
+// back. A real import takes it in a transaction of its own, committed at once: an embedded engine
+// whose process dies forgets a number taken in a transaction it never committed and hands it out
+// again, and the record of the dead import's files (ImportacoesInterrompidas) would then be read
+// as the new import's.
+int32_t IdDaImportacao(fb::Conexao& conexao, fb::Transacao& transacao, bool simular) {
+    if (simular) return NovoIdImportacao(transacao, true);
+    fb::Transacao propria(conexao, fb::ModoTransacao::Escrita);
+    const int32_t id = NovoIdImportacao(propria);
+    propria.Commit();
+    return id;
 }
 
 ImportacaoRegistrada RegistroDoDiario(const Pedido& p) {
@@ -337,16 +348,19 @@ void ResolverConfirmacao(const Pedido& p, fb::Conexao& conexao, int32_t id, int6
                             " não consta do diário); o arquivo de resultado e o relatório "
                             "anteriores foram mantidos.");
         case EstadoGravacao::Desconhecida:
-            // Either way a new run of the same file is right: refused by the journal if this one
-            // went through (and these files are then its own), imported otherwise.
-            colocacao.Concluir();
+            // The next import settles these files from the journal; then a new run of the same
+            // file is refused if this one went through, imported otherwise.
+            colocacao.Deixar();
             throw ErroBanco(
                 "A confirmação da importação " + numero + " no banco de dados falhou (" + falha +
                 ") e não foi possível saber se ela foi gravada (" + motivo +
-                "). Os arquivos de resultado e relatório desta execução foram mantidos. Execute "
-                "a importação de novo quando o banco responder: se ela foi gravada, será "
-                "recusada, pois a importação " +
-                numero + " constará do diário (kavlo importacoes); se não, será feita agora.");
+                "). Os arquivos de resultado e relatório desta execução foram mantidos, e os "
+                "anteriores guardados ao lado. Execute a importação de novo quando o banco "
+                "responder: ela confere primeiro no diário se a importação " +
+                numero +
+                " foi gravada e fica com os arquivos dela ou com os anteriores; depois, se ela "
+                "foi gravada, o arquivo será recusado (kavlo importacoes mostra a importação " +
+                numero + "); se não, será importado agora.");
     }
 }
 
@@ -392,6 +406,17 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
     resumo.relatorio = pedido.relatorio;
 
     ConferirAntesDeGravar(pedido, conexao);
+    // Files an earlier import left unsettled, its process gone between placing them and knowing
+    // its commit, are settled from the journal before anything is written.
+    const ArquivosDaImportacao reais =
+        NomesDaImportacao(pedido.caminhoBanco, processo.CaminhoArquivo, pedido.retorno, false);
+    for (const std::string& aviso :
+         AcertarImportacoesInterrompidas({CaminhoDe(reais.resultado), CaminhoDe(reais.relatorio),
+                                          CaminhoDe(pedido.resultado), CaminhoDe(pedido.relatorio)},
+                                         kEsperaDoAcerto)) {
+        std::fprintf(stderr, "Aviso: %s\n", aviso.c_str());
+        resumo.acertos.push_back(aviso);
+    }
     // The journal is the import's own record: without it nothing is posted.
     PrepararDiario(conexao);
     ImportacaoRegistrada registro = RegistroDoDiario(pedido);
@@ -407,7 +432,7 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
                                                          ParaUtf8(pedido.hash), pedido.tabela))
                 throw Erro(JaImportado(*anterior, pedido.retorno));
         // A simulation takes no number from the generator, whose values no rollback gives back.
-        registro.id = resumo.id = NovoIdImportacao(transacao, pedido.opcoes.simular);
+        registro.id = resumo.id = IdDaImportacao(conexao, transacao, pedido.opcoes.simular);
         RegistrarImportacao(transacao, registro);
 
         Execucao execucao(transacao, pedido, registro.id, AArquivo);
@@ -418,22 +443,27 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
 
         // Files first, commit after. Both are complete and closed before anything is committed,
         // and they are moved into place before the commit: if the commit fails they are taken
-        // back and the earlier files restored. What remains is a crash between the move and the
-        // commit: the files then describe postings the database discarded, and the operator sees
-        // an outcome without postings, which a new run repairs. The opposite order would leave
-        // committed postings without a result file after such a crash.
+        // back and the earlier files restored. The opposite order would leave committed postings
+        // without a result file after a crash between the two.
+        // And what decides them is recorded first, durably: should this process die before it
+        // knows how the commit went, the next import settles them from the journal.
+        if (!pedido.opcoes.simular) {
+            idTransacao = TransacaoAtual(transacao);
+            colocacao.Registrar({&execucao.Resultado(), &execucao.Relatorio()},
+                                DecisaoDaImportacao(registro.id, idTransacao, pedido.caminhoBanco));
+        }
         colocacao.Colocar(execucao.Resultado());
         colocacao.Colocar(execucao.Relatorio());
         if (pedido.opcoes.simular) {
             transacao.Rollback();
         } else {
-            idTransacao = TransacaoAtual(transacao);
             if (pedido.opcoes.antesDoCommit) pedido.opcoes.antesDoCommit();
             try {
                 transacao.Commit();
             } catch (const ErroBanco& e) {
                 falhaCommit = e.what();
             }
+            if (!falhaCommit && pedido.opcoes.depoisDoCommit) pedido.opcoes.depoisDoCommit();
         }
     }  // every statement and the transaction are released here, before any reconnection
 

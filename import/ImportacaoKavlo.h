@@ -20,8 +20,9 @@ struct OpcoesImportacao {
     bool simular = false;
     // Posts a file the journal shows as already imported for the month.
     bool reimportar = false;
-    // Called just before the commit is sent; lets the tests cut the connection at that moment.
-    std::function<void()> antesDoCommit;
+    // Called just before the commit is sent, and just after it succeeded; let the tests cut the
+    // connection, or end the process, at those moments.
+    std::function<void()> antesDoCommit, depoisDoCommit;
     // How long to keep asking the database whether a commit whose answer was lost went through.
     double esperaConfirmacao = 30;
 };
@@ -54,6 +55,9 @@ struct ResumoImportacao {
     std::u16string resultado, relatorio;
     // Set when the commit's answer was lost and the journal showed it went through.
     std::string aviso;
+    // The files of earlier imports this one settled first (see ImportacoesInterrompidas.h),
+    // also told on standard error when settled.
+    std::vector<std::string> acertos;
 };
 
 class TImportacaoKAVLO {

@@ -3,14 +3,33 @@
 // so): a test that skipped while something of the run failed (a suite's or the environment's set-up
 // or tear-down) would pass as skipped. Such a run ends in abort(), which ctest always counts as a
 // failure.
+//
+// Each run keeps the records of file sets being placed (util/Arquivos.h, PastaDasColocacoes) in a
+// folder of its own, shared with the kavlo processes it starts: tests that leave such records on
+// purpose are not settled by another test running beside them, nor the user's by a test.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    namespace fs = std::filesystem;
+    fs::path estado;
+    for (std::random_device rd; estado.empty() || fs::exists(estado);)
+        estado = fs::temp_directory_path() / ("kavlo-estado-" + std::to_string(rd()));
+    fs::create_directories(estado);
+#ifdef _WIN32
+    _putenv_s("LOCALAPPDATA", estado.string().c_str());
+#else
+    setenv("XDG_STATE_HOME", estado.c_str(), 1);
+#endif
     const int resultado = RUN_ALL_TESTS();
+    std::error_code ec;
+    fs::remove_all(estado, ec);
     if (resultado != 0 && testing::UnitTest::GetInstance()->skipped_test_count() > 0) {
         std::fprintf(stderr, "Falha numa execução com teste pulado: encerrada como falha.\n");
         std::fflush(nullptr);

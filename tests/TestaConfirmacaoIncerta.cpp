@@ -25,11 +25,8 @@ namespace {
 class ConfirmacaoIncerta : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!ServidorFirebirdResponde())
-            GTEST_SKIP() << "Nenhum servidor Firebird responde em localhost:3050 "
-                            "(scripts/servidor-firebird.sh instala e inicia um).";
-        if (!servidor_.Valida())
-            GTEST_SKIP() << "Não foi possível criar uma pasta em /tmp/firebird.";
+        if (const std::string motivo = SemServidor(servidor_); !motivo.empty())
+            GTEST_SKIP() << motivo;
         BancoTeste banco(demo::EsquemaFixo() + demo::EsquemaDoMes("JAN") +
                          "INSERT INTO SFPDXX02JAN (MATRICULA, ATIVO, MCVALOR) VALUES ('123456-7', "
                          "'T', 100);"

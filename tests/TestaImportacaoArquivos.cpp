@@ -7,8 +7,10 @@
 
 #include <functional>
 
+#include "dao/BancoFolha.h"
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
+#include "import/ArquivosDaImportacao.h"
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
 #include "util/Codificacao.h"
@@ -263,4 +265,50 @@ TEST(RelatorioSemMargem, LugarDoRelatorio) {
              {u"srv:/dados/folha.fdb", u"res.txt", u"ServidoresSemMargem.txt"},
          })
         EXPECT_EQ(CaminhoRelatorio(banco, resultado), relatorio) << ParaUtf8(banco);
+}
+
+// Every way the client takes to name a database leads the check to the file it names on the
+// machine that serves it; the location itself, read as a path, is always among them.
+TEST(BancoFolha, ArquivosQueUmLocalPodeNomear) {
+    struct Caso {
+        std::u16string local;
+        std::vector<std::u16string> arquivos;
+    };
+    const std::u16string p = u"/dados/folha.fdb", w = u"C:\\Dados\\FOLHA.FDB";
+    for (const auto& [local, arquivos] : std::vector<Caso>{
+             {p, {p}},
+             {w, {w}},
+             {u"C:/Dados/FOLHA.FDB", {u"C:/Dados/FOLHA.FDB"}},  // a drive, not a host
+             {u"c:FOLHA.FDB", {u"c:FOLHA.FDB"}},
+             {u"localhost:" + p, {u"localhost:" + p, p}},
+             {u"LocalHost:" + p, {u"LocalHost:" + p, p}},
+             {u"127.0.0.1:" + p, {u"127.0.0.1:" + p, p}},
+             {u"localhost/3050:" + p, {u"localhost/3050:" + p, p}},
+             {u"servidor/gds_db:" + w, {u"servidor/gds_db:" + w, w}},
+             {u"[::1]:" + p, {u"[::1]:" + p, p}},
+             {u"[::1]/3051:" + w, {u"[::1]/3051:" + w, w}},
+             {u"inet://localhost/" + p, {u"inet://localhost/" + p, p}},
+             {u"INET://LOCALHOST:3050/" + p, {u"INET://LOCALHOST:3050/" + p, p}},
+             {u"inet://" + p, {u"inet://" + p, p}},  // no host: this machine
+             {u"inet4://127.0.0.1/" + w, {u"inet4://127.0.0.1/" + w, w}},
+             {u"inet6://[::1]:3050/" + w, {u"inet6://[::1]:3050/" + w, w}},
+             {u"inet://servidor/folha", {u"inet://servidor/folha", u"folha"}},
+             {u"wnet://servidor/" + w, {u"wnet://servidor/" + w, w}},
+             {u"xnet://" + w, {u"xnet://" + w, w}},
+             {u"\\\\servidor\\" + w, {u"\\\\servidor\\" + w, w}},
+             {u"//servidor/" + w, {u"//servidor/" + w, w}},
+         })
+        EXPECT_EQ(ArquivosPossiveisDoBanco(local), arquivos) << ParaUtf8(local);
+}
+
+// The tool writes the check's findings beside the result; a simulation names all three files so.
+TEST(ArquivosDaImportacao, NomesDosArquivosEscritos) {
+    const auto real = NomesDaImportacao(u"/dados/folha.fdb", u"/saida/r.txt", u"/in/t.txt", false);
+    EXPECT_EQ(real.relatorio, u"/dados/ServidoresSemMargem.txt");
+    EXPECT_EQ(real.verificacao, u"/saida/r.VERIFICACAO.txt");
+    const auto simulada = NomesDaImportacao(u"srv:/dados/f.fdb", u"/saida/r.txt", u"t", true);
+    EXPECT_EQ(simulada.resultado, u"/saida/r.SIMULACAO.txt");
+    EXPECT_EQ(simulada.relatorio, u"/saida/ServidoresSemMargem.SIMULACAO.txt");
+    EXPECT_EQ(simulada.verificacao, u"/saida/r.SIMULACAO.VERIFICACAO.txt");
+    EXPECT_EQ(real.Papeis(false).size() + 1, real.Papeis(true).size());
 }

@@ -33,11 +33,8 @@ void Executar(fb::Conexao& c, const std::string& script) {
 }  // namespace
 
 TEST(ImportacaoServidor, BancoEmLocalhost) {
-    if (!ServidorFirebirdResponde())
-        GTEST_SKIP() << "Nenhum servidor Firebird responde em localhost:3050 "
-                        "(scripts/servidor-firebird.sh instala e inicia um).";
     PastaDoServidor servidor;
-    if (!servidor.Valida()) GTEST_SKIP() << "Não foi possível criar uma pasta em /tmp/firebird.";
+    if (const std::string motivo = SemServidor(servidor); !motivo.empty()) GTEST_SKIP() << motivo;
     const fs::path pasta = servidor.Caminho();
     const std::u16string local = u"localhost:" + DeUtf8((pasta / "payroll.fdb").string());
     {

@@ -49,7 +49,9 @@ class Instalacao {
     const BibliotecaCopiada& Biblioteca() const { return biblioteca_; }
     Execucao Executar(const std::vector<std::string>& argumentos, const std::string& entrada = {},
                       std::optional<std::chrono::milliseconds> sinal = {}) {
-        Execucao e = ExecutarPrograma(Kavlo(), argumentos, pasta_.Caminho(), entrada, sinal);
+        std::optional<SinalApos> sigint;
+        if (sinal) sigint = SinalApos{SIGINT, *sinal};
+        Execucao e = ExecutarPrograma(Kavlo(), argumentos, pasta_.Caminho(), entrada, sigint);
         execucoes_.push_back(e);
         return e;
     }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include "util/Codificacao.h"
@@ -10,8 +12,10 @@
 #include "util/Permissoes.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -117,6 +121,222 @@ void Destravar(int& fd) {
     fd = -1;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Records of sets placed before their fate is known (Substituicao::Registrar). A record is a small
+// text file, one field a line, written whole and synced before any file of its set moves:
+//
+//   KAVLO-COLOCACAO 1
+//   decisao=<what decides>
+//   registro=<a copy of this record>          one line per copy
+//   destino=<path>  anterior=<path or empty>  hash=<SHA-256 of the new file>   three lines per file
+//   fim
+//
+// Values are UTF-8 with "%", CR and LF written as %25, %0D and %0A. A record is written under a
+// temporary name and named only once complete and held (CriarRegistro); a file of that name that
+// does not read as one is not this library's, and is left alone.
+
+constexpr std::string_view kCabecalhoRegistro = "KAVLO-COLOCACAO 1";
+constexpr std::string_view kMarcaRegistro = ".pendente";
+
+std::string Escapar(std::string_view texto) {
+    std::string r;
+    for (char c : texto) {
+        if (c == '%')
+            r += "%25";
+        else if (c == '\r')
+            r += "%0D";
+        else if (c == '\n')
+            r += "%0A";
+        else
+            r += c;
+    }
+    return r;
+}
+
+std::string Desescapar(std::string_view texto) {
+    std::string r;
+    for (size_t i = 0; i < texto.size(); ++i) {
+        if (texto[i] == '%' && i + 2 < texto.size()) {
+            const std::string_view codigo = texto.substr(i + 1, 2);
+            r += codigo == "25" ? '%' : codigo == "0D" ? '\r' : codigo == "0A" ? '\n' : '?';
+            i += 2;
+        } else {
+            r += texto[i];
+        }
+    }
+    return r;
+}
+
+std::string CaminhoParaRegistro(const Caminho& c) {
+#ifdef _WIN32
+    const std::wstring w = c.wstring();
+    return ParaUtf8(std::u16string(w.begin(), w.end()));
+#else
+    return c.native();
+#endif
+}
+
+Caminho CaminhoDoRegistro(const std::string& texto) {
+#ifdef _WIN32
+    return CaminhoDe(DeUtf8(texto));
+#else
+    return Caminho(texto);
+#endif
+}
+
+std::string TextoDoRegistro(const ColocacaoPendente& c) {
+    std::string r = std::string(kCabecalhoRegistro) + "\n";
+    r += "decisao=" + Escapar(c.decisao) + "\n";
+    for (const Caminho& registro : c.registros)
+        r += "registro=" + Escapar(CaminhoParaRegistro(registro)) + "\n";
+    for (const auto& item : c.itens) {
+        r += "destino=" + Escapar(CaminhoParaRegistro(item.destino)) + "\n";
+        r += "anterior=" + Escapar(CaminhoParaRegistro(item.anterior)) + "\n";
+        r += "hash=" + item.hash + "\n";
+    }
+    return r + "fim\n";
+}
+
+std::optional<ColocacaoPendente> LerRegistro(std::string_view texto) {
+    ColocacaoPendente c;
+    bool cabecalho = false, fim = false;
+    for (size_t i = 0; i < texto.size();) {
+        size_t quebra = texto.find('\n', i);
+        if (quebra == std::string_view::npos) return std::nullopt;  // cut short
+        const std::string_view linha = texto.substr(i, quebra - i);
+        i = quebra + 1;
+        if (!cabecalho) {
+            if (linha != kCabecalhoRegistro) return std::nullopt;
+            cabecalho = true;
+            continue;
+        }
+        if (linha == "fim") {
+            fim = true;
+            break;
+        }
+        const size_t igual = linha.find('=');
+        if (igual == std::string_view::npos) return std::nullopt;
+        const std::string_view chave = linha.substr(0, igual);
+        const std::string valor = Desescapar(linha.substr(igual + 1));
+        if (chave == "decisao") {
+            c.decisao = valor;
+        } else if (chave == "registro") {
+            c.registros.push_back(CaminhoDoRegistro(valor));
+        } else if (chave == "destino") {
+            c.itens.push_back({CaminhoDoRegistro(valor), {}, {}});
+        } else if (chave == "anterior" && !c.itens.empty()) {
+            if (!valor.empty()) c.itens.back().anterior = CaminhoDoRegistro(valor);
+        } else if (chave == "hash" && !c.itens.empty()) {
+            c.itens.back().hash = valor;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!fim) return std::nullopt;
+    return c;
+}
+
+// A record's lock: held by its writer while it lives, by a settler while it settles; -1 when
+// somebody else holds it (or the file is gone).
+int TravarRegistro(const Caminho& c) {
+#ifdef _WIN32
+    int fd = -1;
+    if (_wsopen_s(&fd, c.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, 0) != 0) return -1;
+    return fd;
+#else
+    return Travar(c);
+#endif
+}
+
+void SoltarTrava(int& fd) {
+#ifdef _WIN32
+    if (fd >= 0) _close(fd);
+#else
+    if (fd >= 0) ::close(fd);
+#endif
+    fd = -1;
+}
+
+std::string LerDoDescritor(int fd) {
+    std::string r;
+    char buf[4096];
+#ifdef _WIN32
+    _lseek(fd, 0, SEEK_SET);
+    for (int n; (n = _read(fd, buf, sizeof buf)) > 0;) r.append(buf, static_cast<size_t>(n));
+#else
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) r.append(buf, static_cast<size_t>(n));
+#endif
+    return r;
+}
+
+// Writes and syncs a record's copy under the name `temporario`, takes its lock and only then
+// gives it its name `registro`, so that nobody ever finds a copy incomplete or unheld while its
+// writer lives. Returns the lock, or -1 with errno set (nothing left behind).
+int CriarRegistro(const Caminho& registro, const Caminho& temporario, std::string_view texto) {
+    bool ok = false;
+#ifdef _WIN32
+    int fd = -1;
+    if (_wsopen_s(&fd, temporario.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
+                  _S_IREAD | _S_IWRITE) != 0)
+        return -1;
+    ok = _write(fd, texto.data(), static_cast<unsigned>(texto.size())) ==
+             static_cast<int>(texto.size()) &&
+         _commit(fd) == 0;
+    // An open file is renamed only by the handle that has it; Windows keeps the name on close.
+    if (ok) {
+        SoltarTrava(fd);
+        std::error_code ec;
+        std::filesystem::rename(temporario, registro, ec);
+        ok = !ec;
+        if (ok) {
+            // Held again at once, for as long as the set is this process's.
+            fd = -1;
+            if (_wsopen_s(&fd, registro.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR, 0) != 0) {
+                fd = -1;
+                ok = false;
+            }
+        }
+    }
+#else
+    const int fd = ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+         ::write(fd, texto.data(), texto.size()) == static_cast<ssize_t>(texto.size()) &&
+         ::fsync(fd) == 0 && ::rename(temporario.c_str(), registro.c_str()) == 0;
+    // The record's name must be on disk before anything it describes moves.
+    if (ok) {
+        const Caminho pasta = registro.has_parent_path() ? registro.parent_path() : Caminho(".");
+        const int dir = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ok = dir >= 0 && ::fsync(dir) == 0;
+        if (dir >= 0) ::close(dir);
+    }
+#endif
+    if (!ok) {
+        const int erro = errno;
+        int copia = fd;
+        SoltarTrava(copia);
+        std::error_code ec;
+        std::filesystem::remove(temporario, ec);
+        std::filesystem::remove(registro, ec);
+        errno = erro;
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the earlier file `anterior` of `destino` ("<destino>.anteriorN") belongs to a set whose
+// record ("<destino>.pendenteN") is still there, waiting to be settled.
+bool AnteriorPendente(const Caminho& destino, const Caminho& anterior) {
+    const std::string nome = anterior.filename().string();
+    const size_t p = nome.rfind(".anterior");
+    if (p == std::string::npos) return false;
+    Caminho registro = destino;
+    registro += std::string(kMarcaRegistro) + nome.substr(p + 9);
+    std::error_code ec;
+    return std::filesystem::exists(registro, ec);
+}
+
 // What a process killed in the middle left for `destino`.
 void LimparRestos(const Caminho& destino) {
     namespace fs = std::filesystem;
@@ -136,6 +356,7 @@ void LimparRestos(const Caminho& destino) {
         fs::remove(t, ec);  // on Windows a file still being written cannot be removed
     }
     for (const Caminho& a : anteriores) {
+        if (AnteriorPendente(destino, a)) continue;  // AcertarColocacoes decides
         if (!fs::exists(destino, ec)) {
             fs::rename(a, destino, ec);  // its place is empty: it is the file the user had
             continue;
@@ -153,6 +374,15 @@ Caminho CaminhoDe(std::u16string_view texto) {
     return Caminho(std::wstring(texto.begin(), texto.end()));
 #else
     return Caminho(ParaUtf8(texto));
+#endif
+}
+
+std::u16string TextoDoCaminho(const Caminho& caminho) {
+#ifdef _WIN32
+    const std::wstring w = caminho.wstring();
+    return std::u16string(w.begin(), w.end());
+#else
+    return DeUtf8(caminho.native());
 #endif
 }
 
@@ -185,7 +415,8 @@ bool MesmoArquivo(const Caminho& a, const Caminho& b) {
 void ConferirArquivosDistintos(const std::vector<PapelDeArquivo>& arquivos) {
     for (size_t i = 0; i < arquivos.size(); ++i)
         for (size_t j = i + 1; j < arquivos.size(); ++j)
-            if (MesmoArquivo(arquivos[i].caminho, arquivos[j].caminho)) {
+            if (arquivos[i].papel != arquivos[j].papel &&
+                MesmoArquivo(arquivos[i].caminho, arquivos[j].caminho)) {
                 std::string m =
                     arquivos[i].papel + " ('" + NomeParaMensagem(arquivos[i].caminho) + "') e " +
                     arquivos[j].papel + " ('" + NomeParaMensagem(arquivos[j].caminho) +
@@ -465,6 +696,7 @@ void ArquivoTemporario::Escrever(std::string_view bytes) {
     if (!arquivo_) FalhaEscrita(EBADF);
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), arquivo_) != bytes.size())
         FalhaEscrita(errno);
+    somador_.Acrescentar(bytes);
 }
 
 void ArquivoTemporario::EscreverLinha(std::u16string_view linha) {
@@ -483,6 +715,7 @@ void ArquivoTemporario::Fechar() {
 #endif
     if (std::fclose(f) != 0 && !erro) erro = errno;
     if (erro) FalhaEscrita(erro);
+    hash_ = somador_.Concluir();
 }
 
 void ArquivoTemporario::Confirmar() {
@@ -499,17 +732,94 @@ Substituicao::~Substituicao() {
     if (!concluida_) Desfazer();
 }
 
+void Substituicao::Registrar(const std::vector<const ArquivoTemporario*>& arquivos,
+                             std::string decisao) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::random_device rd;
+    // One number for the whole set, free beside every destination: the record beside each one
+    // and the name its earlier file is kept under share it.
+    std::string numero;
+    for (bool livre = false; !livre;) {
+        numero = std::to_string(rd() % 1000000);
+        livre = true;
+        for (const ArquivoTemporario* a : arquivos)
+            for (std::string_view marca : {".anterior", ".pendente"}) {
+                Caminho c = a->Destino();
+                c += std::string(marca) + numero;
+                livre = livre && !fs::exists(c, ec);
+            }
+    }
+    ColocacaoPendente c;
+    c.decisao = std::move(decisao);
+    for (const ArquivoTemporario* a : arquivos) {
+        Caminho destino = fs::absolute(a->Destino(), ec);
+        if (ec) destino = a->Destino();
+        Caminho anterior = destino, registro = destino;
+        anterior += ".anterior" + numero;
+        registro += std::string(kMarcaRegistro) + numero;
+        c.itens.push_back({destino, anterior, a->Hash()});
+        c.registros.push_back(registro);
+        anteriores_.emplace_back(a->Destino(), anterior);
+    }
+    // A copy where any later run looks, whatever its destinations; without it only a run for one
+    // of these destinations finds the set.
+    Caminho central;
+    if (const Caminho pasta = PastaDasColocacoes(); !pasta.empty() && !arquivos.empty()) {
+        fs::create_directories(pasta, ec);
+        if (!ec) {
+            central = pasta / ("colocacao-" + numero + "-" +
+                               Sha256(CaminhoParaRegistro(c.itens.front().destino)).substr(0, 16));
+            c.registros.push_back(central);
+        }
+    }
+    const std::string texto = TextoDoRegistro(c);
+    for (size_t i = 0; i < arquivos.size(); ++i) {
+        Caminho temporario;
+        do {
+            temporario = c.itens[i].destino;
+            temporario += ".tmp" + std::to_string(rd() % 1000000);
+        } while (fs::exists(temporario, ec));
+        const int trava = CriarRegistro(c.registros[i], temporario, texto);
+        if (trava < 0) {
+            const int erro = errno;
+            SoltarRegistro(true);
+            throw ErroArquivo("Não foi possível gravar o registro da substituição do arquivo '" +
+                              NomeParaMensagem(c.itens[i].destino) + "' ('" +
+                              NomeParaMensagem(c.registros[i]) + "'): " + Motivo(erro) +
+                              ". Nada foi substituído.");
+        }
+        registros_.push_back(c.registros[i]);
+        travasDosRegistros_.push_back(trava);
+    }
+    if (!central.empty()) {
+        Caminho temporario = central;
+        temporario += ".tmp";
+        if (const int trava = CriarRegistro(central, temporario, texto); trava >= 0) {
+            registros_.push_back(central);
+            travasDosRegistros_.push_back(trava);
+        }
+    }
+}
+
 void Substituicao::Colocar(ArquivoTemporario& arquivo) {
     Item& item = itens_.emplace_back();
     item.destino = arquivo.Destino();
     try {
         std::error_code ec;
         if (std::filesystem::exists(item.destino, ec)) {
-            std::random_device rd;
-            do {
-                item.anterior = item.destino;
-                item.anterior += ".anterior" + std::to_string(rd() % 1000000);
-            } while (std::filesystem::exists(item.anterior, ec));
+            const auto reservado =
+                std::find_if(anteriores_.begin(), anteriores_.end(),
+                             [&](const auto& par) { return par.first == item.destino; });
+            if (reservado != anteriores_.end()) {
+                item.anterior = reservado->second;  // as the record says
+            } else {
+                std::random_device rd;
+                do {
+                    item.anterior = item.destino;
+                    item.anterior += ".anterior" + std::to_string(rd() % 1000000);
+                } while (std::filesystem::exists(item.anterior, ec));
+            }
             std::filesystem::rename(item.destino, item.anterior, ec);
             if (ec) {
                 item.anterior.clear();
@@ -536,6 +846,7 @@ void Substituicao::Desfazer() noexcept {
         Destravar(it->trava);
     }
     itens_.clear();
+    SoltarRegistro(true);
 }
 
 void Substituicao::Concluir() noexcept {
@@ -545,7 +856,141 @@ void Substituicao::Concluir() noexcept {
         Destravar(item.trava);
     }
     itens_.clear();
+    SoltarRegistro(true);
     concluida_ = true;
+}
+
+void Substituicao::Deixar() noexcept {
+    for (Item& item : itens_) Destravar(item.trava);
+    itens_.clear();
+    SoltarRegistro(false);
+    concluida_ = true;
+}
+
+// The record's copies are let go first, then removed: a copy is never removed while its lock
+// is held, which Windows would refuse.
+void Substituicao::SoltarRegistro(bool remover) noexcept {
+    for (int& trava : travasDosRegistros_) SoltarTrava(trava);
+    std::error_code ec;
+    if (remover)
+        for (const Caminho& registro : registros_) std::filesystem::remove(registro, ec);
+    travasDosRegistros_.clear();
+    registros_.clear();
+    anteriores_.clear();
+}
+
+Caminho PastaDasColocacoes() {
+#ifdef _WIN32
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (!local || !*local) return {};
+    return Caminho(local) / L"DllKavlo";
+#else
+    if (const char* estado = std::getenv("XDG_STATE_HOME"); estado && *estado == '/')
+        return Caminho(estado) / "kavlo";
+    if (const char* casa = std::getenv("HOME"); casa && *casa == '/')
+        return Caminho(casa) / ".local" / "state" / "kavlo";
+    return {};
+#endif
+}
+
+namespace {
+
+// SHA-256 of a file's bytes, read in blocks; empty when it cannot be read.
+std::string HashDoArquivo(const Caminho& c) {
+    try {
+        return LeitorDeLinhas(c).Hash();
+    } catch (const Erro&) {
+        return {};
+    }
+}
+
+void Aplicar(ColocacaoAcertada& a) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const auto& item : a.colocacao.itens) {
+        const bool guardado = fs::exists(item.anterior, ec);
+        switch (a.destino) {
+            case DestinoDaColocacao::Valer:
+                if (guardado) fs::remove(item.anterior, ec);
+                break;
+            case DestinoDaColocacao::Manter:
+                break;
+            case DestinoDaColocacao::Desfazer: {
+                const bool presente = fs::exists(item.destino, ec);
+                const bool novo = presente && HashDoArquivo(item.destino) == item.hash;
+                if (presente && !novo && guardado) {
+                    a.alterados.push_back(item);  // somebody's file took the place since
+                } else if (guardado) {
+                    fs::rename(item.anterior, item.destino, ec);
+                } else if (novo) {
+                    fs::remove(item.destino, ec);  // nothing was there before it
+                }
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<ColocacaoAcertada> AcertarColocacoes(
+    const std::vector<Caminho>& destinos,
+    const std::function<DestinoDaColocacao(const ColocacaoPendente&)>& decidir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<Caminho> candidatos;
+    for (const Caminho& destino : destinos) {
+        const Caminho pasta = destino.has_parent_path() ? destino.parent_path() : Caminho(".");
+        const std::string base = destino.filename().string();
+        for (const auto& e : fs::directory_iterator(pasta, ec))
+            if (NomeDeResto(e.path().filename().string(), base, kMarcaRegistro))
+                candidatos.push_back(e.path());
+    }
+    if (const Caminho central = PastaDasColocacoes(); !central.empty()) {
+        for (const auto& e : fs::directory_iterator(central, ec)) {
+            const std::string nome = e.path().filename().string();
+            if (!nome.starts_with("colocacao-")) continue;
+            if (!nome.ends_with(".tmp")) {
+                candidatos.push_back(e.path());
+            } else if (int trava = TravarRegistro(e.path()); trava >= 0) {
+                SoltarTrava(trava);  // its writer died before naming it
+                fs::remove(e.path(), ec);
+            }
+        }
+    }
+    std::vector<ColocacaoAcertada> acertadas;
+    std::vector<std::string> vistas;  // each set once, whichever copy was found first
+    for (const Caminho& candidato : candidatos) {
+        std::vector<int> travas = {TravarRegistro(candidato)};
+        auto soltar = [&travas] {
+            for (int& t : travas) SoltarTrava(t);
+        };
+        if (travas[0] < 0) continue;  // its writer lives, or another run settles it
+        const auto colocacao = LerRegistro(LerDoDescritor(travas[0]));
+        const std::string texto = colocacao ? TextoDoRegistro(*colocacao) : std::string();
+        if (!colocacao || std::find(vistas.begin(), vistas.end(), texto) != vistas.end()) {
+            soltar();
+            continue;
+        }
+        vistas.push_back(texto);
+        bool livre = true;
+        for (const Caminho& copia : colocacao->registros) {
+            if (!fs::exists(copia, ec) || MesmoArquivo(copia, candidato)) continue;
+            travas.push_back(TravarRegistro(copia));
+            livre = livre && travas.back() >= 0;
+        }
+        if (!livre) {
+            soltar();
+            continue;
+        }
+        ColocacaoAcertada a{*colocacao, decidir(*colocacao), {}};
+        Aplicar(a);
+        soltar();
+        if (a.destino != DestinoDaColocacao::Manter)
+            for (const Caminho& copia : colocacao->registros) fs::remove(copia, ec);
+        acertadas.push_back(std::move(a));
+    }
+    return acertadas;
 }
 
 }  // namespace kavlo

@@ -17,6 +17,8 @@ namespace kavlo {
 using Caminho = std::filesystem::path;
 
 Caminho CaminhoDe(std::u16string_view texto);
+// The other way: a path as text.
+std::u16string TextoDoCaminho(const Caminho& caminho);
 // A path quoted in a message (see ParaMensagem).
 std::string NomeParaMensagem(const Caminho& caminho);
 
@@ -31,7 +33,9 @@ struct PapelDeArquivo {
     Caminho caminho;
 };
 // Refuses, before anything is written, a call in which two of these are the same file: writing
-// one would destroy the other. Throws Erro naming both roles and the file.
+// one would destroy the other. Entries of the same role are spellings of one file (the database
+// as the host named it and as its engine names it) and are not held against each other. Throws
+// Erro naming both roles and the file.
 void ConferirArquivosDistintos(const std::vector<PapelDeArquivo>& arquivos);
 
 // All bytes of a file, opened so that nobody may write it while it is read (where the platform
@@ -115,7 +119,9 @@ std::string LinhasWindows1252(const std::vector<std::u16string>& linhas);
 // Confirmar(); dropped without confirmation it is removed, and the destination is untouched.
 // A process killed outright leaves such files behind: the next one for the same destination
 // removes them (the destination's own ".tmpNNNNNN" and ".anteriorNNNNNN" files that no live
-// process holds) and puts back an earlier file whose place is empty.
+// process holds) and puts back an earlier file whose place is empty. An earlier file kept aside
+// for a set still waiting to be settled (".pendenteNNNNNN" beside it, see Substituicao::Registrar)
+// is left to AcertarColocacoes.
 // On Linux the file is its owner's alone, or has the permissions and owner of the file it will
 // replace (PermissoesDoSubstituto): it holds personal data.
 class ArquivoTemporario {
@@ -135,6 +141,8 @@ class ArquivoTemporario {
     void Confirmar();
     const Caminho& Destino() const { return destino_; }
     const Caminho& Temporario() const { return temporario_; }
+    // SHA-256 of every byte written, once closed.
+    const std::string& Hash() const { return hash_; }
 
   private:
     [[noreturn]] void FalhaEscrita(int erro);
@@ -142,6 +150,8 @@ class ArquivoTemporario {
     Caminho temporario_;
     std::FILE* arquivo_ = nullptr;
     bool confirmado_ = false;
+    Sha256Incremental somador_;
+    std::string hash_;
 };
 
 // Puts finished files in place as one set: each file it replaces is kept aside until Concluir(),
@@ -154,13 +164,25 @@ class Substituicao {
     Substituicao(const Substituicao&) = delete;
     Substituicao& operator=(const Substituicao&) = delete;
 
+    // For a set whose fate is decided elsewhere once it is in place (an import's commit): before
+    // any file moves, writes a durable record of the set (each destination, the name its earlier
+    // file is kept under, the new file's SHA-256, and `decisao`, an opaque text naming what
+    // decides) beside each destination and in PastaDasColocacoes(). This process holds the record
+    // until the set is concluded, undone or left (Deixar); a later run that finds it unheld
+    // settles it (AcertarColocacoes). The files must be closed. Throws ErroArquivo, nothing moved,
+    // when the record cannot be written beside a destination.
+    void Registrar(const std::vector<const ArquivoTemporario*>& arquivos, std::string decisao);
     // Moves a finished temporary file to its destination; on failure the whole set is undone.
     void Colocar(ArquivoTemporario& arquivo);
-    // Drops the earlier files kept aside.
+    // Drops the earlier files kept aside (and the record).
     void Concluir() noexcept;
+    // Leaves the set as it stands, new files in place, earlier ones kept aside and the record
+    // unheld, for a later run to settle by its decision (a commit whose outcome is unknown).
+    void Deixar() noexcept;
 
   private:
     void Desfazer() noexcept;
+    void SoltarRegistro(bool remover) noexcept;
     struct Item {
         Caminho destino;
         Caminho anterior;  // empty when nothing was there
@@ -169,6 +191,50 @@ class Substituicao {
     };
     std::vector<Item> itens_;
     bool concluida_ = false;
+    // The record, when the set has one: the earlier files' names chosen in advance, and the
+    // record's copies, held.
+    std::vector<std::pair<Caminho, Caminho>> anteriores_;  // destination, kept-aside name
+    std::vector<Caminho> registros_;
+    std::vector<int> travasDosRegistros_;
 };
+
+// Where a process keeps a copy of each record of a set it is placing (Substituicao::Registrar),
+// so that any later run finds those a dead process left, whatever its destinations:
+// $XDG_STATE_HOME/kavlo, else ~/.local/state/kavlo; %LOCALAPPDATA%\DllKavlo on Windows. Empty
+// when there is no such folder.
+Caminho PastaDasColocacoes();
+
+// A set of files a process placed and then died, or left (Deixar), before its fate was known.
+struct ColocacaoPendente {
+    struct Item {
+        Caminho destino;
+        Caminho anterior;  // where the earlier file is kept; empty when there was none
+        std::string hash;  // SHA-256 of the new file
+    };
+    std::string decisao;
+    std::vector<Item> itens;
+    std::vector<Caminho> registros;  // the record's copies
+};
+
+enum class DestinoDaColocacao {
+    Valer,     // the new files stand: the earlier ones kept aside go
+    Desfazer,  // the earlier files come back; a new file whose place was empty goes
+    Manter,    // undecided: everything stays, record included, for a later run
+};
+
+struct ColocacaoAcertada {
+    ColocacaoPendente colocacao;
+    DestinoDaColocacao destino;
+    // Destinations that hold neither the new file nor the earlier one any more (somebody wrote
+    // there since): left as they are, their earlier file still kept aside.
+    std::vector<ColocacaoPendente::Item> alterados;
+};
+
+// Settles each record that no live process holds, found beside `destinos` and in
+// PastaDasColocacoes(), by what `decidir` says of it. A destination that holds another file than
+// the set's is never overwritten nor removed. Returns what was done, a set each.
+std::vector<ColocacaoAcertada> AcertarColocacoes(
+    const std::vector<Caminho>& destinos,
+    const std::function<DestinoDaColocacao(const ColocacaoPendente&)>& decidir);
 
 }  // namespace kavlo

@@ -58,39 +58,6 @@ std::string ErroPadraoDurante(const std::function<void()>& f) {
     return LerArquivo(arquivo);
 }
 
-Execucao ExecutarPrograma(const fs::path& programa, const std::vector<std::string>& argumentos,
-                          const fs::path& pasta, const std::string& entrada,
-                          std::optional<std::chrono::milliseconds> sinalApos) {
-    const fs::path saida = pasta / "stdout.txt", erro = pasta / "stderr.txt",
-                   arquivoEntrada = pasta / "stdin.txt";
-    GravarArquivo(arquivoEntrada, entrada);
-    const pid_t filho = ::fork();
-    if (filho == 0) {
-        if (!std::freopen(arquivoEntrada.c_str(), "r", stdin) ||
-            !std::freopen(saida.c_str(), "w", stdout) || !std::freopen(erro.c_str(), "w", stderr))
-            std::_Exit(127);
-        std::vector<char*> argv{const_cast<char*>(programa.c_str())};
-        for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(programa.c_str(), argv.data());
-        std::_Exit(127);
-    }
-    if (sinalApos) {
-        std::this_thread::sleep_for(*sinalApos);
-        ::kill(filho, SIGINT);
-    }
-    int estado = 0;
-    ::waitpid(filho, &estado, 0);
-    Execucao r;
-    r.codigo = WIFEXITED(estado) ? WEXITSTATUS(estado) : 1000 + WTERMSIG(estado);
-    r.saida = LerArquivo(saida);
-    r.erro = LerArquivo(erro);
-    fs::remove(saida);
-    fs::remove(erro);
-    fs::remove(arquivoEntrada);
-    return r;
-}
-
 namespace {
 
 void ComoSysdba(const std::u16string& local, const std::string& sql) {

@@ -1,7 +1,7 @@
 // What the tests of the library's login and rights share: a copy of the built library in a
 // folder of its own (so that a settings file beside it concerns that copy alone, whatever other
-// tests run at the same time), a program run as an operator runs it, and users of the local
-// Firebird server that exist for one test.
+// tests run at the same time) and users of the local Firebird server that exist for one test.
+// Programs are run through Ferramenta.h.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DllKavlo.h"
+#include "tests/apoio/Ferramenta.h"
 
 namespace kavlo::teste {
 
@@ -34,19 +35,6 @@ class BibliotecaCopiada {
 
 // What standard error received while `f` ran in this process.
 std::string ErroPadraoDurante(const std::function<void()>& f);
-
-struct Execucao {
-    int codigo = -1;  // exit code; 1000 + the signal when a signal ended it
-    std::string saida, erro;
-};
-
-// Runs `programa` with `argumentos` in its own process, `entrada` as its standard input (not a
-// terminal); with `sinalApos`, sends SIGINT that long after it started. `pasta` holds the
-// captured outputs for the while.
-Execucao ExecutarPrograma(const std::filesystem::path& programa,
-                          const std::vector<std::string>& argumentos,
-                          const std::filesystem::path& pasta, const std::string& entrada = {},
-                          std::optional<std::chrono::milliseconds> sinalApos = {});
 
 // A user of the local server, created through it as SYSDBA (on a connection to `local`, a
 // "localhost:" database that must outlive it) with a name and password drawn for the test,

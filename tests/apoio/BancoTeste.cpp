@@ -190,10 +190,13 @@ std::vector<std::vector<std::u16string>> BancoTeste::Linhas(std::string_view sel
     return BancoTesteExistente(Arquivo()).Linhas(select);
 }
 
+BancoTesteExistente::BancoTesteExistente(const std::filesystem::path& arquivo)
+    : local_(DeUtf8(arquivo.string())) {}
+
 std::vector<std::vector<std::u16string>> BancoTesteExistente::Linhas(
     std::string_view select) const {
     fb::Conexao c;
-    AbrirBancoDaFolha(c, DeUtf8(arquivo_.string()));
+    AbrirBancoDaFolha(c, local_);
     fb::Transacao t(c, fb::ModoTransacao::Leitura);
     fb::Comando cmd(t, DeUtf8(select), "ler o banco de teste");
     auto cur = cmd.Abrir();
@@ -236,6 +239,13 @@ std::string LerArquivo(const std::filesystem::path& caminho) {
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
+}
+
+std::set<std::string> NomesNaPasta(const std::filesystem::path& pasta) {
+    std::set<std::string> r;
+    for (const auto& e : std::filesystem::directory_iterator(pasta))
+        r.insert(e.path().filename().string());
+    return r;
 }
 
 void GravarArquivo(const std::filesystem::path& caminho, std::string_view bytes) {

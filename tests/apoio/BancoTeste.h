@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,17 +53,21 @@ class BancoTeste {
     PastaTemporaria pasta_;
 };
 
-// An existing database file, read for checks.
+// An existing database, read for checks: a file opened embedded, or any location the client takes
+// ("localhost:" + path).
 class BancoTesteExistente {
   public:
-    explicit BancoTesteExistente(std::filesystem::path arquivo) : arquivo_(std::move(arquivo)) {}
+    explicit BancoTesteExistente(const std::filesystem::path& arquivo);
+    explicit BancoTesteExistente(std::u16string local) : local_(std::move(local)) {}
     std::vector<std::vector<std::u16string>> Linhas(std::string_view select) const;
 
   private:
-    std::filesystem::path arquivo_;
+    std::u16string local_;
 };
 
 std::string LerArquivo(const std::filesystem::path& caminho);
+// The names of what a folder holds.
+std::set<std::string> NomesNaPasta(const std::filesystem::path& pasta);
 
 // The message of what `f` throws, or "" when it returns normally.
 inline std::string MensagemDeErro(const std::function<void()>& f) {

@@ -73,6 +73,14 @@ void PastaDoServidor::Receber(const fs::path& banco, const std::string& arquivo)
                                  fs::perms::others_read | fs::perms::others_write);
 }
 
+std::string SemServidor(const PastaDoServidor& pasta) {
+    if (!ServidorFirebirdResponde())
+        return "Nenhum servidor Firebird responde em localhost:3050 "
+               "(scripts/servidor-firebird.sh instala e inicia um).";
+    if (!pasta.Valida()) return "Não foi possível criar uma pasta em /tmp/firebird.";
+    return {};
+}
+
 void DerrubarServidorFirebird() {
     if (std::system("pkill -KILL -x fbguard; pkill -KILL -x firebird") < 0)
         throw std::runtime_error("pkill falhou");

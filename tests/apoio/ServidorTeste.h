@@ -38,6 +38,9 @@ class PastaDoServidor {
     std::filesystem::path caminho_;
 };
 
+// Why a test that needs the local server and a folder of it cannot run; "" when it can.
+std::string SemServidor(const PastaDoServidor& pasta);
+
 // Kills the server outright (fbguard and its firebird process, as a crash would) and starts it
 // again with scripts/servidor-firebird.sh. Needs root.
 void DerrubarServidorFirebird();
