@@ -32,7 +32,7 @@ echo "create or alter user SYSDBA password 'quillbank'; commit;" | isql-fb -q -u
 chown firebird:firebird "$seguranca"
 su -s /bin/sh firebird -c "/usr/sbin/fbguard -daemon -forever"
 
-for _ in $(seq 1 50); do
+for _ in $(seq 1 150); do
   if responde; then
     echo "Servidor Firebird iniciado em localhost:3050 (pare-o pelo pid do fbguard)." >&2
     exit 0

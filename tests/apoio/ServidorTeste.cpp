@@ -84,15 +84,25 @@ std::string SemServidor(const PastaDoServidor& pasta) {
 void DerrubarServidorFirebird() {
     if (std::system("pkill -KILL -x fbguard; pkill -KILL -x firebird") < 0)
         throw std::runtime_error("pkill falhou");
-    for (int i = 0; i < 100 && ServidorFirebirdResponde(); ++i)
+    // Gone means no process left holding the server's files (the security database the start
+    // script opens embedded), not only a closed port.
+    for (int i = 0; i < 200; ++i) {
+        if (!ServidorFirebirdResponde() &&
+            std::system("pgrep -x fbguard >/dev/null || pgrep -x firebird >/dev/null") != 0)
+            return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 void IniciarServidorFirebird() {
     const std::string script =
         std::string(KAVLO_FONTES) + "/scripts/servidor-firebird.sh >/dev/null 2>&1";
-    if (std::system(script.c_str()) != 0 || !ServidorFirebirdResponde())
-        throw std::runtime_error("o servidor Firebird não voltou a responder");
+    // A slow machine may still be releasing what the killed server held: try a few times.
+    for (int tentativa = 0; tentativa < 5; ++tentativa) {
+        if (std::system(script.c_str()) == 0 && ServidorFirebirdResponde()) return;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    throw std::runtime_error("o servidor Firebird não voltou a responder");
 }
 
 ProxyTcp::ProxyTcp() {
