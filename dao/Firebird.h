@@ -161,6 +161,10 @@ class Comando {
         unsigned charset, colacao;
     };
     std::optional<Colacao> ColacaoDoTexto(unsigned i) const;
+    // The same for an input parameter, as the server infers it from where the parameter stands
+    // ("coluna = ?" takes the column's).
+    unsigned Parametros() const;
+    std::optional<Colacao> ColacaoDoParametro(unsigned i) const;
 
     const std::string& OQue() const { return oQue_; }
     const std::u16string& Sql() const { return sql_; }
