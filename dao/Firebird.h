@@ -83,6 +83,11 @@ using Parametro = std::variant<Nulo, std::u16string, int64_t, double, Data, Octe
 // them back on when done.
 enum class EscritaForcada { Manter, Ligar, Desligar };
 
+// The connection's character set: NONE, so that every column comes as stored (see above).
+// WIN1252, where the server converts every text column and literal to it, is there only to
+// measure what the conversions of a NONE connection cost.
+enum class ConjuntoDaConexao { Nenhum, Win1252 };
+
 class Conexao {
   public:
     Conexao();
@@ -93,7 +98,8 @@ class Conexao {
     // Attaches to `local` (a file path opens the database embedded; "host:path" through a
     // server) in dialect 1. The path may hold any character (it goes to the client in UTF-8).
     void Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
-               EscritaForcada escrita = EscritaForcada::Manter);
+               EscritaForcada escrita = EscritaForcada::Manter,
+               ConjuntoDaConexao conjunto = ConjuntoDaConexao::Nenhum);
     // Creates a new dialect-1 WIN1252 database at `local` and stays attached to it.
     void Criar(std::u16string_view local, std::string_view usuario, std::string_view senha,
                EscritaForcada escrita = EscritaForcada::Manter);
@@ -105,7 +111,7 @@ class Conexao {
 
   private:
     void Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                bool criar, EscritaForcada escrita);
+                bool criar, EscritaForcada escrita, ConjuntoDaConexao conjunto);
     Posse<Firebird::IAttachment> attachment_;
     std::u16string local_;
 };
