@@ -60,6 +60,7 @@ TEST(LiteraisDoFiltro, SoOsComparadosInteirosComOutroValor) {
              {u"where case when m = 'a' then 'b' else 'c' end = 'd'", {"a", "d"}},
              // An introducer of its own, bytes, or more than ASCII: left to what they are.
              {u"where m = _WIN1252 'a' or m = x'41' or m = 'É' or m in (_UTF8 'b')", {}},
+             {u"where m = N'a' or m = _win1252 q'{b}' or m = _utf8\n/* c */ 'c'", {}},
              {u"where m = 'a' -- = 'b'\n and n = 'c' /* in ('d') */", {"a", "c"}},
          }) {
         SCOPED_TRACE(ParaUtf8(filtro));
