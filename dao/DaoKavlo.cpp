@@ -1,6 +1,7 @@
 #include "dao/DaoKavlo.h"
 
 #include "dao/Direitos.h"
+#include "dao/LiteraisDoFiltro.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -84,17 +85,9 @@ namespace {
 
 // Whether texts of this character set and collation compare as their characters, exactly, once
 // the trailing blanks are set aside: the set's default collation, unless the database made
-// another one the default. OCTETS pads with zero bytes, not blanks, and is left to the database.
+// another one the default.
 bool ComparaPelosCaracteres(fb::Transacao& transacao, unsigned charset, unsigned colacao) {
-    constexpr unsigned kOctetos = 1;
-    if (colacao != 0 || charset == kOctetos) return false;
-    fb::Comando c(transacao,
-                  "select rdb$character_set_name, rdb$default_collate_name from "
-                  "rdb$character_sets where rdb$character_set_id = ?",
-                  "conferir a ordenação do conjunto de caracteres");
-    fb::Cursor r = c.Abrir({static_cast<int64_t>(charset)});
-    if (!r.Proximo()) return false;
-    return r.Nulo(1u) || SemBrancosFinais(r.Texto(0u)) == SemBrancosFinais(r.Texto(1u));
+    return colacao == 0 && ConjuntoComOrdemPropria(transacao, charset).has_value();
 }
 
 // The same question for the MATRICULA column of a month table, as the database defined it.
@@ -140,7 +133,9 @@ std::optional<ConjuntoDeChaves> LerFiltro(fb::Transacao& transacao, const Consul
     ConjuntoDeChaves servidores;
     while (cursor.Proximo()) {
         if (cursor.Nulo(0u)) continue;  // NULL matches nothing
-        servidores.Incluir(SemBrancosFinais(cursor.Texto(0u)));
+        // Keys as stored, on both sides: the database compares them so, and a composed key is
+        // another registration than its decomposed spelling.
+        servidores.Incluir(SemBrancosFinais(cursor.TextoComoGravado(0u)));
     }
     servidores.Fechar();
     return servidores;
@@ -149,7 +144,7 @@ std::optional<ConjuntoDeChaves> LerFiltro(fb::Transacao& transacao, const Consul
 bool Selecionado(const ConsultaDoMes& mes, const fb::Cursor& cursor, unsigned matricula) {
     if (!mes.servidores) return true;  // the database applied the filter
     return !cursor.Nulo(matricula) &&
-           mes.servidores->Contem(SemBrancosFinais(cursor.Texto(matricula)));
+           mes.servidores->Contem(SemBrancosFinais(cursor.TextoComoGravado(matricula)));
 }
 
 fb::Cursor& TConsulta::Abrir(fb::Transacao& transacao, const std::u16string& sql,

@@ -83,6 +83,11 @@ using Parametro = std::variant<Nulo, std::u16string, int64_t, double, Data, Octe
 // them back on when done.
 enum class EscritaForcada { Manter, Ligar, Desligar };
 
+// The connection's character set: NONE, so that every column comes as stored (see above).
+// WIN1252, where the server converts every text column and literal to it, is there only to
+// measure what the conversions of a NONE connection cost.
+enum class ConjuntoDaConexao { Nenhum, Win1252 };
+
 class Conexao {
   public:
     Conexao();
@@ -94,7 +99,8 @@ class Conexao {
     // server) in dialect 1. The path may hold any character (it goes to the client in UTF-8).
     // With `papel`, the session takes that SQL role (the server ignores one not granted).
     void Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
-               EscritaForcada escrita = EscritaForcada::Manter, std::string_view papel = {});
+               EscritaForcada escrita = EscritaForcada::Manter, std::string_view papel = {},
+               ConjuntoDaConexao conjunto = ConjuntoDaConexao::Nenhum);
     // Creates a new dialect-1 WIN1252 database at `local` and stays attached to it.
     void Criar(std::u16string_view local, std::string_view usuario, std::string_view senha,
                EscritaForcada escrita = EscritaForcada::Manter);
@@ -106,7 +112,8 @@ class Conexao {
 
   private:
     void Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                bool criar, EscritaForcada escrita, std::string_view papel = {});
+                bool criar, EscritaForcada escrita, std::string_view papel,
+                ConjuntoDaConexao conjunto);
     Posse<Firebird::IAttachment> attachment_;
     std::u16string local_;
 };
@@ -172,6 +179,10 @@ class Comando {
         unsigned charset, colacao;
     };
     std::optional<Colacao> ColacaoDoTexto(unsigned i) const;
+    // The same for an input parameter, as the server infers it from where the parameter stands
+    // ("coluna = ?" takes the column's).
+    unsigned Parametros() const;
+    std::optional<Colacao> ColacaoDoParametro(unsigned i) const;
 
     const std::string& OQue() const { return oQue_; }
     const std::u16string& Sql() const { return sql_; }

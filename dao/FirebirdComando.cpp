@@ -163,6 +163,23 @@ std::optional<Comando::Colacao> Comando::ColacaoDoTexto(unsigned i) const {
     return Colacao{c.charset & 0xFF, c.charset >> 8};
 }
 
+unsigned Comando::Parametros() const {
+    Status st;
+    const unsigned n = entradaOriginal_->getCount(&st);
+    if (st.Falhou()) Falhar(st);
+    return n;
+}
+
+std::optional<Comando::Colacao> Comando::ColacaoDoParametro(unsigned i) const {
+    if (i >= Parametros()) return std::nullopt;
+    Status st;
+    const unsigned tipo = entradaOriginal_->getType(&st, i);
+    const unsigned charset = entradaOriginal_->getCharSet(&st, i);
+    if (st.Falhou()) Falhar(st);
+    if (tipo != SQL_TEXT && tipo != SQL_VARYING) return std::nullopt;
+    return Colacao{charset & 0xFF, charset >> 8};
+}
+
 void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
     Status st;
     const unsigned n = entradaOriginal_->getCount(&st);

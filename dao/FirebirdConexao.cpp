@@ -206,17 +206,18 @@ Conexao::~Conexao() {
 }
 
 void Conexao::Abrir(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                    EscritaForcada escrita, std::string_view papel) {
-    Anexar(local, usuario, senha, false, escrita, papel);
+                    EscritaForcada escrita, std::string_view papel, ConjuntoDaConexao conjunto) {
+    Anexar(local, usuario, senha, false, escrita, papel, conjunto);
 }
 
 void Conexao::Criar(std::u16string_view local, std::string_view usuario, std::string_view senha,
                     EscritaForcada escrita) {
-    Anexar(local, usuario, senha, true, escrita);
+    Anexar(local, usuario, senha, true, escrita, {}, ConjuntoDaConexao::Nenhum);
 }
 
 void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::string_view senha,
-                     bool criar, EscritaForcada escrita, std::string_view papel) {
+                     bool criar, EscritaForcada escrita, std::string_view papel,
+                     ConjuntoDaConexao conjunto) {
     Fechar();
     Status st;
     // With the client's codes: a refused login is told apart from an unreachable database.
@@ -241,7 +242,8 @@ void Conexao::Anexar(std::u16string_view local, std::string_view usuario, std::s
     // NONE: every column comes in its own character set, which the statement's metadata names;
     // a WIN1252 connection would have the server convert each one, and fail on a letter of a UTF8
     // column that Windows-1252 lacks.
-    dpb->insertString(&st, isc_dpb_lc_ctype, "NONE");
+    dpb->insertString(&st, isc_dpb_lc_ctype,
+                      conjunto == ConjuntoDaConexao::Win1252 ? "WIN1252" : "NONE");
     dpb->insertTag(&st, isc_dpb_utf8_filename);
     if (criar) {
         dpb->insertInt(&st, isc_dpb_page_size, 8192);

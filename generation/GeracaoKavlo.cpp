@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dao/DataInicioFuncao.h"
+#include "dao/LiteraisDoFiltro.h"
 #include "dao/RNKavlo.h"
 #include "entry/ProcessoKavlo.h"
 #include "generation/TabelasKavlo.h"
@@ -294,6 +295,7 @@ void TGeracaoKAVLO::Gerar(DestinoKAVLO& destino) {
     // A month whose tables are missing fails in the first query that names them.
     try {
         observacao.Etapa("Lendo o filtro de servidores");
+        mes.filtro = LiteraisNoConjuntoComparado(transacao, mes.filtro);
         const std::optional<ConjuntoDeChaves> servidores = LerFiltro(transacao, mes);
         if (servidores) mes.servidores = &*servidores;
         // The results live in the DAOs; they must be gone before the snapshot ends.

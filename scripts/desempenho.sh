@@ -9,5 +9,5 @@ cd "$(dirname "$0")/.."
 scripts/instalar-dependencias.sh
 [ "$(id -u)" -eq 0 ] && scripts/servidor-firebird.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAVLO_TESTES=OFF >/dev/null
-cmake --build build-release --target kavlo kavlo_desempenho kavlo_bench
+cmake --build build-release --target kavlo kavlo_hospedeiro kavlo_desempenho kavlo_bench
 build-release/bench/kavlo_desempenho "$@"

@@ -326,6 +326,17 @@ TEST(GeracaoKavlo, FiltroEscolheOsMesmosServidoresQueOBanco) {
                  "select cast(matricula as varchar(8) character set octets) as matricula from "
                  "SFP001JAN",
                  "select matricula from SFP001JAN union all select matricula from SFP001DEZ",
+                 // Literals compared with the registration: they go in its character set.
+                 "select matricula from SFP001JAN where matricula not in ('5005', '2001')",
+                 "select matricula from SFP001JAN where matricula = 'a3003' or matricula = "
+                 "\"1234-5\"",
+                 "select matricula from SFP001JAN where lower(matricula) in ('a3003', '2001') or "
+                 "matricula || '' = '5005'",
+                 "select matricula from SFP001JAN where cast(matricula as varchar(8) character set "
+                 "iso8859_1) = '2001' or cast(matricula as varchar(8) character set none) = '5005' "
+                 "or cast(matricula as varchar(8) character set utf8) = '1234-5'",
+                 "select matricula from SFP001JAN where nome = 'JOSÉ DA CONCEIÇÃO' or matricula "
+                 "like '20%' /* or matricula = '5005' */",
              }) {
             SCOPED_TRACE(rotulo + ": " + filtro);
             std::set<std::u16string> doBanco;
