@@ -348,8 +348,9 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
 
     // After a restore the kept keys name other rows, or none: every row is found again by its
     // servant. Otherwise a key finds its row, unless the row was deleted since.
-    const std::optional<TDateTime> restaurado =
-        criacao && *criacao > imp->quando ? criacao : std::nullopt;
+    // A flag and a plain date: an optional here trips -Wmaybe-uninitialized in MinGW's -O3.
+    const bool restaurado = criacao && *criacao > imp->quando;
+    const TDateTime recriadoEm = restaurado ? *criacao : TDateTime{};
     std::vector<LinhaLancada*> porChave, porMatricula;
     for (LinhaLancada& l : linhas) (restaurado ? porMatricula : porChave).push_back(&l);
 
@@ -430,7 +431,7 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
             if (restaurado)
                 m += "\nO banco de dados foi restaurado de uma cópia de segurança depois da "
                      "importação (ele foi recriado em " +
-                     ParaUtf8(FormatarData(*restaurado, u"dd/mm/yyyy hh:nn")) +
+                     ParaUtf8(FormatarData(recriadoEm, u"dd/mm/yyyy hh:nn")) +
                      ", e a importação é de " +
                      ParaUtf8(FormatarData(imp->quando, u"dd/mm/yyyy hh:nn")) +
                      "), o que troca as chaves das linhas; cada linha foi procurada pela "
