@@ -612,3 +612,84 @@ TEST_F(Ferramenta, LinhasRecusadasReimportadasLancamSoOQueFicouLancavel) {
     EXPECT_NE(verificar.saida.find("nada impede a importação"), std::string::npos)
         << verificar.saida;
 }
+
+// kavlo linha takes one line apart by the library's own layouts.
+TEST_F(Ferramenta, LinhaMostraOsCamposComoABibliotecaLe) {
+    Demo();
+    const fs::path p = pasta_.Caminho();
+    ASSERT_EQ(Importar().codigo, 0);
+    const fs::path gs = p / "gs";
+    fs::create_directory(gs);
+    ASSERT_EQ(
+        Kavlo({"gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024", "--banco", Banco(),
+               "--saida", gs.string(), "--filtro", "select matricula from SFP001FEV"},
+              p)
+            .codigo,
+        0);
+    const std::vector<std::string> retorno = LinhasCrLf(LerArquivo(Retorno()));
+    const std::string parcela = retorno[2];
+    struct Caso {
+        std::vector<std::string> argumentos;
+        int codigo;
+        std::vector<std::string> trechos;  // on standard output, or on standard error on failure
+    };
+    const std::string nrRet = std::to_string(retorno.size());
+    for (const auto& c : std::vector<Caso>{
+             {{"--retorno", Retorno(), "--linha", "3"},
+              0,
+              {"Arquivo de retorno '" + Retorno() + "', linha 3 de " + nrRet +
+                   ": parcela, 200 caracteres\n",
+               "  Campo          Posições  Valor",
+               "  NomeServidor   2-41      '" + ParaUtf8(DeWindows1252(parcela.substr(1, 40))) +
+                   "'",
+               "  Matricula      53-67     '" + parcela.substr(52, 15) + "'",
+               "servidor " + Chave(parcela),
+               "  ValorParcela   140-154   '" + parcela.substr(139, 15) + "'",
+               "  Reservado3     198-200"}},
+             {{"--retorno", Retorno(), "--linha", "1"},
+              0,
+              {"linha 1 de " + nrRet + ": cabeçalho", "  Competencia   82-87",
+               "  Data          87-94"}},
+             {{"--retorno", Retorno(), "--linha", nrRet},
+              0,
+              {": rodapé, 200 caracteres", "  Quantidade    2-11", "  Total         15-26"}},
+             {{"--resultado", Resultado(), "--linha", "2"},
+              0,
+              {"Arquivo de resultado", "resultado de uma parcela, 260 caracteres",
+               "  DescricaoSituacao  216-245"}},
+             {{"--margem", (gs / "Margem.txt").string(), "--linha", "2"},
+              0,
+              {"margem de um servidor", "  ValorMargem", "177-191"}},
+             {{"--pessoas", (gs / "Pessoas.csv").string(), "--linha", "2"},
+              0,
+              {"dados de um servidor", "  CPF", "nº 2 (", "  Formacao", "nº 34"}},
+             {{"--transferidos", (gs / "Transferidos.txt").string(), "--linha", "1"},
+              0,
+              {"cabeçalho", "  HLayout"}},
+             {{"--retorno", Retorno(), "--linha", "99999"},
+              1,
+              {"Erro: Arquivo de retorno '" + Retorno() + "': o arquivo tem " + nrRet +
+               " linhas, não há linha 99999. Informe um número de 1 a " + nrRet + "."}},
+             {{"--margem", (p / "falta.txt").string(), "--linha", "1"},
+              1,
+              {"Erro: Não foi possível abrir o arquivo '" + (p / "falta.txt").string() + "'"}},
+             {{"--linha", "1"}, 2, {"Informe um arquivo, e só um"}},
+             {{"--retorno", Retorno(), "--margem", Retorno(), "--linha", "1"},
+              2,
+              {"Informe um arquivo, e só um"}},
+             {{"--retorno", Retorno(), "--linha", "0"}, 2, {"Valor inválido em --linha"}},
+         }) {
+        std::vector<std::string> a = {"linha"};
+        a.insert(a.end(), c.argumentos.begin(), c.argumentos.end());
+        SCOPED_TRACE(a[1] + " " + a.back());
+        const Execucao e = Kavlo(a, p);
+        EXPECT_EQ(e.codigo, c.codigo) << e.erro;
+        for (const std::string& t : c.trechos)
+            EXPECT_NE((c.codigo == 0 ? e.saida : e.erro).find(t), std::string::npos)
+                << t << "\n"
+                << e.saida << e.erro;
+        if (c.codigo == 0) {
+            EXPECT_EQ(e.erro, "");
+        }
+    }
+}
