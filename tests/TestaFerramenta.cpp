@@ -693,3 +693,30 @@ TEST_F(Ferramenta, LinhaMostraOsCamposComoABibliotecaLe) {
         }
     }
 }
+
+// A filter that selects nobody writes the three files as asked, and says they hold no servant.
+TEST_F(Ferramenta, FiltroQueNaoSelecionaNinguemAvisa) {
+    Demo(50);
+    const fs::path p = pasta_.Caminho();
+    struct Caso {
+        std::string filtro;
+        bool aviso;
+    };
+    for (const auto& c : std::vector<Caso>{{"select matricula from SFP001FEV where 1 = 0", true},
+                                           {"select matricula from SFP001JAN where 1 = 0", true},
+                                           {"select matricula from SFP001FEV", false}}) {
+        SCOPED_TRACE(c.filtro);
+        const Execucao e = Kavlo({"gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024",
+                                  "--banco", Banco(), "--saida", p.string(), "--filtro", c.filtro},
+                                 p);
+        EXPECT_EQ(e.codigo, 0) << e.erro;
+        EXPECT_EQ(e.erro.find("Aviso: os três arquivos foram gravados sem nenhum servidor: o "
+                              "filtro não selecionou nenhum servidor da folha de 2/2024"),
+                  c.aviso ? 0u : std::string::npos)
+            << e.erro;
+        EXPECT_EQ(e.saida.find("  Pessoas.csv       0 servidores") != std::string::npos, c.aviso)
+            << e.saida;
+        for (const char* nome : {"Pessoas.csv", "Margem.txt", "Transferidos.txt"})
+            EXPECT_TRUE(fs::exists(p / nome)) << nome;
+    }
+}
