@@ -859,13 +859,17 @@ void Substituicao::Colocar(ArquivoTemporario& arquivo) {
                 } while (std::filesystem::exists(item.anterior, ec));
             }
             std::filesystem::rename(item.destino, item.anterior, ec);
-            if (ec) {
+            // Gone since it was seen (another run placing the same file, as two imports into one
+            // database folder share its report): there is no earlier file left to keep aside.
+            if (ec == std::errc::no_such_file_or_directory) {
+                item.anterior.clear();
+            } else if (ec) {
                 item.anterior.clear();
                 throw ErroArquivo("Não foi possível substituir o arquivo '" +
                                   NomeParaMensagem(item.destino) + "': " + Motivo(ec));
             }
 #ifndef _WIN32
-            item.trava = Travar(item.anterior);
+            if (!item.anterior.empty()) item.trava = Travar(item.anterior);
 #endif
         }
         arquivo.Confirmar();
