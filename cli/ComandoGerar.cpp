@@ -79,16 +79,23 @@ Subcomando RegistrarGerar(CLI::App& app) {
                     std::chrono::steady_clock::now() - inicio;
 
                 const std::string margem = Rodape(o->saida, "Margem.txt");
+                const long long pessoas = Quantidade(Rodape(o->saida, "Pessoas.csv"));
+                const long long transferidos = Quantidade(Rodape(o->saida, "Transferidos.txt"));
+                // Written as asked, but a filter that selects nobody is seldom what was meant.
+                if (pessoas == 0 && Quantidade(margem) == 0 && transferidos == 0)
+                    fmt::print(stderr,
+                               "Aviso: os três arquivos foram gravados sem nenhum servidor: o "
+                               "filtro não selecionou nenhum servidor da folha de {}/{}. Confira "
+                               "o filtro (--filtro) e o mês.\n",
+                               o->mes, o->ano);
                 fmt::print("Arquivos gerados em {}\n", o->saida);
-                fmt::print("  Pessoas.csv       {}\n",
-                           Servidores(Quantidade(Rodape(o->saida, "Pessoas.csv"))));
+                fmt::print("  Pessoas.csv       {}\n", Servidores(pessoas));
                 // Written with "." in the file; shown the Brazilian way, as the import's total is.
                 std::u16string soma = DeUtf8(margem.size() >= 26 ? margem.substr(11, 15) : "0");
                 if (auto p = soma.find(u'.'); p != std::u16string::npos) soma[p] = u',';
                 fmt::print("  Margem.txt        {}, margem total R$ {}\n",
                            Servidores(Quantidade(margem)), ReaisLegiveis(CentavosDoTexto(soma)));
-                fmt::print("  Transferidos.txt  {}\n",
-                           Servidores(Quantidade(Rodape(o->saida, "Transferidos.txt"))));
+                fmt::print("  Transferidos.txt  {}\n", Servidores(transferidos));
                 std::string segundos = fmt::format("{:.2f}", tempo.count());
                 if (auto p = segundos.find('.'); p != std::string::npos) segundos[p] = ',';
                 fmt::print("Tempo: {} s\n", segundos);

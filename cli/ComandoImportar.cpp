@@ -61,7 +61,13 @@ void MostrarResumo(const ResumoImportacao& r) {
     fmt::print("  Total {}: R$ {}\n", s ? "que seria descontado" : "descontado",
                ReaisLegiveis(r.totalCentavos));
     fmt::print("  Arquivo de resultado: {}\n", ParaUtf8(r.resultado));
-    fmt::print("  Relatório de servidores sem margem: {}\n", ParaUtf8(r.relatorio));
+    if (r.relatorio.empty())
+        fmt::print("  Aviso: {}\n", r.avisoRelatorio);
+    else
+        fmt::print("  Relatório de servidores sem margem: {}\n", ParaUtf8(r.relatorio));
+    fmt::print("  Cópia do relatório, ao lado do resultado: {}\n", ParaUtf8(r.copiaRelatorio));
+    fmt::print("  Linhas recusadas ({}, R$ {}), no leiaute do retorno: {}\n", r.linhasRecusadas,
+               ReaisLegiveis(r.centavosRecusados), ParaUtf8(r.recusadas));
 }
 
 // Every file this command writes (the check's findings too) against each other and the

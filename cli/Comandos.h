@@ -31,6 +31,7 @@ Subcomando RegistrarImportacoes(CLI::App& app);
 Subcomando RegistrarEstornar(CLI::App& app);
 Subcomando RegistrarVerificar(CLI::App& app);
 Subcomando RegistrarPreparar(CLI::App& app);
+Subcomando RegistrarLinha(CLI::App& app);
 
 // Exit codes besides 0 (done), 1 (failed) and 2 (command line): the check found something that
 // stops the import, and the operator interrupted the tool (128 + the signal).

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     const Subcomando subcomandos[] = {RegistrarGerar(app),     RegistrarImportar(app),
                                       RegistrarVerificar(app), RegistrarImportacoes(app),
                                       RegistrarEstornar(app),  RegistrarDemo(app),
-                                      RegistrarPreparar(app)};
+                                      RegistrarPreparar(app),  RegistrarLinha(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

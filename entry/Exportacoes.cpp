@@ -161,8 +161,11 @@ KAVLO_EXPORTA void KAVLO_CHAMADA ImportarArquivo(KavloTexto MesAtual, KavloTexto
         const ResumoImportacao resumo = ImportarRetorno(
             {Copiar(MesAtual), Copiar(Ano), Copiar(CaminhoBanco), Copiar(CaminhoArquivo),
              Copiar(CaminhoLoad), Copiar(Folhas), Copiar(VerificaMargem)});
-        // A host gets no summary; a commit settled by the journal is the one thing it should
-        // not miss, and its standard error is the only place left to say it.
+        // A host gets no summary; a commit settled by the journal is a thing it should not miss,
+        // and its standard error is the only place left to say it.
         if (!resumo.aviso.empty()) std::fprintf(stderr, "Aviso: %s\n", resumo.aviso.c_str());
+        // Nor a report that is not where it looks for it.
+        if (!resumo.avisoRelatorio.empty())
+            std::fprintf(stderr, "Aviso: %s\n", resumo.avisoRelatorio.c_str());
     });
 }

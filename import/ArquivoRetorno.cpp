@@ -97,6 +97,18 @@ DadosDoLancamento DadosDaLinha(std::u16string_view linha) {
     return d;
 }
 
+std::u16string RodapeCom(std::u16string_view rodape, int64_t quantidade, int64_t centavos) {
+    std::u16string r(rodape);
+    if (r.size() < static_cast<size_t>(retorno::RodTotal.Fim()))
+        r.resize(retorno::RodTotal.Fim(), u' ');
+    const std::u16string total = FormatarZeros(centavos / 100, retorno::RodTotal.largura - 3) +
+                                 u"." + FormatarZeros(centavos % 100, 2);
+    r.replace(retorno::RodQuantidade.inicio - 1, retorno::RodQuantidade.largura,
+              FormatarZeros(quantidade, retorno::RodQuantidade.largura));
+    r.replace(retorno::RodTotal.inicio - 1, retorno::RodTotal.largura, total);
+    return r;
+}
+
 ArquivoDeRetorno::ArquivoDeRetorno(const Caminho& caminho, const AoLerDetalhe& aoLerDetalhe,
                                    std::function<void(std::string_view)> aoLerBytes)
     : caminho_(caminho), leitor_(std::make_unique<LeitorDeLinhas>(caminho)) {
@@ -137,6 +149,10 @@ bool ArquivoDeRetorno::Cortado() const {
 ArquivoDeRetorno::~ArquivoDeRetorno() = default;
 ArquivoDeRetorno::ArquivoDeRetorno(ArquivoDeRetorno&&) noexcept = default;
 ArquivoDeRetorno& ArquivoDeRetorno::operator=(ArquivoDeRetorno&&) noexcept = default;
+
+std::string ArquivoDeRetorno::BytesDaLinha() const {
+    return std::string(leitor_->BytesDaLinha()) + std::string(leitor_->FimDaLinha());
+}
 
 void ArquivoDeRetorno::Mudou() const {
     throw Erro("O arquivo de retorno '" + NomeParaMensagem(caminho_) +

@@ -23,6 +23,10 @@ inline constexpr Posicao CabTexto{2, 50};
 inline constexpr Posicao CabLayout{52, 30};
 inline constexpr Posicao CabCompetencia{82, 6};
 inline constexpr Posicao CabData{87, 8};
+inline constexpr Campo<> Cabecalho[] = {
+    {"TipoRegistro", CabTipo},       {"Texto", CabTexto}, {"NomeLayout", CabLayout},
+    {"Competencia", CabCompetencia}, {"Data", CabData},
+};
 
 // The trailer; the import copies the count and the total.
 inline constexpr Posicao RodTipo{1, 1};
@@ -86,6 +90,10 @@ int64_t LerParcelaCentavos(std::u16string_view linha);
 // A counter at 170-172 or 173-175, blanks trimmed. Throws "'<text>' is not a valid integer value".
 int32_t LerContador(std::u16string_view linha, Posicao p);
 
+// The trailer `rodape` announcing `quantidade` instalments that sum `centavos`: the count with
+// zeros to its width, the total as digits, "." and two decimals; the rest of the line as it was.
+std::u16string RodapeCom(std::u16string_view rodape, int64_t quantidade, int64_t centavos);
+
 // The deduction code at 88-89, blanks and control characters trimmed.
 std::u16string CodigoDesconto(std::u16string_view linha);
 
@@ -144,6 +152,13 @@ class ArquivoDeRetorno {
     // not to be those of the first pass (checked at the end, and when `visitar` fails), it throws
     // the error of Mudou instead.
     void Percorrer(const std::function<void(size_t numero, std::u16string_view linha)>& visitar);
+    // During Percorrer: the line being visited as its bytes stand in the file, line end included.
+    std::string BytesDaLinha() const;
+    // Its line end alone (empty for a last line without one).
+    std::string_view FimDaLinha() const { return leitor_->FimDaLinha(); }
+    // The file's byte-order mark (empty without one), and text in the file's encoding.
+    std::string_view Marca() const { return leitor_->Marca(); }
+    std::string Codificar(std::u16string_view texto) const { return leitor_->Codificar(texto); }
     // The failure of a file that changed between the passes.
     [[noreturn]] void Mudou() const;
 

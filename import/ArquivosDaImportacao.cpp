@@ -6,9 +6,12 @@
 namespace kavlo {
 
 std::vector<PapelDeArquivo> ArquivosDaImportacao::Papeis(bool daFerramenta) const {
-    std::vector<PapelDeArquivo> r = {{"o arquivo de resultado", CaminhoDe(resultado)},
-                                     {"o relatório de servidores sem margem", CaminhoDe(relatorio)},
-                                     {"o arquivo de retorno", CaminhoDe(retorno)}};
+    std::vector<PapelDeArquivo> r = {
+        {"o arquivo de resultado", CaminhoDe(resultado)},
+        {"o relatório de servidores sem margem", CaminhoDe(relatorio)},
+        {"o arquivo de retorno", CaminhoDe(retorno)},
+        {"a cópia do relatório de servidores sem margem", CaminhoDe(copiaRelatorio)},
+        {"o arquivo das linhas recusadas", CaminhoDe(recusadas)}};
     if (daFerramenta) r.push_back({"o arquivo de verificação do retorno", CaminhoDe(verificacao)});
     return r;
 }
@@ -24,6 +27,8 @@ ArquivosDaImportacao NomesDaImportacao(std::u16string_view caminhoBanco,
         a.relatorio = NomeDeSimulacao(a.relatorio);
     }
     a.verificacao = NomeComMarca(a.resultado, u"VERIFICACAO");
+    a.copiaRelatorio = NomeComMarca(a.resultado, u"SemMargem");
+    a.recusadas = NomeComMarca(a.resultado, u"Recusadas");
     a.retorno = retorno;
     return a;
 }

@@ -13,8 +13,10 @@ namespace kavlo {
 
 struct ArquivosDaImportacao {
     // Written: the result file and the report by the library (under their simulation names for a
-    // simulation), the check's findings by the tool, beside the result.
-    std::u16string resultado, relatorio, verificacao;
+    // simulation), the check's findings by the tool, beside the result. Beside the result too, by
+    // the library: the report's copy under the result's name, which an import of another database
+    // into the same folder does not replace, and the return lines that were not posted.
+    std::u16string resultado, relatorio, verificacao, copiaRelatorio, recusadas;
     // Read.
     std::u16string retorno;
 

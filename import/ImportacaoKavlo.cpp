@@ -12,8 +12,8 @@
 #include "entry/ProcessoKavlo.h"
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
-#include "import/CadastroServidores.h"
 #include "import/ArquivosDaImportacao.h"
+#include "import/CadastroServidores.h"
 #include "import/Diario.h"
 #include "import/ImportacoesInterrompidas.h"
 #include "import/Lancamento.h"
@@ -236,7 +236,16 @@ class Execucao {
                     DosNomeados(arquivo.Chaves())),
           cadastro_(transacao, pedido.cadastro, arquivo.Chaves()),
           resultado_(CaminhoDe(pedido.resultado)),
-          relatorio_(CaminhoDe(pedido.relatorio)) {}
+          copiaRelatorio_(CaminhoDe(pedido.arquivos.copiaRelatorio)),
+          recusadas_(CaminhoDe(pedido.arquivos.recusadas)) {
+        // The report's own place is the database's folder. One that cannot be written there does
+        // not stop the import: its copy beside the result holds the same entries.
+        try {
+            relatorio_.emplace(CaminhoDe(pedido.relatorio));
+        } catch (const ErroArquivo& e) {
+            SemRelatorio(e);
+        }
+    }
 
     // The roles of the lines are decided by place: the first is the header, the last the
     // trailer, every one between an instalment.
@@ -247,9 +256,20 @@ class Execucao {
         resumo.linhas = static_cast<int64_t>(total);
         arquivo_.Percorrer([&](size_t numero, std::u16string_view linha) {
             obs.Avancar();
-            if (numero == 1)
+            if (numero == 1) {
                 resultado_.EscreverLinha(CabecalhoResultado(linha, pedido_.referencia));
-            if (numero == total) resultado_.EscreverLinha(RodapeResultado(linha));
+                // The header as the party wrote it; the only line of a file, without a line end
+                // of its own, gets one before the trailer made of it.
+                std::string cabecalho = arquivo_.BytesDaLinha();
+                if (arquivo_.FimDaLinha().empty()) cabecalho += arquivo_.Codificar(u"\r\n");
+                recusadas_.Escrever(std::string(arquivo_.Marca()) + cabecalho);
+            }
+            if (numero == total) {
+                resultado_.EscreverLinha(RodapeResultado(linha));
+                recusadas_.Escrever(arquivo_.Codificar(RodapeCom(linha, resumo.linhasRecusadas,
+                                                                 resumo.centavosRecusados)) +
+                                    std::string(arquivo_.FimDaLinha()));
+            }
             if (numero > 1 && numero < total) Parcela(numero, linha, resumo);
         });
         // Not one instalment of a file that names other people: its fields are not where they
@@ -258,15 +278,27 @@ class Execucao {
             throw Erro(RecusaDeOutrasPessoas(pedido_, outras_, cadastro_, arquivo_.Chaves()));
     }
 
-    // Writes the postings and closes both files; they are then complete.
+    // Writes the postings and closes the files; they are then complete.
     void Concluir() {
         gravador_.Gravar();
         resultado_.Fechar();
-        relatorio_.Fechar();
+        copiaRelatorio_.Fechar();
+        recusadas_.Fechar();
+        if (relatorio_) try {
+                relatorio_->Fechar();
+            } catch (const ErroArquivo& e) {
+                SemRelatorio(e);
+            }
     }
 
-    ArquivoTemporario& Resultado() { return resultado_; }
-    ArquivoTemporario& Relatorio() { return relatorio_; }
+    // The files to put in place, all closed.
+    std::vector<ArquivoTemporario*> Arquivos() {
+        std::vector<ArquivoTemporario*> r = {&resultado_, &copiaRelatorio_, &recusadas_};
+        if (relatorio_) r.insert(r.begin() + 1, &*relatorio_);
+        return r;
+    }
+    // Why the report is not in the database's folder; empty when it is.
+    const std::string& AvisoRelatorio() const { return avisoRelatorio_; }
 
   private:
     void Parcela(size_t numero, std::u16string_view linha, ResumoImportacao& resumo) {
@@ -280,9 +312,11 @@ class Execucao {
         switch (tabela_.EstadoDe(*indice)) {
             case TabelaDeducao::Estado::SemLinha:
                 resumo.naoEncontradas.Incluir(numero, chave);
+                Recusar(linha, resumo);
                 return;
             case TabelaDeducao::Estado::Inativa:
                 resumo.inativas.Incluir(numero, chave);
+                Recusar(linha, resumo);
                 return;
             case TabelaDeducao::Estado::Ativa:
                 break;
@@ -295,8 +329,11 @@ class Execucao {
                                  {a.dados->codigo, a.desfecho.descontado, a.dados->quant,
                                   a.dados->perc, a.desfecho.novaMargem, numero});
             if (auto entrada = EntradaDoRelatorio(chave, linha, a.margem, a.parcela, a.desfecho))
-                relatorio_.EscreverLinha(*entrada);
+                Relatar(*entrada);
             resultado_.EscreverLinha(LinhaResultado(linha, a.desfecho, situacao_.Consultar(chave)));
+            if (a.desfecho.resultado == Resultado::NaoDescontado ||
+                a.desfecho.resultado == Resultado::SemSlot)
+                Recusar(linha, resumo);
             resumo.Contar(a.desfecho.resultado);
             if (a.dados) resumo.totalCentavos += a.desfecho.descontado;
         } catch (const Erro&) {
@@ -307,6 +344,35 @@ class Execucao {
         if (numero == tabela_.Chaves().Valor(*indice)) gravador_.Concluida(servidor);
     }
 
+    // A line not posted goes to the rejected lines as the file has it; its amount joins their
+    // total when it converts (a line whose servant was not found is never converted otherwise).
+    void Recusar(std::u16string_view linha, ResumoImportacao& resumo) {
+        recusadas_.Escrever(arquivo_.BytesDaLinha());
+        ++resumo.linhasRecusadas;
+        try {
+            resumo.centavosRecusados += LerParcelaCentavos(linha);
+        } catch (const Erro&) {
+        }
+    }
+
+    void Relatar(const std::u16string& entrada) {
+        copiaRelatorio_.EscreverLinha(entrada);
+        if (relatorio_) try {
+                relatorio_->EscreverLinha(entrada);
+            } catch (const ErroArquivo& e) {
+                SemRelatorio(e);
+            }
+    }
+
+    void SemRelatorio(const ErroArquivo& e) {
+        relatorio_.reset();  // its temporary file goes
+        avisoRelatorio_ =
+            "o relatório de servidores sem margem não pôde ser gravado na pasta do "
+            "banco de dados (" +
+            std::string(e.what()) + "); ele está em '" +
+            NomeParaMensagem(copiaRelatorio_.Destino()) + "', ao lado do arquivo de resultado.";
+    }
+
     const Pedido& pedido_;
     ArquivoDeRetorno& arquivo_;
     TabelaDeducao tabela_;
@@ -315,7 +381,10 @@ class Execucao {
     const CadastroServidores cadastro_;
     LinhasDeOutrasPessoas outras_;
     ArquivoTemporario resultado_;
-    ArquivoTemporario relatorio_;
+    ArquivoTemporario copiaRelatorio_;
+    ArquivoTemporario recusadas_;
+    std::optional<ArquivoTemporario> relatorio_;
+    std::string avisoRelatorio_;
 };
 
 void Contar(ImportacaoRegistrada& registro, const ResumoImportacao& n) {
@@ -404,16 +473,20 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
     resumo.simulacao = pedido.opcoes.simular;
     resumo.resultado = pedido.resultado;
     resumo.relatorio = pedido.relatorio;
+    resumo.copiaRelatorio = pedido.arquivos.copiaRelatorio;
+    resumo.recusadas = pedido.arquivos.recusadas;
 
     ConferirAntesDeGravar(pedido, conexao);
     // Files an earlier import left unsettled, its process gone between placing them and knowing
     // its commit, are settled from the journal before anything is written.
     const ArquivosDaImportacao reais =
         NomesDaImportacao(pedido.caminhoBanco, processo.CaminhoArquivo, pedido.retorno, false);
-    for (const std::string& aviso :
-         AcertarImportacoesInterrompidas({CaminhoDe(reais.resultado), CaminhoDe(reais.relatorio),
-                                          CaminhoDe(pedido.resultado), CaminhoDe(pedido.relatorio)},
-                                         kEsperaDoAcerto)) {
+    for (const std::string& aviso : AcertarImportacoesInterrompidas(
+             {CaminhoDe(reais.resultado), CaminhoDe(reais.relatorio),
+              CaminhoDe(reais.copiaRelatorio), CaminhoDe(reais.recusadas),
+              CaminhoDe(pedido.resultado), CaminhoDe(pedido.relatorio),
+              CaminhoDe(pedido.arquivos.copiaRelatorio), CaminhoDe(pedido.arquivos.recusadas)},
+             kEsperaDoAcerto)) {
         std::fprintf(stderr, "Aviso: %s\n", aviso.c_str());
         resumo.acertos.push_back(aviso);
     }
@@ -438,6 +511,10 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
         Execucao execucao(transacao, pedido, registro.id, AArquivo);
         execucao.Linhas(resumo);
         execucao.Concluir();
+        if (!execucao.AvisoRelatorio().empty()) {
+            resumo.relatorio.clear();
+            resumo.avisoRelatorio = execucao.AvisoRelatorio();
+        }
         Contar(registro, resumo);
         RegistrarContagens(transacao, registro);
 
@@ -449,11 +526,11 @@ ResumoImportacao TImportacaoKAVLO::Importar(ArquivoDeRetorno& AArquivo,
         // knows how the commit went, the next import settles them from the journal.
         if (!pedido.opcoes.simular) {
             idTransacao = TransacaoAtual(transacao);
-            colocacao.Registrar({&execucao.Resultado(), &execucao.Relatorio()},
+            const auto arquivos = execucao.Arquivos();
+            colocacao.Registrar({arquivos.begin(), arquivos.end()},
                                 DecisaoDaImportacao(registro.id, idTransacao, pedido.caminhoBanco));
         }
-        colocacao.Colocar(execucao.Resultado());
-        colocacao.Colocar(execucao.Relatorio());
+        for (ArquivoTemporario* arquivo : execucao.Arquivos()) colocacao.Colocar(*arquivo);
         if (pedido.opcoes.simular) {
             transacao.Rollback();
         } else {

@@ -52,7 +52,13 @@ struct ResumoImportacao {
     int64_t totalCentavos = 0;
     bool margemVerificada = true;
     bool simulacao = false;
-    std::u16string resultado, relatorio;
+    // The files written; `relatorio` empty when its folder could not be written (`avisoRelatorio`
+    // says so), the copy beside the result then being the only one.
+    std::u16string resultado, relatorio, copiaRelatorio, recusadas;
+    std::string avisoRelatorio;
+    // The lines in `recusadas` (not posted: no margin, no free slot, servant not found or not
+    // active) and their instalments' total, of the amounts that convert.
+    int64_t linhasRecusadas = 0, centavosRecusados = 0;
     // Set when the commit's answer was lost and the journal showed it went through.
     std::string aviso;
     // The files of earlier imports this one settled first (see ImportacoesInterrompidas.h),

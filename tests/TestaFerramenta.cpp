@@ -1,9 +1,12 @@
 // The kavlo tool as an operator uses it: its own process, its exit codes, what it prints, and
 // what it leaves in the database and the folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +17,8 @@
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
+#include "dao/BancoFolha.h"
+#include "dao/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Conexao.h"
 #include "import/ArquivoRetorno.h"
@@ -251,8 +256,9 @@ TEST_F(Ferramenta, InterrupcaoDeCadaComandoQueGrava) {
     auto inicio = [&](const fs::path& base) {
         return [&, base] {
             fs::copy_file(base, Banco(), fs::copy_options::overwrite_existing);
-            for (const char* resto : {"resultado.txt", "resultado.VERIFICACAO.txt",
-                                      "ServidoresSemMargem.txt", "novo.fdb", "novo.txt"})
+            for (const char* resto :
+                 {"resultado.txt", "resultado.VERIFICACAO.txt", "ServidoresSemMargem.txt",
+                  "resultado.SemMargem.txt", "resultado.Recusadas.txt", "novo.fdb", "novo.txt"})
                 fs::remove(p / resto);
             for (const char* nome : kGerados) GravarArquivo(saida / nome, "anterior");
         };
@@ -409,4 +415,308 @@ TEST_F(Ferramenta, ResumoDaImportacaoFeitaMesmoComORetornoAlteradoDepois) {
     EXPECT_NE(e.saida.find("Importação 1 concluída."), std::string::npos) << e.saida;
     EXPECT_NE(e.saida.find("Total descontado: R$ "), std::string::npos) << e.saida;
     EXPECT_NE(Importacoes().find("    1  "), std::string::npos);
+}
+
+namespace {
+
+// The lines of a file split at CR LF, as the demo and the library write them.
+std::vector<std::string> LinhasCrLf(const std::string& bytes) {
+    std::vector<std::string> r;
+    for (size_t i = 0, fim; (fim = bytes.find("\r\n", i)) != std::string::npos; i = fim + 2)
+        r.push_back(bytes.substr(i, fim - i));
+    return r;
+}
+
+std::string Chave(const std::string& linha) {
+    return ParaUtf8(ChaveServidor(DeWindows1252(linha)));
+}
+
+// One statement on a database file, committed.
+void Alterar(const fs::path& banco, const std::string& sql) {
+    fb::Conexao c;
+    AbrirBancoDaFolha(c, DeUtf8(banco.string()));
+    fb::Transacao t(c, fb::ModoTransacao::Escrita);
+    fb::Comando(t, DeUtf8(sql), "alterar o banco de teste").Executar();
+    t.Commit();
+}
+
+// A folder in which no file can be created while this lives, root included: immutable where the
+// file system allows it, and without write permission. Valida() is false when neither holds.
+class PastaSemEscrita {
+  public:
+    explicit PastaSemEscrita(fs::path pasta) : pasta_(std::move(pasta)) {
+        fs::permissions(pasta_, fs::perms::owner_write, fs::perm_options::remove);
+        if (!Gravavel()) return;
+        descritor_ = ::open(pasta_.c_str(), O_RDONLY | O_DIRECTORY);
+        int marcas = 0;
+        if (descritor_ >= 0 && ::ioctl(descritor_, FS_IOC_GETFLAGS, &marcas) == 0) {
+            marcas |= FS_IMMUTABLE_FL;
+            imutavel_ = ::ioctl(descritor_, FS_IOC_SETFLAGS, &marcas) == 0;
+        }
+    }
+    ~PastaSemEscrita() {
+        int marcas = 0;
+        if (imutavel_ && ::ioctl(descritor_, FS_IOC_GETFLAGS, &marcas) == 0) {
+            marcas &= ~FS_IMMUTABLE_FL;
+            ::ioctl(descritor_, FS_IOC_SETFLAGS, &marcas);
+        }
+        if (descritor_ >= 0) ::close(descritor_);
+        fs::permissions(pasta_, fs::perms::owner_write, fs::perm_options::add);
+    }
+    PastaSemEscrita(const PastaSemEscrita&) = delete;
+    PastaSemEscrita& operator=(const PastaSemEscrita&) = delete;
+    bool Valida() const { return !Gravavel(); }
+
+  private:
+    bool Gravavel() const {
+        const fs::path sonda = pasta_ / ".sonda";
+        const int f = ::open(sonda.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+        if (f < 0) return false;
+        ::close(f);
+        fs::remove(sonda);
+        return true;
+    }
+    fs::path pasta_;
+    int descritor_ = -1;
+    bool imutavel_ = false;
+};
+
+}  // namespace
+
+// The report lives in the database's folder, where a host looks for it, and beside the result
+// under the result's name: an import of another database into the same folder replaces the first,
+// never the second. A database folder that cannot be written leaves the copy, and the tool says so.
+TEST_F(Ferramenta, RelatorioAoLadoDoResultadoNuncaSePerde) {
+    Demo();
+    const fs::path p = pasta_.Caminho(), saida = p / "saida";
+    fs::create_directory(saida);
+    fs::copy_file(Banco(), p / "outra.fdb");
+    fs::copy_file(Banco(), p / "modelo.fdb");
+    // Another database of the same folder, with a margin that covers nothing: a report of its own.
+    Alterar(p / "outra.fdb", "update SFPDXX02FEV set MCVALOR = 0");
+    auto importar = [&](const fs::path& banco, const std::string& resultado) {
+        return Kavlo(ImportarDaDemo(banco.string(), (saida / resultado).string(), Retorno()), p);
+    };
+    const Execucao primeira = importar(Banco(), "r1.txt");
+    ASSERT_EQ(primeira.codigo, 0) << primeira.erro;
+    const std::string relatorio = LerArquivo(p / "ServidoresSemMargem.txt");
+    EXPECT_EQ(LerArquivo(saida / "r1.SemMargem.txt"), relatorio);
+    EXPECT_NE(primeira.saida.find("Cópia do relatório, ao lado do resultado: " +
+                                  (saida / "r1.SemMargem.txt").string()),
+              std::string::npos)
+        << primeira.saida;
+    const Execucao segunda = importar(p / "outra.fdb", "r2.txt");
+    ASSERT_EQ(segunda.codigo, 0) << segunda.erro;
+    EXPECT_NE(LerArquivo(p / "ServidoresSemMargem.txt"), relatorio);
+    EXPECT_EQ(LerArquivo(saida / "r2.SemMargem.txt"), LerArquivo(p / "ServidoresSemMargem.txt"));
+    EXPECT_EQ(LerArquivo(saida / "r1.SemMargem.txt"), relatorio);
+
+    // The database's folder cannot be written: the import goes on and says where the report is.
+    fs::remove(p / "ServidoresSemMargem.txt");
+    const auto antes = Tabela((p / "modelo.fdb").string());
+    PastaSemEscrita trancada(p);
+    if (!trancada.Valida())
+        GTEST_SKIP() << "a pasta do banco não pôde ser protegida contra escrita";
+    const Execucao sem = Kavlo(
+        ImportarDaDemo((p / "modelo.fdb").string(), (saida / "r4.txt").string(), Retorno()), saida);
+    ASSERT_EQ(sem.codigo, 0) << sem.erro;
+    EXPECT_NE(sem.saida.find("Aviso: o relatório de servidores sem margem não pôde ser gravado na "
+                             "pasta do banco de dados"),
+              std::string::npos)
+        << sem.saida;
+    EXPECT_NE(sem.saida.find("ele está em '" + (saida / "r4.SemMargem.txt").string() +
+                             "', ao lado do arquivo de resultado"),
+              std::string::npos)
+        << sem.saida;
+    EXPECT_FALSE(fs::exists(p / "ServidoresSemMargem.txt"));
+    EXPECT_NE(LerArquivo(saida / "r4.SemMargem.txt"), "");
+    EXPECT_NE(Tabela((p / "modelo.fdb").string()), antes);  // posted
+}
+
+// The lines an import did not post go back as a return file of their own: re-imported into the
+// month after the first import, once a margin was raised and a slot freed, it passes the check as
+// it stands and posts exactly the lines of those two servants; the rest are refused again.
+TEST_F(Ferramenta, LinhasRecusadasReimportadasLancamSoOQueFicouLancavel) {
+    Demo();
+    const fs::path p = pasta_.Caminho();
+    const Execucao primeira = Importar();
+    ASSERT_EQ(primeira.codigo, 0) << primeira.erro;
+    const std::string recusadas = LerArquivo(p / "resultado.Recusadas.txt");
+    const std::vector<std::string> linhas = LinhasCrLf(recusadas);
+    ASSERT_GE(linhas.size(), 4u);
+    EXPECT_EQ(linhas.front(), LinhasCrLf(LerArquivo(Retorno())).front());
+    EXPECT_NE(
+        primeira.saida.find("Linhas recusadas (" + std::to_string(linhas.size() - 2) + ", R$ "),
+        std::string::npos)
+        << primeira.saida;
+
+    // Every line refused is a return line as it was, and each has a reason in the result file or
+    // the summary: the keys of the report (no margin), of a result line marked as not posted.
+    std::multiset<std::string> recusadasPorChave, semMargem;
+    for (size_t i = 1; i + 1 < linhas.size(); ++i) recusadasPorChave.insert(Chave(linhas[i]));
+    for (const std::string& l : LinhasCrLf(LerArquivo(p / "resultado.SemMargem.txt")))
+        semMargem.insert(l.substr(0, l.find(" - ")));
+    std::set<std::string> semSlot;
+    for (const std::string& l : LinhasCrLf(LerArquivo(Resultado())))
+        if (l.size() == 260 && l.substr(124, 15) == " N\xC3O DESCONTADO" &&
+            !semMargem.count(Chave(l)))
+            semSlot.insert(Chave(l));
+    std::string comMargem, comSlot;
+    for (const std::string& chave : recusadasPorChave)
+        if (recusadasPorChave.count(chave) == 1) {
+            if (comMargem.empty() && semMargem.count(chave) == 1) comMargem = chave;
+            if (comSlot.empty() && semSlot.count(chave)) comSlot = chave;
+        }
+    ASSERT_NE(comMargem, "");
+    ASSERT_NE(comSlot, "");
+
+    // A copy of the month as the import left it, a margin raised and a slot freed.
+    const fs::path copia = p / "copia.fdb";
+    fs::copy_file(Banco(), copia);
+    Alterar(copia, "update SFPDXX02FEV set MCVALOR = 1000000 where MATRICULA in ('" + comMargem +
+                       "', '" + comSlot + "')");
+    Alterar(copia,
+            "update SFPDXX02FEV set COD1 = NULL, VALOR1 = NULL, QUANT1 = NULL, PERC1 = "
+            "NULL, TEMPO1 = NULL where MATRICULA = '" +
+                comSlot + "'");
+    const Execucao segunda = Kavlo(ImportarDaDemo(copia.string(), (p / "segunda.txt").string(),
+                                                  (p / "resultado.Recusadas.txt").string()),
+                                   p);
+    ASSERT_EQ(segunda.codigo, 0) << segunda.erro;
+    EXPECT_EQ(segunda.erro, "");
+    EXPECT_NE(segunda.saida.find("Importação 2 concluída."), std::string::npos) << segunda.saida;
+    EXPECT_NE(segunda.saida.find("Parcelas descontadas integralmente: 2\n"), std::string::npos)
+        << segunda.saida;
+    std::set<std::u16string> lancadas;
+    for (const auto& l : BancoTesteExistente(copia).Linhas(
+             "select MATRICULA from KAVLO_LANCAMENTO where ID_IMPORTACAO = 2"))
+        lancadas.insert(l[0]);
+    EXPECT_EQ(lancadas, (std::set<std::u16string>{DeUtf8(comMargem), DeUtf8(comSlot)}));
+
+    // What is still refused: the same lines but those two, under the same header, and a trailer
+    // that the check finds right.
+    std::vector<std::string> restantes = {linhas.front()};
+    for (size_t i = 1; i + 1 < linhas.size(); ++i)
+        if (Chave(linhas[i]) != comMargem && Chave(linhas[i]) != comSlot)
+            restantes.push_back(linhas[i]);
+    const std::vector<std::string> denovo = LinhasCrLf(LerArquivo(p / "segunda.Recusadas.txt"));
+    ASSERT_EQ(denovo.size(), restantes.size() + 1);
+    EXPECT_TRUE(std::equal(restantes.begin(), restantes.end(), denovo.begin()));
+    const std::string quantas = std::to_string(restantes.size() - 1);
+    EXPECT_EQ(denovo.back().substr(0, 11), "T" + std::string(10 - quantas.size(), '0') + quantas);
+    const Execucao verificar =
+        Kavlo({"verificar", "--mes", "2", "--ano", "2024", "--banco", copia.string(), "--retorno",
+               (p / "segunda.Recusadas.txt").string()},
+              p);
+    EXPECT_EQ(verificar.codigo, 0) << verificar.saida;
+    EXPECT_NE(verificar.saida.find("nada impede a importação"), std::string::npos)
+        << verificar.saida;
+}
+
+// kavlo linha takes one line apart by the library's own layouts.
+TEST_F(Ferramenta, LinhaMostraOsCamposComoABibliotecaLe) {
+    Demo();
+    const fs::path p = pasta_.Caminho();
+    ASSERT_EQ(Importar().codigo, 0);
+    const fs::path gs = p / "gs";
+    fs::create_directory(gs);
+    ASSERT_EQ(
+        Kavlo({"gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024", "--banco", Banco(),
+               "--saida", gs.string(), "--filtro", "select matricula from SFP001FEV"},
+              p)
+            .codigo,
+        0);
+    const std::vector<std::string> retorno = LinhasCrLf(LerArquivo(Retorno()));
+    const std::string parcela = retorno[2];
+    struct Caso {
+        std::vector<std::string> argumentos;
+        int codigo;
+        std::vector<std::string> trechos;  // on standard output, or on standard error on failure
+    };
+    const std::string nrRet = std::to_string(retorno.size());
+    for (const auto& c : std::vector<Caso>{
+             {{"--retorno", Retorno(), "--linha", "3"},
+              0,
+              {"Arquivo de retorno '" + Retorno() + "', linha 3 de " + nrRet +
+                   ": parcela, 200 caracteres\n",
+               "  Campo          Posições  Valor",
+               "  NomeServidor   2-41      '" + ParaUtf8(DeWindows1252(parcela.substr(1, 40))) +
+                   "'",
+               "  Matricula      53-67     '" + parcela.substr(52, 15) + "'",
+               "servidor " + Chave(parcela),
+               "  ValorParcela   140-154   '" + parcela.substr(139, 15) + "'",
+               "  Reservado3     198-200"}},
+             {{"--retorno", Retorno(), "--linha", "1"},
+              0,
+              {"linha 1 de " + nrRet + ": cabeçalho", "  Competencia   82-87",
+               "  Data          87-94"}},
+             {{"--retorno", Retorno(), "--linha", nrRet},
+              0,
+              {": rodapé, 200 caracteres", "  Quantidade    2-11", "  Total         15-26"}},
+             {{"--resultado", Resultado(), "--linha", "2"},
+              0,
+              {"Arquivo de resultado", "resultado de uma parcela, 260 caracteres",
+               "  DescricaoSituacao  216-245"}},
+             {{"--margem", (gs / "Margem.txt").string(), "--linha", "2"},
+              0,
+              {"margem de um servidor", "  ValorMargem", "177-191"}},
+             {{"--pessoas", (gs / "Pessoas.csv").string(), "--linha", "2"},
+              0,
+              {"dados de um servidor", "  CPF", "nº 2 (", "  Formacao", "nº 34"}},
+             {{"--transferidos", (gs / "Transferidos.txt").string(), "--linha", "1"},
+              0,
+              {"cabeçalho", "  HLayout"}},
+             {{"--retorno", Retorno(), "--linha", "99999"},
+              1,
+              {"Erro: Arquivo de retorno '" + Retorno() + "': o arquivo tem " + nrRet +
+               " linhas, não há linha 99999. Informe um número de 1 a " + nrRet + "."}},
+             {{"--margem", (p / "falta.txt").string(), "--linha", "1"},
+              1,
+              {"Erro: Não foi possível abrir o arquivo '" + (p / "falta.txt").string() + "'"}},
+             {{"--linha", "1"}, 2, {"Informe um arquivo, e só um"}},
+             {{"--retorno", Retorno(), "--margem", Retorno(), "--linha", "1"},
+              2,
+              {"Informe um arquivo, e só um"}},
+             {{"--retorno", Retorno(), "--linha", "0"}, 2, {"Valor inválido em --linha"}},
+         }) {
+        std::vector<std::string> a = {"linha"};
+        a.insert(a.end(), c.argumentos.begin(), c.argumentos.end());
+        SCOPED_TRACE(a[1] + " " + a.back());
+        const Execucao e = Kavlo(a, p);
+        EXPECT_EQ(e.codigo, c.codigo) << e.erro;
+        for (const std::string& t : c.trechos)
+            EXPECT_NE((c.codigo == 0 ? e.saida : e.erro).find(t), std::string::npos)
+                << t << "\n"
+                << e.saida << e.erro;
+        if (c.codigo == 0) {
+            EXPECT_EQ(e.erro, "");
+        }
+    }
+}
+
+// A filter that selects nobody writes the three files as asked, and says they hold no servant.
+TEST_F(Ferramenta, FiltroQueNaoSelecionaNinguemAvisa) {
+    Demo(50);
+    const fs::path p = pasta_.Caminho();
+    struct Caso {
+        std::string filtro;
+        bool aviso;
+    };
+    for (const auto& c : std::vector<Caso>{{"select matricula from SFP001FEV where 1 = 0", true},
+                                           {"select matricula from SFP001JAN where 1 = 0", true},
+                                           {"select matricula from SFP001FEV", false}}) {
+        SCOPED_TRACE(c.filtro);
+        const Execucao e = Kavlo({"gerar", "--mes", "2", "--mes-anterior", "1", "--ano", "2024",
+                                  "--banco", Banco(), "--saida", p.string(), "--filtro", c.filtro},
+                                 p);
+        EXPECT_EQ(e.codigo, 0) << e.erro;
+        EXPECT_EQ(e.erro.find("Aviso: os três arquivos foram gravados sem nenhum servidor: o "
+                              "filtro não selecionou nenhum servidor da folha de 2/2024"),
+                  c.aviso ? 0u : std::string::npos)
+            << e.erro;
+        EXPECT_EQ(e.saida.find("  Pessoas.csv       0 servidores") != std::string::npos, c.aviso)
+            << e.saida;
+        for (const char* nome : {"Pessoas.csv", "Margem.txt", "Transferidos.txt"})
+            EXPECT_TRUE(fs::exists(p / nome)) << nome;
+    }
 }

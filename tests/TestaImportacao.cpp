@@ -301,7 +301,19 @@ TEST_F(Importacao, ModoEstrito) {
     EXPECT_EQ(banco_.Valor("select count(*) from KAVLO_LANCAMENTO l join SFPDXX02JAN f on "
                            "f.rdb$db_key = l.CHAVE_LINHA and f.MATRICULA = l.MATRICULA"),
               u"3");
-    EXPECT_EQ(Nomes(saida_.Caminho()), (std::set<std::string>{"retorno.txt", "resultado.txt"}));
+    EXPECT_EQ(Nomes(saida_.Caminho()),
+              (std::set<std::string>{"retorno.txt", "resultado.txt", "resultado.SemMargem.txt",
+                                     "resultado.Recusadas.txt"}));
+    // Beside the result: the report's copy, and the lines not posted as the file has them (no
+    // margin, no slot, inactive, unknown), under its header and a trailer that counts them.
+    EXPECT_EQ(LerArquivo(saida_.Caminho() / "resultado.SemMargem.txt"), LerArquivo(Relatorio()));
+    const std::string retorno = RetornoPrincipal();
+    std::vector<std::string> linhas;
+    for (size_t i = 0, fim; (fim = retorno.find("\r\n", i)) != std::string::npos; i = fim + 2)
+        linhas.push_back(retorno.substr(i, fim - i));
+    EXPECT_EQ(LerArquivo(saida_.Caminho() / "resultado.Recusadas.txt"),
+              Arquivo({linhas[0], linhas[2], linhas[4], linhas[5], linhas[6], linhas[7], linhas[8],
+                       "T0000000006XXX000000310.50"}));
 }
 
 TEST_F(Importacao, ModoTolerante) {
@@ -543,6 +555,8 @@ TEST_F(Importacao, SimulacaoGravaArquivosEDesfazLancamentos) {
 TEST_F(Importacao, ArquivosQueColidemSaoRecusados) {
     GravarArquivo(Retorno(), RetornoPrincipal());
     fs::create_symlink(banco_.Arquivo(), saida_.Caminho() / "atalho.fdb");
+    fs::create_symlink(banco_.Arquivo(), saida_.Caminho() / "atalho.SemMargem.txt");
+    fs::create_symlink(Retorno(), saida_.Caminho() / "retorno.Recusadas");
     const auto tabela = Exata();
     const std::string retorno = LerArquivo(Retorno());
     struct Caso {
@@ -559,6 +573,13 @@ TEST_F(Importacao, ArquivosQueColidemSaoRecusados) {
              {"o relatório",
               banco_.Pasta() / ".." / banco_.Pasta().filename() / "ServidoresSemMargem.txt",
               {"o relatório de servidores sem margem"}},
+             // By links: retorno.Recusadas is the return file, atalho.SemMargem.txt the database.
+             {"as linhas recusadas sobre o retorno",
+              saida_.Caminho() / "retorno",
+              {"o arquivo das linhas recusadas", "arquivo de retorno"}},
+             {"a cópia do relatório sobre o banco",
+              saida_.Caminho() / "atalho.txt",
+              {"cópia do relatório de servidores sem margem", "o banco de dados da folha"}},
          }) {
         SCOPED_TRACE(c.nome);
         GravarArquivo(Retorno(), retorno);
@@ -596,7 +617,12 @@ TEST_F(Importacao, SubstituiResultadoAnterior) {
     EXPECT_EQ(LinhasResultado().size(), 2u);
     EXPECT_EQ(LerArquivo(Resultado()).size(), 95u + 2 + 23 + 2);
     EXPECT_EQ(LerArquivo(Relatorio()), "");
-    EXPECT_EQ(Nomes(saida_.Caminho()), (std::set<std::string>{"retorno.txt", "resultado.txt"}));
+    EXPECT_EQ(Nomes(saida_.Caminho()),
+              (std::set<std::string>{"retorno.txt", "resultado.txt", "resultado.SemMargem.txt",
+                                     "resultado.Recusadas.txt"}));
+    // Nothing refused: the header and a trailer of none, which replace an earlier run's lines.
+    EXPECT_EQ(LerArquivo(saida_.Caminho() / "resultado.Recusadas.txt"),
+              Arquivo({kCabecalho, "T0000000000XXX000000000.00"}));
 }
 
 // Return files wrong in the ways an outside party gets them wrong. Each either has its documented
@@ -701,6 +727,8 @@ TEST_F(Importacao, EntradasRuinsDaConsignataria) {
         Reiniciar();
         GravarArquivo(Resultado(), "resultado anterior\r\n");
         GravarArquivo(Relatorio(), "relatorio anterior\r\n");
+        for (const char* novo : {"resultado.SemMargem.txt", "resultado.Recusadas.txt"})
+            fs::remove(saida_.Caminho() / novo);
         const auto tabela = Tabela();
         const std::string erro = Rodar(c.retorno);
         if (c.erro.empty()) {
@@ -1457,5 +1485,55 @@ TEST_F(Importacao, EstornoDepoisDeRestaurarUmaCopia) {
             EXPECT_NE(erro.find(t), std::string::npos) << t << "\n" << erro;
         EXPECT_EQ(Exata(), depois);
         EXPECT_EQ(Diario("ESTORNO_QUANDO"), u"<null>");
+    }
+}
+
+// The lines not posted go back byte for byte as the return file has them: its encoding, its
+// byte-order mark, each line's own line end; only the trailer is written anew, with the count and
+// the total of the lines it closes, in the same encoding.
+TEST_F(Importacao, LinhasRecusadasComoEstaoNoArquivo) {
+    const std::u16string lancada = DeUtf8(Parcela("ANA", "123456-7", "35", "000000000060.00"));
+    const std::u16string semMargem = DeUtf8(Parcela("CARLA", "300000-2", "41", "000000000010.00"));
+    // A letter beyond ASCII in its name, so that each encoding writes it its own way.
+    std::u16string desconhecida = DeUtf8(Parcela("JOSE", "999999-9", "44", "000000000040.00"));
+    desconhecida[retorno::Nome.inicio + 2] = u'\u00C9';
+    const std::u16string rodape = u"T0000000003XXX000000110000";
+    const std::u16string novoRodape = u"T0000000002XXX000000050.00";
+    auto utf16 = [](std::u16string_view t) {
+        std::string r;
+        for (const char16_t u : t) {
+            r += static_cast<char>(u & 0xFF);
+            r += static_cast<char>(u >> 8);
+        }
+        return r;
+    };
+    struct Caso {
+        std::string nome, marca;
+        std::function<std::string(std::u16string_view)> codificar;
+        std::string fins[5];  // of the header, the three instalments and the trailer
+    };
+    for (const auto& c : std::vector<Caso>{
+             {"Windows-1252, CR LF", "", ParaWindows1252, {"\r\n", "\r\n", "\r\n", "\r\n", "\r\n"}},
+             {"UTF-8 com marca, LF, rodapé sem fim de linha",
+              "\xEF\xBB\xBF",
+              [](std::u16string_view t) { return ParaUtf8(t); },
+              {"\n", "\n", "\n", "\n", ""}},
+             {"UTF-16 LE, CR", "\xFF\xFE", utf16, {"\r", "\r", "\r", "\r", "\r"}},
+             {"fins de linha misturados", "", ParaWindows1252, {"\r\n", "\n", "\r", "\n", "\r\n"}},
+         }) {
+        SCOPED_TRACE(c.nome);
+        Reiniciar();
+        auto fim = [&](size_t i) {
+            return c.marca == "\xFF\xFE" ? utf16(DeWindows1252(c.fins[i])) : c.fins[i];
+        };
+        const std::u16string linhas[] = {DeUtf8(kCabecalho), lancada, semMargem, desconhecida,
+                                         rodape};
+        std::string arquivo = c.marca;
+        for (size_t i = 0; i < 5; ++i) arquivo += c.codificar(linhas[i]) + fim(i);
+        ASSERT_EQ(Rodar(arquivo), "");
+        EXPECT_EQ(Coluna("COD1, VALOR1", "123456-7"), u"35|60");
+        EXPECT_EQ(LerArquivo(saida_.Caminho() / "resultado.Recusadas.txt"),
+                  c.marca + c.codificar(linhas[0]) + fim(0) + c.codificar(semMargem) + fim(2) +
+                      c.codificar(desconhecida) + fim(3) + c.codificar(novoRodape) + fim(4));
     }
 }

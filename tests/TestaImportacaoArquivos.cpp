@@ -301,14 +301,19 @@ TEST(BancoFolha, ArquivosQueUmLocalPodeNomear) {
         EXPECT_EQ(ArquivosPossiveisDoBanco(local), arquivos) << ParaUtf8(local);
 }
 
-// The tool writes the check's findings beside the result; a simulation names all three files so.
+// The tool writes the check's findings beside the result, the library the report's copy and the
+// lines not posted; a simulation names every file so.
 TEST(ArquivosDaImportacao, NomesDosArquivosEscritos) {
     const auto real = NomesDaImportacao(u"/dados/folha.fdb", u"/saida/r.txt", u"/in/t.txt", false);
     EXPECT_EQ(real.relatorio, u"/dados/ServidoresSemMargem.txt");
     EXPECT_EQ(real.verificacao, u"/saida/r.VERIFICACAO.txt");
+    EXPECT_EQ(real.copiaRelatorio, u"/saida/r.SemMargem.txt");
+    EXPECT_EQ(real.recusadas, u"/saida/r.Recusadas.txt");
     const auto simulada = NomesDaImportacao(u"srv:/dados/f.fdb", u"/saida/r.txt", u"t", true);
     EXPECT_EQ(simulada.resultado, u"/saida/r.SIMULACAO.txt");
     EXPECT_EQ(simulada.relatorio, u"/saida/ServidoresSemMargem.SIMULACAO.txt");
     EXPECT_EQ(simulada.verificacao, u"/saida/r.SIMULACAO.VERIFICACAO.txt");
+    EXPECT_EQ(simulada.copiaRelatorio, u"/saida/r.SIMULACAO.SemMargem.txt");
+    EXPECT_EQ(simulada.recusadas, u"/saida/r.SIMULACAO.Recusadas.txt");
     EXPECT_EQ(real.Papeis(false).size() + 1, real.Papeis(true).size());
 }

@@ -56,6 +56,8 @@ class ImportacaoInterrompida : public ::testing::Test {
     fs::path Retorno() const { return pasta_.Caminho() / "retorno.txt"; }
     fs::path Resultado() const { return pasta_.Caminho() / "resultado.txt"; }
     fs::path Relatorio() const { return pasta_.Caminho() / "ServidoresSemMargem.txt"; }
+    fs::path Copia() const { return pasta_.Caminho() / "resultado.SemMargem.txt"; }
+    fs::path Recusadas() const { return pasta_.Caminho() / "resultado.Recusadas.txt"; }
 
     // The host's import; its error ("" on success) and what it said on standard error.
     std::pair<std::string, std::string> Importar(const fs::path& banco, const fs::path& resultado) {
@@ -114,11 +116,12 @@ TEST_F(ImportacaoInterrompida, ProximaImportacaoAcertaPeloDiario) {
                       fs::copy_options::overwrite_existing);
         fs::copy_file(pasta_.Caminho() / "modelo.fdb", OutroBanco(),
                       fs::copy_options::overwrite_existing);
-        fs::remove(Resultado());
-        fs::remove(Relatorio());
+        for (const fs::path& p : {Resultado(), Relatorio(), Copia(), Recusadas()}) fs::remove(p);
+        // The earlier lines not posted are not there: a place that was empty is emptied again.
         if (c.anteriores) {
             GravarArquivo(Resultado(), "resultado anterior\r\n");
             GravarArquivo(Relatorio(), "relatório anterior\r\n");
+            GravarArquivo(Copia(), "cópia anterior\r\n");
         }
         const auto antes = Tabela(Banco());
         ASSERT_EQ(ImportarEMorrer(c.momento, Banco(), Resultado(), Retorno()), 9);
@@ -144,7 +147,7 @@ TEST_F(ImportacaoInterrompida, ProximaImportacaoAcertaPeloDiario) {
                                     [](const std::string& n) {
                                         return n.find(".anterior") != std::string::npos;
                                     }),
-                      2);
+                      3);
             fs::rename(escondido, Banco());
             const auto [erro2, avisos2] =
                 Importar(OutroBanco(), pasta_.Caminho() / "outra" / "r.txt");
@@ -155,6 +158,8 @@ TEST_F(ImportacaoInterrompida, ProximaImportacaoAcertaPeloDiario) {
             // Settled back to the earlier files, or to none; the first database as it was.
             EXPECT_EQ(Conteudo(Resultado()), c.anteriores ? "resultado anterior\r\n" : "-");
             EXPECT_EQ(Conteudo(Relatorio()), c.anteriores ? "relatório anterior\r\n" : "-");
+            EXPECT_EQ(Conteudo(Copia()), c.anteriores ? "cópia anterior\r\n" : "-");
+            EXPECT_EQ(Conteudo(Recusadas()), "-");
             EXPECT_EQ(Tabela(Banco()), antes);
         } else if (c.lancada) {
             // The same file again is refused: posted once, and the dead import's files stand.

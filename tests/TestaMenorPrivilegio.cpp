@@ -245,8 +245,10 @@ TEST_F(MenorPrivilegio, ComOPapelTudoFicaComoOSysdbaDeixaria) {
     std::vector<fs::path> escritos;
     for (const auto& e : fs::directory_iterator(Saida())) escritos.push_back(e.path());
     escritos.push_back(servidor_.Caminho() / "ServidoresSemMargem.txt");
-    EXPECT_EQ(escritos.size(), 6u);
-    EXPECT_TRUE(fs::exists(Saida() / "resultado.VERIFICACAO.txt"));
+    EXPECT_EQ(escritos.size(), 8u);
+    for (const char* nome :
+         {"resultado.VERIFICACAO.txt", "resultado.SemMargem.txt", "resultado.Recusadas.txt"})
+        EXPECT_TRUE(fs::exists(Saida() / nome)) << nome;
     for (const fs::path& arquivo : escritos) EXPECT_EQ(Modo(arquivo), 0600u) << arquivo;
 
     // The password is nowhere: not in what the tool printed, not in the files, not in the

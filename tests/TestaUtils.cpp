@@ -503,6 +503,30 @@ TEST(ArquivoRetorno, NulSeguidoDeTextoRecusaOArquivo) {
     }
 }
 
+// Each line's own bytes and line end, and the mark before them, give the text back whole: a CR LF
+// split between two blocks is one line end, a lone CR or LF its own.
+TEST(ArquivoRetorno, BytesDeCadaLinhaComSeuFim) {
+    for (const std::string& bytes : std::vector<std::string>{
+             "a\r\nb\nc\rd",
+             "a\r\r\nb\n\r",
+             "\xEF\xBB\xBFJo\xC3\xA3o\r\nx\n",
+             std::string("\xFF\xFEJ\0\r\0\n\0x\0\r\0y\0", 16),
+             std::string("\xFE\xFF\0J\0\r\0\r\0\n", 10),
+         }) {
+        for (size_t bloco : {size_t{1}, size_t{2}, size_t{3}, LeitorDeLinhas::kBloco}) {
+            SCOPED_TRACE(bytes + " bloco " + std::to_string(bloco));
+            LeitorDeLinhas leitor = LeitorDeLinhas::DeBytes(bytes, bloco);
+            std::string refeito;
+            for (std::u16string linha; leitor.Proxima(linha);) {
+                if (refeito.empty()) refeito = leitor.Marca();
+                refeito += std::string(leitor.BytesDaLinha()) + std::string(leitor.FimDaLinha());
+                EXPECT_EQ(leitor.Codificar(linha), leitor.BytesDaLinha());
+            }
+            EXPECT_EQ(refeito, bytes);
+        }
+    }
+}
+
 TEST(ArquivoRetorno, MarcasDeOrdemEFinsDeLinha) {
     struct Caso {
         std::string bytes;

@@ -561,17 +561,11 @@ bool LeitorDeLinhas::Proxima(std::u16string& linha) {
                                                               : 2;
     }
     bytesDaLinha_.clear();
+    fimDaLinha_.clear();
     for (;;) {
         size_t i = inicio_;
         for (; i + unidade_ <= fim_; i += unidade_) {
             const unsigned c = Unidade(i);
-            if (aposCR_) {
-                aposCR_ = false;
-                if (c == '\n') {  // the LF of a CR LF
-                    inicio_ = i + unidade_;
-                    continue;
-                }
-            }
             if (c != 0 && c != '\r' && c != '\n') continue;
             bytesDaLinha_.append(buffer_, inicio_, i - inicio_);
             inicio_ = i;
@@ -579,8 +573,18 @@ bool LeitorDeLinhas::Proxima(std::u16string& linha) {
                 ConferirDepoisDoNul();
                 if (bytesDaLinha_.empty()) return false;
             } else {
+                fimDaLinha_.assign(buffer_, inicio_, unidade_);
                 inicio_ += unidade_;
-                aposCR_ = c == '\r';
+                // A CR followed by an LF ends one line: the LF is taken now, so that the line's
+                // end is known whole when the line is given.
+                if (c == '\r') {
+                    while (fim_ - inicio_ < unidade_ && Encher()) {
+                    }
+                    if (fim_ - inicio_ >= unidade_ && Unidade(inicio_) == '\n') {
+                        fimDaLinha_.append(buffer_, inicio_, unidade_);
+                        inicio_ += unidade_;
+                    }
+                }
             }
             Decodificar(linha);
             ++lidas_;
@@ -596,6 +600,40 @@ bool LeitorDeLinhas::Proxima(std::u16string& linha) {
             ++lidas_;
             return true;
         }
+    }
+}
+
+std::string_view LeitorDeLinhas::Marca() const {
+    switch (codificacao_) {
+        case Codificacao::Utf8:
+            return "\xEF\xBB\xBF";
+        case Codificacao::Utf16LE:
+            return "\xFF\xFE";
+        case Codificacao::Utf16BE:
+            return "\xFE\xFF";
+        default:
+            return {};
+    }
+}
+
+std::string LeitorDeLinhas::Codificar(std::u16string_view texto) const {
+    switch (codificacao_) {
+        case Codificacao::Utf8:
+            return ParaUtf8(texto);
+        case Codificacao::Utf16LE:
+        case Codificacao::Utf16BE: {
+            std::string r;
+            r.reserve(texto.size() * 2);
+            const bool be = codificacao_ == Codificacao::Utf16BE;
+            for (const char16_t u : texto) {
+                const char alto = static_cast<char>(u >> 8), baixo = static_cast<char>(u & 0xFF);
+                r += be ? alto : baixo;
+                r += be ? baixo : alto;
+            }
+            return r;
+        }
+        default:
+            return ParaWindows1252MelhorAjuste(texto);
     }
 }
 
@@ -616,7 +654,7 @@ void LeitorDeLinhas::Rebobinar() {
     }
     posicaoMemoria_ = 0;
     inicio_ = fim_ = 0;
-    esgotado_ = terminado_ = aposCR_ = false;
+    esgotado_ = terminado_ = false;
     codificacao_ = Codificacao::Indefinida;
     unidade_ = 1;
     lidas_ = 0;
@@ -821,13 +859,17 @@ void Substituicao::Colocar(ArquivoTemporario& arquivo) {
                 } while (std::filesystem::exists(item.anterior, ec));
             }
             std::filesystem::rename(item.destino, item.anterior, ec);
-            if (ec) {
+            // Gone since it was seen (another run placing the same file, as two imports into one
+            // database folder share its report): there is no earlier file left to keep aside.
+            if (ec == std::errc::no_such_file_or_directory) {
+                item.anterior.clear();
+            } else if (ec) {
                 item.anterior.clear();
                 throw ErroArquivo("Não foi possível substituir o arquivo '" +
                                   NomeParaMensagem(item.destino) + "': " + Motivo(ec));
             }
 #ifndef _WIN32
-            item.trava = Travar(item.anterior);
+            if (!item.anterior.empty()) item.trava = Travar(item.anterior);
 #endif
         }
         arquivo.Confirmar();

@@ -69,6 +69,14 @@ class LeitorDeLinhas {
     bool Proxima(std::u16string& linha);
     // Lines given so far.
     size_t Lidas() const { return lidas_; }
+    // The last line given as it stands in the bytes: without its line end, and its line end (CR
+    // LF, LF or CR in the text's encoding; empty for a last line that has none).
+    std::string_view BytesDaLinha() const { return bytesDaLinha_; }
+    std::string_view FimDaLinha() const { return fimDaLinha_; }
+    // The byte-order mark the text begins with (empty without one), once a line was read.
+    std::string_view Marca() const;
+    // Text in the text's own encoding (Windows-1252 as Windows writes it, without a mark).
+    std::string Codificar(std::u16string_view texto) const;
     // Reads what is left without decoding it and gives the SHA-256 of every byte; no line follows.
     std::string Hash();
     // Back to the first byte for another pass (of the same open file), with a new hash.
@@ -96,10 +104,9 @@ class LeitorDeLinhas {
     size_t inicio_ = 0, fim_ = 0;  // bytes of buffer_ not yet taken
     bool esgotado_ = false;        // every byte is in the buffer
     bool terminado_ = false;       // no line follows
-    bool aposCR_ = false;          // the last line ended at a CR: an LF next is its own
     Codificacao codificacao_ = Codificacao::Indefinida;
     size_t unidade_ = 1;
-    std::string bytesDaLinha_;
+    std::string bytesDaLinha_, fimDaLinha_;
     size_t lidas_ = 0;
     Sha256Incremental hash_;
     std::optional<std::string> resumo_;
