@@ -22,16 +22,19 @@ class ErroConversao : public Erro {
 };
 
 // A failure reported by the database client, already wrapped with what was being done. The
-// message is for the operator; the client's error codes, the names it quoted and the statement
-// stay beside it, for the code that can say more (a missing month table) and for a detailed view.
+// message is for the operator, in Portuguese alone; the client's error codes, the names it quoted,
+// the statement and the engine's own (English) text stay beside it, for the code that can say more
+// (a missing month table) and for a detailed view (kavlo --detalhes).
 class ErroBanco : public Erro {
   public:
     explicit ErroBanco(const std::string& mensagem, std::vector<long> codigos = {},
-                       std::vector<std::string> argumentos = {}, std::string sql = {})
+                       std::vector<std::string> argumentos = {}, std::string sql = {},
+                       std::string textoDoFirebird = {})
         : Erro(mensagem),
           codigos_(std::move(codigos)),
           argumentos_(std::move(argumentos)),
-          sql_(std::move(sql)) {}
+          sql_(std::move(sql)),
+          textoDoFirebird_(std::move(textoDoFirebird)) {}
 
     bool Tem(long codigo) const {
         for (long c : codigos_)
@@ -42,15 +45,18 @@ class ErroBanco : public Erro {
     const std::vector<std::string>& Argumentos() const { return argumentos_; }
     // The statement that failed, when a statement did.
     const std::string& Sql() const { return sql_; }
+    // What the engine said, on one line, as it said it; never part of the message.
+    const std::string& TextoDoFirebird() const { return textoDoFirebird_; }
     // The same failure told another way.
     ErroBanco Com(const std::string& mensagem) const {
-        return ErroBanco(mensagem, codigos_, argumentos_, sql_);
+        return ErroBanco(mensagem, codigos_, argumentos_, sql_, textoDoFirebird_);
     }
 
   private:
     std::vector<long> codigos_;
     std::vector<std::string> argumentos_;
     std::string sql_;
+    std::string textoDoFirebird_;
 };
 
 // A file that cannot be read, created or written.
