@@ -127,6 +127,15 @@ int Status::ErroDoSistema() const {
     for (size_t i = 0; v && v[i] != isc_arg_end && i < 40;) {
         const ISC_STATUS tipo = v[i];
         if (tipo == isc_arg_unix || tipo == isc_arg_win32) return static_cast<int>(v[i + 1]);
+#ifndef _WIN32
+        // A server sends the system's error as the text the C library gives it (strerror), not
+        // as its number; the server on this machine, or one of its kind, has the same table.
+        if (tipo == isc_arg_interpreted && v[i + 1])
+            for (int codigo : {ENOENT, ENOTDIR, EACCES, EPERM, EROFS, ENOSPC, EDQUOT})
+                if (std::strcmp(reinterpret_cast<const char*>(v[i + 1]), std::strerror(codigo)) ==
+                    0)
+                    return codigo;
+#endif
         i += tipo == isc_arg_cstring ? 3 : 2;
     }
     return 0;
