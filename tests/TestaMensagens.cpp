@@ -35,19 +35,7 @@ class Mensagens : public ::testing::Test {
     std::string Resultado() const { return (Pasta() / "resultado.txt").string(); }
     std::vector<std::string> Gerar(const std::string& banco, const std::string& filtro) const {
         fs::create_directories(Pasta() / "saida");
-        return {"gerar",
-                "--mes",
-                "2",
-                "--mes-anterior",
-                "1",
-                "--ano",
-                "2024",
-                "--banco",
-                banco,
-                "--saida",
-                (Pasta() / "saida").string(),
-                "--filtro",
-                filtro};
+        return GerarDaDemo(banco, (Pasta() / "saida").string(), filtro);
     }
     static size_t Linhas(const std::string& texto) {
         return static_cast<size_t>(std::count(texto.begin(), texto.end(), '\n'));
