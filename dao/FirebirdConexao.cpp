@@ -118,8 +118,23 @@ bool TabelaInexistente(const ErroBanco& erro) {
     return erro.Tem(isc_dsql_relation_err);
 }
 
+std::optional<ErroBanco::Posicao> Status::PosicaoNoSql() const {
+    const ISC_STATUS* v = status_->getErrors();
+    for (size_t i = 0; v && v[i] != isc_arg_end && i < 40;) {
+        const ISC_STATUS tipo = v[i];
+        // These errors carry the line and the column as their first two numbers.
+        if (tipo == isc_arg_gds &&
+            (v[i + 1] == isc_dsql_token_unk_err || v[i + 1] == isc_dsql_line_col_error ||
+             v[i + 1] == isc_command_end_err2) &&
+            i + 5 < 40 && v[i + 2] == isc_arg_number && v[i + 4] == isc_arg_number)
+            return ErroBanco::Posicao{static_cast<long>(v[i + 3]), static_cast<long>(v[i + 5])};
+        i += tipo == isc_arg_cstring ? 3 : 2;
+    }
+    return std::nullopt;
+}
+
 ErroBanco Status::Erro(const std::string& mensagem, std::string sql) const {
-    return ErroBanco(mensagem, Codigos(), Argumentos(), std::move(sql), Original());
+    return ErroBanco(mensagem, Codigos(), Argumentos(), std::move(sql), Original(), PosicaoNoSql());
 }
 
 int Status::ErroDoSistema() const {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #ifndef _WIN32
@@ -68,6 +69,8 @@ class Status {
     std::vector<std::string> ArgumentosDe(long codigo) const;
     // An ErroBanco of this failure with `mensagem` and, when a statement failed, its text.
     ErroBanco Erro(const std::string& mensagem, std::string sql = {}) const;
+    // Where in the statement's text the client found the fault, when it said.
+    std::optional<ErroBanco::Posicao> PosicaoNoSql() const;
     // The operating system's error code the engine reported with a file operation; 0 if none.
     int ErroDoSistema() const;
     // The client's own text, on one line.

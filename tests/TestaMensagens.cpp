@@ -126,7 +126,7 @@ TEST_F(Mensagens, ErrosDoBancoEmPortuguesEOTextoDoFirebirdSoComDetalhes) {
          {"Confira o mês", "coluna MATRICULA"}},
         {"erro de sintaxe no filtro",
          [&] { return Gerar(Banco(), "select matricula fro SFP001FEV"); },
-         {"erro de sintaxe no filtro perto de 'SFP001FEV'"},
+         {"erro de sintaxe no filtro perto de 'SFP001FEV' (linha 1, coluna 22 do filtro)"},
          "Token unknown",
          {"coluna MATRICULA", "Confira o mês"}},
         {"coluna do filtro que não existe",
