@@ -207,7 +207,7 @@ std::vector<Posterior> ImportacoesPosteriores(fb::Transacao& t, const Importacao
     return posteriores;
 }
 
-// The part of the refusal about later imports: which, where, and the order to undo them in.
+// One later posting, as the refusal lists it.
 std::string LinhaDoPosterior(const Posterior& p) {
     return "servidor " + ParaMensagem(p.matricula) + ": importação " +
            std::to_string(p.importacao) + ", slot " + std::to_string(p.slot) +
@@ -229,6 +229,8 @@ std::string OrdemDosEstornos(const std::set<int32_t>& ids, int32_t esta) {
     return m + ", e por fim esta (kavlo estornar --importacao " + std::to_string(esta) + ")";
 }
 
+// The part of the refusal about later imports: which, where (the first postings), and the order
+// to undo them in.
 std::string SobrePosteriores(const std::vector<Posterior>& todos, int64_t total) {
     std::set<int32_t> ids;
     for (const Posterior& p : todos) ids.insert(p.importacao);
