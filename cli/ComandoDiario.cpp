@@ -1,6 +1,7 @@
 // kavlo importacoes and kavlo estornar: the import journal, listed and undone.
 #include <fmt/core.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "cli/Comandos.h"
@@ -8,6 +9,7 @@
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "import/Estorno.h"
+#include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -58,6 +60,43 @@ bool EstornoGravado(const OpcoesEstorno& o) {
     }
 }
 
+// The full list of a refused undo goes to a file, beside the import's result file when that folder
+// takes it, else in the current folder, under a name no file has yet; the screen gets the summary
+// and the file's name.
+std::string RecusaComLista(int32_t id, const EstornoRecusado& e) {
+    const std::string nome = "ESTORNO" + std::to_string(id);
+    std::vector<Caminho> lugares;
+    if (!e.ResultadoDaImportacao().empty()) {
+        const Caminho resultado = CaminhoDe(e.ResultadoDaImportacao());
+        Caminho arquivo = resultado.stem();
+        arquivo += "." + nome;
+        arquivo += resultado.extension();
+        lugares.push_back(resultado.parent_path() / arquivo);
+    }
+    lugares.push_back(std::filesystem::current_path() / ("kavlo." + nome + ".txt"));
+    std::string texto;
+    for (const std::string& l : e.Linhas()) texto += l + "\n";
+    for (const Caminho& lugar : lugares) {
+        try {
+            Caminho destino = lugar;
+            for (int n = 2; std::filesystem::exists(destino); ++n) {
+                Caminho outro = lugar.stem();
+                outro += "-" + std::to_string(n);
+                outro += lugar.extension();
+                destino = lugar.parent_path() / outro;
+            }
+            ArquivoTemporario f(destino);
+            f.Escrever(texto);
+            f.Confirmar();
+            return e.Resumo() + "\nA lista completa, linha a linha (" +
+                   std::to_string(e.Linhas().size()) + "), está em " + NomeParaMensagem(destino) +
+                   ".";
+        } catch (const std::exception&) {
+        }
+    }
+    return std::string(e.what()) + "\n(a lista não pôde ser gravada num arquivo)";
+}
+
 }  // namespace
 
 Subcomando RegistrarImportacoes(CLI::App& app) {
@@ -98,6 +137,8 @@ Subcomando RegistrarEstornar(CLI::App& app) {
                     fb::Conexao conexao;
                     AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
                     r = EstornarImportacao(conexao, o->id, o->simular);
+                } catch (const EstornoRecusado& e) {
+                    throw Erro(RecusaComLista(o->id, e));
                 } catch (const Erro&) {
                     if (!Interrupcao::Cancelou() || o->simular || !EstornoGravado(*o)) throw;
                     fmt::print(

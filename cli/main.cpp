@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
     app.set_help_flag("-h,--help", "Mostra esta ajuda e sai");
     app.require_subcommand(1);
     app.add_flag("--detalhes", Detalhes(),
-                 "Num erro do banco de dados, mostra também o comando SQL que falhou");
+                 "Num erro do banco de dados, mostra também o texto do Firebird e o comando SQL "
+                 "que falhou");
     OpcoesLogin login;
     RegistrarLogin(app, login);
     const Subcomando subcomandos[] = {RegistrarGerar(app),     RegistrarImportar(app),
@@ -100,12 +101,13 @@ int main(int argc, char** argv) {
     }
     Interrupcao::Esperar();
     int saida = 1;
-    std::string erro, sql;
+    std::string erro, sql, firebird;
     try {
         saida = escolhido->executar();
     } catch (const kavlo::ErroBanco& e) {
         erro = e.what();
         sql = e.Sql();
+        firebird = e.TextoDoFirebird();
     } catch (const std::exception& e) {
         erro = e.what();
     }
@@ -124,6 +126,8 @@ int main(int argc, char** argv) {
         }
     } else if (!erro.empty()) {
         fmt::print(stderr, "Erro: {}\n", erro);
+        // The engine's own text, in English, only when asked for.
+        if (Detalhes() && !firebird.empty()) fmt::print(stderr, "Firebird: {}\n", firebird);
         if (Detalhes() && !sql.empty()) fmt::print(stderr, "SQL: {}\n", sql);
     }
     Interrupcao::Encerrar();

@@ -1,5 +1,8 @@
 #include "dao/DaoKavlo.h"
 
+#include <ibase.h>
+#include <iberror.h>
+
 #include "dao/Direitos.h"
 #include "dao/LiteraisDoFiltro.h"
 #include "util/Codificacao.h"
@@ -107,20 +110,66 @@ bool MatriculaComparaPelosCaracteres(fb::Transacao& transacao, std::u16string_vi
                                   static_cast<unsigned>(r.Inteiro(2u)));
 }
 
+// What is wrong with a filter the database would not prepare, the real cause first: a table or a
+// column it names that does not exist, its syntax, and only then a select without MATRICULA.
+// Told whole: no month is to be checked for a table the filter names (the codes stay out), while
+// the statement and the engine's text stay for --detalhes.
+ErroBanco ErroNoFiltro(const ErroBanco& e, std::u16string_view filtro,
+                       std::u16string_view antesDoFiltro) {
+    constexpr std::string_view kNadaGerado = "; nada foi gerado";
+    // The position in the filter as the operator wrote it: its first line follows the text the
+    // filter is pasted after.
+    std::string onde;
+    if (const auto& p = e.PosicaoNoSql()) {
+        const long coluna =
+            p->linha == 1 ? p->coluna - static_cast<long>(antesDoFiltro.size()) : p->coluna;
+        if (coluna >= 1)
+            onde = " (linha " + std::to_string(p->linha) + ", coluna " + std::to_string(coluna) +
+                   " do filtro)";
+    }
+    const std::string nome = e.Argumentos().empty() ? std::string() : e.Argumentos().back();
+    std::string nomeMaiusculo = nome;
+    for (char& c : nomeMaiusculo)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    std::string m;
+    if (Aparar(filtro).empty() || e.Tem(isc_dsql_ambiguous_field_name) ||
+        (e.Tem(isc_dsql_field_err) && nomeMaiusculo == "MATRICULA"))
+        m = "O filtro de servidores precisa ser um select que devolva a coluna MATRICULA dos "
+            "servidores a incluir (por exemplo: select matricula from SFP001FEV where ...). Sem "
+            "essa coluna ele incluiria todos os servidores, e por isso nada foi gerado. " +
+            std::string(e.what());
+    else if (e.Tem(isc_dsql_relation_err))
+        m = "O filtro de servidores não pôde ser usado: a tabela " + nome +
+            " citada no filtro não existe neste banco de dados; corrija o nome da tabela no "
+            "filtro (as tabelas de cada mês levam a abreviação dele, como SFP001FEV)" +
+            std::string(kNadaGerado);
+    else if (e.Tem(isc_dsql_field_err))
+        m = "O filtro de servidores não pôde ser usado: a coluna " + nome +
+            " citada no filtro não existe; corrija o filtro" + std::string(kNadaGerado);
+    else if (e.Tem(isc_dsql_token_unk_err))
+        m = "O filtro de servidores não pôde ser usado: erro de sintaxe no filtro perto de '" +
+            nome + "'" + onde + "; corrija o filtro" + std::string(kNadaGerado);
+    else if (e.Tem(isc_command_end_err) || e.Tem(isc_command_end_err2))
+        m = "O filtro de servidores não pôde ser usado: erro de sintaxe no filtro, que termina "
+            "antes do esperado (falta um parêntese, um valor ou o fim de uma condição?); corrija "
+            "o filtro" +
+            std::string(kNadaGerado);
+    else
+        m = "O filtro de servidores não pôde ser usado (nada foi gerado): " + std::string(e.what());
+    return ErroBanco(m, {}, {}, e.Sql(), e.TextoDoFirebird());
+}
+
 }  // namespace
 
 std::optional<ConjuntoDeChaves> LerFiltro(fb::Transacao& transacao, const ConsultaDoMes& mes) {
+    constexpr std::u16string_view kAntesDoFiltro = u"select matricula from (";
     std::optional<fb::Comando> comando;
     try {
-        comando.emplace(transacao, u"select matricula from (" + mes.filtro + u")",
+        comando.emplace(transacao, std::u16string(kAntesDoFiltro) + mes.filtro + u")",
                         "ler o filtro de servidores");
     } catch (const ErroBanco& e) {
         if (SemDireito(e)) throw;  // a table the user may not read: said as such
-        throw e.Com(
-            "O filtro de servidores precisa ser um select que devolva a coluna MATRICULA dos "
-            "servidores a incluir (por exemplo: select matricula from SFP001FEV where ...). Sem "
-            "essa coluna ele incluiria todos os servidores, e por isso nada foi gerado. " +
-            std::string(e.what()));
+        throw ErroNoFiltro(e, mes.filtro, kAntesDoFiltro);
     }
     // Decided before the filter runs: where the set cannot stand in for the database's comparison,
     // the queries carry the filter and it is not run here at all.

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #ifndef _WIN32
@@ -58,8 +59,8 @@ class Status {
 
     Firebird::CheckStatusWrapper* operator&() { return &wrapper_; }
     bool Falhou() const { return (wrapper_.getState() & Firebird::IStatus::STATE_ERRORS) != 0; }
-    // The error for the operator: in Portuguese where the kind of error is a known one, with the
-    // client's own text after it, on one line, ready to go into a message.
+    // The error for the operator, in Portuguese alone, saying what to check; an error of an
+    // unknown kind says the database refused and how to see the client's text (Original).
     std::string Mensagem() const;
     // The client's error codes and the texts it quoted.
     std::vector<long> Codigos() const;
@@ -68,6 +69,10 @@ class Status {
     std::vector<std::string> ArgumentosDe(long codigo) const;
     // An ErroBanco of this failure with `mensagem` and, when a statement failed, its text.
     ErroBanco Erro(const std::string& mensagem, std::string sql = {}) const;
+    // Where in the statement's text the client found the fault, when it said.
+    std::optional<ErroBanco::Posicao> PosicaoNoSql() const;
+    // The operating system's error code the engine reported with a file operation; 0 if none.
+    int ErroDoSistema() const;
     // The client's own text, on one line.
     std::string Original() const;
 

@@ -68,8 +68,8 @@ int64_t ParcelaDaLinha(std::u16string_view linha) {
     try {
         valor = LerParcela(linha);
     } catch (const ErroConversao& e) {
-        throw ErroConversao(std::string(e.what()) + ", valor da parcela nas " + onde + " (" +
-                            campo + " no arquivo)");
+        throw ErroConversao("O valor da parcela nas " + onde + " (" + campo +
+                            " no arquivo) não é um número: " + e.what());
     }
     if (valor < 0)
         throw ErroConversao("Parcela negativa " + campo + " nas " + onde +
@@ -91,8 +91,8 @@ DadosDoLancamento DadosDaLinha(std::u16string_view linha) {
         d.quant = LerContador(linha, retorno::ContadorQuant);
         d.perc = LerContador(linha, retorno::ContadorPerc);
     } catch (const ErroConversao& e) {
-        throw ErroConversao(std::string(e.what()) + ", contador de parcelas nas " +
-                            Posicoes(retorno::Contadores));
+        throw ErroConversao("O contador de parcelas nas " + Posicoes(retorno::Contadores) +
+                            " não é um número inteiro: " + e.what());
     }
     return d;
 }

@@ -158,10 +158,10 @@ void PrepararDiario(fb::Conexao& conexao) {
                 if (Existe(t, objeto)) continue;
             } catch (const ErroBanco&) {
             }
-            throw Erro("Não foi possível criar o diário de importações (" +
-                       std::string(objeto.nome) + ") no banco de dados: " + e.what() +
-                       ". A importação não lança parcelas sem registrá-las no diário; verifique "
-                       "se o banco responde, aceita gravação e se o usuário pode criar tabelas.");
+            throw e.Com("Não foi possível criar o diário de importações (" +
+                        std::string(objeto.nome) + ") no banco de dados: " + e.what() +
+                        ". A importação não lança parcelas sem registrá-las no diário; verifique "
+                        "se o banco responde, aceita gravação e se o usuário pode criar tabelas.");
         }
     }
 }

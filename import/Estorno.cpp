@@ -201,28 +201,49 @@ std::vector<Posterior> ImportacoesPosteriores(fb::Transacao& t, const Importacao
         const auto& nossos = linhas[servidores->Valor(*i)].lancamentos;
         const bool mesmoSlot = std::any_of(nossos.begin(), nossos.end(),
                                            [slot](const Lancado& l) { return l.slot == slot; });
-        if (total++ < static_cast<int64_t>(kListados))
-            posteriores.push_back({r.Inteiro(0u), matricula, slot, mesmoSlot});
+        ++total;
+        posteriores.push_back({r.Inteiro(0u), matricula, slot, mesmoSlot});
     }
     return posteriores;
 }
 
-// The part of the refusal about later imports: which, where, and the order to undo them in.
-std::string SobrePosteriores(const std::vector<Posterior>& posteriores, int64_t total) {
-    std::set<int32_t> ids;
-    for (const Posterior& p : posteriores) ids.insert(p.importacao);
+// One later posting, as the refusal lists it.
+std::string LinhaDoPosterior(const Posterior& p) {
+    return "servidor " + ParaMensagem(p.matricula) + ": importação " +
+           std::to_string(p.importacao) + ", slot " + std::to_string(p.slot) +
+           (p.mesmoSlot ? " (o mesmo slot desta importação)" : "");
+}
+
+std::string ListaDeIds(const std::set<int32_t>& ids) {
     std::string lista;
     for (int32_t id : ids) lista += (lista.empty() ? "" : ", ") + std::to_string(id);
+    return lista;
+}
+
+// Undone one at a time, the latest first: each one's rows then hold what it wrote.
+std::string OrdemDosEstornos(const std::set<int32_t>& ids, int32_t esta) {
+    std::string m;
+    for (auto i = ids.rbegin(); i != ids.rend(); ++i)
+        m += (m.empty() ? "" : ", depois ") + std::string("kavlo estornar --importacao ") +
+             std::to_string(*i);
+    return m + ", e por fim esta (kavlo estornar --importacao " + std::to_string(esta) + ")";
+}
+
+// The part of the refusal about later imports: which, where (the first postings), and the order
+// to undo them in.
+std::string SobrePosteriores(const std::vector<Posterior>& todos, int64_t total) {
+    std::set<int32_t> ids;
+    for (const Posterior& p : todos) ids.insert(p.importacao);
+    const std::vector<Posterior> posteriores(
+        todos.begin(), todos.begin() + static_cast<ptrdiff_t>(std::min(todos.size(), kListados)));
+    const std::string lista = ListaDeIds(ids);
     std::string m =
         "\nDepois dela, " +
         (ids.size() == 1 ? "a importação " + lista + ", que não foi estornada, lançou"
                          : "as importações " + lista + ", que não foram estornadas, lançaram") +
         " nas linhas dos mesmos servidores, e estornar esta desfaria também esses "
         "lançamentos, ou a margem que eles consumiram:";
-    for (const Posterior& p : posteriores)
-        m += "\n  servidor " + ParaMensagem(p.matricula) + ": importação " +
-             std::to_string(p.importacao) + ", slot " + std::to_string(p.slot) +
-             (p.mesmoSlot ? " (o mesmo slot desta importação)" : "");
+    for (const Posterior& p : posteriores) m += "\n  " + LinhaDoPosterior(p);
     if (total > static_cast<int64_t>(posteriores.size()))
         m += "\n  ... e mais " + std::to_string(total - static_cast<int64_t>(posteriores.size()));
     return m +
@@ -321,6 +342,72 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
     return naoAchadas;
 }
 
+// The servant a line of a refusal names ("servidor 123456-7: ...").
+std::string ServidorDaLinha(const std::string& linha) {
+    const size_t fim = linha.find(':');
+    return linha.substr(0, fim);
+}
+
+// A refusal in a few lines: how many servants stop the undo and why, and what to do next, in
+// which order.
+std::string Resumo(const std::string& nome, const ImportacaoRegistrada& imp,
+                   const std::vector<std::string>& conflitos,
+                   const std::vector<std::string>& naoAchadas, bool restaurado,
+                   const std::vector<Posterior>& posteriores) {
+    std::set<std::string> servidores;
+    for (const auto* lista : {&conflitos, &naoAchadas})
+        for (const std::string& l : *lista) servidores.insert(ServidorDaLinha(l));
+    std::set<int32_t> ids;
+    for (const Posterior& p : posteriores) {
+        servidores.insert("servidor " + ParaMensagem(p.matricula));
+        ids.insert(p.importacao);
+    }
+    std::string m =
+        nome + " não foi estornada. Nada foi alterado. " + std::to_string(servidores.size()) +
+        (servidores.size() == 1 ? " servidor impede" : " servidores impedem") + " o estorno:";
+    if (!posteriores.empty())
+        m += "\n  " + std::to_string(posteriores.size()) + " lançamento(s) de " +
+             (ids.size() == 1 ? "uma importação posterior não estornada (" + ListaDeIds(ids)
+                              : std::to_string(ids.size()) +
+                                    " importações posteriores não estornadas (" + ListaDeIds(ids)) +
+             ") nas linhas dos mesmos servidores;";
+    if (!conflitos.empty())
+        m += "\n  " + std::to_string(conflitos.size()) +
+             " linha(s) mudaram desde a importação (à mão, pela folha ou por outra importação);";
+    if (!naoAchadas.empty())
+        m += "\n  " + std::to_string(naoAchadas.size()) +
+             " linha(s) não foram encontradas na "
+             "tabela " +
+             ParaUtf8(imp.tabela) +
+             (restaurado ? " (o banco foi restaurado de uma cópia de segurança depois da "
+                           "importação, o que troca as chaves das linhas)"
+                         : " (apagadas depois da importação?)") +
+             ";";
+    m += "\nComo seguir: ";
+    if (!ids.empty())
+        m += "estorne antes as importações posteriores, da mais recente para a mais antiga: " +
+             OrdemDosEstornos(ids, imp.id) + ".";
+    if (!ids.empty() && (!conflitos.empty() || !naoAchadas.empty()))
+        m += " As linhas mudadas podem ser obra delas; se depois disso ainda houver linhas "
+             "mudadas ou não encontradas, o estorno desta dirá quais.";
+    else if (!conflitos.empty() || !naoAchadas.empty())
+        m += "o estorno só desfaz o que ainda está como a importação deixou: confira na lista as "
+             "linhas mudadas ou não encontradas e corrija à mão os descontos desses servidores, "
+             "ou devolva as linhas ao que a importação gravou e estorne de novo.";
+    return m;
+}
+
+// Every line of a refusal, for a file: the changed rows, the rows not found, the later postings.
+std::vector<std::string> Lista(const std::vector<std::string>& conflitos,
+                               const std::vector<std::string>& naoAchadas,
+                               const std::vector<Posterior>& posteriores) {
+    std::vector<std::string> r;
+    for (const std::string& c : conflitos) r.push_back(c);
+    for (const std::string& c : naoAchadas) r.push_back(c + " (não encontrada)");
+    for (const Posterior& p : posteriores) r.push_back(LinhaDoPosterior(p) + " (posterior)");
+    return r;
+}
+
 }  // namespace
 
 ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simular) {
@@ -330,13 +417,16 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
     if (!DiarioExiste(t))
         throw Erro(
             "Este banco de dados não tem diário de importações: nenhuma importação foi "
-            "registrada nele.");
+            "registrada nele. Confira se o banco informado é aquele em que a importação foi "
+            "feita.");
     std::optional<ImportacaoRegistrada> imp = BuscarImportacao(t, id);
     if (!imp) throw Erro(nome + " não consta do diário (veja kavlo importacoes).");
     if (imp->estornoQuando)
         throw Erro(nome + " já foi estornada em " +
                    ParaUtf8(FormatarData(*imp->estornoQuando, u"dd/mm/yyyy")) + " por " +
-                   ParaMensagem(imp->estornoUsuario) + "; nada foi alterado.");
+                   ParaMensagem(imp->estornoUsuario) +
+                   "; nada foi alterado. Para lançar as parcelas de novo, importe o arquivo outra "
+                   "vez (kavlo importar).");
 
     ResultadoEstorno resultado;
     resultado.importacao = *imp;
@@ -444,7 +534,9 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
         }
         // Last, as it ends with what to do first.
         if (!posteriores.empty()) m += SobrePosteriores(posteriores, quantasPosteriores);
-        throw Erro(m);
+        throw EstornoRecusado(
+            m, Resumo(nome, *imp, conflitos, naoAchadas, restaurado.has_value(), posteriores),
+            Lista(conflitos, naoAchadas, posteriores), imp->resultado);
     }
     fb::Comando marca(
         t,
@@ -453,7 +545,9 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
                          "ESTORNO_MAQUINA = ? where ID = ? and ESTORNO_QUANDO is null"),
         "registrar o estorno no diário");
     if (marca.Executar({UsuarioDoSistema(), NomeDaMaquina(), int64_t{id}}) != 1)
-        throw Erro(nome + " foi estornada por outro processo agora mesmo; nada foi alterado.");
+        throw Erro(nome +
+                   " foi estornada por outro processo agora mesmo; nada foi alterado. Confira com "
+                   "kavlo importacoes.");
     if (simular)
         t.Rollback();
     else

@@ -13,6 +13,7 @@
 
 #include "dao/Firebird.h"
 #include "import/Diario.h"
+#include "util/Erros.h"
 
 namespace kavlo {
 
@@ -23,9 +24,34 @@ struct ResultadoEstorno {
     bool simulacao = false;
 };
 
-// Throws Erro when the import does not exist, was undone already, a later import posted for its
-// servants, or a row changed since or cannot be found; the message names the servants, the slots
-// and columns, any later import that posted there, and says when the database was restored since.
+// An undo refused because rows changed since, cannot be found, or later imports not undone posted
+// for the same servants. What() is the whole account (the first lines of each kind); the summary
+// and the full list let a caller say it briefly and keep the rest in a file.
+class EstornoRecusado : public Erro {
+  public:
+    EstornoRecusado(const std::string& completo, std::string resumo,
+                    std::vector<std::string> linhas, std::u16string resultado)
+        : Erro(completo),
+          resumo_(std::move(resumo)),
+          linhas_(std::move(linhas)),
+          resultado_(std::move(resultado)) {}
+    // How many servants stop the undo and why, and what to do next, in which order.
+    const std::string& Resumo() const { return resumo_; }
+    // One line per changed row, row not found and later posting, every one of them.
+    const std::vector<std::string>& Linhas() const { return linhas_; }
+    // The result file of the import, as the journal has it.
+    const std::u16string& ResultadoDaImportacao() const { return resultado_; }
+
+  private:
+    std::string resumo_;
+    std::vector<std::string> linhas_;
+    std::u16string resultado_;
+};
+
+// Throws EstornoRecusado when a later import posted for its servants, or a row changed since or
+// cannot be found (the message names the servants, the slots and columns, any later import that
+// posted there, and says when the database was restored since), and Erro when the import does not
+// exist or was undone already.
 // `simular` checks everything and rolls back.
 ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simular);
 

@@ -185,6 +185,41 @@ std::optional<std::string> OutraCompetencia(std::u16string_view cabecalho, int32
            "). É mesmo o arquivo de retorno deste mês? Confira o mês e o ano informados";
 }
 
+// The last position of the fields the import reads of an instalment line.
+constexpr size_t kFimDosCampos = static_cast<size_t>(retorno::ContadorQuant.Fim());
+// How many lines a finding about the whole file names as examples.
+constexpr size_t kExemplos = 5;
+
+// Whether the line can be an instalment line of the layout: long enough for the fields the import
+// reads, with an amount that converts.
+bool LinhaDoLeiaute(std::u16string_view linha) {
+    if (linha.size() < kFimDosCampos) return false;
+    try {
+        LerParcelaCentavos(linha);
+        return true;
+    } catch (const Erro&) {
+        return false;
+    }
+}
+
+// Why a line would fail the import, in Portuguese: an amount or a counter that is no number is
+// said as such; any other failure as the import says it.
+std::string ValorQueFalha(std::u16string_view linha, const Erro& erro) {
+    try {
+        LerParcelaCentavos(linha);
+    } catch (const ErroConversao&) {
+        return "o valor da parcela " + Aspas(LerCampo(linha, retorno::Parcela)) + " (" +
+               Posicoes(retorno::Parcela) + ") não é um número: a importação falharia nesta linha";
+    }
+    for (const Posicao p : {retorno::ContadorPerc, retorno::ContadorQuant}) try {
+            LerContador(linha, p);
+        } catch (const ErroConversao&) {
+            return "o contador de parcelas " + Aspas(LerCampo(linha, p)) + " (" + Posicoes(p) +
+                   ") não é um número inteiro: a importação falharia nesta linha";
+        }
+    return erro.what();
+}
+
 // A finding that quotes the payroll's CPF, name or both, completed once the texts are read again.
 struct CitaCadastro {
     size_t achado;
@@ -320,9 +355,17 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
     std::map<Parcela, size_t> vistas;  // of the lines that may repeat
     std::vector<CitaCadastro> citacoes;
     size_t comCadastro = 0, cpfsDiferentes = 0, semServidor = 0;
+    // Lines that cannot be instalment lines of the layout: too short for the fields the import
+    // reads, or with an amount that is no number. A file made mostly of them is another file.
+    size_t foraDoLeiaute = 0;
+    std::vector<size_t> exemplosForaDoLeiaute;
     arquivo.Percorrer([&](size_t n, std::u16string_view linha) {
         if (n == 1 || n == linhas) return;
         ++v.detalhes;
+        if (!LinhaDoLeiaute(linha)) {
+            ++foraDoLeiaute;
+            if (exemplosForaDoLeiaute.size() < kExemplos) exemplosForaDoLeiaute.push_back(n);
+        }
         if (linha.size() != v.comprimentoUsual)
             achar(n, Gravidade::Suspeita, TipoAchado::Comprimento,
                   "a linha tem " + std::to_string(linha.size()) + " caracteres, e as demais " +
@@ -359,21 +402,24 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             }
         }
         const std::u16string_view valor = LerCampo(linha, retorno::Parcela);
-        if (!ValorNoFormato(valor))
+        if (!ValorNoFormato(valor)) {
+            std::optional<int64_t> lido;
+            try {
+                lido = LerParcelaCentavos(linha);
+            } catch (const Erro&) {
+            }
+            const std::string campo =
+                "o valor da parcela " + Aspas(valor) + " (" + Posicoes(retorno::Parcela) + ")";
             achar(
                 n, Gravidade::Suspeita, TipoAchado::FormatoDoValor,
-                "o valor da parcela " + Aspas(valor) + " (" + Posicoes(retorno::Parcela) +
-                    ") não está escrito só com algarismos e um ponto antes dos centavos: a "
-                    "importação o leria como R$ " +
-                    [&] {
-                        try {
-                            return ReaisLegiveis(LerParcelaCentavos(linha));
-                        } catch (const Erro&) {
-                            return std::string("(valor inválido)");
-                        }
-                    }() +
-                    ", o que pode não ser o valor que a consignatária quis dizer",
+                lido ? campo +
+                           " não está escrito só com algarismos e um ponto antes dos centavos: "
+                           "a importação o leria como R$ " +
+                           ReaisLegiveis(*lido) +
+                           ", o que pode não ser o valor que a consignatária quis dizer"
+                     : campo + " não é um número: a importação falharia se fosse lançar esta linha",
                 chave);
+        }
         try {
             if (LerParcelaCentavos(linha) == 0)
                 achar(n, Gravidade::Suspeita, TipoAchado::ValorZero,
@@ -444,7 +490,7 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             v.semSlot += a.desfecho.resultado == Resultado::SemSlot;
         } catch (const Erro& e) {
             achar(n, Gravidade::Impede, TipoAchado::Valor,
-                  std::string(e.what()) + " (servidor " + ParaMensagem(chave) + ")", chave);
+                  ValorQueFalha(linha, e) + " (servidor " + ParaMensagem(chave) + ")", chave);
         }
     });
 
@@ -475,6 +521,30 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
               std::to_string(semServidor) + " de " + std::to_string(v.detalhes) +
                   " linhas não correspondem a servidores ativos da folha do mês: é mesmo o "
                   "arquivo de retorno deste mês, no leiaute esperado?");
+    // Another file altogether (Margem.txt, a report, another layout): one finding says so, instead
+    // of every line's shifted fields, unknown servants and amounts that are no number.
+    if (v.detalhes > 0 && foraDoLeiaute * 2 > v.detalhes) {
+        std::erase_if(v.achados, [](const Achado& a) {
+            return a.tipo != TipoAchado::JaImportado && a.tipo != TipoAchado::CadastroIlegivel &&
+                   a.tipo != TipoAchado::Codificacao;
+        });
+        std::string exemplos;
+        for (size_t i = 0; i < exemplosForaDoLeiaute.size(); ++i)
+            exemplos += (i == 0                                  ? ""
+                         : i + 1 == exemplosForaDoLeiaute.size() ? " e "
+                                                                 : ", ") +
+                        std::to_string(exemplosForaDoLeiaute[i]);
+        achar(0, Gravidade::Impede, TipoAchado::NaoERetorno,
+              "não parece um arquivo de retorno: " + std::to_string(foraDoLeiaute) + " de " +
+                  std::to_string(v.detalhes) +
+                  " linhas de parcela não seguem o leiaute (são curtas demais para os campos, que "
+                  "vão até a posição " +
+                  std::to_string(kFimDosCampos) + ", ou o valor da parcela, nas " +
+                  Posicoes(retorno::Parcela) + ", não é um número), por exemplo " +
+                  (exemplosForaDoLeiaute.size() == 1 ? "a linha " : "as linhas ") + exemplos +
+                  ". Confira se é o arquivo de retorno que a consignatária enviou para este mês, "
+                  "e não outro arquivo; a importação o recusa.");
+    }
     std::stable_sort(v.achados.begin(), v.achados.end(), [](const Achado& a, const Achado& b) {
         return std::tie(a.gravidade, a.linha) < std::tie(b.gravidade, b.linha);
     });

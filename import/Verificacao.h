@@ -33,6 +33,7 @@ enum class TipoAchado {
     CadastroIlegivel,    // the month's registration could not be read
     CpfMaioria,          // most lines bring another person's CPF
     MaioriaSemServidor,  // most lines name nobody active in the month
+    NaoERetorno,         // most lines are not instalment lines of the layout: another file
     // One line.
     Comprimento,       // a length unlike the other instalment lines: shifted fields
     OutraPessoa,       // CPF and name both another person's: the import refuses the file

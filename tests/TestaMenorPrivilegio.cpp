@@ -120,19 +120,7 @@ class MenorPrivilegio : public ::testing::Test {
         return sysdba_.Executar({"preparar", "--banco", banco, "--usuario", usuario});
     }
     std::vector<std::string> Gerar() const {
-        return {"gerar",
-                "--mes",
-                "2",
-                "--mes-anterior",
-                "1",
-                "--ano",
-                "2024",
-                "--banco",
-                Banco(),
-                "--saida",
-                Saida().string(),
-                "--filtro",
-                "select matricula from SFP001FEV"};
+        return GerarDaDemo(Banco(), Saida().string(), "select matricula from SFP001FEV");
     }
     std::vector<std::string> Importar() const {
         return {"importar",

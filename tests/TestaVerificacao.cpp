@@ -334,7 +334,8 @@ TEST_F(Verificar, ArquivosErradosComoChegam) {
              return Juntar({"H0000000000PESSOAS", "D;12345678901;MG123;JOAO DA SILVA;1;2",
                             "D;98765432100;SP9;MARIA;2;1;;", "T0000000002"});
          },
-         Gravidade::Suspeita, TipoAchado::MaioriaSemServidor},
+         Gravidade::Impede, TipoAchado::NaoERetorno,
+         "não parece um arquivo de retorno: 2 de 2 linhas de parcela não seguem o leiaute"},
         {"CPFs de outras pessoas",
          [&] {
              auto l = linhas;
