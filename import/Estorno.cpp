@@ -534,9 +534,8 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
         }
         // Last, as it ends with what to do first.
         if (!posteriores.empty()) m += SobrePosteriores(posteriores, quantasPosteriores);
-        throw EstornoRecusado(
-            m, Resumo(nome, *imp, conflitos, naoAchadas, restaurado.has_value(), posteriores),
-            Lista(conflitos, naoAchadas, posteriores), imp->resultado);
+        throw EstornoRecusado(m, Resumo(nome, *imp, conflitos, naoAchadas, restaurado, posteriores),
+                              Lista(conflitos, naoAchadas, posteriores), imp->resultado);
     }
     fb::Comando marca(
         t,
