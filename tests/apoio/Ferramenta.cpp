@@ -75,6 +75,12 @@ std::vector<std::string> ImportarDaDemo(const std::string& banco, const std::str
             "--resultado", resultado, "--retorno", retorno, "--folhas", "MENSAL"};
 }
 
+std::vector<std::string> GerarDaDemo(const std::string& banco, const std::string& saida,
+                                     const std::string& filtro) {
+    return {"gerar", "--mes",   "2",   "--mes-anterior", "1",   "--ano", "2024", "--banco",
+            banco,   "--saida", saida, "--filtro",       filtro};
+}
+
 Execucao Kavlo(const std::vector<std::string>& argumentos, const fs::path& pasta,
                std::optional<SinalApos> sinal) {
     return ExecutarPrograma(KAVLO_FERRAMENTA, argumentos, pasta, {}, sinal);
