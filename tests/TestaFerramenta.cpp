@@ -810,3 +810,137 @@ TEST_F(Ferramenta, ProgressoComTotalSoNoTerminal) {
     EXPECT_EQ(semTerminal.erro.find("Importando parcelas"), std::string::npos) << semTerminal.erro;
     EXPECT_EQ(semTerminal.erro.find("%)"), std::string::npos) << semTerminal.erro;
 }
+
+namespace {
+
+// One `$ kavlo ...` of the README: its words, the exit code it shows ("# exit 3"; 0 when none), and
+// the output lines shown under it.
+struct ComandoDoReadme {
+    std::vector<std::string> palavras;
+    int saida = 0;
+    std::vector<std::string> linhas;
+};
+
+std::vector<ComandoDoReadme> ComandosDoReadme(const std::string& readme) {
+    std::vector<ComandoDoReadme> r;
+    bool bloco = false, continua = false;
+    std::string comando;
+    for (const std::string& l : Linhas(readme)) {
+        if (!bloco) {
+            bloco = l == "```console";
+            continue;
+        }
+        if (l == "```") {
+            bloco = false;
+            continue;
+        }
+        if (continua || l.starts_with("$ kavlo ")) {
+            std::string parte = continua ? l : l.substr(2);
+            if (!continua) r.emplace_back();
+            if (const size_t p = parte.find("# exit "); p != std::string::npos) {
+                r.back().saida = std::stoi(parte.substr(p + 7));
+                parte.erase(p);
+            }
+            while (!parte.empty() && parte.back() == ' ') parte.pop_back();
+            continua = parte.ends_with("\\");
+            if (continua) parte.pop_back();
+            comando += parte + " ";
+            if (!continua) {
+                r.back().palavras = Palavras(comando);
+                r.back().palavras.erase(r.back().palavras.begin());
+                comando.clear();
+            }
+        } else if (!r.empty() && l != "...") {
+            r.back().linhas.push_back(l);
+        }
+    }
+    return r;
+}
+
+// A line shown in the README is in the output when one line of it holds the shown line's pieces
+// between its "…" in order, the first at its start.
+bool Mostrada(const std::string& saida, const std::string& mostrada) {
+    std::vector<std::string> pedacos;
+    for (size_t i = 0, fim;; i = fim + std::string("…").size()) {
+        fim = mostrada.find("…", i);
+        pedacos.push_back(mostrada.substr(i, fim == std::string::npos ? fim : fim - i));
+        if (fim == std::string::npos) break;
+    }
+    for (const std::string& linha : Linhas(saida)) {
+        size_t p = 0;
+        bool todos = linha.starts_with(pedacos.front());
+        for (const auto& pedaco : pedacos) {
+            if (!todos) break;
+            p = linha.find(pedaco, p);
+            todos = p != std::string::npos;
+            if (todos) p += pedaco.size();
+        }
+        if (todos && (pedacos.size() > 1 || linha == mostrada)) return true;
+    }
+    return false;
+}
+
+// The README's object against the one printed: the same fields in the same order, object by
+// object; the same whole numbers, truth values and texts (but the moment and who ran it); an
+// array's shown elements, the first of the printed ones.
+void MesmoObjeto(const nlohmann::ordered_json& readme, const nlohmann::ordered_json& real,
+                 const std::string& onde) {
+    static const std::set<std::string> variam = {"quando", "usuario", "maquina", "estorno_quando",
+                                                 "estorno_usuario"};
+    if (readme.is_object()) {
+        ASSERT_TRUE(real.is_object()) << onde;
+        std::vector<std::string> a, b;
+        for (const auto& [k, v] : readme.items()) a.push_back(k);
+        for (const auto& [k, v] : real.items()) b.push_back(k);
+        EXPECT_EQ(a, b) << onde;
+        for (const auto& [k, v] : readme.items())
+            if (real.contains(k) && !variam.count(k)) MesmoObjeto(v, real[k], onde + "." + k);
+    } else if (readme.is_array()) {
+        ASSERT_TRUE(real.is_array()) << onde;
+        ASSERT_LE(readme.size(), real.size()) << onde;
+        for (size_t i = 0; i < readme.size(); ++i)
+            MesmoObjeto(readme[i], real[i], onde + "[" + std::to_string(i) + "]");
+    } else if (!readme.is_number_float()) {
+        EXPECT_EQ(readme, real) << onde;
+    }
+}
+
+}  // namespace
+
+// The README's walkthrough and its --json examples, run as they are written: what it shows is
+// what the tool prints.
+TEST_F(Ferramenta, CicloDoMesDoReadme) {
+    const std::string readme =
+        LerArquivo(fs::path(__FILE__).parent_path().parent_path() / "README.md");
+    const auto comandos = ComandosDoReadme(readme);
+    ASSERT_GE(comandos.size(), 14u);  // the walkthrough and the --json examples
+    const std::string pasta = pasta_.Caminho().string();
+    auto trocar = [&](std::string texto) {
+        // The temporary folder may itself begin with /tmp/kavlo: search on after what went in.
+        for (size_t p = 0; (p = texto.find("/tmp/kavlo", p)) != std::string::npos;
+             p += pasta.size())
+            texto.replace(p, 10, pasta);
+        return texto;
+    };
+    for (const auto& c : comandos) {
+        std::vector<std::string> argumentos;
+        std::string linha = "kavlo";
+        for (const auto& p : c.palavras) {
+            argumentos.push_back(trocar(p));
+            linha += " " + p;
+        }
+        const Execucao e = Kavlo(argumentos, pasta_.Caminho());
+        EXPECT_EQ(e.codigo, c.saida) << linha << "\n" << e.erro;
+        if (std::find(c.palavras.begin(), c.palavras.end(), "--json") != c.palavras.end()) {
+            std::string objeto;
+            for (const auto& l : c.linhas) objeto += trocar(l) + "\n";
+            MesmoObjeto(nlohmann::ordered_json::parse(objeto),
+                        nlohmann::ordered_json::parse(e.saida), linha);
+            continue;
+        }
+        for (const auto& mostrada : c.linhas)
+            EXPECT_TRUE(Mostrada(e.saida + e.erro, trocar(mostrada)))
+                << linha << "\nsem: " << mostrada << "\nem:\n"
+                << e.saida << e.erro;
+    }
+}
