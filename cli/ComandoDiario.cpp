@@ -6,6 +6,7 @@
 
 #include "cli/Comandos.h"
 #include "cli/Interrupcao.h"
+#include "cli/Json.h"
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "import/Estorno.h"
@@ -34,10 +35,37 @@ std::string Linha(const ImportacaoRegistrada& i) {
         i.naoEncontradas, i.inativas, ReaisLegiveis(i.totalCentavos), estado);
 }
 
+// A journal row for a program: dates as ISO 8601 text (local time, as the journal keeps them).
+Json JsonDaImportacao(const ImportacaoRegistrada& i) {
+    const auto iso = [](TDateTime d) { return ParaUtf8(FormatarData(d, u"yyyy-mm-dd hh:nn")); };
+    Json j{{"importacao", i.id},
+           {"quando", iso(i.quando)},
+           {"mes", i.mes},
+           {"ano", i.ano},
+           {"usuario", ParaUtf8(i.usuario)},
+           {"maquina", ParaUtf8(i.maquina)},
+           {"arquivo", ParaUtf8(i.arquivo)},
+           {"tabela", ParaUtf8(i.tabela)},
+           {"margem_verificada", i.margemVerificada},
+           {"reimportacao", i.reimportacao},
+           {"descontadas", i.descontadas},
+           {"nao_descontadas", i.naoDescontadas},
+           {"sem_slot", i.semSlot},
+           {"nao_encontradas", i.naoEncontradas},
+           {"inativas", i.inativas}};
+    Dinheiro(j, "total", i.totalCentavos);
+    j["estornada"] = i.estornoQuando.has_value();
+    if (i.estornoQuando) {
+        j["estorno_quando"] = iso(*i.estornoQuando);
+        j["estorno_usuario"] = ParaUtf8(i.estornoUsuario);
+    }
+    return j;
+}
+
 struct OpcoesEstorno {
     std::string banco;
     int32_t id = 0;
-    bool simular = false;
+    bool simular = false, json = false;
 };
 
 // An undo that failed because the operator interrupted it may have gone through all the same: its
@@ -100,20 +128,32 @@ std::string RecusaComLista(int32_t id, const EstornoRecusado& e) {
 }  // namespace
 
 Subcomando RegistrarImportacoes(CLI::App& app) {
-    auto banco = std::make_shared<std::string>();
+    struct Opcoes {
+        std::string banco;
+        bool json = false;
+    };
+    auto o = std::make_shared<Opcoes>();
     CLI::App* sub = NovoSubcomando(app, "importacoes",
                                    "Lista as importações registradas no diário do banco da folha");
-    OpcaoBanco(sub, *banco);
+    OpcaoBanco(sub, o->banco);
+    OpcaoJson(sub, o->json);
+    sub->footer(
+        "Exemplos:\n"
+        "  kavlo importacoes --banco /dados/folha.fdb\n"
+        "  kavlo importacoes --banco localhost:/dados/folha.fdb --json");
     return {sub,
-            [banco] {
+            [o] {
                 fb::Conexao conexao;
-                AbrirBancoDaFolha(conexao, DeUtf8(*banco));
+                AbrirBancoDaFolha(conexao, DeUtf8(o->banco));
                 fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-                if (!DiarioExiste(t)) {
-                    fmt::print("Nenhuma importação registrada neste banco.\n");
+                const auto lista =
+                    DiarioExiste(t) ? ListarImportacoes(t) : std::vector<ImportacaoRegistrada>{};
+                if (o->json) {
+                    Json itens = Json::array();
+                    for (const auto& i : lista) itens.push_back(JsonDaImportacao(i));
+                    ImprimirJson(Json{{"comando", "importacoes"}, {"importacoes", itens}});
                     return 0;
                 }
-                const auto lista = ListarImportacoes(t);
                 if (lista.empty()) fmt::print("Nenhuma importação registrada neste banco.\n");
                 for (const auto& i : lista) fmt::print("{}\n", Linha(i));
                 return 0;
@@ -130,6 +170,11 @@ Subcomando RegistrarEstornar(CLI::App& app) {
     sub->add_option("--importacao", o->id, "Número da importação (veja kavlo importacoes)")
         ->required();
     sub->add_flag("--simular", o->simular, "Mostra o que seria desfeito, sem alterar nada");
+    OpcaoJson(sub, o->json);
+    sub->footer(
+        "Exemplos:\n"
+        "  kavlo estornar --banco /dados/folha.fdb --importacao 7 --simular\n"
+        "  kavlo estornar --banco /dados/folha.fdb --importacao 7");
     return {sub,
             [o] {
                 ResultadoEstorno r;
@@ -141,10 +186,25 @@ Subcomando RegistrarEstornar(CLI::App& app) {
                     throw Erro(RecusaComLista(o->id, e));
                 } catch (const Erro&) {
                     if (!Interrupcao::Cancelou() || o->simular || !EstornoGravado(*o)) throw;
+                    if (o->json) {
+                        ImprimirJson(Json{{"comando", "estornar"},
+                                          {"simulacao", false},
+                                          {"importacao", o->id},
+                                          {"confirmado_apesar_da_interrupcao", true}});
+                        return 0;
+                    }
                     fmt::print(
                         "Importação {} estornada: a interrupção chegou quando o estorno já "
                         "era confirmado no banco.\n",
                         o->id);
+                    return 0;
+                }
+                if (o->json) {
+                    Json j{{"comando", "estornar"}, {"simulacao", o->simular},
+                           {"importacao", o->id},   {"lancamentos", r.lancamentos},
+                           {"linhas", r.linhas},    {"tabela", ParaUtf8(r.importacao.tabela)}};
+                    Dinheiro(j, "total", r.importacao.totalCentavos);
+                    ImprimirJson(j);
                     return 0;
                 }
                 fmt::print(

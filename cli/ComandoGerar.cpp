@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <memory>
 
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
+#include "cli/Json.h"
 #include "cli/Progresso.h"
 #include "cli/Validacao.h"
 #include "entry/Chamadas.h"
@@ -47,6 +49,7 @@ long long Quantidade(const std::string& rodape) {
 Subcomando RegistrarGerar(CLI::App& app) {
     struct Opcoes {
         std::string mes, mesAnt, ano, banco, saida, filtro;
+        bool json = false;
     };
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub = NovoSubcomando(
@@ -58,13 +61,24 @@ Subcomando RegistrarGerar(CLI::App& app) {
     OpcaoTexto(sub, "--saida", o->saida, "Pasta que recebe os arquivos");
     OpcaoTexto(sub, "--filtro", o->filtro,
                "Select que devolve a coluna matricula dos servidores incluídos");
+    OpcaoJson(sub, o->json);
+    sub->footer(
+        "Exemplos:\n"
+        "  kavlo gerar --mes 2 --mes-anterior 1 --ano 2024 --banco /dados/folha.fdb \\\n"
+        "              --saida /dados/saida --filtro \"select matricula from SFP001FEV\"\n"
+        "  kavlo gerar --mes 1 --mes-anterior 12 --ano 2025 --banco localhost:/dados/folha.fdb \\\n"
+        "              --saida /dados/saida --filtro \"select matricula from SFP001JAN\" --json");
+    // A mistake of the command line, told before anything runs (and before a password is asked).
+    sub->final_callback([o] {
+        if (std::stoi(o->mesAnt) == std::stoi(o->mes))
+            throw CLI::ValidationError(
+                "--mes-anterior", o->mesAnt +
+                                      " é o próprio mês da folha (--mes): nenhum servidor "
+                                      "apareceria como transferido; informe o mês que antecede " +
+                                      o->mes);
+    });
     return {sub,
             [o] {
-                if (std::stoi(o->mesAnt) == std::stoi(o->mes))
-                    throw Erro("O mês anterior (--mes-anterior " + o->mesAnt +
-                               ") é o próprio mês da folha: nenhum servidor apareceria como "
-                               "transferido. Informe o mês que antecede " +
-                               o->mes + ".");
                 // The library joins folder and name as text: the folder ends with its separator.
                 if (o->saida.back() != '/' && o->saida.back() != '\\') o->saida += '/';
                 ProgressoNoTerminal progresso;
@@ -88,13 +102,35 @@ Subcomando RegistrarGerar(CLI::App& app) {
                                "filtro não selecionou nenhum servidor da folha de {}/{}. Confira "
                                "o filtro (--filtro) e o mês.\n",
                                o->mes, o->ano);
-                fmt::print("Arquivos gerados em {}\n", o->saida);
-                fmt::print("  Pessoas.csv       {}\n", Servidores(pessoas));
                 // Written with "." in the file; shown the Brazilian way, as the import's total is.
                 std::u16string soma = DeUtf8(margem.size() >= 26 ? margem.substr(11, 15) : "0");
                 if (auto p = soma.find(u'.'); p != std::u16string::npos) soma[p] = u',';
+                const int64_t margemTotal = CentavosDoTexto(soma);
+                if (o->json) {
+                    Json j{{"comando", "gerar"},
+                           {"mes", std::stoi(o->mes)},
+                           {"mes_anterior", std::stoi(o->mesAnt)},
+                           {"ano", std::stoi(o->ano)},
+                           {"pasta", o->saida}};
+                    Json pessoasJ{{"arquivo", "Pessoas.csv"},
+                                  {"caminho", o->saida + "Pessoas.csv"},
+                                  {"servidores", pessoas}};
+                    Json margemJ{{"arquivo", "Margem.txt"},
+                                 {"caminho", o->saida + "Margem.txt"},
+                                 {"servidores", Quantidade(margem)}};
+                    Dinheiro(margemJ, "margem_total", margemTotal);
+                    Json transferidosJ{{"arquivo", "Transferidos.txt"},
+                                       {"caminho", o->saida + "Transferidos.txt"},
+                                       {"servidores", transferidos}};
+                    j["arquivos"] = Json::array({pessoasJ, margemJ, transferidosJ});
+                    j["segundos"] = std::round(tempo.count() * 100) / 100;
+                    ImprimirJson(j);
+                    return 0;
+                }
+                fmt::print("Arquivos gerados em {}\n", o->saida);
+                fmt::print("  Pessoas.csv       {}\n", Servidores(pessoas));
                 fmt::print("  Margem.txt        {}, margem total R$ {}\n",
-                           Servidores(Quantidade(margem)), ReaisLegiveis(CentavosDoTexto(soma)));
+                           Servidores(Quantidade(margem)), ReaisLegiveis(margemTotal));
                 fmt::print("  Transferidos.txt  {}\n", Servidores(transferidos));
                 std::string segundos = fmt::format("{:.2f}", tempo.count());
                 if (auto p = segundos.find('.'); p != std::string::npos) segundos[p] = ',';

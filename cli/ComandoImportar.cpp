@@ -9,6 +9,7 @@
 #include "DllKavlo.h"
 #include "cli/Comandos.h"
 #include "cli/Interrupcao.h"
+#include "cli/Json.h"
 #include "cli/Progresso.h"
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
@@ -28,7 +29,7 @@ constexpr size_t kLimiteNaTela = 20;
 
 struct Opcoes {
     std::string mes, ano, banco, resultado, retorno, folhas, verificaMargem = "S";
-    bool simular = false, reimportar = false, forcar = false;
+    bool simular = false, reimportar = false, forcar = false, json = false;
 };
 
 void ListarLinhas(const LinhasIgnoradas& linhas) {
@@ -70,6 +71,37 @@ void MostrarResumo(const ResumoImportacao& r) {
                ReaisLegiveis(r.centavosRecusados), ParaUtf8(r.recusadas));
 }
 
+Json JsonDasLinhas(const LinhasIgnoradas& linhas) {
+    Json lista = Json::array();
+    for (const auto& l : linhas.primeiras)
+        lista.push_back(Json{{"linha", l.linha}, {"chave", ParaUtf8(l.chave)}});
+    return Json{{"total", linhas.total}, {"primeiras", std::move(lista)}};
+}
+
+// The summary MostrarResumo prints, for a program.
+Json JsonDoResumo(const ResumoImportacao& r) {
+    Json j{{"comando", "importar"}, {"importado", true}, {"simulacao", r.simulacao}};
+    j["importacao"] = r.simulacao ? Json() : Json(r.id);
+    if (!r.aviso.empty()) j["aviso"] = r.aviso;
+    j["linhas"] = r.linhas;
+    j["parcelas"] = r.detalhes;
+    j["margem_verificada"] = r.margemVerificada;
+    j["descontadas_integralmente"] = r.integral;
+    j["nao_descontadas"] = r.naoDescontadas;
+    j["sem_slot"] = r.semSlot;
+    j["nao_encontradas"] = JsonDasLinhas(r.naoEncontradas);
+    j["inativas"] = JsonDasLinhas(r.inativas);
+    Dinheiro(j, "total", r.totalCentavos);
+    j["arquivos"] = Json{{"resultado", ParaUtf8(r.resultado)},
+                         {"relatorio", r.relatorio.empty() ? Json() : Json(ParaUtf8(r.relatorio))},
+                         {"copia_relatorio", ParaUtf8(r.copiaRelatorio)},
+                         {"recusadas", ParaUtf8(r.recusadas)}};
+    if (!r.avisoRelatorio.empty()) j["aviso_relatorio"] = r.avisoRelatorio;
+    j["recusadas"] = r.linhasRecusadas;
+    Dinheiro(j, "total_recusado", r.centavosRecusados);
+    return j;
+}
+
 // Every file this command writes (the check's findings too) against each other and the
 // database, before the check reads anything.
 ArquivosDaImportacao ConferirArquivos(const Opcoes& o) {
@@ -95,6 +127,11 @@ bool PodeImportar(const Opcoes& o, const Verificacao& v) {
     }
     const bool suspeita = v.Tem(Gravidade::Suspeita) && !o.forcar;
     if (!impede && !jaImportado && !suspeita) return true;
+    if (o.json) {
+        Json j{{"comando", "importar"}, {"importado", false}};
+        j["verificacao"] = JsonDaVerificacao(v);
+        ImprimirJson(j);
+    }
     fmt::print(stderr, "Nada foi lançado: a verificação do arquivo de retorno encontrou\n");
     if (impede || jaImportado) {
         fmt::print(stderr, "  o que faria a importação falhar ou ser recusada:\n");
@@ -128,9 +165,14 @@ Subcomando RegistrarImportar(CLI::App& app) {
     OpcaoBanco(sub, o->banco);
     OpcaoTexto(sub, "--resultado", o->resultado, "Arquivo de resultado a gravar");
     OpcaoTexto(sub, "--retorno", o->retorno, "Arquivo de retorno recebido da consignatária");
-    sub->add_option("--folhas", o->folhas, "Folhas de pagamento envolvidas (ex.: MENSAL, ABONO)");
+    sub->add_option("--folhas", o->folhas,
+                    "Folhas de pagamento envolvidas (ex.: MENSAL, ABONO), gravadas no diário. Só "
+                    "muda a situação escrita no resultado: com ABONO no texto, uma demissão não "
+                    "conta e só os afastamentos do mês tornam o servidor inativo");
     OpcaoVerificaMargem(sub, o->verificaMargem,
-                        "S só desconta quando a margem cobre a parcela; N desconta sempre");
+                        "S só desconta a parcela que a margem do servidor cobre (as outras vão "
+                        "para o relatório de servidores sem margem); N desconta todas, mesmo sem "
+                        "margem");
     sub->add_flag("--simular", o->simular,
                   "Faz tudo e grava o resultado e o relatório com .SIMULACAO no nome, mas desfaz "
                   "os lançamentos no banco");
@@ -141,6 +183,15 @@ Subcomando RegistrarImportar(CLI::App& app) {
                   "Importa mesmo que a verificação aponte o que pede conferência: linhas "
                   "deslocadas, outra codificação ou competência, CPFs ou nomes que não batem, "
                   "parcelas repetidas, valores e contadores fora do comum, arquivo sem parcelas");
+    OpcaoJson(sub, o->json);
+    sub->footer(
+        "Exemplos:\n"
+        "  kavlo importar --mes 2 --ano 2024 --banco /dados/folha.fdb --resultado "
+        "/dados/resultado.txt \\\n"
+        "                 --retorno /dados/retorno.txt --folhas MENSAL --simular\n"
+        "  kavlo importar --mes 2 --ano 2024 --banco /dados/folha.fdb --resultado "
+        "/dados/resultado.txt \\\n"
+        "                 --retorno /dados/retorno.txt --folhas MENSAL --verifica-margem S");
     return {sub,
             [o] {
                 const ArquivosDaImportacao arquivos = ConferirArquivos(*o);
@@ -170,21 +221,32 @@ Subcomando RegistrarImportar(CLI::App& app) {
                     r = *UltimaImportacao();
                 }
                 Interrupcao::Terminou();
-                MostrarResumo(r);
+                if (!o->json) MostrarResumo(r);
                 // Everything the check found, beside the result, for the record.
                 const Caminho verificacao = CaminhoDe(arquivos.verificacao);
+                bool verificacaoGravada = false;
                 try {
                     ArquivoTemporario f(verificacao);
                     f.Escrever(TextoDosAchados(v));
                     f.Confirmar();
-                    fmt::print("  Verificação do arquivo de retorno ({} ocorrências): {}\n",
-                               v.achados.size(), NomeParaMensagem(verificacao));
+                    verificacaoGravada = true;
+                    if (!o->json)
+                        fmt::print("  Verificação do arquivo de retorno ({} ocorrências): {}\n",
+                                   v.achados.size(), NomeParaMensagem(verificacao));
                 } catch (const Erro& e) {
                     fmt::print(stderr, "Aviso: a verificação não foi gravada: {}\n", e.what());
                 }
-                if (v.Tem(Gravidade::Suspeita))
+                if (o->json) {
+                    Json j = JsonDoResumo(r);
+                    if (verificacaoGravada)
+                        j["arquivos"]["verificacao"] = ParaUtf8(arquivos.verificacao);
+                    j["forcado"] = v.Tem(Gravidade::Suspeita);
+                    j["verificacao"] = JsonDaVerificacao(v);
+                    ImprimirJson(j);
+                } else if (v.Tem(Gravidade::Suspeita)) {
                     fmt::print("  Importado com --forcar apesar de {} ponto(s) a conferir.\n",
                                v.Contagem(Gravidade::Suspeita).size());
+                }
                 return 0;
             },
             "nenhuma parcela foi lançada; o arquivo de resultado e o relatório anteriores foram "

@@ -56,6 +56,10 @@ Subcomando RegistrarPreparar(CLI::App& app) {
     OpcaoBanco(sub, o->banco);
     sub->add_option("--usuario", o->usuario,
                     "Usuário do banco de dados que recebe o papel " + papel);
+    sub->footer(
+        "Exemplos:\n"
+        "  kavlo preparar --banco localhost:/dados/folha.fdb --usuario ana\n"
+        "  kavlo preparar --banco /dados/folha.fdb");
     return {sub,
             [o, papel] {
                 fb::Conexao conexao;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/Comandos.h"
+#include "cli/Json.h"
 #include "cli/Validacao.h"
 #include "dao/BancoFolha.h"
 #include "util/Codificacao.h"
@@ -19,6 +20,71 @@ const char* Rotulo(Gravidade g) {
             return "impede a importação";
         case Gravidade::Suspeita:
             return "conferir antes de importar";
+        case Gravidade::Aviso:
+            return "aviso";
+    }
+    return "";
+}
+
+// Names of the kinds of finding in the JSON summary: stable, for programs to match on.
+const char* NomeDoTipo(TipoAchado t) {
+    switch (t) {
+        case TipoAchado::Vazio:
+            return "vazio";
+        case TipoAchado::NaoERetorno:
+            return "nao_e_retorno";
+        case TipoAchado::Codificacao:
+            return "codificacao";
+        case TipoAchado::Competencia:
+            return "competencia";
+        case TipoAchado::JaImportado:
+            return "ja_importado";
+        case TipoAchado::Cortado:
+            return "cortado";
+        case TipoAchado::Rodape:
+            return "rodape";
+        case TipoAchado::TotalDoRodape:
+            return "total_do_rodape";
+        case TipoAchado::CadastroIlegivel:
+            return "cadastro_ilegivel";
+        case TipoAchado::CpfMaioria:
+            return "cpf_maioria";
+        case TipoAchado::MaioriaSemServidor:
+            return "maioria_sem_servidor";
+        case TipoAchado::Comprimento:
+            return "comprimento";
+        case TipoAchado::OutraPessoa:
+            return "outra_pessoa";
+        case TipoAchado::Cpf:
+            return "cpf";
+        case TipoAchado::Nome:
+            return "nome";
+        case TipoAchado::Repetida:
+            return "repetida";
+        case TipoAchado::JaLancada:
+            return "ja_lancada";
+        case TipoAchado::FormatoDoValor:
+            return "formato_do_valor";
+        case TipoAchado::ValorZero:
+            return "valor_zero";
+        case TipoAchado::ContadorNegativo:
+            return "contador_negativo";
+        case TipoAchado::Valor:
+            return "valor";
+        case TipoAchado::NaoEncontrada:
+            return "nao_encontrada";
+        case TipoAchado::Inativa:
+            return "inativa";
+    }
+    return "";
+}
+
+const char* NomeDaGravidade(Gravidade g) {
+    switch (g) {
+        case Gravidade::Impede:
+            return "impede";
+        case Gravidade::Suspeita:
+            return "suspeita";
         case Gravidade::Aviso:
             return "aviso";
     }
@@ -58,10 +124,40 @@ std::string TextoDosAchados(const Verificacao& v) {
     return r;
 }
 
+Json JsonDaVerificacao(const Verificacao& v) {
+    Json j{{"linhas", v.linhas},
+           {"parcelas", v.detalhes},
+           {"comprimento_usual", v.comprimentoUsual},
+           {"descontadas", v.descontadas}};
+    Dinheiro(j, "total", v.totalCentavos);
+    j["nao_descontadas"] = v.naoDescontadas;
+    j["sem_slot"] = v.semSlot;
+    j["nao_encontradas"] = v.naoEncontradas;
+    j["inativas"] = v.inativas;
+    Json contagem = Json::object();
+    for (Gravidade g : {Gravidade::Impede, Gravidade::Suspeita, Gravidade::Aviso}) {
+        size_t n = 0;
+        for (const auto& [tipo, quantos] : v.Contagem(g)) n += quantos;
+        contagem[NomeDaGravidade(g)] = n;
+    }
+    j["contagem"] = contagem;
+    Json achados = Json::array();
+    for (const Achado& a : v.achados) {
+        Json item{{"linha", a.linha},
+                  {"gravidade", NomeDaGravidade(a.gravidade)},
+                  {"tipo", NomeDoTipo(a.tipo)},
+                  {"texto", a.texto}};
+        if (!a.chave.empty()) item["chave"] = ParaUtf8(a.chave);
+        achados.push_back(std::move(item));
+    }
+    j["achados"] = std::move(achados);
+    return j;
+}
+
 Subcomando RegistrarVerificar(CLI::App& app) {
     struct Opcoes : ParaVerificar {
         std::string verificaMargem = "S";
-        bool todas = false;
+        bool todas = false, json = false;
     };
     auto o = std::make_shared<Opcoes>();
     CLI::App* sub = NovoSubcomando(
@@ -75,13 +171,34 @@ Subcomando RegistrarVerificar(CLI::App& app) {
     OpcaoAno(sub, o->ano);
     OpcaoTexto(sub, "--retorno", o->retorno, "Arquivo de retorno recebido da consignatária");
     OpcaoVerificaMargem(sub, o->verificaMargem,
-                        "S ou N: o modo de margem em que a importação rodaria");
+                        "O modo de margem em que a importação rodaria: com S, as parcelas que a "
+                        "margem não cobre são contadas como não descontadas; com N, como "
+                        "descontadas");
     sub->add_flag("--todas", o->todas,
                   "Lista todas as ocorrências, não só as primeiras de cada tipo");
+    OpcaoJson(sub, o->json);
+    sub->footer(
+        "Exemplos:\n"
+        "  kavlo verificar --banco /dados/folha.fdb --mes 2 --ano 2024 --retorno "
+        "/dados/retorno.txt\n"
+        "  kavlo verificar --banco /dados/folha.fdb --mes 2 --ano 2024 --retorno "
+        "/dados/retorno.txt "
+        "--todas");
     return {sub,
             [o] {
                 o->estrito = o->verificaMargem == "S";
                 const Verificacao v = VerificarAntes(*o);
+                const bool impede = v.Tem(Gravidade::Impede) || v.Tem(Gravidade::Suspeita);
+                if (o->json) {
+                    Json j{{"comando", "verificar"},
+                           {"retorno", o->retorno},
+                           {"mes", std::stoi(o->mes)},
+                           {"ano", std::stoi(o->ano)}};
+                    j.update(JsonDaVerificacao(v));
+                    j["impede_a_importacao"] = impede;
+                    ImprimirJson(j);
+                    return impede ? kSaidaVerificacao : 0;
+                }
                 fmt::print("Verificação de {} para {:0>2}/{}:\n", o->retorno, o->mes, o->ano);
                 fmt::print("  Linhas: {} ({} de parcelas; comprimento usual {})\n", v.linhas,
                            v.detalhes, v.comprimentoUsual);
@@ -99,7 +216,6 @@ Subcomando RegistrarVerificar(CLI::App& app) {
                     ocultos += MostrarAchados(stdout, v, g, o->todas ? 0 : 20);
                 }
                 if (ocultos) fmt::print("  ... e mais {} (use --todas para ver todas)\n", ocultos);
-                const bool impede = v.Tem(Gravidade::Impede) || v.Tem(Gravidade::Suspeita);
                 fmt::print("{}\n",
                            v.Tem(Gravidade::Impede)
                                ? "Resultado: a importação deste arquivo falharia ou seria recusada."

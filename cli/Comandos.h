@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <functional>
@@ -48,6 +49,8 @@ Verificacao VerificarAntes(const ParaVerificar& pedido);
 size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_t limite);
 // Every finding, a line each, for a file.
 std::string TextoDosAchados(const Verificacao& v);
+// The check's figures and every finding, for --json.
+nlohmann::ordered_json JsonDaVerificacao(const Verificacao& v);
 
 // --detalhes: a database error shows its SQL too. The exported functions give a host the message
 // alone, so with it the tool runs gerar and importar inside its own process.

@@ -1,6 +1,9 @@
 #include "cli/Validacao.h"
 
+#include <cctype>
 #include <regex>
+
+#include "cli/Ajuda.h"
 
 namespace kavlo::cli {
 
@@ -77,7 +80,72 @@ CLI::Option* OpcaoVerificaMargem(CLI::App* sub, std::string& verificaMargem,
         ->type_name("S|N");
 }
 
+namespace {
+
+// The subcommand the command line chose, if any.
+const CLI::App* Escolhido(const CLI::App& app) {
+    const auto escolhidos = app.get_subcommands();
+    return escolhidos.empty() ? nullptr : escolhidos.front();
+}
+
+std::vector<std::string> NomesDeSubcomandos(const CLI::App& app) {
+    std::vector<std::string> nomes;
+    for (const CLI::App* sub : app.get_subcommands({})) nomes.push_back(sub->get_name());
+    return nomes;
+}
+
+std::string Lista(const std::vector<std::string>& nomes) {
+    std::string r;
+    for (size_t i = 0; i < nomes.size(); ++i)
+        r += (i == 0 ? "" : i + 1 == nomes.size() ? " ou " : ", ") + nomes[i];
+    return r;
+}
+
+// What the command line named that the tool does not know: an option of neither the subcommand
+// nor the tool, or, before any subcommand, a word that names none. CLI11 reports these last, after
+// a required option the mistyped one left out; they come first here, since they are the cause.
+std::string Desconhecidos(const CLI::App& app) {
+    const CLI::App* sub = Escolhido(app);
+    const std::vector<std::string> resto = app.remaining(true);
+    if (!sub) {
+        // The subcommand's options mean nothing before the subcommand is known.
+        for (const std::string& arg : resto) {
+            if (arg.empty() || arg[0] == '-') continue;
+            const auto nomes = NomesDeSubcomandos(app);
+            const auto perto = MaisProximo(arg, nomes);
+            return "subcomando desconhecido: " + arg +
+                   (perto ? "; quis dizer " + *perto + "?"
+                          : "; os subcomandos são " + Lista(nomes)) +
+                   "\n";
+        }
+    }
+    std::vector<std::string> opcoes;
+    for (const CLI::App* a : {sub, &app}) {
+        if (!a) continue;
+        for (const CLI::Option* o : a->get_options()) {
+            for (const auto& l : o->get_lnames()) opcoes.push_back("--" + l);
+            for (const auto& c : o->get_snames()) opcoes.push_back("-" + c);
+        }
+    }
+    std::string r;
+    for (const std::string& arg : resto) {
+        if (arg.size() < 2 || arg[0] != '-') continue;
+        const std::string nome = arg.substr(0, arg.find('='));
+        const auto perto = MaisProximo(nome, opcoes);
+        r += "opção desconhecida: " + nome + (perto ? "; quis dizer " + *perto + "?" : "") + "\n";
+    }
+    return r;
+}
+
+}  // namespace
+
 std::string MensagemDeUso(const CLI::App& app, const CLI::Error& erro) {
+    const std::string dica =
+        "Use kavlo --help (ou kavlo <subcomando> --help) para ver as opções.\n";
+    if (std::string desconhecidos = Desconhecidos(app); !desconhecidos.empty()) {
+        desconhecidos[0] = static_cast<char>(std::toupper(desconhecidos[0]));
+        return desconhecidos + dica;
+    }
     const std::string texto = erro.what();
     std::smatch m;
     std::string r;
@@ -86,7 +154,7 @@ std::string MensagemDeUso(const CLI::App& app, const CLI::Error& erro) {
             std::regex_match(texto, m, std::regex("(.+) is required")))
             r = "A opção " + m[1].str() + " é obrigatória.";
         else
-            r = "Informe um subcomando: gerar, importar, verificar, importacoes, estornar ou demo.";
+            r = "Informe um subcomando: " + Lista(NomesDeSubcomandos(app)) + ".";
     } else if (dynamic_cast<const CLI::ValidationError*>(&erro)) {
         // Our validators speak Portuguese; CLI11 puts the option's name before them.
         r = std::regex_match(texto, m, std::regex("(--[^:]+): (.*)"))
@@ -109,8 +177,7 @@ std::string MensagemDeUso(const CLI::App& app, const CLI::Error& erro) {
     } else {
         r = "Linha de comando inválida: " + texto + ".";
     }
-    (void)app;
-    return r + "\nUse kavlo --help (ou kavlo <subcomando> --help) para ver as opções.\n";
+    return r + "\n" + dica;
 }
 
 }  // namespace kavlo::cli

@@ -7,6 +7,7 @@
 
 #include <exception>
 
+#include "cli/Ajuda.h"
 #include "cli/Comandos.h"
 #include "cli/Interrupcao.h"
 #include "cli/Login.h"
@@ -38,7 +39,9 @@ CLI::App* NovoSubcomando(CLI::App& app, const std::string& nome, const std::stri
 namespace {
 
 void TraduzirAjuda(CLI::App& app) {
-    auto f = app.get_formatter();
+    // Before any subcommand exists: each takes its parent's formatter.
+    auto f = std::make_shared<kavlo::cli::FormatadorAjuda>();
+    app.formatter(f);
     for (const auto& [de, para] : {std::pair{"Usage", "Uso"},
                                    {"OPTIONS", "OPÇÕES"},
                                    {"Options", "Opções"},
@@ -62,15 +65,28 @@ int main(int argc, char** argv) {
     using namespace kavlo::cli;
     // Before any thread exists, so that every thread the Firebird client starts inherits it.
     Interrupcao::Bloquear();
+    // Named here, so that the usage lines say kavlo, not the path it was started by.
     CLI::App app{
-        "kavlo: troca de dados de consignados entre a folha de pagamento e a consignatária."};
+        "kavlo: troca de dados de consignados entre a folha de pagamento e a consignatária.",
+        "kavlo"};
     TraduzirAjuda(app);
     app.option_defaults()->group("Opções");
     app.set_help_flag("-h,--help", "Mostra esta ajuda e sai");
     app.require_subcommand(1);
+    // An option of the tool as a whole (--detalhes, --usuario, --papel) is taken after the
+    // subcommand too: a subcommand passes what it does not know to the tool.
+    app.fallthrough();
+    app.set_version_flag("--version", KAVLO_VERSAO, "Mostra a versão do kavlo e sai");
     app.add_flag("--detalhes", Detalhes(),
                  "Num erro do banco de dados, mostra também o texto do Firebird e o comando SQL "
-                 "que falhou");
+                 "que falhou; antes ou depois do subcomando");
+    app.footer(
+        "Exemplos:\n"
+        "  kavlo demo --banco /tmp/folha.fdb --retorno /tmp/retorno.txt\n"
+        "  kavlo gerar --help\n"
+        "Saída: 0 concluído; 1 falhou; 2 linha de comando errada; 3 a verificação impede a "
+        "importação;\n"
+        "130 ou 143 interrompido.");
     OpcoesLogin login;
     RegistrarLogin(app, login);
     const Subcomando subcomandos[] = {RegistrarGerar(app),     RegistrarImportar(app),
@@ -81,6 +97,9 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         fmt::print("{}", app.help());
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        fmt::print("kavlo {}\n", e.what());
         return 0;
     } catch (const CLI::ParseError& e) {
         fmt::print(stderr, "{}", MensagemDeUso(app, e));

@@ -29,6 +29,7 @@
 #include "util/Datas.h"
 #include "util/Erros.h"
 #include "util/Layout.h"
+#include "util/Observacao.h"
 #include "util/Utils.h"
 
 namespace kavlo::demo {
@@ -126,7 +127,11 @@ ResumoDemo GravarMesAnteriorERetorno(const OpcoesDemo& opcoes, const Competencia
     GravacaoFolha folha(banco, c, opcoes.semente, Metade::MesAnteriorEEventos);
     std::vector<Evento> eventos;
     std::vector<std::u16string> linhas;
+    // Counted here, on the half that also writes the events and the return file.
+    Observacao& observacao = Observacao::Atual();
+    observacao.Etapa("Criando o banco de demonstração", static_cast<uint64_t>(opcoes.servidores));
     for (int i = 0; i < opcoes.servidores && !falhou; ++i) {
+        observacao.Avancar();
         const Servidor v = SortearServidor(opcoes.semente, i, c);
         eventos.clear();
         SortearEventos(opcoes.semente, v, c, eventos);
@@ -140,6 +145,7 @@ ResumoDemo GravarMesAnteriorERetorno(const OpcoesDemo& opcoes, const Competencia
         retorno.Detalhes(v, linhas);
         for (const auto& linha : linhas) arquivoRetorno->EscreverLinha(linha);
     }
+    observacao.FimEtapa();
     if (!falhou) folha.Concluir();
     return resumo;
 }

@@ -251,8 +251,8 @@ class Execucao {
     // trailer, every one between an instalment.
     void Linhas(ResumoImportacao& resumo) {
         Observacao& obs = Observacao::Atual();
-        obs.Etapa("Importando parcelas");
         const size_t total = arquivo_.Linhas();
+        obs.Etapa("Importando parcelas", total);
         resumo.linhas = static_cast<int64_t>(total);
         arquivo_.Percorrer([&](size_t numero, std::u16string_view linha) {
             obs.Avancar();

@@ -4,7 +4,7 @@ set -euo pipefail
 source "$(dirname "$0")/comum.sh"
 pacotes=(cmake ninja-build g++ clang libclang-rt-14-dev
          firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
-         libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev
+         libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev nlohmann-json3-dev
          nettle-dev libicu-dev pkgconf)
 mapfile -t faltam < <(pacotes_faltando "${pacotes[@]}")
 if ((${#faltam[@]})); then

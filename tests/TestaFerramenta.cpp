@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -88,6 +92,31 @@ TEST_F(Ferramenta, LinhaDeComandoEmPortugues) {
              {{"importar", "--mes", "2", "--ano", "2024", "--banco", "b", "--resultado", "r",
                "--retorno", "t", "demais"},
               "Argumentos não esperados: demais"},
+             // A mistyped name is answered with the nearest valid one, before the required
+             // option it left out.
+             {{"gerr", "--mes", "2"}, "Subcomando desconhecido: gerr; quis dizer gerar?"},
+             {{"importacao", "--banco", "b"},
+              "Subcomando desconhecido: importacao; quis dizer importacoes?"},
+             {{"apagar"},
+              "Subcomando desconhecido: apagar; os subcomandos são gerar, importar, verificar"},
+             {{"gerar", "--mess", "2", "--mes-anterior", "1", "--ano", "2024", "--banco", "b",
+               "--saida", "s", "--filtro", "x"},
+              "Opção desconhecida: --mess; quis dizer --mes?"},
+             {{"importar", "--mes", "2", "--ano", "2024", "--banco", "b", "--resultado", "r",
+               "--retorno", "t", "--verifica-margen=S"},
+              "Opção desconhecida: --verifica-margen; quis dizer --verifica-margem?"},
+             {{"estornar", "--banco", "b", "--importacao", "1", "--tudo"},
+              "Opção desconhecida: --tudo\n"},
+             // Every mistake of the command line exits 2, those the tool checks itself too, and
+             // is told before any database is opened.
+             {{"gerar", "--mes", "2", "--mes-anterior", "2", "--ano", "2024", "--banco", "b",
+               "--saida", "s", "--filtro", "x"},
+              "Valor inválido em --mes-anterior: 2 é o próprio mês da folha (--mes): nenhum "
+              "servidor apareceria como transferido; informe o mês que antecede 2."},
+             {{"demo", "--banco", "x", "--ano", "20244"},
+              "Valor inválido em --ano: 20244 fora da faixa; informe um número de 1901 a 9998"},
+             {{"estornar", "--banco", "b", "--importacao", "sete"},
+              "Valor inválido em --importacao: 'sete'"},
          }) {
         const Execucao e = Kavlo(c.argumentos, pasta_.Caminho());
         EXPECT_EQ(e.codigo, 2) << e.erro;
@@ -129,6 +158,9 @@ TEST_F(Ferramenta, DemoNaoSubstituiOQueNaoCriou) {
         {"demo", "--banco", Banco(), "--retorno", Retorno(), "--substituir", "--servidores", "50"},
         pasta_.Caminho());
     EXPECT_EQ(substitui.codigo, 0) << substitui.erro;
+    // Its summary on standard output, as every command's.
+    EXPECT_TRUE(substitui.saida.starts_with("Banco de demonstração criado em")) << substitui.saida;
+    EXPECT_EQ(substitui.erro, "");
 }
 
 TEST_F(Ferramenta, GerarComPastaSemBarraEResumoNaSaidaPadrao) {
@@ -148,7 +180,7 @@ TEST_F(Ferramenta, GerarComPastaSemBarraEResumoNaSaidaPadrao) {
         return Kavlo(meses, pasta_.Caminho());
     };
     const Execucao igual = com({"--mes", "2", "--mes-anterior", "2"});
-    EXPECT_EQ(igual.codigo, 1);
+    EXPECT_EQ(igual.codigo, 2);
     EXPECT_NE(igual.erro.find("é o próprio mês da folha"), std::string::npos) << igual.erro;
     const Execucao e = com({"--mes", "2", "--mes-anterior", "1"});
     ASSERT_EQ(e.codigo, 0) << e.erro;
@@ -718,5 +750,507 @@ TEST_F(Ferramenta, FiltroQueNaoSelecionaNinguemAvisa) {
             << e.saida;
         for (const char* nome : {"Pessoas.csv", "Margem.txt", "Transferidos.txt"})
             EXPECT_TRUE(fs::exists(p / nome)) << nome;
+    }
+}
+
+namespace {
+
+// Columns a UTF-8 text takes on a terminal.
+size_t Colunas(std::string_view texto) {
+    return static_cast<size_t>(std::count_if(texto.begin(), texto.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::vector<std::string> Linhas(const std::string& texto) {
+    std::vector<std::string> r;
+    for (size_t i = 0, fim; i < texto.size(); i = fim + 1) {
+        fim = texto.find('\n', i);
+        if (fim == std::string::npos) fim = texto.size();
+        r.push_back(texto.substr(i, fim - i));
+    }
+    return r;
+}
+
+// A command line as a shell splits it: blanks apart, "..." kept whole.
+std::vector<std::string> Palavras(const std::string& linha) {
+    std::vector<std::string> r;
+    std::string atual;
+    bool aspas = false, algo = false;
+    for (char c : linha) {
+        if (c == '"') {
+            aspas = !aspas;
+            algo = true;
+        } else if (c == ' ' && !aspas) {
+            if (algo) r.push_back(atual);
+            atual.clear();
+            algo = false;
+        } else {
+            atual += c;
+            algo = true;
+        }
+    }
+    if (algo) r.push_back(atual);
+    return r;
+}
+
+// The examples of a help text ("  kavlo ..." lines under "Exemplos:", continued by a final \),
+// without the program's name.
+std::vector<std::vector<std::string>> Exemplos(const std::string& ajuda) {
+    std::vector<std::vector<std::string>> r;
+    std::string comando;
+    bool nosExemplos = false;
+    for (const std::string& l : Linhas(ajuda)) {
+        if (l == "Exemplos:") {
+            nosExemplos = true;
+            continue;
+        }
+        if (!nosExemplos) continue;
+        std::string parte = l.substr(std::min(l.find_first_not_of(' '), l.size()));
+        if (comando.empty() && !parte.starts_with("kavlo ")) continue;
+        const bool continua = parte.ends_with("\\");
+        if (continua) parte.pop_back();
+        comando += parte + " ";
+        if (continua) continue;
+        auto palavras = Palavras(comando);
+        palavras.erase(palavras.begin());
+        r.push_back(palavras);
+        comando.clear();
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST_F(Ferramenta, AjudaVersaoEDetalhes) {
+    const Execucao versao = Kavlo({"--version"}, pasta_.Caminho());
+    EXPECT_EQ(versao.codigo, 0) << versao.erro;
+    EXPECT_EQ(versao.saida, std::string("kavlo ") + KAVLO_VERSAO + "\n");
+
+    // Every help: the descriptions of options and subcommands start in one column, counted in
+    // letters (the labels hold Ç, Õ, Ó, Ú), wrap under themselves within 100 columns, and one or
+    // two examples follow that the tool takes as they are written: run against paths that do not
+    // exist, each fails for the missing file (1), never for its command line (2).
+    const fs::path inexistente = pasta_.Caminho() / "inexistente";
+    for (const std::string sub :
+         {"", "gerar", "importar", "verificar", "importacoes", "estornar", "demo", "preparar"}) {
+        std::vector<std::string> argumentos = {"--help"};
+        if (!sub.empty()) argumentos.insert(argumentos.begin(), sub);
+        const Execucao ajuda = Kavlo(argumentos, pasta_.Caminho());
+        ASSERT_EQ(ajuda.codigo, 0) << sub << ajuda.erro;
+        std::set<size_t> colunas;
+        bool emExemplos = false;
+        for (const std::string& l : Linhas(ajuda.saida)) {
+            emExemplos |= l == "Exemplos:";
+            if (!emExemplos) {
+                EXPECT_LE(Colunas(l), 100u) << sub << ": " << l;
+            }
+            if (!l.starts_with("  ") || emExemplos) continue;
+            const size_t nome = l.find_first_not_of(' ');
+            const size_t vao = l.find("  ", nome);
+            if (nome == 2 && vao != std::string::npos)
+                colunas.insert(Colunas(l.substr(0, l.find_first_not_of(' ', vao))));
+            else if (nome > 2)
+                colunas.insert(nome);  // a description wrapped under itself
+        }
+        EXPECT_EQ(colunas, (std::set<size_t>{34})) << sub << ":\n" << ajuda.saida;
+        const auto exemplos = Exemplos(ajuda.saida);
+        EXPECT_GE(exemplos.size(), 1u) << sub << ":\n" << ajuda.saida;
+        EXPECT_LE(exemplos.size(), 2u) << sub;
+        for (auto exemplo : exemplos) {
+            if (!sub.empty()) {
+                EXPECT_EQ(exemplo.front(), sub);
+            }
+            for (auto& a : exemplo)
+                for (const std::string pasta : {"/dados/", "/tmp/"})
+                    if (const size_t p = a.find(pasta); p != std::string::npos)
+                        a.replace(p, pasta.size(), inexistente.string() + "/");
+            const Execucao e = Kavlo(exemplo, pasta_.Caminho());
+            EXPECT_TRUE(e.codigo == 0 || e.codigo == 1) << e.codigo << e.erro;
+            EXPECT_EQ(e.erro.find("kavlo --help"), std::string::npos) << e.erro;
+        }
+    }
+    // What --folhas and --verifica-margem change, said in the help (read across its wrapping).
+    std::string importar = Kavlo({"importar", "--help"}, pasta_.Caminho()).saida;
+    for (size_t q; (q = importar.find("\n ")) != std::string::npos;) {
+        const size_t fim = importar.find_first_not_of(' ', q + 1);
+        importar.replace(q, fim - q, " ");
+    }
+    EXPECT_NE(importar.find("com ABONO no texto, uma demissão não conta"), std::string::npos)
+        << importar;
+    EXPECT_NE(importar.find("N desconta todas, mesmo sem margem"), std::string::npos);
+
+    // --detalhes before the subcommand or after it: the same run, the same words.
+    Demo(30);
+    const std::vector<std::string> gerar = GerarDaDemo(
+        Banco(), pasta_.Caminho().string(), "select matricula from TABELA_QUE_NAO_EXISTE");
+    auto com = [&](std::vector<std::string> antes, std::vector<std::string> depois) {
+        antes.insert(antes.end(), gerar.begin(), gerar.end());
+        antes.insert(antes.end(), depois.begin(), depois.end());
+        return Kavlo(antes, pasta_.Caminho());
+    };
+    const Execucao sem = com({}, {}), antes = com({"--detalhes"}, {}),
+                   depois = com({}, {"--detalhes"});
+    EXPECT_EQ(sem.codigo, 1) << sem.erro;
+    EXPECT_EQ(antes.codigo, 1) << antes.erro;
+    EXPECT_EQ(depois.codigo, 1) << depois.erro;
+    EXPECT_EQ(antes.erro, depois.erro);
+    EXPECT_NE(antes.erro, sem.erro);
+}
+
+namespace {
+
+// The one JSON object a --json run printed: a single line, nothing else on standard output.
+nlohmann::json UmObjeto(const Execucao& e) {
+    EXPECT_FALSE(e.saida.empty());
+    EXPECT_EQ(e.saida.find('\n'), e.saida.size() - 1) << e.saida;
+    nlohmann::json j = nlohmann::json::parse(e.saida);
+    EXPECT_TRUE(j.is_object());
+    return j;
+}
+
+// The number after `rotulo` in a text summary ("Parcelas sem slot de desconto livre: 3").
+int64_t NumeroApos(const std::string& texto, const std::string& rotulo) {
+    const size_t p = texto.find(rotulo);
+    if (p == std::string::npos) {
+        ADD_FAILURE() << "sem \"" << rotulo << "\" em:\n" << texto;
+        return -1;
+    }
+    return std::stoll(texto.substr(p + rotulo.size()));
+}
+
+// The text after `rotulo`, to the end of its line.
+std::string TextoApos(const std::string& texto, const std::string& rotulo) {
+    const size_t p = texto.find(rotulo);
+    if (p == std::string::npos) {
+        ADD_FAILURE() << "sem \"" << rotulo << "\" em:\n" << texto;
+        return {};
+    }
+    return texto.substr(p + rotulo.size(), texto.find('\n', p) - p - rotulo.size());
+}
+
+}  // namespace
+
+// Each summary a program reads says what the text summary says: the same run, with and without
+// --json, on the same state (a copy of the database where the run writes).
+TEST_F(Ferramenta, ResumosEmJsonDizemOQueOTextoDiz) {
+    Demo();
+    const fs::path p = pasta_.Caminho();
+    const std::string copia = (p / "copia.fdb").string();
+    fs::copy_file(Banco(), copia);
+
+    fs::create_directory(p / "texto");
+    fs::create_directory(p / "json");
+    auto gerar = [&](const std::string& pasta, std::vector<std::string> extra) {
+        std::vector<std::string> a = GerarDaDemo(Banco(), pasta, "select matricula from SFP001FEV");
+        a.insert(a.end(), extra.begin(), extra.end());
+        return Kavlo(a, p);
+    };
+    const Execucao gt = gerar((p / "texto").string(), {});
+    const Execucao gj = gerar((p / "json/").string(), {"--json"});
+    ASSERT_EQ(gt.codigo, 0) << gt.erro;
+    ASSERT_EQ(gj.codigo, 0) << gj.erro;
+    const auto g = UmObjeto(gj);
+    EXPECT_EQ(g["comando"], "gerar");
+    EXPECT_EQ(g["mes"], 2);
+    ASSERT_EQ(g["arquivos"].size(), 3u);
+    for (const auto& a : g["arquivos"]) {
+        const std::string nome = a["arquivo"];
+        EXPECT_EQ(a["caminho"], (p / "json" / nome).string());
+        EXPECT_EQ(LerArquivo(a["caminho"].get<std::string>()), LerArquivo(p / "texto" / nome));
+        EXPECT_EQ(a["servidores"], NumeroApos(gt.saida, nome)) << nome;
+    }
+    EXPECT_EQ("R$ " + g["arquivos"][1]["margem_total"].get<std::string>(),
+              TextoApos(gt.saida, "margem total "));
+    EXPECT_GT(g["arquivos"][1]["margem_total_centavos"].get<int64_t>(), 0);
+
+    const std::vector<std::string> verificar = {"verificar", "--mes",   "2",     "--ano",
+                                                "2024",      "--banco", Banco(), "--retorno",
+                                                Retorno(),   "--todas"};
+    auto comJson = [](std::vector<std::string> a) {
+        a.push_back("--json");
+        return a;
+    };
+    const Execucao vt = Kavlo(verificar, p), vj = Kavlo(comJson(verificar), p);
+    EXPECT_EQ(vj.codigo, vt.codigo);
+    const auto v = UmObjeto(vj);
+    EXPECT_EQ(v["linhas"], NumeroApos(vt.saida, "Linhas: "));
+    EXPECT_EQ(v["parcelas"], NumeroApos(vt.saida, "Linhas: " + v["linhas"].dump() + " ("));
+    EXPECT_EQ(v["descontadas"], NumeroApos(vt.saida, "seriam descontadas "));
+    EXPECT_EQ(
+        "R$ " + v["total"].get<std::string>() + ")",
+        TextoApos(vt.saida, "parcelas (").substr(0, v["total"].get<std::string>().size() + 4));
+    EXPECT_EQ(v["contagem"]["aviso"], NumeroApos(vt.saida, "  aviso: "));
+    EXPECT_EQ(v["achados"].size(), v["contagem"]["aviso"].get<size_t>() +
+                                       v["contagem"]["impede"].get<size_t>() +
+                                       v["contagem"]["suspeita"].get<size_t>());
+    ASSERT_FALSE(v["achados"].empty());
+    for (const auto& a : v["achados"])
+        EXPECT_NE(
+            vt.saida.find("linha " + a["linha"].dump() + ": " + a["texto"].get<std::string>()),
+            std::string::npos)
+            << a;
+
+    // The import into each copy: the same file, the same id, the same figures.
+    const Execucao it = Importar();
+    const std::string resultadoJson = (p / "resultado-json.txt").string();
+    const Execucao ij = Kavlo(comJson(ImportarDaDemo(copia, resultadoJson, Retorno())), p);
+    ASSERT_EQ(it.codigo, 0) << it.erro;
+    ASSERT_EQ(ij.codigo, 0) << ij.erro;
+    const auto i = UmObjeto(ij);
+    EXPECT_EQ(i["importado"], true);
+    EXPECT_EQ(i["importacao"], NumeroApos(it.saida, "Importação "));
+    EXPECT_EQ(i["linhas"], NumeroApos(it.saida, "Linhas lidas do arquivo de retorno: "));
+    EXPECT_EQ(i["descontadas_integralmente"],
+              NumeroApos(it.saida, "Parcelas descontadas integralmente: "));
+    EXPECT_EQ(i["nao_descontadas"], NumeroApos(it.saida, "por falta de margem: "));
+    EXPECT_EQ(i["sem_slot"], NumeroApos(it.saida, "sem slot de desconto livre: "));
+    EXPECT_EQ(i["nao_encontradas"]["total"],
+              NumeroApos(it.saida, "servidor não encontrado no mês: "));
+    EXPECT_EQ(i["inativas"]["total"], NumeroApos(it.saida, "servidor inativo no mês: "));
+    EXPECT_EQ("R$ " + i["total"].get<std::string>(), TextoApos(it.saida, "Total descontado: "));
+    EXPECT_EQ(i["arquivos"]["resultado"], resultadoJson);
+    EXPECT_TRUE(fs::exists(i["arquivos"]["relatorio"].get<std::string>()));
+    EXPECT_TRUE(fs::exists(i["arquivos"]["verificacao"].get<std::string>()));
+    for (const auto& l : i["nao_encontradas"]["primeiras"])
+        EXPECT_NE(
+            it.saida.find("linha " + l["linha"].dump() + ": " + l["chave"].get<std::string>()),
+            std::string::npos);
+    // Refused by the check: nothing posted, and a program learns why on standard output.
+    const Execucao recusada = Kavlo(comJson(ImportarDaDemo(copia, resultadoJson, Retorno())), p);
+    EXPECT_EQ(recusada.codigo, 3);
+    const auto r = UmObjeto(recusada);
+    EXPECT_EQ(r["importado"], false);
+    EXPECT_GE(r["verificacao"]["contagem"]["impede"].get<int>(), 1);
+
+    const Execucao lt = Kavlo({"importacoes", "--banco", Banco()}, p);
+    const auto l = UmObjeto(Kavlo({"importacoes", "--banco", copia, "--json"}, p));
+    ASSERT_EQ(l["importacoes"].size(), 1u);
+    const auto& registro = l["importacoes"][0];
+    EXPECT_EQ(registro["importacao"], 1);
+    EXPECT_EQ(registro["descontadas"], i["descontadas_integralmente"]);
+    EXPECT_EQ(registro["estornada"], false);
+    EXPECT_NE(lt.saida.find("total R$ " + registro["total"].get<std::string>() + "; vigente"),
+              std::string::npos)
+        << lt.saida;
+
+    for (const bool simular : {true, false}) {
+        std::vector<std::string> estornar = {"estornar", "--importacao", "1", "--banco"};
+        if (simular) estornar.push_back("--simular");
+        estornar.insert(estornar.begin() + 4, Banco());
+        std::vector<std::string> naCopia = estornar;
+        naCopia[4] = copia;
+        const Execucao texto = Kavlo(estornar, p), json = Kavlo(comJson(naCopia), p);
+        ASSERT_EQ(texto.codigo, 0) << texto.erro;
+        ASSERT_EQ(json.codigo, 0) << json.erro;
+        const auto e = UmObjeto(json);
+        EXPECT_EQ(e["simulacao"], simular);
+        EXPECT_EQ(e["lancamentos"], NumeroApos(texto.saida, ": "));
+        EXPECT_EQ(e["linhas"], NumeroApos(texto.saida, "lançamentos em "));
+        EXPECT_EQ("R$ " + e["total"].get<std::string>() + ").", TextoApos(texto.saida, "(total "));
+    }
+    EXPECT_EQ(UmObjeto(Kavlo({"importacoes", "--banco", copia, "--json"},
+                             p))["importacoes"][0]["estornada"],
+              true);
+}
+
+namespace {
+
+// The tool run with its standard error on a terminal (a pseudo-terminal this test reads), as an
+// operator runs it; standard output goes to a file. Returns the exit code and what the terminal
+// showed.
+std::pair<int, std::string> KavloNoTerminal(const std::vector<std::string>& argumentos,
+                                            const fs::path& pasta) {
+    int mestre = -1, escravo = -1;
+    if (::openpty(&mestre, &escravo, nullptr, nullptr, nullptr) != 0) {
+        ADD_FAILURE() << "openpty";
+        return {-1, {}};
+    }
+    const fs::path saida = pasta / "stdout-terminal.txt";
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(mestre);
+        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(saida.c_str(), "w", stdout) ||
+            ::dup2(escravo, STDERR_FILENO) < 0)
+            std::_Exit(127);
+        std::vector<char*> argv{const_cast<char*>(KAVLO_FERRAMENTA)};
+        for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(KAVLO_FERRAMENTA, argv.data());
+        std::_Exit(127);
+    }
+    ::close(escravo);
+    // Read while it runs: a terminal holds little before its writer blocks. EIO: every writer
+    // has closed it.
+    std::string tela;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(mestre, buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        tela.append(buf, static_cast<size_t>(n));
+    }
+    ::close(mestre);
+    int estado = 0;
+    ::waitpid(pid, &estado, 0);
+    return {WIFEXITED(estado) ? WEXITSTATUS(estado) : 1000, tela};
+}
+
+}  // namespace
+
+// On a terminal a step whose size is known says how far it is; elsewhere (a file, a pipe) nothing
+// of it is written, so that logs and programs read only the summary and the errors.
+TEST_F(Ferramenta, ProgressoComTotalSoNoTerminal) {
+    Demo();
+    const auto [codigo, tela] = KavloNoTerminal(
+        {"importar", "--mes", "2", "--ano", "2024", "--banco", Banco(), "--resultado", Resultado(),
+         "--retorno", Retorno(), "--folhas", "MENSAL", "--simular"},
+        pasta_.Caminho());
+    ASSERT_EQ(codigo, 0) << tela;
+    const std::string retorno = LerArquivo(Retorno());
+    // Fewer than a thousand lines: no thousands' separator.
+    const std::string linhas = std::to_string(std::count(retorno.begin(), retorno.end(), '\n'));
+    EXPECT_NE(tela.find("Importando parcelas... 0 de " + linhas + " (0 %)"), std::string::npos)
+        << tela;
+    EXPECT_NE(tela.find("Importando parcelas... " + linhas + " de " + linhas + " (100 %)"),
+              std::string::npos)
+        << tela;
+    const Execucao semTerminal = Importar({"--simular"});
+    ASSERT_EQ(semTerminal.codigo, 0) << semTerminal.erro;
+    EXPECT_EQ(semTerminal.erro.find("Importando parcelas"), std::string::npos) << semTerminal.erro;
+    EXPECT_EQ(semTerminal.erro.find("%)"), std::string::npos) << semTerminal.erro;
+}
+
+namespace {
+
+// One `$ kavlo ...` of the README: its words, the exit code it shows ("# exit 3"; 0 when none), and
+// the output lines shown under it.
+struct ComandoDoReadme {
+    std::vector<std::string> palavras;
+    int saida = 0;
+    std::vector<std::string> linhas;
+};
+
+std::vector<ComandoDoReadme> ComandosDoReadme(const std::string& readme) {
+    std::vector<ComandoDoReadme> r;
+    bool bloco = false, continua = false;
+    std::string comando;
+    for (const std::string& l : Linhas(readme)) {
+        if (!bloco) {
+            bloco = l == "```console";
+            continue;
+        }
+        if (l == "```") {
+            bloco = false;
+            continue;
+        }
+        if (continua || l.starts_with("$ kavlo ")) {
+            std::string parte = continua ? l : l.substr(2);
+            if (!continua) r.emplace_back();
+            if (const size_t p = parte.find("# exit "); p != std::string::npos) {
+                r.back().saida = std::stoi(parte.substr(p + 7));
+                parte.erase(p);
+            }
+            while (!parte.empty() && parte.back() == ' ') parte.pop_back();
+            continua = parte.ends_with("\\");
+            if (continua) parte.pop_back();
+            comando += parte + " ";
+            if (!continua) {
+                r.back().palavras = Palavras(comando);
+                r.back().palavras.erase(r.back().palavras.begin());
+                comando.clear();
+            }
+        } else if (!r.empty() && l != "...") {
+            r.back().linhas.push_back(l);
+        }
+    }
+    return r;
+}
+
+// A line shown in the README is in the output when one line of it holds the shown line's pieces
+// between its "…" in order, the first at its start.
+bool Mostrada(const std::string& saida, const std::string& mostrada) {
+    std::vector<std::string> pedacos;
+    for (size_t i = 0, fim;; i = fim + std::string("…").size()) {
+        fim = mostrada.find("…", i);
+        pedacos.push_back(mostrada.substr(i, fim == std::string::npos ? fim : fim - i));
+        if (fim == std::string::npos) break;
+    }
+    for (const std::string& linha : Linhas(saida)) {
+        size_t p = 0;
+        bool todos = linha.starts_with(pedacos.front());
+        for (const auto& pedaco : pedacos) {
+            if (!todos) break;
+            p = linha.find(pedaco, p);
+            todos = p != std::string::npos;
+            if (todos) p += pedaco.size();
+        }
+        if (todos && (pedacos.size() > 1 || linha == mostrada)) return true;
+    }
+    return false;
+}
+
+// The README's object against the one printed: the same fields in the same order, object by
+// object; the same whole numbers, truth values and texts (but the moment and who ran it); an
+// array's shown elements, the first of the printed ones.
+void MesmoObjeto(const nlohmann::ordered_json& readme, const nlohmann::ordered_json& real,
+                 const std::string& onde) {
+    static const std::set<std::string> variam = {"quando", "usuario", "maquina", "estorno_quando",
+                                                 "estorno_usuario"};
+    if (readme.is_object()) {
+        ASSERT_TRUE(real.is_object()) << onde;
+        std::vector<std::string> a, b;
+        for (const auto& [k, v] : readme.items()) a.push_back(k);
+        for (const auto& [k, v] : real.items()) b.push_back(k);
+        EXPECT_EQ(a, b) << onde;
+        for (const auto& [k, v] : readme.items())
+            if (real.contains(k) && !variam.count(k)) MesmoObjeto(v, real[k], onde + "." + k);
+    } else if (readme.is_array()) {
+        ASSERT_TRUE(real.is_array()) << onde;
+        ASSERT_LE(readme.size(), real.size()) << onde;
+        for (size_t i = 0; i < readme.size(); ++i)
+            MesmoObjeto(readme[i], real[i], onde + "[" + std::to_string(i) + "]");
+    } else if (!readme.is_number_float()) {
+        EXPECT_EQ(readme, real) << onde;
+    }
+}
+
+}  // namespace
+
+// The README's walkthrough and its --json examples, run as they are written: what it shows is
+// what the tool prints.
+TEST_F(Ferramenta, CicloDoMesDoReadme) {
+    const std::string readme =
+        LerArquivo(fs::path(__FILE__).parent_path().parent_path() / "README.md");
+    const auto comandos = ComandosDoReadme(readme);
+    ASSERT_GE(comandos.size(), 14u);  // the walkthrough and the --json examples
+    const std::string pasta = pasta_.Caminho().string();
+    auto trocar = [&](std::string texto) {
+        // The temporary folder may itself begin with /tmp/kavlo: search on after what went in.
+        for (size_t p = 0; (p = texto.find("/tmp/kavlo", p)) != std::string::npos;
+             p += pasta.size())
+            texto.replace(p, 10, pasta);
+        return texto;
+    };
+    for (const auto& c : comandos) {
+        std::vector<std::string> argumentos;
+        std::string linha = "kavlo";
+        for (const auto& p : c.palavras) {
+            argumentos.push_back(trocar(p));
+            linha += " " + p;
+        }
+        const Execucao e = Kavlo(argumentos, pasta_.Caminho());
+        EXPECT_EQ(e.codigo, c.saida) << linha << "\n" << e.erro;
+        if (std::find(c.palavras.begin(), c.palavras.end(), "--json") != c.palavras.end()) {
+            std::string objeto;
+            for (const auto& l : c.linhas) objeto += trocar(l) + "\n";
+            MesmoObjeto(nlohmann::ordered_json::parse(objeto),
+                        nlohmann::ordered_json::parse(e.saida), linha);
+            continue;
+        }
+        for (const auto& mostrada : c.linhas)
+            EXPECT_TRUE(Mostrada(e.saida + e.erro, trocar(mostrada)))
+                << linha << "\nsem: " << mostrada << "\nem:\n"
+                << e.saida << e.erro;
     }
 }

@@ -11,6 +11,7 @@
 #include "util/Datas.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
+#include "util/Observacao.h"
 #include "util/Sha256.h"
 #include "util/Utils.h"
 
@@ -401,6 +402,36 @@ TEST(Numeros, Centavos) {
 }
 
 // Keys are compared code unit by code unit: a blank, a case or an accent makes another key.
+TEST(Observacao, LinhaDeProgressoComTotalEEstimativa) {
+    struct Caso {
+        uint64_t contagem, total;
+        double segundos;
+        bool fim;
+        std::string esperado;
+    };
+    for (const auto& c : std::vector<Caso>{
+             {0, 0, 0, false, "Importando parcelas..."},
+             {5000, 0, 3, false, "Importando parcelas... 5.000"},
+             {0, 0, 0, true, "Importando parcelas... 0"},
+             // Under a second: no estimate yet, it would be noise.
+             {0, 95002, 0, false, "Importando parcelas... 0 de 95.002 (0 %)"},
+             {5000, 95002, 0.5, false, "Importando parcelas... 5.000 de 95.002 (5 %)"},
+             {5000, 95002, 2, false,
+              "Importando parcelas... 5.000 de 95.002 (5 %), faltam cerca de 36 s"},
+             {1000, 1000000, 2, false,
+              "Importando parcelas... 1.000 de 1.000.000 (0 %), faltam cerca de 33 min 18 s"},
+             {1000, 10000000, 10, false,
+              "Importando parcelas... 1.000 de 10.000.000 (0 %), faltam cerca de 27 h 46 min"},
+             {95002, 95002, 40, true, "Importando parcelas... 95.002 de 95.002 (100 %)"},
+             {95001, 95002, 40, false,
+              "Importando parcelas... 95.001 de 95.002 (99 %), faltam menos de 1 s"},
+             // More than announced: never past 100 %, and no estimate.
+             {96000, 95002, 40, false, "Importando parcelas... 96.000 de 95.002 (100 %)"},
+         })
+        EXPECT_EQ(LinhaDeProgresso("Importando parcelas", c.contagem, c.total, c.segundos, c.fim),
+                  c.esperado);
+}
+
 TEST(ConjuntoDeChaves, AchaCadaChaveExataEGuardaOMaiorNumero) {
     ConjuntoDeChaves c;
     c.Incluir(u"123-4", 7);

@@ -1,5 +1,6 @@
 #include "util/Observacao.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,29 +14,73 @@ std::string Ambiente(const char* nome) {
     return v ? v : "";
 }
 
+// 95002 -> "95.002", as Brazilians write counts.
+std::string Milhares(uint64_t n) {
+    std::string digitos = std::to_string(n), r;
+    for (size_t i = 0; i < digitos.size(); ++i) {
+        if (i && (digitos.size() - i) % 3 == 0) r += '.';
+        r += digitos[i];
+    }
+    return r;
+}
+
+std::string Duracao(double segundos) {
+    const auto s = static_cast<uint64_t>(segundos + 0.5);
+    if (s < 1) return "menos de 1 s";
+    if (s < 60) return "cerca de " + std::to_string(s) + " s";
+    const uint64_t minutos = s / 60;
+    if (minutos < 60)
+        return "cerca de " + std::to_string(minutos) + " min " + std::to_string(s % 60) + " s";
+    return "cerca de " + std::to_string(minutos / 60) + " h " + std::to_string(minutos % 60) +
+           " min";
+}
+
 }  // namespace
+
+std::string LinhaDeProgresso(std::string_view etapa, uint64_t contagem, uint64_t total,
+                             double segundos, bool fim) {
+    std::string r = std::string(etapa) + "...";
+    if (total == 0 && contagem == 0 && !fim) return r;
+    r += " " + Milhares(contagem);
+    if (total == 0) return r;
+    // A step may count past what it expected (a file that grew): never more than 100 %.
+    const uint64_t feito = std::min(contagem, total);
+    r += " de " + Milhares(total) + " (" + std::to_string(feito * 100 / total) + " %)";
+    if (!fim && contagem > 0 && feito < total && segundos >= 1.0)
+        r += ", faltam " +
+             Duracao(segundos * static_cast<double>(total - feito) / static_cast<double>(feito));
+    return r;
+}
 
 Observacao::Observacao() : progresso_(Ambiente("KAVLO_PROGRESSO") == "1") {}
 
-void Observacao::Etapa(std::string_view descricao) {
+void Observacao::Etapa(std::string_view descricao, uint64_t total) {
     FimEtapa();
     etapa_ = descricao;
     contagem_ = 0;
-    if (progresso_) std::fprintf(stderr, "%s...", etapa_.c_str());
+    total_ = total;
+    inicio_ = std::chrono::steady_clock::now();
+    largura_ = 0;
+    if (progresso_) Mostrar(false);
 }
 
 void Observacao::Avancar() {
     ++contagem_;
-    if (progresso_ && contagem_ % 5000 == 0)
-        std::fprintf(stderr, "\r%s... %llu", etapa_.c_str(),
-                     static_cast<unsigned long long>(contagem_));
+    if (progresso_ && contagem_ % 5000 == 0) Mostrar(false);
 }
 
 void Observacao::FimEtapa() {
-    if (progresso_ && !etapa_.empty())
-        std::fprintf(stderr, "\r%s... %llu\n", etapa_.c_str(),
-                     static_cast<unsigned long long>(contagem_));
+    if (progresso_ && !etapa_.empty()) Mostrar(true);
     etapa_.clear();
+}
+
+void Observacao::Mostrar(bool fim) {
+    const std::chrono::duration<double> passado = std::chrono::steady_clock::now() - inicio_;
+    std::string linha = LinhaDeProgresso(etapa_, contagem_, total_, passado.count(), fim);
+    const size_t largura = linha.size();
+    if (largura < largura_) linha.append(largura_ - largura, ' ');
+    largura_ = largura;
+    std::fprintf(stderr, "\r%s%s", linha.c_str(), fim ? "\n" : "");
 }
 
 Observacao& Observacao::Atual() {

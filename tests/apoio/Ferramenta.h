@@ -47,6 +47,11 @@ std::vector<std::string> ImportarDaDemo(const std::string& banco, const std::str
 std::vector<std::string> GerarDaDemo(const std::string& banco, const std::string& saida,
                                      const std::string& filtro);
 
+// kavlo gerar of the demo's month (2/2024, previous month 1) from `banco` into `saida` with
+// `filtro`.
+std::vector<std::string> GerarDaDemo(const std::string& banco, const std::string& saida,
+                                     const std::string& filtro);
+
 // Runs the tool with `argumentos` to its end; with `sinal`, sends that signal (SIGINT, SIGTERM,
 // SIGKILL) `apos` after it started.
 struct SinalApos {
