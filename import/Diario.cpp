@@ -152,12 +152,18 @@ void PrepararDiario(fb::Conexao& conexao) {
             fb::Comando(t, objeto.ddl, "criar o diário de importações").Executar();
             t.Commit();
         } catch (const ErroBanco& e) {
-            // Another import may have created it a moment ago.
-            try {
-                fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-                if (Existe(t, objeto)) continue;
-            } catch (const ErroBanco&) {
+            // Another import may have created it a moment ago, and its commit may still be on
+            // its way when ours fails on the same name: look again for a little while.
+            bool criadoPorOutra = false;
+            for (int tentativa = 0; tentativa < 20 && !criadoPorOutra; ++tentativa) {
+                if (tentativa > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+                try {
+                    fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
+                    criadoPorOutra = Existe(t, objeto);
+                } catch (const ErroBanco&) {
+                }
             }
+            if (criadoPorOutra) continue;
             throw e.Com("Não foi possível criar o diário de importações (" +
                         std::string(objeto.nome) + ") no banco de dados: " + e.what() +
                         ". A importação não lança parcelas sem registrá-las no diário; verifique "

@@ -20,6 +20,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -705,8 +706,16 @@ ArquivoTemporario::ArquivoTemporario(Caminho destino) : destino_(std::move(desti
 #else
         // O_EXCL: never reuse a name somebody else is writing.
         int fd = ::open(temporario_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kModoPrivado);
-        // Held until the file is closed: another run sees it is not left behind.
+        // Held until the file is in place or removed, through a descriptor of its own (closing
+        // the written file keeps it): another run sees it is not left behind.
         if (fd >= 0) ::flock(fd, LOCK_EX);
+        // Another run may have taken it for a leftover between its creation and the lock.
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0)) {
+            ::close(fd);
+            continue;
+        }
+        if (fd >= 0) trava_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (fd >= 0) PermissoesDoSubstituto(fd, destino_);
         if (fd >= 0) arquivo_ = ::fdopen(fd, "wb");
         if (fd < 0 && errno != EEXIST) break;
@@ -723,6 +732,7 @@ ArquivoTemporario::~ArquivoTemporario() {
         std::error_code ec;
         std::filesystem::remove(temporario_, ec);
     }
+    Destravar(trava_);
 }
 
 void ArquivoTemporario::FalhaEscrita(int erro) {
@@ -764,6 +774,7 @@ void ArquivoTemporario::Confirmar() {
         throw ErroArquivo("Não foi possível substituir o arquivo '" + NomeParaMensagem(destino_) +
                           "': " + Motivo(ec));
     confirmado_ = true;
+    Destravar(trava_);  // no longer a temporary file
 }
 
 Substituicao::~Substituicao() {

@@ -156,6 +156,9 @@ class ArquivoTemporario {
     Caminho destino_;
     Caminho temporario_;
     std::FILE* arquivo_ = nullptr;
+    // The lock that tells other runs this temporary file is in use; held from its creation until
+    // it is moved into place or removed, not only while it is being written.
+    int trava_ = -1;
     bool confirmado_ = false;
     Sha256Incremental somador_;
     std::string hash_;
