@@ -194,7 +194,8 @@ struct CitaCadastro {
 
 }  // namespace
 
-Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedido) {
+Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedido,
+                             std::optional<ArquivoDeRetorno>* lido) {
     const int32_t mes = StrToInt(pedido.mes);
     const std::u16string sufixo = MesAbreviado(mes);
     if (sufixo.empty())
@@ -274,7 +275,10 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             std::string(linhas == 1 ? "o arquivo tem uma linha só" : "o arquivo tem duas linhas") +
                 " e nenhuma parcela: importá-lo não lança nada. Confira se é o arquivo certo e "
                 "se foi recebido por inteiro.");
-    if (linhas < 2) return v;
+    if (linhas < 2) {
+        if (lido) lido->emplace(std::move(arquivo));
+        return v;
+    }
 
     if (auto outra = OutraCompetencia(arquivo.Cabecalho(), mes, ano))
         achar(1, Gravidade::Suspeita, TipoAchado::Competencia, *outra);
@@ -478,6 +482,7 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
     std::stable_sort(v.achados.begin(), v.achados.end(), [](const Achado& a, const Achado& b) {
         return std::tie(a.gravidade, a.linha) < std::tie(b.gravidade, b.linha);
     });
+    if (lido) lido->emplace(std::move(arquivo));
     return v;
 }
 
