@@ -1,7 +1,8 @@
-// kavlo importar: the import as a host calls it, through the exported function, after the same
-// check kavlo verificar makes. A simulation and a deliberate second import of the same file are
-// things a host cannot ask for; for those the tool runs the same import inside its own process
-// with the option set.
+// kavlo importar: the import a host calls, after the same check kavlo verificar makes, run inside
+// the tool's process so that it posts from the check's read of the return file: one pass over the
+// file checks it, hashes it and gathers its keys, and the import's pass posts, failing if the
+// bytes are no longer those the check read. A simulation and a deliberate second import of the
+// same file, which a host cannot ask for, are the same call with the option set.
 #include <fmt/core.h>
 
 #include <memory>
@@ -195,32 +196,24 @@ Subcomando RegistrarImportar(CLI::App& app) {
     return {sub,
             [o] {
                 const ArquivosDaImportacao arquivos = ConferirArquivos(*o);
+                std::optional<ArquivoDeRetorno> lido;
                 const Verificacao v = VerificarAntes(
-                    {o->banco, o->mes, o->ano, o->retorno, o->verificaMargem == "S"});
+                    {o->banco, o->mes, o->ano, o->retorno, o->verificaMargem == "S"}, &lido);
                 if (!PodeImportar(*o, v)) return kSaidaVerificacao;
                 Interrupcao::Conferir();
 
                 ProgressoNoTerminal progresso;
-                ResumoImportacao r;
-                if (o->simular || o->reimportar || Detalhes()) {
-                    OpcoesImportacao opcoes;
-                    opcoes.simular = o->simular;
-                    opcoes.reimportar = o->reimportar;
-                    r = ImportarRetorno(
-                        {DeUtf8(o->mes), DeUtf8(o->ano), DeUtf8(o->banco), DeUtf8(o->resultado),
-                         DeUtf8(o->retorno), DeUtf8(o->folhas), DeUtf8(o->verificaMargem)},
-                        opcoes);
-                } else {
-                    ImportarArquivo(Host(o->mes), Host(o->ano), Host(o->banco), Host(o->resultado),
-                                    Host(o->retorno), Host(o->folhas), Host(o->verificaMargem));
-                    Interrupcao::Terminou();
-                    // What the call just did, by the id it took, never by finding the file again:
-                    // the file may have changed since.
-                    if (!UltimaImportacao())
-                        throw Erro("a importação terminou sem deixar seu resumo.");
-                    r = *UltimaImportacao();
-                }
+                OpcoesImportacao opcoes;
+                opcoes.simular = o->simular;
+                opcoes.reimportar = o->reimportar;
+                const ResumoImportacao r = ImportarRetorno(
+                    {DeUtf8(o->mes), DeUtf8(o->ano), DeUtf8(o->banco), DeUtf8(o->resultado),
+                     DeUtf8(o->retorno), DeUtf8(o->folhas), DeUtf8(o->verificaMargem)},
+                    opcoes, std::move(*lido));
                 Interrupcao::Terminou();
+                // A commit settled by the journal, on standard error as a host is told it.
+                if (!o->simular && !o->reimportar && !Detalhes() && !r.aviso.empty())
+                    fmt::print(stderr, "Aviso: {}\n", r.aviso);
                 if (!o->json) MostrarResumo(r);
                 // Everything the check found, beside the result, for the record.
                 const Caminho verificacao = CaminhoDe(arquivos.verificacao);

@@ -97,10 +97,11 @@ std::string Onde(const Achado& a) {
 
 }  // namespace
 
-Verificacao VerificarAntes(const ParaVerificar& p) {
+Verificacao VerificarAntes(const ParaVerificar& p, std::optional<ArquivoDeRetorno>* lido) {
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, DeUtf8(p.banco));
-    return VerificarRetorno(conexao, {DeUtf8(p.mes), DeUtf8(p.ano), DeUtf8(p.retorno), p.estrito});
+    return VerificarRetorno(conexao, {DeUtf8(p.mes), DeUtf8(p.ano), DeUtf8(p.retorno), p.estrito},
+                            lido);
 }
 
 size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_t limite) {

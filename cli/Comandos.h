@@ -43,7 +43,9 @@ struct ParaVerificar {
     std::string banco, mes, ano, retorno;
     bool estrito = true;
 };
-Verificacao VerificarAntes(const ParaVerificar& pedido);
+// `lido`, when given, receives the return file as the check read it, for the import to post from.
+Verificacao VerificarAntes(const ParaVerificar& pedido,
+                           std::optional<ArquivoDeRetorno>* lido = nullptr);
 // Prints the findings of one severity, at most `limite` of each kind (0: all); returns how many
 // it left out.
 size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_t limite);

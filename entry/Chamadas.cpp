@@ -43,7 +43,10 @@ void GerarArquivos(const ArgumentosGeracao& a) {
     observacao.Fim();
 }
 
-ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImportacao& opcoes) {
+namespace {
+
+ResumoImportacao Importar(const ArgumentosImportacao& a, const OpcoesImportacao& opcoes,
+                          std::optional<ArquivoDeRetorno> lido) {
     ultimaImportacao.reset();
     std::lock_guard<std::mutex> trava(umaChamadaPorVez);
     ObservacaoDaChamada observacao;
@@ -56,10 +59,23 @@ ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImpo
     processo.Folhas = a.Folhas;
     processo.VerificaMargem = a.VerificaMargem;
     processo.Opcoes = opcoes;
-    if (processo.ConectarBanco()) processo.Importacao(processo.LerRetorno());
+    if (processo.ConectarBanco())
+        processo.Importacao(lido ? processo.LidoNaVerificacao(std::move(*lido))
+                                 : processo.LerRetorno());
     observacao.Fim();
     ultimaImportacao = processo.ResumoDaImportacao;
     return processo.ResumoDaImportacao;
+}
+
+}  // namespace
+
+ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImportacao& opcoes) {
+    return Importar(a, opcoes, std::nullopt);
+}
+
+ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImportacao& opcoes,
+                                 ArquivoDeRetorno lido) {
+    return Importar(a, opcoes, std::move(lido));
 }
 
 const std::optional<ResumoImportacao>& UltimaImportacao() {

@@ -22,6 +22,11 @@ void GerarArquivos(const ArgumentosGeracao& argumentos);
 
 ResumoImportacao ImportarRetorno(const ArgumentosImportacao& argumentos,
                                  const OpcoesImportacao& opcoes = {});
+// The same, posting from a return file a check has just read (VerificarRetorno) instead of
+// reading it again: its hashes and keys are that read's, and the import fails, posting nothing, if
+// the file's bytes have changed since. `lido` must be the file at CaminhoLoad.
+ResumoImportacao ImportarRetorno(const ArgumentosImportacao& argumentos,
+                                 const OpcoesImportacao& opcoes, ArquivoDeRetorno lido);
 
 // What the last import this thread ran did (the exported one included), nothing when it failed:
 // a host gets nothing back from the export, and the tool, which calls the export, takes its

@@ -66,6 +66,11 @@ ArquivoDeRetorno TProcessoKAVLO::LerRetorno() {
     return arquivo;
 }
 
+ArquivoDeRetorno TProcessoKAVLO::LidoNaVerificacao(ArquivoDeRetorno AArquivo) {
+    HashRetorno = AArquivo.Hash();
+    return AArquivo;
+}
+
 void TProcessoKAVLO::Importacao(ArquivoDeRetorno AArquivo) {
     ResumoDaImportacao =
         FImportacao->Importar(AArquivo, SemLocalhost(CaminhoBanco), VerificaMargem);

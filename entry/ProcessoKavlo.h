@@ -45,6 +45,8 @@ class TProcessoKAVLO {
     void Exportacao();
     // The first pass over the return file at CaminhoLoad: its hash, its lines counted, its keys.
     ArquivoDeRetorno LerRetorno();
+    // The same first pass, made already by a check of the file.
+    ArquivoDeRetorno LidoNaVerificacao(ArquivoDeRetorno AArquivo);
     // Runs the import over the return file, reading its lines again.
     void Importacao(ArquivoDeRetorno AArquivo);
     // Points the shared connection at CaminhoBanco; true when it is open afterwards.

@@ -81,11 +81,27 @@ CadastroServidores::CadastroServidores(fb::Transacao& transacao, std::u16string 
     }
 }
 
-bool CadastroServidores::CpfDifere(uint32_t indice, std::u16string_view cpfArquivo) const {
+CadastroServidores::Pessoa CadastroServidores::PessoaDe(std::u16string_view cpfArquivo,
+                                                        std::u16string_view nomeArquivo) {
+    Pessoa p;
+    p.nome = ImpressaoDoNome(nomeArquivo);
+    p.cpfValido = cpfArquivo.size() == 11 && Digitos(cpfArquivo).size() == 11;
+    if (p.cpfValido) p.cpf = Numero(cpfArquivo);
+    return p;
+}
+
+bool CadastroServidores::CpfDifere(uint32_t indice, const Pessoa& p) const {
     const Entrada& e = entradas_[indice];
     if (!e.temCpf) return false;
-    if (cpfArquivo.size() != 11 || Digitos(cpfArquivo).size() != 11) return true;
-    return Numero(cpfArquivo) != e.cpf;
+    return !p.cpfValido || p.cpf != e.cpf;
+}
+
+bool CadastroServidores::NomeDifere(uint32_t indice, const Pessoa& p) const {
+    return p.nome != entradas_[indice].nome;
+}
+
+bool CadastroServidores::CpfDifere(uint32_t indice, std::u16string_view cpfArquivo) const {
+    return CpfDifere(indice, PessoaDe(cpfArquivo, {}));
 }
 
 bool CadastroServidores::NomeDifere(uint32_t indice, std::u16string_view nomeArquivo) const {

@@ -35,9 +35,19 @@ class CadastroServidores {
 
     // Whether the payroll has a row for the key.
     bool Tem(uint32_t indice) const { return entradas_[indice].presente; }
+    // A line's CPF and name as they are compared, for holding a line's without its text.
+    struct Pessoa {
+        uint64_t nome = 0;
+        uint64_t cpf : 40 = 0;
+        uint64_t cpfValido : 1 = 0;  // 11 digits, nothing else
+    };
+    static Pessoa PessoaDe(std::u16string_view cpfArquivo, std::u16string_view nomeArquivo);
+
     // Whether the line's CPF is not the payroll's; false when the payroll has none to compare.
     bool CpfDifere(uint32_t indice, std::u16string_view cpfArquivo) const;
     bool NomeDifere(uint32_t indice, std::u16string_view nomeArquivo) const;
+    bool CpfDifere(uint32_t indice, const Pessoa& p) const;
+    bool NomeDifere(uint32_t indice, const Pessoa& p) const;
     // Both differ, the payroll having a CPF: the line is somebody else's. A name spelled another
     // way, or a CPF mistyped, alone is not.
     bool OutraPessoa(uint32_t indice, std::u16string_view linha) const;

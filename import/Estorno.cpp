@@ -36,8 +36,18 @@ struct Lancado {
     fb::Parametro mcAntes, mcDepois, recAntes, recDepois;
 };
 
+// A payroll row's key, as the journal keeps it (CHAR(8) OCTETS); compared byte by byte, as the
+// server orders it.
+using ChaveLinha = std::array<unsigned char, 8>;
+
+ChaveLinha ChaveDe(const std::string& bytes) {
+    ChaveLinha c{};
+    std::copy_n(bytes.begin(), std::min(bytes.size(), c.size()), c.begin());
+    return c;
+}
+
 struct LinhaLancada {
-    std::string chave;                 // RDB$DB_KEY
+    ChaveLinha chave;                  // RDB$DB_KEY
     std::vector<Lancado> lancamentos;  // by slot, which is also the order they were posted in
 };
 
@@ -47,21 +57,70 @@ fb::Parametro Valor(const fb::Cursor& c, unsigned i, bool texto) {
     return c.Real(i);
 }
 
-std::vector<LinhaLancada> LerLancamentos(fb::Transacao& t, int32_t id) {
+// The slots a row had posted, one bit each: a row's shape, which decides the block that undoes it.
+using Slots = uint32_t;
+
+std::vector<int> ListaDeSlots(Slots slots) {
+    std::vector<int> lista;
+    for (int s = 0; s < 32; ++s)
+        if (slots & (Slots{1} << s)) lista.push_back(s);
+    return lista;
+}
+
+Slots FormaDe(const LinhaLancada& l) {
+    Slots slots = 0;
+    for (const Lancado& x : l.lancamentos) slots |= Slots{1} << (x.slot & 31);
+    return slots;
+}
+
+// Each row the import posted to, with its shape, sorted by key: 12 bytes a row, all the undo
+// keeps of the whole import while it streams the postings.
+struct FormaDaLinha {
+    ChaveLinha chave;
+    Slots slots;
+};
+
+std::vector<FormaDaLinha> FormasDasLinhas(fb::Transacao& t, int32_t id) {
     fb::Comando c(t,
-                  std::string_view(
-                      "select CHAVE_LINHA, MATRICULA, SLOT, COD_ANTES, VALOR_ANTES, QUANT_ANTES, "
-                      "PERC_ANTES, TEMPO_ANTES, COD_DEPOIS, VALOR_DEPOIS, QUANT_DEPOIS, "
-                      "PERC_DEPOIS, TEMPO_DEPOIS, MCVALOR_ANTES, MCVALOR_DEPOIS, "
-                      "RECALCULAR_ANTES, RECALCULAR_DEPOIS from KAVLO_LANCAMENTO "
-                      "where ID_IMPORTACAO = ? order by CHAVE_LINHA, SLOT"),
+                  std::string_view("select CHAVE_LINHA, SLOT from KAVLO_LANCAMENTO where "
+                                   "ID_IMPORTACAO = ?"),
                   "ler os lançamentos da importação no diário");
-    fb::Cursor r = c.Abrir({int64_t{id}});
-    std::vector<LinhaLancada> linhas;
-    while (r.Proximo()) {
-        const std::string chave = r.Bytes(0u);
-        if (linhas.empty() || linhas.back().chave != chave) linhas.push_back({chave, {}});
-        Lancado l;
+    std::vector<FormaDaLinha> formas;
+    for (fb::Cursor r = c.Abrir({int64_t{id}}); r.Proximo();)
+        formas.push_back({ChaveDe(r.Bytes(0u)), Slots{1} << (r.Inteiro(1u) & 31)});
+    std::sort(formas.begin(), formas.end(),
+              [](const FormaDaLinha& a, const FormaDaLinha& b) { return a.chave < b.chave; });
+    size_t n = 0;
+    for (const FormaDaLinha& f : formas) {
+        if (n > 0 && formas[n - 1].chave == f.chave)
+            formas[n - 1].slots |= f.slots;
+        else
+            formas[n++] = f;
+    }
+    formas.resize(n);
+    formas.shrink_to_fit();
+    return formas;
+}
+
+// Every posting of the import, in the journal's own order (no sort of the postings on the
+// server), one at a time.
+class LancamentosDoDiario {
+  public:
+    LancamentosDoDiario(fb::Transacao& t, int32_t id)
+        : comando_(t,
+                   std::string_view(
+                       "select CHAVE_LINHA, MATRICULA, SLOT, COD_ANTES, VALOR_ANTES, "
+                       "QUANT_ANTES, PERC_ANTES, TEMPO_ANTES, COD_DEPOIS, VALOR_DEPOIS, "
+                       "QUANT_DEPOIS, PERC_DEPOIS, TEMPO_DEPOIS, MCVALOR_ANTES, MCVALOR_DEPOIS, "
+                       "RECALCULAR_ANTES, RECALCULAR_DEPOIS from KAVLO_LANCAMENTO "
+                       "where ID_IMPORTACAO = ?"),
+                   "ler os lançamentos da importação no diário"),
+          cursor_(comando_.Abrir({int64_t{id}})) {}
+
+    bool Proximo(ChaveLinha& chave, Lancado& l) {
+        if (!cursor_.Proximo()) return false;
+        const fb::Cursor& r = cursor_;
+        chave = ChaveDe(r.Bytes(0u));
         l.matricula = r.Texto(1u);
         l.slot = r.Inteiro(2u);
         for (unsigned k = 0; k < 5; ++k) {
@@ -72,10 +131,13 @@ std::vector<LinhaLancada> LerLancamentos(fb::Transacao& t, int32_t id) {
         l.mcDepois = Valor(r, 14u, false);
         l.recAntes = Valor(r, 15u, true);
         l.recDepois = Valor(r, 16u, true);
-        linhas.back().lancamentos.push_back(std::move(l));
+        return true;
     }
-    return linhas;
-}
+
+  private:
+    fb::Comando comando_;
+    fb::Cursor cursor_;
+};
 
 // One EXECUTE BLOCK for `linhas` rows that each had `slots` posted. Per row r, parameters: the key
 // (Kr) and the servant's MATRICULA (Xr, short: the import matched it to an 8-character key, and
@@ -160,6 +222,47 @@ std::u16string SqlEstorno(std::u16string_view tabela, const std::vector<int>& sl
         kBloco, {{u"parametros", parametros}, {u"declaracoes", declaracoes}, {u"corpo", corpo}});
 }
 
+// Rows undone by one block.
+constexpr size_t kLote = 16;
+
+// The prepared blocks of the shapes at hand. A prepared block is large, and the postings come in
+// the journal's order, so the shapes take turns: the ones used least recently are let go first.
+class BlocosDoEstorno {
+  public:
+    BlocosDoEstorno(fb::Transacao& t, std::u16string tabela) : t_(t), tabela_(std::move(tabela)) {}
+
+    fb::Comando& Para(Slots slots, size_t linhas) {
+        const std::pair<Slots, size_t> forma{slots, linhas};
+        auto b = std::find_if(blocos_.begin(), blocos_.end(),
+                              [&](const Bloco& x) { return x.forma == forma; });
+        if (b == blocos_.end()) {
+            if (blocos_.size() == kPreparados)
+                blocos_.erase(
+                    std::min_element(blocos_.begin(), blocos_.end(),
+                                     [](const Bloco& x, const Bloco& y) { return x.uso < y.uso; }));
+            blocos_.push_back({forma, 0,
+                               std::make_unique<fb::Comando>(
+                                   t_, SqlEstorno(tabela_, ListaDeSlots(slots), linhas),
+                                   "estornar a importação na tabela " + ParaUtf8(tabela_))});
+            b = blocos_.end() - 1;
+        }
+        b->uso = ++usos_;
+        return *b->comando;
+    }
+
+  private:
+    static constexpr size_t kPreparados = 8;
+    struct Bloco {
+        std::pair<Slots, size_t> forma;
+        uint64_t uso;
+        std::unique_ptr<fb::Comando> comando;
+    };
+    fb::Transacao& t_;
+    const std::u16string tabela_;
+    std::vector<Bloco> blocos_;
+    uint64_t usos_ = 0;
+};
+
 // A later import not undone that posted for one of this import's servants in the same table:
 // undoing this one would give the row the values from before both, and erase that posting (or
 // the margin it took). Decided from the journal, not from the row's values, which a slot cleared
@@ -171,8 +274,28 @@ struct Posterior {
     bool mesmoSlot;
 };
 
+// This import's servants, each with the slots it posted to them.
+struct ServidoresDaImportacao {
+    ConjuntoDeChaves matriculas;
+    std::vector<Slots> slots;  // by the servant's place in `matriculas`
+};
+
+ServidoresDaImportacao ServidoresDe(fb::Transacao& t, int32_t id) {
+    fb::Comando c(t,
+                  std::string_view("select MATRICULA, SLOT from KAVLO_LANCAMENTO where "
+                                   "ID_IMPORTACAO = ?"),
+                  "ler os lançamentos da importação no diário");
+    ServidoresDaImportacao s;
+    for (fb::Cursor r = c.Abrir({int64_t{id}}); r.Proximo();) s.matriculas.Incluir(r.Texto(0u));
+    s.matriculas.Fechar();
+    s.slots.assign(s.matriculas.Tamanho(), 0);
+    for (fb::Cursor r = c.Abrir({int64_t{id}}); r.Proximo();)
+        if (const auto i = s.matriculas.Indice(r.Texto(0u)))
+            s.slots[*i] |= Slots{1} << (r.Inteiro(1u) & 31);
+    return s;
+}
+
 std::vector<Posterior> ImportacoesPosteriores(fb::Transacao& t, const ImportacaoRegistrada& imp,
-                                              const std::vector<LinhaLancada>& linhas,
                                               int64_t& total) {
     // Ordered by the journal's index on the import; no sort of the postings.
     fb::Comando c(t,
@@ -185,22 +308,14 @@ std::vector<Posterior> ImportacoesPosteriores(fb::Transacao& t, const Importacao
     std::vector<Posterior> posteriores;
     total = 0;
     // This import's servants, gathered only when a later import posted in the table at all.
-    std::optional<ConjuntoDeChaves> servidores;
+    std::optional<ServidoresDaImportacao> servidores;
     while (r.Proximo()) {
-        if (!servidores) {
-            servidores.emplace();
-            for (size_t i = 0; i < linhas.size(); ++i)
-                servidores->Incluir(linhas[i].lancamentos.front().matricula,
-                                    static_cast<uint32_t>(i));
-            servidores->Fechar();
-        }
+        if (!servidores) servidores = ServidoresDe(t, imp.id);
         const std::u16string matricula = r.Texto(1u);
-        const auto i = servidores->Indice(matricula);
+        const auto i = servidores->matriculas.Indice(matricula);
         if (!i) continue;
         const int slot = r.Inteiro(2u);
-        const auto& nossos = linhas[servidores->Valor(*i)].lancamentos;
-        const bool mesmoSlot = std::any_of(nossos.begin(), nossos.end(),
-                                           [slot](const Lancado& l) { return l.slot == slot; });
+        const bool mesmoSlot = (servidores->slots[*i] & (Slots{1} << (slot & 31))) != 0;
         ++total;
         posteriores.push_back({r.Inteiro(0u), matricula, slot, mesmoSlot});
     }
@@ -277,12 +392,12 @@ bool Guarda(const fb::Cursor& c, unsigned i, const fb::Parametro& valor) {
 // wrote; failing that, the servant's only row, whose changed columns the undo then names. Gives
 // each row found its new key; the ones it cannot find are left out, with why.
 std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16string& tabela,
-                                               std::vector<LinhaLancada*>& perdidas) {
+                                               std::vector<LinhaLancada>& perdidas) {
     ConjuntoDeChaves servidores;
     std::set<int> slots;
     for (size_t i = 0; i < perdidas.size(); ++i) {
-        servidores.Incluir(perdidas[i]->lancamentos.front().matricula, static_cast<uint32_t>(i));
-        for (const Lancado& l : perdidas[i]->lancamentos) slots.insert(l.slot);
+        servidores.Incluir(perdidas[i].lancamentos.front().matricula, static_cast<uint32_t>(i));
+        for (const Lancado& l : perdidas[i].lancamentos) slots.insert(l.slot);
     }
     servidores.Fechar();
     std::u16string colunas = u"rdb$db_key, MATRICULA, MCVALOR, RECALCULAR";
@@ -304,7 +419,7 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
     while (r.Proximo()) {
         const auto i = servidores.Indice(r.Texto(1u));
         if (!i) continue;
-        const LinhaLancada& l = *perdidas[servidores.Valor(*i)];
+        const LinhaLancada& l = perdidas[servidores.Valor(*i)];
         Achados& a = achados[servidores.Valor(*i)];
         const std::string chave = r.Bytes(0u);
         if (chave.size() != a.chaveUnica.size()) continue;  // a view has no row keys of 8 bytes
@@ -321,14 +436,14 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
         }
     }
     std::vector<std::string> naoAchadas;
-    std::vector<LinhaLancada*> achadas;
+    std::vector<LinhaLancada> achadas;
     for (size_t i = 0; i < perdidas.size(); ++i) {
         const Achados& a = achados[i];
-        const std::string matricula = ParaMensagem(perdidas[i]->lancamentos.front().matricula);
+        const std::string matricula = ParaMensagem(perdidas[i].lancamentos.front().matricula);
         if (a.exatas == 1 || (a.exatas == 0 && a.linhas == 1)) {
             const auto& chave = a.exatas == 1 ? a.chaveExata : a.chaveUnica;
-            perdidas[i]->chave.assign(chave.begin(), chave.end());
-            achadas.push_back(perdidas[i]);
+            std::copy(chave.begin(), chave.end(), perdidas[i].chave.begin());
+            achadas.push_back(std::move(perdidas[i]));
         } else if (a.linhas == 0) {
             naoAchadas.push_back("servidor " + matricula + ": não há linha com esta matrícula");
         } else {
@@ -431,83 +546,136 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
     ResultadoEstorno resultado;
     resultado.importacao = *imp;
     resultado.simulacao = simular;
-    std::vector<LinhaLancada> linhas = LerLancamentos(t, id);
+    const std::vector<FormaDaLinha> formas = FormasDasLinhas(t, id);
     int64_t quantasPosteriores = 0;
-    const std::vector<Posterior> posteriores =
-        ImportacoesPosteriores(t, *imp, linhas, quantasPosteriores);
+    const std::vector<Posterior> posteriores = ImportacoesPosteriores(t, *imp, quantasPosteriores);
 
     // After a restore the kept keys name other rows, or none: every row is found again by its
     // servant. Otherwise a key finds its row, unless the row was deleted since.
     // A flag and a plain date: an optional here trips -Wmaybe-uninitialized in MinGW's -O3.
     const bool restaurado = criacao && *criacao > imp->quando;
     const TDateTime recriadoEm = restaurado ? *criacao : TDateTime{};
-    std::vector<LinhaLancada*> porChave, porMatricula;
-    for (LinhaLancada& l : linhas) (restaurado ? porMatricula : porChave).push_back(&l);
 
-    std::vector<std::string> conflitos, naoAchadas;
-    constexpr size_t kLote = 16;
-    // The blocks of the shape at hand, by how many rows they take: a shape's rows are undone one
-    // after the other and its blocks serve no other, and a prepared block is large.
-    std::map<size_t, std::unique_ptr<fb::Comando>> blocos;
-    // Gives back the rows' earlier values where they hold what the import wrote; the rows whose
-    // key finds no row of their servant go to `perdidas`.
-    auto estornar = [&](const std::vector<LinhaLancada*>& quais,
-                        std::vector<LinhaLancada*>& perdidas) {
-        std::map<std::vector<int>, std::vector<LinhaLancada*>> porForma;
-        for (LinhaLancada* l : quais) {
-            std::vector<int> slots;
-            for (const Lancado& x : l->lancamentos) slots.push_back(x.slot);
-            porForma[slots].push_back(l);
+    struct Conflito {
+        Slots slots;
+        ChaveLinha chave;
+        std::string texto;
+    };
+    std::vector<Conflito> conflitos;
+    std::vector<std::string> naoAchadas;
+    BlocosDoEstorno blocos(t, imp->tabela);
+    // Gives back the earlier values of `lote`, rows of one shape, where they hold what the import
+    // wrote; the rows whose key finds no row of their servant go to `perdidas`.
+    auto estornarLote = [&](Slots slots, std::vector<LinhaLancada>& lote,
+                            std::vector<LinhaLancada>& perdidas) {
+        std::vector<fb::Parametro> p;
+        for (const LinhaLancada& l : lote) {
+            p.emplace_back(fb::Octetos{std::string(l.chave.begin(), l.chave.end())});
+            p.emplace_back(l.lancamentos.front().matricula);
+            for (const Lancado& x : l.lancamentos)
+                for (size_t k = 0; k < 5; ++k) {
+                    p.push_back(x.depois[k]);
+                    p.push_back(x.antes[k]);
+                }
+            p.push_back(l.lancamentos.back().mcDepois);
+            p.push_back(l.lancamentos.front().mcAntes);
+            p.push_back(l.lancamentos.back().recDepois);
+            p.push_back(l.lancamentos.front().recAntes);
         }
-        for (const auto& [slots, grupo] : porForma) {
-            blocos.clear();
-            for (size_t inicio = 0; inicio < grupo.size(); inicio += kLote) {
-                const size_t quantas = std::min(kLote, grupo.size() - inicio);
-                auto& bloco = blocos[quantas];
-                if (!bloco)
-                    bloco = std::make_unique<fb::Comando>(
-                        t, SqlEstorno(imp->tabela, slots, quantas),
-                        "estornar a importação na tabela " + ParaUtf8(imp->tabela));
-                std::vector<fb::Parametro> p;
-                for (size_t i = inicio; i < inicio + quantas; ++i) {
-                    const LinhaLancada& l = *grupo[i];
-                    p.emplace_back(fb::Octetos{l.chave});
-                    p.emplace_back(l.lancamentos.front().matricula);
-                    for (const Lancado& x : l.lancamentos)
-                        for (size_t k = 0; k < 5; ++k) {
-                            p.push_back(x.depois[k]);
-                            p.push_back(x.antes[k]);
-                        }
-                    p.push_back(l.lancamentos.back().mcDepois);
-                    p.push_back(l.lancamentos.front().mcAntes);
-                    p.push_back(l.lancamentos.back().recDepois);
-                    p.push_back(l.lancamentos.front().recAntes);
-                }
-                fb::Cursor r = bloco->Abrir(p);
-                while (r.Proximo()) {
-                    LinhaLancada* l = grupo[inicio + static_cast<size_t>(r.Inteiro(0u))];
-                    const std::u16string diferencas = r.Texto(2u);
-                    if (r.Inteiro(1u) != 1) {
-                        perdidas.push_back(l);
-                    } else if (!diferencas.empty()) {
-                        conflitos.push_back("servidor " +
-                                            ParaMensagem(l->lancamentos.front().matricula) +
-                                            ": mudou desde a importação em" + ParaUtf8(diferencas));
-                    } else {
-                        ++resultado.linhas;
-                        resultado.lancamentos += static_cast<int64_t>(l->lancamentos.size());
-                    }
-                }
+        fb::Cursor r = blocos.Para(slots, lote.size()).Abrir(p);
+        while (r.Proximo()) {
+            LinhaLancada& l = lote[static_cast<size_t>(r.Inteiro(0u))];
+            const std::u16string diferencas = r.Texto(2u);
+            if (r.Inteiro(1u) != 1) {
+                perdidas.push_back(std::move(l));
+            } else if (!diferencas.empty()) {
+                conflitos.push_back({slots, l.chave,
+                                     "servidor " + ParaMensagem(l.lancamentos.front().matricula) +
+                                         ": mudou desde a importação em" + ParaUtf8(diferencas)});
+            } else {
+                ++resultado.linhas;
+                resultado.lancamentos += static_cast<int64_t>(l.lancamentos.size());
             }
         }
     };
-    estornar(porChave, porMatricula);
+    // The same for rows held together, shape after shape.
+    auto estornarTodas = [&](std::vector<LinhaLancada> quais, std::vector<LinhaLancada>& perdidas) {
+        std::map<std::vector<int>, std::vector<LinhaLancada>> porForma;
+        for (LinhaLancada& l : quais) porForma[ListaDeSlots(FormaDe(l))].push_back(std::move(l));
+        for (auto& [lista, grupo] : porForma)
+            for (size_t inicio = 0; inicio < grupo.size(); inicio += kLote) {
+                std::vector<LinhaLancada> lote(
+                    std::make_move_iterator(grupo.begin() + static_cast<ptrdiff_t>(inicio)),
+                    std::make_move_iterator(grupo.begin() + static_cast<ptrdiff_t>(std::min(
+                                                                inicio + kLote, grupo.size()))));
+                estornarLote(FormaDe(lote.front()), lote, perdidas);
+            }
+    };
+
+    // The postings come one at a time; a row is undone in its shape's next block once all its
+    // postings have come, so the undo holds a block per shape, never the whole import.
+    std::vector<LinhaLancada> porMatricula, todas;
+    {
+        std::map<ChaveLinha, LinhaLancada> incompletas;
+        std::map<Slots, std::vector<LinhaLancada>> pendentes;
+        LancamentosDoDiario diario(t, id);
+        ChaveLinha chave;
+        Lancado lancado;
+        while (diario.Proximo(chave, lancado)) {
+            const auto forma = std::lower_bound(
+                formas.begin(), formas.end(), chave,
+                [](const FormaDaLinha& f, const ChaveLinha& c) { return f.chave < c; });
+            if (forma == formas.end() || forma->chave != chave)
+                throw Erro("O diário da importação " + std::to_string(id) +
+                           " mudou enquanto era lido; nada foi alterado. Execute de novo.");
+            LinhaLancada& linha = incompletas[chave];
+            linha.chave = chave;
+            auto onde =
+                std::upper_bound(linha.lancamentos.begin(), linha.lancamentos.end(), lancado.slot,
+                                 [](int slot, const Lancado& x) { return slot < x.slot; });
+            linha.lancamentos.insert(onde, std::move(lancado));
+            if (FormaDe(linha) != forma->slots) continue;
+            if (restaurado) {
+                // After a restore every row is sought by its servant, all of them together.
+                todas.push_back(std::move(linha));
+            } else {
+                std::vector<LinhaLancada>& lote = pendentes[forma->slots];
+                lote.push_back(std::move(linha));
+                if (lote.size() == kLote) {
+                    estornarLote(forma->slots, lote, porMatricula);
+                    lote.clear();
+                }
+            }
+            incompletas.erase(chave);
+        }
+        if (!incompletas.empty())
+            throw Erro("O diário da importação " + std::to_string(id) +
+                       " mudou enquanto era lido; nada foi alterado. Execute de novo.");
+        for (auto& [slots, lote] : pendentes)
+            if (!lote.empty()) estornarLote(slots, lote, porMatricula);
+    }
+    // Told in the order of the rows' shapes, then of their keys.
+    const auto noRelato = [](Slots a, const ChaveLinha& ca, Slots b, const ChaveLinha& cb) {
+        return a == b ? ca < cb : ListaDeSlots(a) < ListaDeSlots(b);
+    };
+    std::sort(conflitos.begin(), conflitos.end(), [&](const Conflito& a, const Conflito& b) {
+        return noRelato(a.slots, a.chave, b.slots, b.chave);
+    });
+    std::sort(porMatricula.begin(), porMatricula.end(),
+              [&](const LinhaLancada& a, const LinhaLancada& b) {
+                  return noRelato(FormaDe(a), a.chave, FormaDe(b), b.chave);
+              });
+    if (restaurado) {
+        std::sort(todas.begin(), todas.end(),
+                  [](const LinhaLancada& a, const LinhaLancada& b) { return a.chave < b.chave; });
+        porMatricula = std::move(todas);
+    }
     if (!porMatricula.empty()) {
         naoAchadas = ProcurarPelaMatricula(t, imp->tabela, porMatricula);
-        std::vector<LinhaLancada*> nenhuma;
-        estornar(porMatricula, nenhuma);
-        for (const LinhaLancada* l : nenhuma)
-            naoAchadas.push_back("servidor " + ParaMensagem(l->lancamentos.front().matricula) +
+        std::vector<LinhaLancada> nenhuma;
+        estornarTodas(std::move(porMatricula), nenhuma);
+        for (const LinhaLancada& l : nenhuma)
+            naoAchadas.push_back("servidor " + ParaMensagem(l.lancamentos.front().matricula) +
                                  ": a linha não foi encontrada na tabela");
     }
     if (!posteriores.empty() || !conflitos.empty() || !naoAchadas.empty()) {
@@ -515,7 +683,7 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
         if (!conflitos.empty()) {
             m += "\nEstas linhas mudaram desde a importação, e o estorno só desfaz o que ainda "
                  "está como a importação deixou:";
-            for (const auto& c : conflitos) m += "\n  " + c;
+            for (const auto& c : conflitos) m += "\n  " + c.texto;
         }
         if (!naoAchadas.empty()) {
             if (restaurado)
@@ -534,8 +702,10 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
         }
         // Last, as it ends with what to do first.
         if (!posteriores.empty()) m += SobrePosteriores(posteriores, quantasPosteriores);
-        throw EstornoRecusado(m, Resumo(nome, *imp, conflitos, naoAchadas, restaurado, posteriores),
-                              Lista(conflitos, naoAchadas, posteriores), imp->resultado);
+        std::vector<std::string> mudadas;
+        for (const auto& c : conflitos) mudadas.push_back(c.texto);
+        throw EstornoRecusado(m, Resumo(nome, *imp, mudadas, naoAchadas, restaurado, posteriores),
+                              Lista(mudadas, naoAchadas, posteriores), imp->resultado);
     }
     fb::Comando marca(
         t,

@@ -151,10 +151,15 @@ int PrimeiroSlotLivre(const LinhaDeducao& linha) {
     return 0;
 }
 
-Avaliacao Avaliar(const LinhaDeducao& linha, std::u16string_view linhaRetorno, bool estrito) {
-    Avaliacao a{ParcelaDaLinha(linhaRetorno), linha.margem, PrimeiroSlotLivre(linha), {}, {}};
+Avaliacao Avaliar(const LinhaDeducao& linha, int64_t parcela, bool estrito) {
+    Avaliacao a{parcela, linha.margem, PrimeiroSlotLivre(linha), {}, {}};
     a.desfecho = a.slot ? Decidir(estrito, a.margem, a.parcela)
                         : Desfecho{Resultado::SemSlot, 0, a.parcela, a.margem};
+    return a;
+}
+
+Avaliacao Avaliar(const LinhaDeducao& linha, std::u16string_view linhaRetorno, bool estrito) {
+    Avaliacao a = Avaliar(linha, ParcelaDaLinha(linhaRetorno), estrito);
     if (Lancado(a.desfecho.resultado)) a.dados = DadosDaLinha(linhaRetorno);
     return a;
 }

@@ -93,6 +93,8 @@ struct Avaliacao {
     std::optional<DadosDoLancamento> dados;  // when it posts
 };
 Avaliacao Avaliar(const LinhaDeducao& linha, std::u16string_view linhaRetorno, bool estrito);
+// The same for an instalment already read (ParcelaDaLinha), without what the posting stores.
+Avaliacao Avaliar(const LinhaDeducao& linha, int64_t parcela, bool estrito);
 
 // Takes `slot` for a posting and leaves the row with the margin after it.
 void Ocupar(LinhaDeducao& linha, int slot, int64_t novaMargem);

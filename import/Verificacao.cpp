@@ -1,6 +1,7 @@
 #include "import/Verificacao.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -105,6 +106,25 @@ uint64_t Impressao(const Parcela& p) {
         .Valor();
 }
 
+// Both fingerprints of an instalment, taken in opposite orders: lines whose two fingerprints meet
+// are the same instalment, without any line being kept to compare.
+uint64_t ImpressaoInversa(const Parcela& p) {
+    return (Impressao64() << std::get<3>(p) << std::get<2>(p) << std::get<1>(p) << std::get<0>(p)
+                          << int64_t{1})
+        .Valor();
+}
+
+struct ImpressaoDaParcela {
+    uint64_t direta, inversa;
+    uint32_t linha;
+    bool MesmaParcela(const ImpressaoDaParcela& o) const {
+        return direta == o.direta && inversa == o.inversa;
+    }
+    bool operator<(const ImpressaoDaParcela& o) const {
+        return std::tie(direta, inversa, linha) < std::tie(o.direta, o.inversa, o.linha);
+    }
+};
+
 // An instalment as a posting stores it: the servant, the code, the amount in cents and the two
 // counters. Lines that do not convert have none.
 uint64_t ImpressaoDoLancamento(std::u16string_view chave, std::u16string_view codigo,
@@ -121,6 +141,127 @@ std::optional<uint64_t> LancamentoDaLinha(std::u16string_view linha) {
     } catch (const Erro&) {
         return std::nullopt;
     }
+}
+
+// The last position of the fields the import reads of an instalment line.
+constexpr size_t kFimDosCampos = static_cast<size_t>(retorno::ContadorQuant.Fim());
+// How many lines a finding about the whole file names as examples.
+constexpr size_t kExemplos = 5;
+
+// Whether the line can be an instalment line of the layout: long enough for the fields the import
+// reads, with an amount that converts.
+bool LinhaDoLeiaute(std::u16string_view linha) {
+    if (linha.size() < kFimDosCampos) return false;
+    try {
+        LerParcelaCentavos(linha);
+        return true;
+    } catch (const Erro&) {
+        return false;
+    }
+}
+
+// Why a line would fail the import, in Portuguese: an amount or a counter that is no number is
+// said as such; any other failure as the import says it.
+std::string ValorQueFalha(std::u16string_view linha, const Erro& erro) {
+    try {
+        LerParcelaCentavos(linha);
+    } catch (const ErroConversao&) {
+        return "o valor da parcela " + Aspas(LerCampo(linha, retorno::Parcela)) + " (" +
+               Posicoes(retorno::Parcela) + ") não é um número: a importação falharia nesta linha";
+    }
+    for (const Posicao p : {retorno::ContadorPerc, retorno::ContadorQuant}) try {
+            LerContador(linha, p);
+        } catch (const ErroConversao&) {
+            return "o contador de parcelas " + Aspas(LerCampo(linha, p)) + " (" + Posicoes(p) +
+                   ") não é um número inteiro: a importação falharia nesta linha";
+        }
+    return erro.what();
+}
+
+// What the checks against the payroll need of one instalment line, read in the file's one pass:
+// about 64 bytes a line instead of the line.
+struct DetalheLido {
+    static constexpr uint32_t kSemErro = UINT32_MAX;
+    std::array<char16_t, 8> chave{};  // "NNNNNN-D", or shorter on a short line
+    uint8_t tamanhoChave = 0;
+    bool temLancamento = false;
+    uint32_t comprimento = 0;
+    uint64_t lancamento = 0;  // ImpressaoDoLancamento, when temLancamento
+    CadastroServidores::Pessoa pessoa;
+    int64_t parcela = 0;              // cents, unless erroParcela
+    uint32_t erroParcela = kSemErro;  // the message of ParcelaDaLinha, in the run's list
+    uint32_t erroDados = kSemErro;    // the message of DadosDaLinha
+    std::u16string Chave() const { return std::u16string(chave.data(), tamanhoChave); }
+};
+
+DetalheLido LerDetalhe(std::u16string_view linha, std::vector<std::string>& erros) {
+    DetalheLido d;
+    const std::u16string chave = ChaveServidor(linha);
+    d.tamanhoChave = static_cast<uint8_t>(std::min(chave.size(), d.chave.size()));
+    std::copy_n(chave.begin(), d.tamanhoChave, d.chave.begin());
+    d.comprimento = static_cast<uint32_t>(linha.size());
+    if (const auto l = LancamentoDaLinha(linha)) {
+        d.temLancamento = true;
+        d.lancamento = *l;
+    }
+    d.pessoa =
+        CadastroServidores::PessoaDe(LerCampo(linha, retorno::Cpf), LerCampo(linha, retorno::Nome));
+    const auto erro = [&erros, linha](const Erro& e) {
+        erros.emplace_back(ValorQueFalha(linha, e));
+        return static_cast<uint32_t>(erros.size() - 1);
+    };
+    try {
+        d.parcela = ParcelaDaLinha(linha);
+    } catch (const Erro& e) {
+        d.erroParcela = erro(e);
+    }
+    try {
+        DadosDaLinha(linha);
+    } catch (const Erro& e) {
+        d.erroDados = erro(e);
+    }
+    return d;
+}
+
+// What an instalment line shows by itself: an amount in another format or of zero, a negative
+// counter.
+void AchadosDaLinha(size_t n, std::u16string_view linha, std::vector<Achado>& achados) {
+    const std::u16string chave = ChaveServidor(linha);
+    auto achar = [&](TipoAchado tipo, std::string texto) {
+        achados.push_back({n, Gravidade::Suspeita, tipo, std::move(texto), chave});
+    };
+    const std::u16string_view valor = LerCampo(linha, retorno::Parcela);
+    if (!ValorNoFormato(valor)) {
+        std::optional<int64_t> lido;
+        try {
+            lido = LerParcelaCentavos(linha);
+        } catch (const Erro&) {
+        }
+        const std::string campo =
+            "o valor da parcela " + Aspas(valor) + " (" + Posicoes(retorno::Parcela) + ")";
+        achar(TipoAchado::FormatoDoValor,
+              lido ? campo +
+                         " não está escrito só com algarismos e um ponto antes dos centavos: a "
+                         "importação o leria como R$ " +
+                         ReaisLegiveis(*lido) +
+                         ", o que pode não ser o valor que a consignatária quis dizer"
+                   : campo + " não é um número: a importação falharia se fosse lançar esta linha");
+    }
+    try {
+        if (LerParcelaCentavos(linha) == 0)
+            achar(TipoAchado::ValorZero, "parcela de valor zero (" + Aspas(valor) + ", servidor " +
+                                             ParaMensagem(chave) +
+                                             "): ocuparia um slot de desconto sem descontar "
+                                             "nada");
+    } catch (const Erro&) {
+    }
+    for (const Posicao p : {retorno::ContadorPerc, retorno::ContadorQuant}) try {
+            if (LerContador(linha, p) < 0)
+                achar(TipoAchado::ContadorNegativo,
+                      "contador de parcelas negativo " + Aspas(LerCampo(linha, p)) + " (" +
+                          Posicoes(p) + ", servidor " + ParaMensagem(chave) + ")");
+        } catch (const Erro&) {
+        }
 }
 
 // The postings into `tabela` of the imports not undone, for the servants the file names: what
@@ -185,51 +326,18 @@ std::optional<std::string> OutraCompetencia(std::u16string_view cabecalho, int32
            "). É mesmo o arquivo de retorno deste mês? Confira o mês e o ano informados";
 }
 
-// The last position of the fields the import reads of an instalment line.
-constexpr size_t kFimDosCampos = static_cast<size_t>(retorno::ContadorQuant.Fim());
-// How many lines a finding about the whole file names as examples.
-constexpr size_t kExemplos = 5;
-
-// Whether the line can be an instalment line of the layout: long enough for the fields the import
-// reads, with an amount that converts.
-bool LinhaDoLeiaute(std::u16string_view linha) {
-    if (linha.size() < kFimDosCampos) return false;
-    try {
-        LerParcelaCentavos(linha);
-        return true;
-    } catch (const Erro&) {
-        return false;
-    }
-}
-
-// Why a line would fail the import, in Portuguese: an amount or a counter that is no number is
-// said as such; any other failure as the import says it.
-std::string ValorQueFalha(std::u16string_view linha, const Erro& erro) {
-    try {
-        LerParcelaCentavos(linha);
-    } catch (const ErroConversao&) {
-        return "o valor da parcela " + Aspas(LerCampo(linha, retorno::Parcela)) + " (" +
-               Posicoes(retorno::Parcela) + ") não é um número: a importação falharia nesta linha";
-    }
-    for (const Posicao p : {retorno::ContadorPerc, retorno::ContadorQuant}) try {
-            LerContador(linha, p);
-        } catch (const ErroConversao&) {
-            return "o contador de parcelas " + Aspas(LerCampo(linha, p)) + " (" + Posicoes(p) +
-                   ") não é um número inteiro: a importação falharia nesta linha";
-        }
-    return erro.what();
-}
-
 // A finding that quotes the payroll's CPF, name or both, completed once the texts are read again.
 struct CitaCadastro {
     size_t achado;
     uint32_t indice;
+    size_t linha;
     bool cpf, nome;
 };
 
 }  // namespace
 
-Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedido) {
+Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedido,
+                             std::optional<ArquivoDeRetorno>* lido) {
     const int32_t mes = StrToInt(pedido.mes);
     const std::u16string sufixo = MesAbreviado(mes);
     if (sufixo.empty())
@@ -244,22 +352,38 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
         v.achados.push_back({linha, g, tipo, std::move(texto), std::move(chave)});
     };
 
-    // Read exactly as the import reads it: a first pass for the hashes, the keys and what the
-    // checks of the file as a whole need, then the lines again one at a time.
+    // One pass over the file, the one the import posts from: the hashes and the keys, what the
+    // checks of the file as a whole need, the findings the lines alone show, and of each
+    // instalment line what its checks against the payroll need, held compactly (DetalheLido).
     DetectorUtf8SemMarca utf8;
-    std::map<size_t, size_t> comprimentos;  // the instalment lines of one file are all alike
-    std::vector<uint64_t> impressoes;       // of every instalment line
-    std::optional<int64_t> soma = 0;        // of the instalments, while every one converts
+    std::map<size_t, size_t> comprimentos;       // the instalment lines of one file are all alike
+    std::vector<ImpressaoDaParcela> impressoes;  // of every instalment line
+    std::optional<int64_t> soma = 0;             // of the instalments, while every one converts
+    std::vector<DetalheLido> lidos;
+    std::vector<std::string> erros;  // of the lines that do not convert
+    std::vector<Achado> daLinha;     // what the lines alone show, in file order
+    // Lines that cannot be instalment lines of the layout: too short for the fields the import
+    // reads, or with an amount that is no number. A file made mostly of them is another file.
+    size_t foraDoLeiaute = 0;
+    std::vector<size_t> exemplosForaDoLeiaute;
     ArquivoDeRetorno arquivo(
         CaminhoDe(pedido.retorno),
-        [&](size_t, std::u16string_view linha) {
+        [&](size_t n, std::u16string_view linha) {
             ++comprimentos[linha.size()];
-            impressoes.push_back(Impressao(ParcelaDa(linha)));
+            const Parcela parcela = ParcelaDa(linha);
+            impressoes.push_back(
+                {Impressao(parcela), ImpressaoInversa(parcela), static_cast<uint32_t>(n)});
             if (soma) try {
                     *soma += LerParcelaCentavos(linha);
                 } catch (const Erro&) {
                     soma.reset();
                 }
+            if (!LinhaDoLeiaute(linha)) {
+                ++foraDoLeiaute;
+                if (exemplosForaDoLeiaute.size() < kExemplos) exemplosForaDoLeiaute.push_back(n);
+            }
+            lidos.push_back(LerDetalhe(linha, erros));
+            AchadosDaLinha(n, linha, daLinha);
         },
         [&utf8](std::string_view bytes) { utf8.Acrescentar(bytes); });
     v.linhas = arquivo.Linhas();
@@ -268,14 +392,17 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
               "o arquivo parece estar em UTF-8 sem marca de ordem de bytes (BOM): lido como "
               "Windows-1252, cada letra acentuada ocupa mais de uma posição e desloca os campos "
               "seguintes da linha. Peça o arquivo em Windows-1252, ou em UTF-8 com BOM.");
-    // The hashes more than one line has: only lines with one of them may repeat another.
+    // Each line that repeats an earlier instalment, with the first line of it.
+    std::vector<std::pair<uint32_t, uint32_t>> repeticoes;
     std::sort(impressoes.begin(), impressoes.end());
-    std::vector<uint64_t> repetidas;
-    for (size_t i = 1; i < impressoes.size(); ++i)
-        if (impressoes[i - 1] == impressoes[i] &&
-            (repetidas.empty() || repetidas.back() != impressoes[i]))
-            repetidas.push_back(impressoes[i]);
-    std::vector<uint64_t>().swap(impressoes);
+    for (size_t i = 1, primeira = 0; i < impressoes.size(); ++i) {
+        if (!impressoes[i - 1].MesmaParcela(impressoes[i]))
+            primeira = i;
+        else
+            repeticoes.push_back({impressoes[i].linha, impressoes[primeira].linha});
+    }
+    std::vector<ImpressaoDaParcela>().swap(impressoes);
+    std::sort(repeticoes.begin(), repeticoes.end());
 
     const ConjuntoDeChaves& chaves = arquivo.Chaves();
     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
@@ -309,7 +436,10 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             std::string(linhas == 1 ? "o arquivo tem uma linha só" : "o arquivo tem duas linhas") +
                 " e nenhuma parcela: importá-lo não lança nada. Confira se é o arquivo certo e "
                 "se foi recebido por inteiro.");
-    if (linhas < 2) return v;
+    if (linhas < 2) {
+        if (lido) lido->emplace(std::move(arquivo));
+        return v;
+    }
 
     if (auto outra = OutraCompetencia(arquivo.Cabecalho(), mes, ano))
         achar(1, Gravidade::Suspeita, TipoAchado::Competencia, *outra);
@@ -352,40 +482,32 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
                       ReaisLegiveis(*soma) + ": alguma linha pode estar deslocada ou alterada");
     }
 
-    std::map<Parcela, size_t> vistas;  // of the lines that may repeat
     std::vector<CitaCadastro> citacoes;
     size_t comCadastro = 0, cpfsDiferentes = 0, semServidor = 0;
-    // Lines that cannot be instalment lines of the layout: too short for the fields the import
-    // reads, or with an amount that is no number. A file made mostly of them is another file.
-    size_t foraDoLeiaute = 0;
-    std::vector<size_t> exemplosForaDoLeiaute;
-    arquivo.Percorrer([&](size_t n, std::u16string_view linha) {
-        if (n == 1 || n == linhas) return;
+    auto repeticao = repeticoes.begin();
+    auto doArquivo = daLinha.begin();
+    for (size_t i = 0; i < lidos.size(); ++i) {
+        const size_t n = i + 2;
+        const DetalheLido& d = lidos[i];
         ++v.detalhes;
-        if (!LinhaDoLeiaute(linha)) {
-            ++foraDoLeiaute;
-            if (exemplosForaDoLeiaute.size() < kExemplos) exemplosForaDoLeiaute.push_back(n);
-        }
-        if (linha.size() != v.comprimentoUsual)
+        if (d.comprimento != v.comprimentoUsual)
             achar(n, Gravidade::Suspeita, TipoAchado::Comprimento,
-                  "a linha tem " + std::to_string(linha.size()) + " caracteres, e as demais " +
+                  "a linha tem " + std::to_string(d.comprimento) + " caracteres, e as demais " +
                       std::to_string(v.comprimentoUsual) + ": os campos podem estar deslocados");
-        const std::u16string chave = ChaveServidor(linha);
+        const std::u16string chave = d.Chave();
         const auto indice = tabela.Indice(chave);
         if (!indice) arquivo.Mudou();
-        if (const Parcela parcela = ParcelaDa(linha);
-            std::binary_search(repetidas.begin(), repetidas.end(), Impressao(parcela))) {
-            const auto [repetida, nova] = vistas.try_emplace(parcela, n);
-            if (!nova)
-                achar(n, Gravidade::Suspeita, TipoAchado::Repetida,
-                      "a mesma parcela da linha " + std::to_string(repetida->second) +
-                          " (servidor " + ParaMensagem(chave) +
-                          ", código, valor e parcela iguais): seria descontada duas vezes");
+        if (repeticao != repeticoes.end() && repeticao->first == n) {
+            achar(n, Gravidade::Suspeita, TipoAchado::Repetida,
+                  "a mesma parcela da linha " + std::to_string(repeticao->second) + " (servidor " +
+                      ParaMensagem(chave) +
+                      ", código, valor e parcela iguais): seria descontada duas vezes");
+            ++repeticao;
         }
-        if (const auto lancamento = LancamentoDaLinha(linha)) {
+        if (d.temLancamento) {
             const auto ja =
-                std::lower_bound(lancadas.begin(), lancadas.end(), Lancada{*lancamento, 0, 0});
-            if (ja != lancadas.end() && ja->impressao == *lancamento &&
+                std::lower_bound(lancadas.begin(), lancadas.end(), Lancada{d.lancamento, 0, 0});
+            if (ja != lancadas.end() && ja->impressao == d.lancamento &&
                 !(v.anterior && v.anterior->id == ja->importacao)) {
                 const std::string id = std::to_string(ja->importacao);
                 achar(n, Gravidade::Impede, TipoAchado::JaLancada,
@@ -401,69 +523,22 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
                       chave);
             }
         }
-        const std::u16string_view valor = LerCampo(linha, retorno::Parcela);
-        if (!ValorNoFormato(valor)) {
-            std::optional<int64_t> lido;
-            try {
-                lido = LerParcelaCentavos(linha);
-            } catch (const Erro&) {
-            }
-            const std::string campo =
-                "o valor da parcela " + Aspas(valor) + " (" + Posicoes(retorno::Parcela) + ")";
-            achar(
-                n, Gravidade::Suspeita, TipoAchado::FormatoDoValor,
-                lido ? campo +
-                           " não está escrito só com algarismos e um ponto antes dos centavos: "
-                           "a importação o leria como R$ " +
-                           ReaisLegiveis(*lido) +
-                           ", o que pode não ser o valor que a consignatária quis dizer"
-                     : campo + " não é um número: a importação falharia se fosse lançar esta linha",
-                chave);
-        }
-        try {
-            if (LerParcelaCentavos(linha) == 0)
-                achar(n, Gravidade::Suspeita, TipoAchado::ValorZero,
-                      "parcela de valor zero (" + Aspas(valor) + ", servidor " +
-                          ParaMensagem(chave) +
-                          "): ocuparia um slot de desconto sem descontar "
-                          "nada",
-                      chave);
-        } catch (const Erro&) {
-        }
-        for (const Posicao p : {retorno::ContadorPerc, retorno::ContadorQuant}) try {
-                if (LerContador(linha, p) < 0)
-                    achar(n, Gravidade::Suspeita, TipoAchado::ContadorNegativo,
-                          "contador de parcelas negativo " + Aspas(LerCampo(linha, p)) + " (" +
-                              Posicoes(p) + ", servidor " + ParaMensagem(chave) + ")",
-                          chave);
-            } catch (const Erro&) {
-            }
+        for (; doArquivo != daLinha.end() && doArquivo->linha == n; ++doArquivo)
+            v.achados.push_back(std::move(*doArquivo));
 
         if (cadastro && cadastro->Tem(*indice)) {
             ++comCadastro;
-            const std::u16string_view cpfArquivo = LerCampo(linha, retorno::Cpf);
-            const std::u16string_view nomeArquivo = LerCampo(linha, retorno::Nome);
-            const bool cpf = cadastro->CpfDifere(*indice, cpfArquivo);
-            const bool nome = cadastro->NomeDifere(*indice, nomeArquivo);
+            const bool cpf = cadastro->CpfDifere(*indice, d.pessoa);
+            const bool nome = cadastro->NomeDifere(*indice, d.pessoa);
             cpfsDiferentes += cpf;
-            if (cpf || nome) citacoes.push_back({v.achados.size(), *indice, cpf, nome});
+            // The file's CPF and name are quoted once the lines that need them are read again.
+            if (cpf || nome) citacoes.push_back({v.achados.size(), *indice, n, cpf, nome});
             if (cpf && nome)
-                achar(n, Gravidade::Impede, TipoAchado::OutraPessoa,
-                      "o CPF " + Aspas(cpfArquivo) + " e o nome " + Aspas(Aparar(nomeArquivo)) +
-                          " não são os do servidor " + ParaMensagem(chave) +
-                          ": a parcela é de outra pessoa, ou os campos da linha estão deslocados, "
-                          "e a importação recusa o arquivo (na folha, ",
-                      chave);
+                achar(n, Gravidade::Impede, TipoAchado::OutraPessoa, "", chave);
             else if (cpf)
-                achar(n, Gravidade::Suspeita, TipoAchado::Cpf,
-                      "o CPF " + Aspas(cpfArquivo) + " (" + Posicoes(retorno::Cpf) +
-                          ") não é o do servidor " + ParaMensagem(chave) + " na folha (",
-                      chave);
+                achar(n, Gravidade::Suspeita, TipoAchado::Cpf, "", chave);
             else if (nome)
-                achar(n, Gravidade::Suspeita, TipoAchado::Nome,
-                      "o nome " + Aspas(Aparar(nomeArquivo)) + " difere do nome do servidor " +
-                          ParaMensagem(chave) + " na folha (",
-                      chave);
+                achar(n, Gravidade::Suspeita, TipoAchado::Nome, "", chave);
         }
 
         if (tabela.EstadoDe(*indice) != TabelaDeducao::Estado::Ativa) {
@@ -475,24 +550,57 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
                       (inativa ? " sem linha ativa na folha do mês: a parcela será ignorada"
                                : " não encontrado na folha do mês: a parcela será ignorada"),
                   chave);
-            return;
+            continue;
         }
         // What the import would do with it, against the margin the earlier lines leave.
         LinhaDeducao& row = tabela.Linha(*indice);
-        try {
-            const Avaliacao a = Avaliar(row, linha, pedido.estrito);
-            if (a.dados) {
-                Ocupar(row, a.slot, a.desfecho.novaMargem);
-                ++v.descontadas;
-                v.totalCentavos += a.desfecho.descontado;
-            }
-            v.naoDescontadas += a.desfecho.resultado == Resultado::NaoDescontado;
-            v.semSlot += a.desfecho.resultado == Resultado::SemSlot;
-        } catch (const Erro& e) {
+        const auto valor = [&](uint32_t erro) {
             achar(n, Gravidade::Impede, TipoAchado::Valor,
-                  ValorQueFalha(linha, e) + " (servidor " + ParaMensagem(chave) + ")", chave);
+                  erros[erro] + " (servidor " + ParaMensagem(chave) + ")", chave);
+        };
+        if (d.erroParcela != DetalheLido::kSemErro) {
+            valor(d.erroParcela);
+            continue;
         }
-    });
+        const Avaliacao a = Avaliar(row, d.parcela, pedido.estrito);
+        if (Lancado(a.desfecho.resultado)) {
+            if (d.erroDados != DetalheLido::kSemErro) {
+                valor(d.erroDados);
+                continue;
+            }
+            Ocupar(row, a.slot, a.desfecho.novaMargem);
+            ++v.descontadas;
+            v.totalCentavos += a.desfecho.descontado;
+        }
+        v.naoDescontadas += a.desfecho.resultado == Resultado::NaoDescontado;
+        v.semSlot += a.desfecho.resultado == Resultado::SemSlot;
+    }
+    std::vector<DetalheLido>().swap(lidos);
+
+    // The file's CPFs and names these findings quote: only when there are any is the file read
+    // again, for those lines alone (failing if its bytes are no longer those read first).
+    if (!citacoes.empty()) {
+        auto cita = citacoes.begin();
+        arquivo.Percorrer([&](size_t n, std::u16string_view linha) {
+            for (; cita != citacoes.end() && cita->linha == n; ++cita) {
+                Achado& achado = v.achados[cita->achado];
+                const std::u16string_view cpfArquivo = LerCampo(linha, retorno::Cpf);
+                const std::u16string_view nomeArquivo = LerCampo(linha, retorno::Nome);
+                const std::string chave = ParaMensagem(achado.chave);
+                if (cita->cpf && cita->nome)
+                    achado.texto = "o CPF " + Aspas(cpfArquivo) + " e o nome " +
+                                   Aspas(Aparar(nomeArquivo)) + " não são os do servidor " + chave +
+                                   ": a parcela é de outra pessoa, ou os campos da linha estão "
+                                   "deslocados, e a importação recusa o arquivo (na folha, ";
+                else if (cita->cpf)
+                    achado.texto = "o CPF " + Aspas(cpfArquivo) + " (" + Posicoes(retorno::Cpf) +
+                                   ") não é o do servidor " + chave + " na folha (";
+                else
+                    achado.texto = "o nome " + Aspas(Aparar(nomeArquivo)) +
+                                   " difere do nome do servidor " + chave + " na folha (";
+            }
+        });
+    }
 
     // The payroll's texts the findings quote, from the same rows in the same snapshot.
     if (!citacoes.empty()) {
@@ -548,6 +656,7 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
     std::stable_sort(v.achados.begin(), v.achados.end(), [](const Achado& a, const Achado& b) {
         return std::tie(a.gravidade, a.linha) < std::tie(b.gravidade, b.linha);
     });
+    if (lido) lido->emplace(std::move(arquivo));
     return v;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dao/Firebird.h"
+#include "import/ArquivoRetorno.h"
 #include "import/Diario.h"
 
 namespace kavlo {
@@ -75,6 +76,10 @@ struct PedidoVerificacao {
     bool estrito = true;  // the margin mode the import would run in
 };
 
-Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedido);
+// `lido`, when given, receives the file as the check read it, for the import to post from: its
+// hashes and keys are the check's, and the import's pass over its lines fails if the bytes are no
+// longer those the check read.
+Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedido,
+                             std::optional<ArquivoDeRetorno>* lido = nullptr);
 
 }  // namespace kavlo

@@ -16,6 +16,7 @@
 #include "DllKavlo.h"
 #include "dao/BancoFolha.h"
 #include "demonstracao/BancoDemo.h"
+#include "entry/Chamadas.h"
 #include "entry/Conexao.h"
 #include "import/Estorno.h"
 #include "import/Verificacao.h"
@@ -176,6 +177,48 @@ std::string Listar(const Verificacao& v) {
 }
 
 }  // namespace
+
+// The import posts from the check's read of the file: what was checked is what is posted, and a
+// file that changed since the check posts nothing.
+TEST_F(Verificar, ImportaOQueAVerificacaoLeu) {
+    const auto tabela = Tabela();
+    for (const bool alterar : {true, false}) {
+        std::optional<ArquivoDeRetorno> lido;
+        GravarArquivo(Retorno(), original_);
+        {
+            fb::Conexao c;
+            AbrirBancoDaFolha(c, Banco());
+            VerificarRetorno(c, {u"2", u"2024", DeUtf8(Retorno()), true}, &lido);
+        }
+        ASSERT_TRUE(lido.has_value());
+        if (alterar) {
+            std::string b = original_;
+            const size_t valor = b.find("\r\n") + 2 + 139;  // the first instalment's amount
+            b[valor + 3] = b[valor + 3] == '9' ? '8' : '9';
+            GravarArquivo(Retorno(), b);
+        }
+        const ArgumentosImportacao a{u"2",
+                                     u"2024",
+                                     Banco(),
+                                     DeUtf8((saida_.Caminho() / "resultado.txt").string()),
+                                     DeUtf8(Retorno()),
+                                     u"MENSAL",
+                                     u"S"};
+        if (alterar) {
+            EXPECT_NE(MensagemDeErro([&] {
+                          ImportarRetorno(a, {}, std::move(*lido));
+                      }).find("foi alterado enquanto era lido"),
+                      std::string::npos);
+            EXPECT_EQ(Tabela(), tabela);
+            EXPECT_EQ(Importacoes(), u"0");
+            EXPECT_FALSE(fs::exists(saida_.Caminho() / "resultado.txt"));
+        } else {
+            EXPECT_GT(ImportarRetorno(a, {}, std::move(*lido)).integral, 0);
+            EXPECT_NE(Tabela(), tabela);
+            EXPECT_EQ(Importacoes(), u"1");
+        }
+    }
+}
 
 TEST_F(Verificar, ArquivoCertoSoTemAvisos) {
     const Verificacao v = Rodar(original_);
