@@ -20,7 +20,7 @@ set +e
   --filtro "select coluna_que_nao_existe from SFP001FEV" 2>"$pasta/erro.txt"
 codigo=$?
 set -e
-if [ "$codigo" -eq 0 ] || [ "$codigo" -eq 9 ] || ! grep -q "Erro no banco de dados ao" "$pasta/erro.txt"; then
+if [ "$codigo" -eq 0 ] || [ "$codigo" -eq 9 ] || ! grep -q "citada no filtro não existe" "$pasta/erro.txt"; then
   cat "$pasta/erro.txt" >&2
   echo "valgrind: a chamada com um comando que não se prepara não falhou como devia (código $codigo)" >&2
   exit 1
