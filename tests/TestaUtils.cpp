@@ -541,7 +541,7 @@ TEST(ArquivoRetorno, BytesDeCadaLinhaComSeuFim) {
              "a\r\nb\nc\rd",
              "a\r\r\nb\n\r",
              "\xEF\xBB\xBFJo\xC3\xA3o\r\nx\n",
-             std::string("\xFF\xFEJ\0\r\0\n\0x\0\r\0y\0", 16),
+             std::string("\xFF\xFEJ\0\r\0\n\0x\0\r\0y\0", 14),
              std::string("\xFE\xFF\0J\0\r\0\r\0\n", 10),
          }) {
         for (size_t bloco : {size_t{1}, size_t{2}, size_t{3}, LeitorDeLinhas::kBloco}) {
