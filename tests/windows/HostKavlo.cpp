@@ -510,8 +510,9 @@ int main() {
     VerificarFalha(
         Chamar(gerar, {um.get(), doze.get(), ano.get(), recusado.get(), saida.get(), filtro.get()}),
         "conexão recusada pelo cliente",
-        L"Não foi possível conectar ao banco de dados 'C:\\dados\\recusado.fdb': banco recusado "
-        L"pelo cliente de teste");
+        // The client's own text stays out of the host's message: its code is told instead.
+        L"Não foi possível conectar ao banco de dados 'C:\\dados\\recusado.fdb': o banco de dados "
+        L"recusou a operação (erro 335544382 do Firebird)");
 
     VerificarRetornoNormal(Chamar(gerar, {um.get(), doze.get(), ano.get(), semConexao.get(),
                                           saida.get(), filtro.get()}),
