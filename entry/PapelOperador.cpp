@@ -54,9 +54,6 @@ std::vector<Acesso> Acessos() {
          "UPDATE",
          {"LINHAS", "DESCONTADAS", "NAO_DESCONTADAS", "SEM_SLOT", "NAO_ENCONTRADAS", "INATIVAS",
           "TOTAL_CENTAVOS", "ESTORNO_QUANDO", "ESTORNO_USUARIO", "ESTORNO_MAQUINA"}},
-        // Interrupting the tool removes this process's own attachments; a user who is not an
-        // administrator sees only attachments of its own user there.
-        {"MON$ATTACHMENTS", false, "DELETE", {}},
     };
     // Whatever the journal holds: its tables are read and written a row at a time, its generator
     // numbers the imports.
