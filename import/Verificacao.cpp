@@ -148,18 +148,6 @@ constexpr size_t kFimDosCampos = static_cast<size_t>(retorno::ContadorQuant.Fim(
 // How many lines a finding about the whole file names as examples.
 constexpr size_t kExemplos = 5;
 
-// Whether the line can be an instalment line of the layout: long enough for the fields the import
-// reads, with an amount that converts.
-bool LinhaDoLeiaute(std::u16string_view linha) {
-    if (linha.size() < kFimDosCampos) return false;
-    try {
-        LerParcelaCentavos(linha);
-        return true;
-    } catch (const Erro&) {
-        return false;
-    }
-}
-
 // Why a line would fail the import, in Portuguese: an amount or a counter that is no number is
 // said as such; any other failure as the import says it.
 std::string ValorQueFalha(std::u16string_view linha, const Erro& erro) {
@@ -373,12 +361,21 @@ Verificacao VerificarRetorno(fb::Conexao& conexao, const PedidoVerificacao& pedi
             const Parcela parcela = ParcelaDa(linha);
             impressoes.push_back(
                 {Impressao(parcela), ImpressaoInversa(parcela), static_cast<uint32_t>(n)});
-            if (soma) try {
-                    *soma += LerParcelaCentavos(linha);
-                } catch (const Erro&) {
+            // The amount read once, for the total and for telling a line of the layout.
+            std::optional<int64_t> centavos;
+            try {
+                centavos = LerParcelaCentavos(linha);
+            } catch (const Erro&) {
+            }
+            if (soma) {
+                if (centavos)
+                    *soma += *centavos;
+                else
                     soma.reset();
-                }
-            if (!LinhaDoLeiaute(linha)) {
+            }
+            // Not an instalment line of the layout: too short for the fields the import reads,
+            // or with an amount that is no number.
+            if (linha.size() < kFimDosCampos || !centavos) {
                 ++foraDoLeiaute;
                 if (exemplosForaDoLeiaute.size() < kExemplos) exemplosForaDoLeiaute.push_back(n);
             }
