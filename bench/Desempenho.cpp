@@ -29,7 +29,7 @@
 #include "bench/Referencias.h"
 #include "bench/Resultados.h"
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "tests/apoio/ServidorTeste.h"
 #include "util/Arquivos.h"

@@ -11,7 +11,7 @@
 
 #include "dao/BancoFolha.h"
 #include "dao/DaoKavlo.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "import/ArquivoRetorno.h"
 #include "import/Diario.h"
 #include "import/Lancamento.h"

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 
 namespace kavlo::cli {
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "util/Datas.h"
 
 namespace kavlo {

@@ -1,6 +1,6 @@
 #include "dao/EventosMes.h"
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "util/Datas.h"
 #include "util/Observacao.h"
 #include "util/Utils.h"

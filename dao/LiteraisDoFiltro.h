@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "dao/SqlSimbolos.h"
 
 namespace kavlo {

@@ -1,6 +1,6 @@
 #include "dao/SituacaoServidor.h"
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 
 namespace kavlo {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "demonstracao/Referencias.h"
 #include "util/Codificacao.h"

@@ -2,7 +2,7 @@
 // it is unloaded. Every statement of a call runs on it.
 #pragma once
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 
 namespace kavlo {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 
 namespace kavlo {
 

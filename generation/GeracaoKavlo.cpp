@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
+#include "dao/DaoKavlo.h"
 #include "dao/DataInicioFuncao.h"
 #include "dao/LiteraisDoFiltro.h"
-#include "dao/RNKavlo.h"
 #include "entry/ProcessoKavlo.h"
 #include "generation/TabelasKavlo.h"
 #include "util/Codificacao.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "util/Arquivos.h"
 
 namespace kavlo {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "dao/DaoKavlo.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "import/ArquivoRetorno.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "import/Diario.h"
 #include "util/Erros.h"
 

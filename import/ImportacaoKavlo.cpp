@@ -7,7 +7,7 @@
 
 #include "dao/BancoFolha.h"
 #include "dao/EventosMes.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "dao/SituacaoServidor.h"
 #include "entry/ProcessoKavlo.h"
 #include "import/ArquivoResultado.h"

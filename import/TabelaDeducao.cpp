@@ -2,7 +2,7 @@
 
 #include "dao/DaoKavlo.h"
 #include "dao/EventosMes.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "import/ArquivoRetorno.h"
 #include "import/Diario.h"
 

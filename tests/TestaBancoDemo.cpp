@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "demonstracao/RetornoDemo.h"
 #include "demonstracao/Servidores.h"

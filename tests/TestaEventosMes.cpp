@@ -8,7 +8,7 @@
 
 #include "dao/BancoFolha.h"
 #include "dao/EventosMes.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "dao/SituacaoServidor.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"

@@ -14,7 +14,7 @@
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"

@@ -22,7 +22,7 @@
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Conexao.h"
 #include "import/ArquivoRetorno.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "import/Diario.h"
 #include "import/Lancamento.h"

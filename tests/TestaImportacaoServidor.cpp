@@ -6,7 +6,7 @@
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
 #include "tests/apoio/BancoTeste.h"

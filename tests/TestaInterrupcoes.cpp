@@ -33,7 +33,7 @@
 #include <thread>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "import/ImportacoesInterrompidas.h"
 #include "tests/apoio/BancoTeste.h"

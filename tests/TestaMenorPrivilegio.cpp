@@ -15,7 +15,7 @@
 
 #include "CadeiaHost.h"
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "dao/LoginBanco.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Chamadas.h"

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "tests/apoio/BancoTeste.h"
 #include "tests/apoio/Ferramenta.h"
 #include "tests/apoio/ServidorTeste.h"

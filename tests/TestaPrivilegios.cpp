@@ -6,7 +6,7 @@
 
 #include "CadeiaHost.h"
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Chamadas.h"
 #include "tests/apoio/AcessoTeste.h"

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "dao/SituacaoServidor.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 

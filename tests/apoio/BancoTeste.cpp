@@ -10,7 +10,7 @@
 #include <ibase.h>
 
 #include "dao/BancoFolha.h"
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 #include "util/Codificacao.h"
 
 namespace kavlo::teste {

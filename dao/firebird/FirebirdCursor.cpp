@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "dao/Firebird.h"
-#include "dao/FirebirdInterno.h"
+#include "dao/firebird/Firebird.h"
+#include "dao/firebird/FirebirdInterno.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"

@@ -2,8 +2,8 @@
 // fbclient.dll at run time so that a missing client is a clear error, not a failed load.
 #include <firebird/Interface.h>
 
-#include "dao/Firebird.h"
-#include "dao/FirebirdInterno.h"
+#include "dao/firebird/Firebird.h"
+#include "dao/firebird/FirebirdInterno.h"
 #include "util/Erros.h"
 
 #ifdef _WIN32

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "dao/Direitos.h"
-#include "dao/Firebird.h"
-#include "dao/FirebirdInterno.h"
+#include "dao/firebird/Firebird.h"
+#include "dao/firebird/FirebirdInterno.h"
 #include "util/Codificacao.h"
 #include "util/Configuracao.h"
 #include "util/Erros.h"

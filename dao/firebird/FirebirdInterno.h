@@ -13,7 +13,7 @@
 #include <locale.h>
 #endif
 
-#include "dao/Firebird.h"
+#include "dao/firebird/Firebird.h"
 
 #include "util/Erros.h"
 

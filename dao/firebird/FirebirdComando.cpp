@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "dao/Firebird.h"
-#include "dao/FirebirdInterno.h"
+#include "dao/firebird/Firebird.h"
+#include "dao/firebird/FirebirdInterno.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
 #include "util/Erros.h"

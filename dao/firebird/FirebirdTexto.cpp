@@ -2,8 +2,8 @@
 #include <string>
 #include <string_view>
 
-#include "dao/Firebird.h"
 #include "dao/SqlSimbolos.h"
+#include "dao/firebird/Firebird.h"
 #include "util/Codificacao.h"
 
 namespace kavlo::fb {
