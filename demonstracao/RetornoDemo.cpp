@@ -128,10 +128,19 @@ void RetornoDemo::Detalhes(const Servidor& v, std::vector<std::u16string>& linha
     if (v.ativo) {
         const bool primeira =
             v.indice == kGSegundaParcela || v.indice == kGMargemNegativa || s.Chance(0.6);
-        if (primeira) detalhe(SortearParcela(s, v, c_, s.Chance(0.12)));
-        if (primeira &&
-            (v.indice == kGSegundaParcela || s.Chance(1.0 / 6)))  // about 10% of the actives
-            detalhe(SortearParcela(s, v, c_, false));
+        if (primeira) {
+            const Parcela umaParcela = SortearParcela(s, v, c_, s.Chance(0.12));
+            detalhe(umaParcela);
+            if (v.indice == kGSegundaParcela || s.Chance(1.0 / 6)) {  // about 10% of the actives
+                // A second instalment is another loan: one that repeated the first (same party,
+                // amount and counter) would be a repeated line, which stops an import's check.
+                Parcela outra = SortearParcela(s, v, c_, false);
+                while (outra.consignataria->codigo == umaParcela.consignataria->codigo &&
+                       outra.centavos == umaParcela.centavos && outra.perc == umaParcela.perc)
+                    outra = SortearParcela(s, v, c_, false);
+                detalhe(outra);
+            }
+        }
     } else if (v.indice == kGInativo || s.Chance(0.4)) {
         detalhe(SortearParcela(s, v, c_, false));
         ++inativos;
