@@ -218,7 +218,7 @@ int64_t Cursor::Inteiro64(unsigned i) const {
     if (c.escala == 0 && c.tipo == SQL_SHORT) return Ler<int16_t>(v);
     const double r = std::round(Real(i));
     constexpr double kLimite = 9223372036854775808.0;  // 2^63
-    if (r < -kLimite || r >= kLimite)
+    if (!(r >= -kLimite && r < kLimite))               // a NaN too
         throw ErroConversao("Erro ao " + comando_->OQue() + ": " + Descrever(c) +
                             " excede o limite de um inteiro de 64 bits.");
     return static_cast<int64_t>(r);
