@@ -81,7 +81,7 @@ std::optional<std::u16string> ArquivoSegundoOBanco(fb::Conexao& conexao) {
         fb::Comando c(t, std::string_view("select MON$DATABASE_NAME from MON$DATABASE"),
                       "identificar o arquivo do banco de dados");
         fb::Cursor r = c.Abrir();
-        if (r.Proximo() && !r.Nulo(0u)) return r.Texto(0u);
+        if (r.Proximo()) return r.Valor<std::u16string>(0u);
     } catch (const ErroBanco&) {
         // The spellings of the location are compared all the same.
     }

@@ -104,10 +104,10 @@ bool MatriculaComparaPelosCaracteres(fb::Transacao& transacao, std::u16string_vi
                   "conferir a coluna MATRICULA de " + ParaUtf8(tabela));
     fb::Cursor r = c.Abrir({std::u16string(tabela)});
     if (!r.Proximo()) return false;
-    const int32_t tipo = r.Inteiro(0u);
+    const auto [tipo, charset, colacao] = r.Valores<int32_t, int32_t, int32_t>();
     if (tipo != kChar && tipo != kVarchar) return false;
-    return ComparaPelosCaracteres(transacao, static_cast<unsigned>(r.Inteiro(1u)),
-                                  static_cast<unsigned>(r.Inteiro(2u)));
+    return ComparaPelosCaracteres(transacao, static_cast<unsigned>(charset),
+                                  static_cast<unsigned>(colacao));
 }
 
 // What is wrong with a filter the database would not prepare, the real cause first: a table or a

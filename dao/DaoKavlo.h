@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "dao/firebird/Firebird.h"
 #include "util/ConjuntoDeChaves.h"
@@ -28,6 +29,104 @@ std::u16string SqlPessoas(std::u16string_view sufixo, std::optional<std::u16stri
 std::u16string SqlMargem(std::u16string_view sufixo, std::optional<std::u16string_view> filtro);
 std::u16string SqlTransferidos(std::u16string_view sufixo, std::u16string_view sufixoAnt,
                                std::optional<std::u16string_view> filtro);
+
+// A row of each of the three queries, as the generation reads it: each member from the column of
+// its name (the people's query selects p.*, so positions say nothing), a NULL as the empty text, 0
+// or the zero date.
+struct LinhaPessoa {
+    std::u16string CPF, IDENTIDADE, TITELEITOR, ZONA, SECAO, NOME, ESTCIVIL, SEXO;
+    std::optional<fb::Data> DTNASC;
+    std::u16string NOMEPAI, NOMEMAE;
+    int32_t NUMDEPIR = 0;
+    std::u16string EMAIL, FONE, FONE2, FONECEL, ENDERECO, BAIRRO, CEP, CIDADE, UF, NOMEBANCO, BANCO,
+        AGENCIA, DVAGENCIA, CONTA, DVCONTA, GRINSTR;
+
+    static constexpr std::tuple kColunas{
+        fb::Campo{"CPF", &LinhaPessoa::CPF},
+        fb::Campo{"IDENTIDADE", &LinhaPessoa::IDENTIDADE},
+        fb::Campo{"TITELEITOR", &LinhaPessoa::TITELEITOR},
+        fb::Campo{"ZONA", &LinhaPessoa::ZONA},
+        fb::Campo{"SECAO", &LinhaPessoa::SECAO},
+        fb::Campo{"NOME", &LinhaPessoa::NOME},
+        fb::Campo{"ESTCIVIL", &LinhaPessoa::ESTCIVIL},
+        fb::Campo{"SEXO", &LinhaPessoa::SEXO},
+        fb::Campo{"DTNASC", &LinhaPessoa::DTNASC},
+        fb::Campo{"NOMEPAI", &LinhaPessoa::NOMEPAI},
+        fb::Campo{"NOMEMAE", &LinhaPessoa::NOMEMAE},
+        fb::Campo{"NUMDEPIR", &LinhaPessoa::NUMDEPIR},
+        fb::Campo{"EMAIL", &LinhaPessoa::EMAIL},
+        fb::Campo{"FONE", &LinhaPessoa::FONE},
+        fb::Campo{"FONE2", &LinhaPessoa::FONE2},
+        fb::Campo{"FONECEL", &LinhaPessoa::FONECEL},
+        fb::Campo{"ENDERECO", &LinhaPessoa::ENDERECO},
+        fb::Campo{"BAIRRO", &LinhaPessoa::BAIRRO},
+        fb::Campo{"CEP", &LinhaPessoa::CEP},
+        fb::Campo{"CIDADE", &LinhaPessoa::CIDADE},
+        fb::Campo{"UF", &LinhaPessoa::UF},
+        fb::Campo{"NOMEBANCO", &LinhaPessoa::NOMEBANCO},
+        fb::Campo{"BANCO", &LinhaPessoa::BANCO},
+        fb::Campo{"AGENCIA", &LinhaPessoa::AGENCIA},
+        fb::Campo{"DVAGENCIA", &LinhaPessoa::DVAGENCIA},
+        fb::Campo{"CONTA", &LinhaPessoa::CONTA},
+        fb::Campo{"DVCONTA", &LinhaPessoa::DVCONTA},
+        fb::Campo{"GRINSTR", &LinhaPessoa::GRINSTR},
+    };
+};
+
+struct LinhaMargem {
+    std::u16string NOME, CPF, MATRICULA, FUNCAO, CARGO, CDSECRETA, CDSETOR, ORGAO, BANCO, AGENCIA,
+        DVAGENCIA, CONTA, DVCONTA;
+    double MCVALOR = 0, MCBASEINCIDE = 0;
+    fb::Data DTADMISSAO;
+    std::u16string CONFIG_KAVLO;
+    double REMUNTOT = 0, LIQUIDO = 0, TOTDESC = 0, SALARIO = 0, VALEXTRAS = 0, VALEXTRA1 = 0,
+           VALADNOT = 0, IRRF = 0, INSS = 0, VALFALTAS = 0, VALCS = 0;
+
+    static constexpr std::tuple kColunas{
+        fb::Campo{"NOME", &LinhaMargem::NOME},
+        fb::Campo{"CPF", &LinhaMargem::CPF},
+        fb::Campo{"MATRICULA", &LinhaMargem::MATRICULA},
+        fb::Campo{"FUNCAO", &LinhaMargem::FUNCAO},
+        fb::Campo{"CARGO", &LinhaMargem::CARGO},
+        fb::Campo{"CDSECRETA", &LinhaMargem::CDSECRETA},
+        fb::Campo{"CDSETOR", &LinhaMargem::CDSETOR},
+        fb::Campo{"ORGAO", &LinhaMargem::ORGAO},
+        fb::Campo{"BANCO", &LinhaMargem::BANCO},
+        fb::Campo{"AGENCIA", &LinhaMargem::AGENCIA},
+        fb::Campo{"DVAGENCIA", &LinhaMargem::DVAGENCIA},
+        fb::Campo{"CONTA", &LinhaMargem::CONTA},
+        fb::Campo{"DVCONTA", &LinhaMargem::DVCONTA},
+        fb::Campo{"MCVALOR", &LinhaMargem::MCVALOR},
+        fb::Campo{"MCBASEINCIDE", &LinhaMargem::MCBASEINCIDE},
+        fb::Campo{"DTADMISSAO", &LinhaMargem::DTADMISSAO},
+        fb::Campo{"CONFIG_KAVLO", &LinhaMargem::CONFIG_KAVLO},
+        fb::Campo{"REMUNTOT", &LinhaMargem::REMUNTOT},
+        fb::Campo{"LIQUIDO", &LinhaMargem::LIQUIDO},
+        fb::Campo{"TOTDESC", &LinhaMargem::TOTDESC},
+        fb::Campo{"SALARIO", &LinhaMargem::SALARIO},
+        fb::Campo{"VALEXTRAS", &LinhaMargem::VALEXTRAS},
+        fb::Campo{"VALEXTRA1", &LinhaMargem::VALEXTRA1},
+        fb::Campo{"VALADNOT", &LinhaMargem::VALADNOT},
+        fb::Campo{"IRRF", &LinhaMargem::IRRF},
+        fb::Campo{"INSS", &LinhaMargem::INSS},
+        fb::Campo{"VALFALTAS", &LinhaMargem::VALFALTAS},
+        fb::Campo{"VALCS", &LinhaMargem::VALCS},
+    };
+};
+
+struct LinhaTransferido {
+    // CODORIG is this month's unit, where the servant went; CODDEST last month's, where it came
+    // from.
+    std::u16string NOME, CPF, MATRICULA, CODORIG, CODDEST;
+
+    static constexpr std::tuple kColunas{
+        fb::Campo{"NOME", &LinhaTransferido::NOME},
+        fb::Campo{"CPF", &LinhaTransferido::CPF},
+        fb::Campo{"MATRICULA", &LinhaTransferido::MATRICULA},
+        fb::Campo{"CODORIG", &LinhaTransferido::CODORIG},
+        fb::Campo{"CODDEST", &LinhaTransferido::CODDEST},
+    };
+};
 
 // What the month's queries are about: the tables' suffixes, the host's filter and, once read,
 // the registrations it selects. The generation pass reads them from the controller and hands them

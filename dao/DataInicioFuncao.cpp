@@ -11,12 +11,11 @@ TDatasInicioFuncao::TDatasInicioFuncao(fb::Transacao& transacao, std::u16string_
                         "and mesref = ?",
                         "ler as datas de início de função (sfp017)");
     fb::Cursor cursor = comando.Abrir({std::u16string(ano), std::u16string(mes)});
-    const unsigned colMatricula = cursor.Indice("MATRICULA");
-    const unsigned colInicio = cursor.Indice("DTINICIO");
     while (cursor.Proximo()) {
-        if (cursor.Nulo(colMatricula)) continue;  // "matricula = ?" never matches a null
+        const auto [matricula, inicio] = cursor.Valores<std::optional<std::u16string>, fb::Data>();
+        if (!matricula) continue;  // "matricula = ?" never matches a null
         // emplace keeps the first row of a registration, as a lookup of the first row would.
-        FDatas.emplace(SemBrancosFinais(cursor.Texto(colMatricula)), cursor.Data(colInicio));
+        FDatas.emplace(SemBrancosFinais(*matricula), inicio.valor);
     }
 }
 

@@ -58,8 +58,7 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
             ++eventos_;
             std::u16string chave = Chave(a.Texto(0u));
             if (!interessa || interessa(chave))
-                demissaoAnterior_.try_emplace(std::move(chave),
-                                              Afastamento{a.Texto(1u), a.Texto(2u)});
+                demissaoAnterior_.try_emplace(std::move(chave), a.Linha<Afastamento>());
         }
     }
     fb::Comando afastamentos(transacao, kAfastamentos, "ler os afastamentos do mês");
@@ -70,7 +69,7 @@ EventosMes::EventosMes(fb::Transacao& transacao, std::u16string_view Mes, std::u
         ++eventos_;
         std::u16string chave = Chave(f.Texto(0u));
         if (!interessa || interessa(chave))
-            afastamento_.try_emplace(std::move(chave), Afastamento{f.Texto(1u), f.Texto(2u)});
+            afastamento_.try_emplace(std::move(chave), f.Linha<Afastamento>());
     }
 }
 

@@ -84,8 +84,8 @@ std::optional<std::u16string> ConjuntoComOrdemPropria(fb::Transacao& transacao, 
                   "conferir a ordenação do conjunto de caracteres");
     fb::Cursor r = c.Abrir({static_cast<int64_t>(charset)});
     if (!r.Proximo()) return std::nullopt;
-    const std::u16string nome = r.Texto(0u), ordem = r.Texto(1u);
-    if (!r.Nulo(1u) && SemBrancosFinais(ordem) != SemBrancosFinais(nome)) return std::nullopt;
+    const auto [nome, ordem] = r.Valores<std::u16string, std::optional<std::u16string>>();
+    if (ordem && SemBrancosFinais(*ordem) != SemBrancosFinais(nome)) return std::nullopt;
     return std::u16string(SemBrancosFinais(nome));
 }
 

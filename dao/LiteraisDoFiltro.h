@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "dao/firebird/Firebird.h"
 #include "dao/SqlSimbolos.h"
+#include "dao/firebird/Firebird.h"
 
 namespace kavlo {
 

@@ -97,14 +97,12 @@ Situacao ConsultaSituacao::Consultar(std::u16string_view Matricula) {
         auto& c = Preparar(demissaoAnterior_, kDemissaoAnterior,
                            "consultar demissão anterior do servidor");
         fb::Cursor cursor = c.Abrir({matricula, fb::Data{ultimoDia_}});
-        if (cursor.Proximo())
-            e.demissaoAnterior = Afastamento{cursor.Texto("CODIGO"), cursor.Texto("DESCRICAO")};
+        if (cursor.Proximo()) e.demissaoAnterior = cursor.Linha<Afastamento>();
     }
     auto& c = Preparar(afastamento_, kAfastamento, "consultar afastamentos do servidor no mês");
     const fb::Data inicio{*dataMes_}, fim{ultimoDia_};
     fb::Cursor cursor = c.Abrir({matricula, inicio, inicio, fim, inicio});
-    if (cursor.Proximo())
-        e.afastamento = Afastamento{cursor.Texto("CODIGO"), cursor.Texto("DESCRICAO")};
+    if (cursor.Proximo()) e.afastamento = cursor.Linha<Afastamento>();
     return DecidirSituacao(e, abono_);
 }
 

@@ -11,15 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "dao/firebird/Firebird.h"
 #include "util/Datas.h"
 
 namespace kavlo {
-
-namespace fb {
-class Conexao;
-class Transacao;
-class Comando;
-}  // namespace fb
 
 // Both forms of one answer: the code ("022", "0" + leave code, or empty) and the description
 // ("Demissão", a leave description, or "ATIVO").
@@ -32,6 +27,10 @@ struct Situacao {
 struct Afastamento {
     std::u16string codigo;
     std::u16string descricao;
+
+    // As a row of AFASTFOLHA gives it.
+    static constexpr std::tuple kColunas{fb::Campo{"CODIGO", &Afastamento::codigo},
+                                         fb::Campo{"DESCRICAO", &Afastamento::descricao}};
 };
 
 // What the month's events say of one servant, each as the database found it: a dismissal

@@ -20,15 +20,17 @@ namespace {
 // Says which servant a conversion failure belongs to, and in which file it was headed.
 class Contexto {
   public:
-    Contexto(const char* arquivo, const fb::Cursor& cursor, std::optional<unsigned> matricula,
-             std::optional<unsigned> nome)
-        : arquivo_(arquivo), cursor_(cursor), matricula_(matricula), nome_(nome) {}
+    Contexto(const char* arquivo, const fb::Cursor& cursor, std::u16string_view nome)
+        : arquivo_(arquivo), cursor_(cursor), nome_(nome) {}
 
     [[noreturn]] void Falhar(std::string_view coluna, std::u16string_view texto,
                              std::string_view problema) const {
-        std::string m = std::string(arquivo_) + ": servidor " + Ler(matricula_) + " (" +
-                        Ler(nome_) + "): " + std::string(coluna) + " '" + ParaMensagem(texto) +
-                        "' " + std::string(problema);
+        // The registration only names the servant: a result without it says "?".
+        const std::optional<unsigned> matricula = cursor_.IndiceSeHouver("MATRICULA");
+        std::string m = std::string(arquivo_) + ": servidor " +
+                        (matricula ? ParaMensagem(cursor_.Texto(*matricula)) : std::string("?")) +
+                        " (" + ParaMensagem(nome_) + "): " + std::string(coluna) + " '" +
+                        ParaMensagem(texto) + "' " + std::string(problema);
         throw ErroConversao(m);
     }
 
@@ -42,13 +44,9 @@ class Contexto {
     }
 
   private:
-    std::string Ler(std::optional<unsigned> coluna) const {
-        return coluna ? ParaMensagem(cursor_.Texto(*coluna)) : std::string("?");
-    }
     const char* arquivo_;
     const fb::Cursor& cursor_;
-    std::optional<unsigned> matricula_;
-    std::optional<unsigned> nome_;
+    std::u16string_view nome_;
 };
 
 // The employer's name from the first row; a table without rows names nobody.
@@ -65,183 +63,97 @@ void Cabecalho(Arquivo& arquivo, fb::Cursor& cliente, std::u16string_view layout
     arquivo.HDataGeracao = Agora();
 }
 
-// Column positions of a result, looked up once at the first row: a missing column fails there,
-// as it would when read, and an empty result asks nothing.
-struct ColunasPessoas {
-    explicit ColunasPessoas(const fb::Cursor& c)
-        : CPF(c.Indice("CPF")),
-          IDENTIDADE(c.Indice("IDENTIDADE")),
-          TITELEITOR(c.Indice("TITELEITOR")),
-          ZONA(c.Indice("ZONA")),
-          SECAO(c.Indice("SECAO")),
-          NOME(c.Indice("NOME")),
-          ESTCIVIL(c.Indice("ESTCIVIL")),
-          SEXO(c.Indice("SEXO")),
-          DTNASC(c.Indice("DTNASC")),
-          NOMEPAI(c.Indice("NOMEPAI")),
-          NOMEMAE(c.Indice("NOMEMAE")),
-          NUMDEPIR(c.Indice("NUMDEPIR")),
-          EMAIL(c.Indice("EMAIL")),
-          FONE(c.Indice("FONE")),
-          FONE2(c.Indice("FONE2")),
-          FONECEL(c.Indice("FONECEL")),
-          ENDERECO(c.Indice("ENDERECO")),
-          BAIRRO(c.Indice("BAIRRO")),
-          CEP(c.Indice("CEP")),
-          CIDADE(c.Indice("CIDADE")),
-          UF(c.Indice("UF")),
-          NOMEBANCO(c.Indice("NOMEBANCO")),
-          BANCO(c.Indice("BANCO")),
-          AGENCIA(c.Indice("AGENCIA")),
-          DVAGENCIA(c.Indice("DVAGENCIA")),
-          CONTA(c.Indice("CONTA")),
-          DVCONTA(c.Indice("DVCONTA")),
-          GRINSTR(c.Indice("GRINSTR")),
-          MATRICULA(c.IndiceSeHouver("MATRICULA")) {}
-    unsigned CPF, IDENTIDADE, TITELEITOR, ZONA, SECAO, NOME, ESTCIVIL, SEXO, DTNASC, NOMEPAI,
-        NOMEMAE, NUMDEPIR, EMAIL, FONE, FONE2, FONECEL, ENDERECO, BAIRRO, CEP, CIDADE, UF,
-        NOMEBANCO, BANCO, AGENCIA, DVAGENCIA, CONTA, DVCONTA, GRINSTR;
-    std::optional<unsigned> MATRICULA;  // only to name the servant in errors
-};
-
-TDPessoas LerPessoa(const fb::Cursor& c, const ColunasPessoas& k) {
-    const Contexto contexto("Pessoas.csv", c, k.MATRICULA, k.NOME);
+TDPessoas LerPessoa(const fb::Cursor& c) {
+    LinhaPessoa p = c.Linha<LinhaPessoa>();
+    const Contexto contexto("Pessoas.csv", c, p.NOME);
     TDPessoas d;
     d.TipoRegistro = u"D";
-    d.CPF = c.Texto(k.CPF);
-    d.RG = c.Texto(k.IDENTIDADE);
-    d.TituloEleitor = c.Texto(k.TITELEITOR);
-    d.ZonaEleitoral = c.Texto(k.ZONA);
-    d.SecaoEleitoral = c.Texto(k.SECAO);
-    d.NomeCompleto = c.Texto(k.NOME);
-    d.EstadoCivil = Traduzir(EstadosCivis, contexto.Inteiro("ESTCIVIL", c.Texto(k.ESTCIVIL)));
-    d.Sexo = Traduzir(Sexos, contexto.Inteiro("SEXO", c.Texto(k.SEXO)));
-    if (!c.Nulo(k.DTNASC)) d.DataNascimento = c.Data(k.DTNASC);
-    d.NomePai = c.Texto(k.NOMEPAI);
-    d.NomeMae = c.Texto(k.NOMEMAE);
-    d.QuantidadeDependentes = c.Inteiro(k.NUMDEPIR);
-    d.Email = c.Texto(k.EMAIL);
-    d.TelefoneResidencial = c.Texto(k.FONE);
-    d.TelefoneComercial = c.Texto(k.FONE2);
-    d.TelefoneCelular = c.Texto(k.FONECEL);
-    d.EnderecoResidencial = c.Texto(k.ENDERECO);
-    d.Bairro = c.Texto(k.BAIRRO);
-    d.CEP = c.Texto(k.CEP);
-    d.Municipio = c.Texto(k.CIDADE);
-    d.UF = c.Texto(k.UF);
+    d.CPF = std::move(p.CPF);
+    d.RG = std::move(p.IDENTIDADE);
+    d.TituloEleitor = std::move(p.TITELEITOR);
+    d.ZonaEleitoral = std::move(p.ZONA);
+    d.SecaoEleitoral = std::move(p.SECAO);
+    d.EstadoCivil = Traduzir(EstadosCivis, contexto.Inteiro("ESTCIVIL", p.ESTCIVIL));
+    d.Sexo = Traduzir(Sexos, contexto.Inteiro("SEXO", p.SEXO));
+    if (p.DTNASC) d.DataNascimento = p.DTNASC->valor;
+    d.NomePai = std::move(p.NOMEPAI);
+    d.NomeMae = std::move(p.NOMEMAE);
+    d.QuantidadeDependentes = p.NUMDEPIR;
+    d.Email = std::move(p.EMAIL);
+    d.TelefoneResidencial = std::move(p.FONE);
+    d.TelefoneComercial = std::move(p.FONE2);
+    d.TelefoneCelular = std::move(p.FONECEL);
+    d.EnderecoResidencial = std::move(p.ENDERECO);
+    d.Bairro = std::move(p.BAIRRO);
+    d.CEP = std::move(p.CEP);
+    d.Municipio = std::move(p.CIDADE);
+    d.UF = std::move(p.UF);
     // The work address is not kept by the payroll: its five fields stay empty.
-    d.NomeBancoContaSalario = c.Texto(k.NOMEBANCO);
-    d.NumeroBancoContaSalario = c.Texto(k.BANCO);
-    d.AgenciaContaSalario = c.Texto(k.AGENCIA);
-    d.DigitoAgencia = c.Texto(k.DVAGENCIA);
-    d.ContaCorrenteContaSalario = c.Texto(k.CONTA);
-    d.DigitoConta = c.Texto(k.DVCONTA);
-    const std::u16string grau = c.Texto(k.GRINSTR);
-    if (!PassaAB(grau)) d.Formacao = Traduzir(GrausInstrucao, contexto.Inteiro("GRINSTR", grau));
+    d.NomeBancoContaSalario = std::move(p.NOMEBANCO);
+    d.NumeroBancoContaSalario = std::move(p.BANCO);
+    d.AgenciaContaSalario = std::move(p.AGENCIA);
+    d.DigitoAgencia = std::move(p.DVAGENCIA);
+    d.ContaCorrenteContaSalario = std::move(p.CONTA);
+    d.DigitoConta = std::move(p.DVCONTA);
+    if (!PassaAB(p.GRINSTR))
+        d.Formacao = Traduzir(GrausInstrucao, contexto.Inteiro("GRINSTR", p.GRINSTR));
+    d.NomeCompleto = std::move(p.NOME);
     return d;
 }
 
-struct ColunasMargem {
-    explicit ColunasMargem(const fb::Cursor& c)
-        : NOME(c.Indice("NOME")),
-          CPF(c.Indice("CPF")),
-          MATRICULA(c.Indice("MATRICULA")),
-          FUNCAO(c.Indice("FUNCAO")),
-          CARGO(c.Indice("CARGO")),
-          CDSECRETA(c.Indice("CDSECRETA")),
-          CDSETOR(c.Indice("CDSETOR")),
-          ORGAO(c.Indice("ORGAO")),
-          BANCO(c.Indice("BANCO")),
-          AGENCIA(c.Indice("AGENCIA")),
-          DVAGENCIA(c.Indice("DVAGENCIA")),
-          CONTA(c.Indice("CONTA")),
-          DVCONTA(c.Indice("DVCONTA")),
-          MCVALOR(c.Indice("MCVALOR")),
-          MCBASEINCIDE(c.Indice("MCBASEINCIDE")),
-          DTADMISSAO(c.Indice("DTADMISSAO")),
-          CONFIG_KAVLO(c.Indice("CONFIG_KAVLO")),
-          REMUNTOT(c.Indice("REMUNTOT")),
-          LIQUIDO(c.Indice("LIQUIDO")),
-          TOTDESC(c.Indice("TOTDESC")),
-          SALARIO(c.Indice("SALARIO")),
-          VALEXTRAS(c.Indice("VALEXTRAS")),
-          VALEXTRA1(c.Indice("VALEXTRA1")),
-          VALADNOT(c.Indice("VALADNOT")),
-          IRRF(c.Indice("IRRF")),
-          INSS(c.Indice("INSS")),
-          VALFALTAS(c.Indice("VALFALTAS")),
-          VALCS(c.Indice("VALCS")) {}
-    unsigned NOME, CPF, MATRICULA, FUNCAO, CARGO, CDSECRETA, CDSETOR, ORGAO, BANCO, AGENCIA,
-        DVAGENCIA, CONTA, DVCONTA, MCVALOR, MCBASEINCIDE, DTADMISSAO, CONFIG_KAVLO, REMUNTOT,
-        LIQUIDO, TOTDESC, SALARIO, VALEXTRAS, VALEXTRA1, VALADNOT, IRRF, INSS, VALFALTAS, VALCS;
-};
-
-TDMargem LerMargem(const fb::Cursor& c, const ColunasMargem& k, const TDatasInicioFuncao& datas) {
+TDMargem LerMargem(const fb::Cursor& c, const TDatasInicioFuncao& datas) {
+    LinhaMargem m = c.Linha<LinhaMargem>();
     TDMargem d;
     d.TipoRegistro = u"D";
-    d.NomeServidor = c.Texto(k.NOME);
-    d.CPF = c.Texto(k.CPF);
-    const std::u16string matricula = c.Texto(k.MATRICULA);
-    d.Matricula = RemoveCaracteres(matricula, u"-");
-    d.CDCargo = c.Texto(k.FUNCAO);
-    d.NomeCargo = c.Texto(k.CARGO);
-    d.CDOrgao = c.Texto(k.CDSECRETA) + c.Texto(k.CDSETOR);
-    d.NomeOrgao = c.Texto(k.ORGAO);
-    d.BancoServidor = c.Texto(k.BANCO);
-    d.AgenciaServidor = c.Texto(k.AGENCIA);
-    d.AgenciaDigitoServidor = c.Texto(k.DVAGENCIA);
-    d.ContaServidor = c.Texto(k.CONTA);
-    d.ContaDigitoServidor = c.Texto(k.DVCONTA);
-    const double mcValor = c.Real(k.MCVALOR);
+    d.NomeServidor = std::move(m.NOME);
+    d.CPF = std::move(m.CPF);
+    d.Matricula = RemoveCaracteres(m.MATRICULA, u"-");
+    d.CDCargo = std::move(m.FUNCAO);
+    d.NomeCargo = std::move(m.CARGO);
+    d.CDOrgao = m.CDSECRETA + m.CDSETOR;
+    d.NomeOrgao = std::move(m.ORGAO);
+    d.BancoServidor = std::move(m.BANCO);
+    d.AgenciaServidor = std::move(m.AGENCIA);
+    d.AgenciaDigitoServidor = std::move(m.DVAGENCIA);
+    d.ContaServidor = std::move(m.CONTA);
+    d.ContaDigitoServidor = std::move(m.DVCONTA);
     // The consignable margin: nothing when the payroll's margin is negative, else 30% of its base.
-    d.ValorMargem = mcValor < 0 ? 0 : c.Real(k.MCBASEINCIDE) * 30 / 100;
-    d.DtInicioFuncao = c.Data(k.DTADMISSAO);
+    d.ValorMargem = m.MCVALOR < 0 ? 0 : m.MCBASEINCIDE * 30 / 100;
+    d.DtInicioFuncao = m.DTADMISSAO.valor;
     // The registration as the payroll writes it, hyphen included.
-    d.DtFimFuncao = datas.DataInicioFuncao(matricula);
-    const std::u16string vinculo = c.Texto(k.CONFIG_KAVLO);
-    d.Comissionado = FlagVinculo(u"Comissionado", vinculo);
-    d.Temporario = FlagVinculo(u"Temporario", vinculo);
-    d.Aposentado = FlagVinculo(u"Aposentado", vinculo);
-    d.Pensionista = FlagVinculo(u"Pensionista", vinculo);
-    d.Suspenso = FlagVinculo(u"Suspenso", vinculo);
-    d.Estatutario = FlagVinculo(u"Estatutario", vinculo);
-    d.EmpregadoPublico = FlagVinculo(u"EmpregadoPublico", vinculo);
-    d.SalarioBruto = c.Real(k.REMUNTOT);
-    d.SalarioLiquido = c.Real(k.LIQUIDO);
-    d.Descontos = c.Real(k.TOTDESC);
-    d.SalarioBase = c.Real(k.SALARIO);
-    d.HoraExtra = c.Real(k.VALEXTRAS) + c.Real(k.VALEXTRA1);
-    d.AdicionalNoturno = c.Real(k.VALADNOT);
-    d.Irrf = c.Real(k.IRRF);
-    d.Previdencia = c.Real(k.INSS);
-    d.DescontoFaltaAusencia = c.Real(k.VALFALTAS);
-    d.DescontoSindical = c.Real(k.VALCS);
+    d.DtFimFuncao = datas.DataInicioFuncao(m.MATRICULA);
+    d.Comissionado = FlagVinculo(u"Comissionado", m.CONFIG_KAVLO);
+    d.Temporario = FlagVinculo(u"Temporario", m.CONFIG_KAVLO);
+    d.Aposentado = FlagVinculo(u"Aposentado", m.CONFIG_KAVLO);
+    d.Pensionista = FlagVinculo(u"Pensionista", m.CONFIG_KAVLO);
+    d.Suspenso = FlagVinculo(u"Suspenso", m.CONFIG_KAVLO);
+    d.Estatutario = FlagVinculo(u"Estatutario", m.CONFIG_KAVLO);
+    d.EmpregadoPublico = FlagVinculo(u"EmpregadoPublico", m.CONFIG_KAVLO);
+    d.SalarioBruto = m.REMUNTOT;
+    d.SalarioLiquido = m.LIQUIDO;
+    d.Descontos = m.TOTDESC;
+    d.SalarioBase = m.SALARIO;
+    d.HoraExtra = m.VALEXTRAS + m.VALEXTRA1;
+    d.AdicionalNoturno = m.VALADNOT;
+    d.Irrf = m.IRRF;
+    d.Previdencia = m.INSS;
+    d.DescontoFaltaAusencia = m.VALFALTAS;
+    d.DescontoSindical = m.VALCS;
     // The other pay items are not kept by the payroll and stay 0.
     return d;
 }
 
-struct ColunasTransferidos {
-    explicit ColunasTransferidos(const fb::Cursor& c)
-        : NOME(c.Indice("NOME")),
-          CPF(c.Indice("CPF")),
-          MATRICULA(c.Indice("MATRICULA")),
-          CODORIG(c.Indice("CODORIG")),
-          CODDEST(c.Indice("CODDEST")) {}
-    unsigned NOME, CPF, MATRICULA, CODORIG, CODDEST;
-};
-
-TDTransferidos LerTransferido(const fb::Cursor& c, const ColunasTransferidos& k) {
+TDTransferidos LerTransferido(const fb::Cursor& c) {
+    LinhaTransferido t = c.Linha<LinhaTransferido>();
     TDTransferidos d;
     d.TipoRegistro = u"D";
-    d.NomeServidor = c.Texto(k.NOME);
-    d.CPF = c.Texto(k.CPF);
-    const std::u16string matricula = RemoveCaracteres(c.Texto(k.MATRICULA), u"-");
-    // CODORIG is this month's unit, where the servant went; CODDEST last month's, where it
-    // came from.
+    d.NomeServidor = std::move(t.NOME);
+    d.CPF = std::move(t.CPF);
+    const std::u16string matricula = RemoveCaracteres(t.MATRICULA, u"-");
     d.CodigoMatriculaBeneficiarioDestino = matricula;
-    d.CodigoOrgaoDestino = c.Texto(k.CODORIG);
+    d.CodigoOrgaoDestino = std::move(t.CODORIG);
     d.CodigoMatriculaBeneficiarioOrigem = matricula;
-    d.CodigoOrgaoOrigem = c.Texto(k.CODDEST);
+    d.CodigoOrgaoOrigem = std::move(t.CODDEST);
     return d;
 }
 
@@ -260,22 +172,23 @@ TGeracaoKAVLO::~TGeracaoKAVLO() {
 
 namespace {
 
-// Walks a result set, handing on one record per row of the host's servants. Columns are looked
-// up once, on the first row: a missing column is an error only when there is a row to read it
-// from.
-template <class Colunas, class Entregar>
+// Walks a result set, handing on one record per row of the host's servants. The row's columns are
+// looked up once, on the first row: a missing column is an error only when there is a row to read
+// it from.
+template <class Linha, class Entregar>
 int32_t LerRegistros(fb::Cursor& cursor, const ConsultaDoMes& mes, Observacao& observacao,
                      Entregar entregar) {
-    std::optional<Colunas> colunas;
+    bool primeira = true;
     std::optional<unsigned> matricula;
     int32_t entregues = 0;
     while (cursor.Proximo()) {
-        if (!colunas) {
-            colunas.emplace(cursor);
+        if (primeira) {
+            cursor.PrepararLinha<Linha>();
             if (mes.servidores) matricula = cursor.Indice("MATRICULA");
+            primeira = false;
         }
         if (matricula && !Selecionado(mes, cursor, *matricula)) continue;
-        entregar(cursor, *colunas);
+        entregar(cursor);
         ++entregues;
         observacao.Avancar();
     }
@@ -314,11 +227,9 @@ void TGeracaoKAVLO::Gerar(DestinoKAVLO& destino) {
             destino.InicioPessoas(pessoas);
             observacao.Etapa("Gerando Pessoas.csv");
             pessoas.TTipoRegistro = u"T";
-            pessoas.TQuantidade = LerRegistros<ColunasPessoas>(
+            pessoas.TQuantidade = LerRegistros<LinhaPessoa>(
                 goRNPessoas->listarPessoas(transacao, mes), mes, observacao,
-                [&](fb::Cursor& c, const ColunasPessoas& col) {
-                    destino.Pessoa(LerPessoa(c, col));
-                });
+                [&](fb::Cursor& c) { destino.Pessoa(LerPessoa(c)); });
             destino.FimPessoas(pessoas);
         }
         {
@@ -329,11 +240,10 @@ void TGeracaoKAVLO::Gerar(DestinoKAVLO& destino) {
             // The month's function dates are read only when there is a margin row to ask for them.
             std::optional<TDatasInicioFuncao> datas;
             margem.TTipoRegistro = u"T";
-            margem.TQuantidadeRegistro = LerRegistros<ColunasMargem>(
-                goRNMargem->listarMargem(transacao, mes), mes, observacao,
-                [&](fb::Cursor& c, const ColunasMargem& col) {
+            margem.TQuantidadeRegistro = LerRegistros<LinhaMargem>(
+                goRNMargem->listarMargem(transacao, mes), mes, observacao, [&](fb::Cursor& c) {
                     if (!datas) datas.emplace(transacao, processo.Ano, processo.MesAtual);
-                    destino.Margem(LerMargem(c, col, *datas));
+                    destino.Margem(LerMargem(c, *datas));
                 });
             destino.FimMargem(margem);
         }
@@ -344,11 +254,9 @@ void TGeracaoKAVLO::Gerar(DestinoKAVLO& destino) {
             destino.InicioTransferidos(transferidos);
             observacao.Etapa("Gerando Transferidos.txt");
             transferidos.TTipoRegistro = u"T";
-            transferidos.TQuantidadeRegistros = LerRegistros<ColunasTransferidos>(
+            transferidos.TQuantidadeRegistros = LerRegistros<LinhaTransferido>(
                 goRNTransferidos->listarTransferidos(transacao, mes), mes, observacao,
-                [&](fb::Cursor& c, const ColunasTransferidos& col) {
-                    destino.Transferido(LerTransferido(c, col));
-                });
+                [&](fb::Cursor& c) { destino.Transferido(LerTransferido(c)); });
             destino.FimTransferidos(transferidos);
         }
     } catch (const ErroBanco& e) {

@@ -1,6 +1,10 @@
 // The Firebird layer against a real embedded database.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <tuple>
+
 #include "dao/BancoFolha.h"
 #include "dao/firebird/Firebird.h"
 #include "tests/apoio/BancoTeste.h"
@@ -293,4 +297,194 @@ TEST(Firebird, CharEmBrancoEVazio) {
     EXPECT_TRUE(c.TextoVazio(0u));
     EXPECT_EQ(c.Texto(1u), u" ");  // a VARCHAR keeps what was stored
     EXPECT_FALSE(c.TextoVazio(1u));
+}
+
+// A nullable column read as std::optional: nothing for NULL, the value as the plain reader gives it
+// otherwise; the plain readers keep reading NULL as empty or 0.
+TEST(Firebird, ValorOpcionalNadaParaNuloEOValorDoLeitorParaOResto) {
+    BancoTeste banco(
+        "CREATE TABLE T (ID INTEGER, A VARCHAR(10), B DOUBLE PRECISION, C INTEGER, D DATE, "
+        "E NUMERIC(9,2), F CHAR(4));"
+        "INSERT INTO T VALUES (1, NULL, NULL, NULL, NULL, NULL, NULL);"
+        "INSERT INTO T VALUES (2, '', 0, 0, '03/01/2024', -12.5, 'ab')");
+    Aberto a(banco);
+    fb::Transacao t(a.conexao, fb::ModoTransacao::Leitura);
+    fb::Comando cmd(t, std::string_view("select * from T order by id"), "ler");
+    auto c = cmd.Abrir();
+    ASSERT_TRUE(c.Proximo());
+    EXPECT_EQ(c.Valor<std::u16string>("A"), std::nullopt);
+    EXPECT_EQ(c.Valor<double>("B"), std::nullopt);
+    EXPECT_EQ(c.Valor<int32_t>("C"), std::nullopt);
+    EXPECT_FALSE(c.Valor<fb::Data>("D").has_value());
+    EXPECT_EQ(c.Valor<int64_t>("E"), std::nullopt);
+    EXPECT_EQ(c.Valor<std::u16string>("F"), std::nullopt);
+    EXPECT_EQ(c.Como<std::u16string>(c.Indice("A")), u"");
+    EXPECT_EQ(c.Como<int64_t>(c.Indice("E")), 0);
+    ASSERT_TRUE(c.Proximo());
+    // An empty text and a zero are values, not NULL.
+    EXPECT_EQ(c.Valor<std::u16string>("A"), u"");
+    EXPECT_EQ(c.Valor<double>("B"), 0.0);
+    EXPECT_EQ(c.Valor<int32_t>("C"), 0);
+    ASSERT_TRUE(c.Valor<fb::Data>("D").has_value());
+    EXPECT_EQ(c.Valor<fb::Data>("D")->valor, CodificaData(2024, 3, 1));
+    EXPECT_EQ(c.Valor<double>("E"), -12.5);
+    EXPECT_EQ(c.Valor<int64_t>("E"), -13);  // rounded as Inteiro rounds, half away from zero
+    EXPECT_EQ(c.Valor<std::u16string>("F"), u"ab");
+    EXPECT_EQ(c.Valor<int64_t>(0u), 2);
+}
+
+namespace {
+
+struct Pessoa {
+    std::u16string nome;
+    std::optional<std::u16string> apelido;
+    int32_t idade = -1;
+    std::optional<fb::Data> nascimento;
+    double salario = -1;
+
+    static constexpr std::tuple kColunas{
+        fb::Campo{"NOME", &Pessoa::nome}, fb::Campo{"APELIDO", &Pessoa::apelido},
+        fb::Campo{"IDADE", &Pessoa::idade}, fb::Campo{"NASCIMENTO", &Pessoa::nascimento},
+        fb::Campo{"SALARIO", &Pessoa::salario}};
+};
+
+constexpr std::string_view kPessoas =
+    "CREATE TABLE P (ID INTEGER, SALARIO DOUBLE PRECISION, NASCIMENTO DATE, IDADE INTEGER, "
+    "APELIDO VARCHAR(10), NOME VARCHAR(20), FOTO BLOB SUB_TYPE 0);"
+    "INSERT INTO P VALUES (1, 1500.5, '12/25/1990', 33, 'Zé', 'JOSÉ', 'abc');"
+    "INSERT INTO P VALUES (2, NULL, NULL, NULL, NULL, 'ANA', NULL)";
+
+}  // namespace
+
+// A row into a struct by the names of its columns, whatever their order in the select list; the
+// row's NULLs as the members' types read them.
+TEST(Firebird, LinhaInteiraNumaEstruturaPeloNomeDasColunas) {
+    BancoTeste banco(kPessoas);
+    Aberto a(banco);
+    fb::Transacao t(a.conexao, fb::ModoTransacao::Leitura);
+    fb::Comando cmd(t, std::string_view("select * from P order by id"), "ler as pessoas");
+    auto c = cmd.Abrir();
+    ASSERT_TRUE(c.Proximo());
+    const Pessoa jose = c.Linha<Pessoa>();
+    EXPECT_EQ(jose.nome, u"JOSÉ");
+    EXPECT_EQ(jose.apelido, u"Zé");
+    EXPECT_EQ(jose.idade, 33);
+    ASSERT_TRUE(jose.nascimento.has_value());
+    EXPECT_EQ(jose.nascimento->valor, CodificaData(1990, 12, 25));
+    EXPECT_EQ(jose.salario, 1500.5);
+    ASSERT_TRUE(c.Proximo());
+    const Pessoa ana = c.Linha<Pessoa>();
+    EXPECT_EQ(ana.nome, u"ANA");
+    EXPECT_EQ(ana.apelido, std::nullopt);
+    EXPECT_EQ(ana.idade, 0);
+    EXPECT_FALSE(ana.nascimento.has_value());
+    EXPECT_EQ(ana.salario, 0);
+    EXPECT_FALSE(c.Proximo());
+}
+
+// A row that cannot fill the struct or the tuple fails naming what was being done, the column at
+// fault and the statement, which goes with the error.
+TEST(Firebird, LinhaQueNaoCabeFalhaNomeandoOComando) {
+    BancoTeste banco(kPessoas);
+    Aberto a(banco);
+    fb::Transacao t(a.conexao, fb::ModoTransacao::Leitura);
+    struct Caso {
+        const char* sql;
+        std::function<void(fb::Cursor&)> ler;
+        std::string mensagem;
+    };
+    const std::vector<Caso> casos = {
+        {"select nome, idade, salario from P", [](fb::Cursor& c) { c.Linha<Pessoa>(); },
+         "Erro no banco de dados ao ler as pessoas: a coluna 'APELIDO' não existe no resultado"},
+        {"select nome, idade from P",
+         [](fb::Cursor& c) { c.Valores<std::u16string, int32_t, double>(); },
+         "Erro no banco de dados ao ler as pessoas: o comando devolve 2 coluna(s), e a leitura "
+         "da linha espera 3"},
+        {"select nome, idade, salario, foto from P",
+         [](fb::Cursor& c) { c.Valores<std::u16string, int32_t>(); },
+         "Erro no banco de dados ao ler as pessoas: o comando devolve 4 coluna(s), e a leitura "
+         "da linha espera 2"},
+        {"select foto from P where id = 1", [](fb::Cursor& c) { c.Valores<double>(); },
+         "Erro ao ler as pessoas: a coluna 'FOTO' não pode ser lida como número."},
+    };
+    for (const auto& [sql, ler, mensagem] : casos) {
+        fb::Comando cmd(t, std::string_view(sql), "ler as pessoas");
+        auto c = cmd.Abrir();
+        ASSERT_TRUE(c.Proximo());
+        try {
+            ler(c);
+            ADD_FAILURE() << sql;
+        } catch (const ErroBanco& e) {
+            EXPECT_EQ(e.what(), mensagem) << sql;
+            if (mensagem.starts_with("Erro no banco")) {
+                EXPECT_EQ(e.Sql(), sql);
+            }
+        }
+    }
+}
+
+// Every call of the client goes through one status that throws: the message is what was being
+// done and the Portuguese explanation; the engine's text, its codes and where the statement's
+// fault lies go beside it.
+TEST(Firebird, FalhaDoClienteLancadaComAMensagemEmPortugues) {
+    BancoTeste banco("CREATE TABLE T (N INTEGER, S VARCHAR(2))");
+    Aberto a(banco);
+    fb::Transacao t(a.conexao, fb::ModoTransacao::Escrita);
+    struct Caso {
+        const char* sql;
+        std::vector<fb::Parametro> parametros;
+        std::string mensagem;
+        std::optional<long> coluna;  // of the fault, on line 1
+    };
+    const std::vector<Caso> casos = {
+        {"select n from T where",
+         {},
+         "Erro no banco de dados ao gravar: o comando SQL tem um erro de sintaxe: ele termina "
+         "antes do esperado",
+         17},  // the word after which it ended
+        {"select n frm T",
+         {},
+         "Erro no banco de dados ao gravar: o comando SQL tem um erro de sintaxe perto de 'T'",
+         14},
+        {"insert into T (S) values (?)",
+         {std::u16string(u"longo")},
+         "Erro no banco de dados ao gravar: um texto não cabe no tamanho da coluna ou da "
+         "expressão",
+         std::nullopt},
+        {"insert into T (N) values (?)",
+         {std::u16string(u"x1")},
+         "Erro no banco de dados ao gravar: o valor 'x1' não pôde ser convertido para o tipo com "
+         "que o comando o compara ou grava (um texto comparado com um número?)",
+         std::nullopt},
+    };
+    for (const auto& [sql, parametros, mensagem, coluna] : casos) {
+        try {
+            fb::Comando(t, std::string_view(sql), "gravar").Executar(parametros);
+            ADD_FAILURE() << sql;
+        } catch (const ErroBanco& e) {
+            EXPECT_EQ(e.what(), mensagem) << sql;
+            EXPECT_EQ(e.Sql(), sql);
+            EXPECT_FALSE(e.TextoDoFirebird().empty()) << sql;
+            EXPECT_EQ(e.PosicaoNoSql().has_value(), coluna.has_value()) << sql;
+            if (e.PosicaoNoSql() && coluna) {
+                EXPECT_EQ(e.PosicaoNoSql()->linha, 1) << sql;
+                EXPECT_EQ(e.PosicaoNoSql()->coluna, *coluna) << sql;
+            }
+        }
+    }
+    // A connection's failure says which database; no statement goes with it.
+    PastaTemporaria pasta;
+    const std::u16string local = DeUtf8((pasta.Caminho() / "nao-existe.fdb").string());
+    fb::Conexao c;
+    try {
+        c.Abrir(local, "SYSDBA", "masterkey");
+        ADD_FAILURE();
+    } catch (const ErroBanco& e) {
+        EXPECT_EQ(e.what(), "Não foi possível conectar ao banco de dados '" + ParaUtf8(local) +
+                                "': o arquivo do banco de dados não existe; confira o caminho "
+                                "informado (a pasta e o nome do arquivo)");
+        EXPECT_EQ(e.Sql(), "");
+        EXPECT_FALSE(e.TextoDoFirebird().empty());
+    }
+    EXPECT_FALSE(c.Aberta());
 }

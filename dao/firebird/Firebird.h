@@ -1,7 +1,10 @@
 // Thin RAII layer over the Firebird 3 OO API. Every interface has exactly one owner from the
 // moment it is obtained and is released on every path; a transaction rolls back unless it was
-// committed. Statements are prepared in SQL dialect 1, values travel as parameters, columns are
-// found by name.
+// committed. Every call of the client takes one status that throws ErroBanco when the call fails
+// (Status, in FirebirdInterno.h, as the OO API's ThrowStatusWrapper), its message in Portuguese
+// and the engine's own text beside it. Statements are prepared in SQL dialect 1, values travel as
+// parameters; columns are found by name, read one by one (a NULL as empty or 0, or as
+// std::optional), or a whole row at once into a struct that names its columns or into a tuple.
 //
 // Text: the connection speaks the character set NONE, so the server hands every text column over
 // in its own character set and the statement's metadata says which one it is. Each column is read
@@ -18,7 +21,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -55,7 +61,7 @@ struct Encerrar {
 template <class T>
 using Posse = std::unique_ptr<T, Encerrar>;
 
-class Status;
+class Diagnostico;
 
 // The text of a statement as it is sent on the layer's connection (character set NONE): UTF-8,
 // except that a string literal holding more than ASCII goes as the hexadecimal of its
@@ -159,6 +165,16 @@ class Transacao {
 
 class Cursor;
 
+// One column of a row read whole into a struct (Cursor::Linha): the column's name in the result
+// and the member it fills. The member's type says how it is read (see Cursor::Como).
+template <class Linha, class T>
+struct Campo {
+    std::string_view nome;
+    T Linha::*membro;
+};
+template <class Linha, class T>
+Campo(std::string_view, T Linha::*) -> Campo<Linha, T>;
+
 // A statement prepared once and run many times with different parameters.
 class Comando {
   public:
@@ -186,7 +202,7 @@ class Comando {
 
     const std::string& OQue() const { return oQue_; }
     const std::u16string& Sql() const { return sql_; }
-    [[noreturn]] void Falhar(const Status& status) const;
+    [[noreturn]] void Falhar(const Diagnostico& falha) const;
     [[noreturn]] void Falhar(const std::string& problema) const;
 
   private:
@@ -206,17 +222,29 @@ class Comando {
         unsigned tipo, tamanho, charset;
         bool operator==(const Forma&) const = default;
     };
+    // Where a parameter's value and its null flag lie in the input message.
+    struct Lugar {
+        unsigned valor, nulo;
+    };
     void Preparar();
+    void DescreverEntrada();
     void DescreverSaida();
     void MontarEntrada(const std::vector<Parametro>& parametros);
+    unsigned ConferirQuantidade(const std::vector<Parametro>& parametros) const;
+    Forma FormaDoParametro(unsigned i, const Parametro& p, std::string& texto) const;
+    Forma FormaDoTexto(unsigned i, std::u16string_view valor, std::string& texto) const;
+    void RefazerEntrada(const std::vector<Forma>& forma);
+    void GravarParametro(unsigned i, const Parametro& p, const std::string& texto);
 
     Transacao& transacao_;
     std::u16string sql_;
     std::string oQue_;
     Posse<Firebird::IStatement> statement_;
     Posse<Firebird::IMessageMetadata> entradaOriginal_;
+    std::vector<Forma> formaOriginal_;  // the length and character set of text places alone
     Posse<Firebird::IMessageMetadata> entrada_;
     std::vector<Forma> formaEntrada_;
+    std::vector<Lugar> lugaresEntrada_;
     std::vector<unsigned char> bufferEntrada_;
     Posse<Firebird::IMessageMetadata> saida_;
     unsigned tamanhoSaida_ = 0;
@@ -226,6 +254,8 @@ class Comando {
 
 // A forward-only result set. Columns are found by name (case does not matter); a NULL reads as the
 // empty text, 0 or the zero date; a CHAR value reads without the blanks that pad it to its width.
+// A column that may be NULL is read as std::optional (Valor), and a whole row into a struct that
+// names its columns (Linha) or into a tuple in the select list's order (Valores).
 class Cursor {
   public:
     Cursor(Cursor&& outro) noexcept = default;
@@ -250,6 +280,7 @@ class Cursor {
     std::u16string TextoComoGravado(unsigned i) const { return TextoDaColuna(i, false); }
     double Real(unsigned i) const;
     int32_t Inteiro(unsigned i) const;
+    int64_t Inteiro64(unsigned i) const;
     TDateTime Data(unsigned i) const;
     std::string Bytes(unsigned i) const;  // raw value of a text or octets column
     // Whether the column reads as the empty text, without building it.
@@ -261,11 +292,71 @@ class Cursor {
     int32_t Inteiro(std::string_view nome) const { return Inteiro(Indice(nome)); }
     TDateTime Data(std::string_view nome) const { return Data(Indice(nome)); }
 
+    // The value as T, read as its reader above reads it: std::u16string (Texto), int32_t
+    // (Inteiro), int64_t (Inteiro64), double (Real), fb::Data (Data: TDateTime is a double, which
+    // reads as a number), fb::Octetos (Bytes); std::optional of one of them (Valor).
+    template <class T>
+    T Como(unsigned i) const;
+    // A column that may be NULL: nothing for NULL, else its value as T.
+    template <class T>
+    std::optional<T> Valor(unsigned i) const {
+        if (Nulo(i)) return std::nullopt;
+        return Como<T>(i);
+    }
+    template <class T>
+    std::optional<T> Valor(std::string_view nome) const {
+        return Valor<T>(Indice(nome));
+    }
+
+    // The row as a struct T whose `static constexpr std::tuple kColunas` lists, as fb::Campo,
+    // the column each member is read from. The columns are looked up at the first call (or at
+    // PrepararLinha); a missing one throws ErroBanco naming it and the statement.
+    template <class T>
+    T Linha() const {
+        T linha{};
+        const std::vector<unsigned>& indices = IndicesDe<T>();
+        [&]<size_t... K>(std::index_sequence<K...>) {
+            (Preencher(linha, std::get<K>(T::kColunas), indices[K]), ...);
+        }
+        (std::make_index_sequence<std::tuple_size_v<decltype(T::kColunas)>>{});
+        return linha;
+    }
+    // Looks the columns of T up now, so that a missing one fails before any row is handed on.
+    template <class T>
+    void PrepararLinha() const {
+        IndicesDe<T>();
+    }
+    // The row as values in the select list's order; a list of another length throws ErroBanco
+    // naming the statement.
+    template <class... T>
+    std::tuple<T...> Valores() const {
+        ConferirColunas(sizeof...(T));
+        return [&]<size_t... K>(std::index_sequence<K...>) {
+            return std::tuple<T...>{Como<T>(static_cast<unsigned>(K))...};
+        }
+        (std::index_sequence_for<T...>{});
+    }
+
   private:
     friend class Comando;
     using Coluna = Comando::Coluna;
     Cursor(Comando& comando, Posse<Firebird::IResultSet> resultado);
     const Coluna& Col(unsigned i) const;
+    void ConferirColunas(size_t esperadas) const;
+    template <class L, class M>
+    void Preencher(L& linha, const Campo<L, M>& campo, unsigned i) const {
+        linha.*(campo.membro) = Como<M>(i);
+    }
+    template <class T>
+    const std::vector<unsigned>& IndicesDe() const {
+        if (ligacao_ != &T::kColunas) {
+            indices_ = std::apply(
+                [&](const auto&... campo) { return std::vector<unsigned>{Indice(campo.nome)...}; },
+                T::kColunas);
+            ligacao_ = &T::kColunas;
+        }
+        return indices_;
+    }
     std::u16string TextoDaColuna(unsigned i, bool compor) const;
     std::string_view ValorTexto(const Coluna& c) const;
     std::string Descrever(const Coluna& c) const;
@@ -274,6 +365,34 @@ class Cursor {
     Posse<Firebird::IResultSet> resultado_;
     std::vector<unsigned char> buffer_;
     bool temLinha_ = false;
+    // The columns of the last struct read whole, and which struct's they are.
+    mutable const void* ligacao_ = nullptr;
+    mutable std::vector<unsigned> indices_;
 };
+
+template <class T>
+inline constexpr bool kOpcional = false;
+template <class T>
+inline constexpr bool kOpcional<std::optional<T>> = true;
+
+template <class T>
+T Cursor::Como(unsigned i) const {
+    if constexpr (kOpcional<T>)
+        return Valor<typename T::value_type>(i);
+    else if constexpr (std::is_same_v<T, std::u16string>)
+        return Texto(i);
+    else if constexpr (std::is_same_v<T, int32_t>)
+        return Inteiro(i);
+    else if constexpr (std::is_same_v<T, int64_t>)
+        return Inteiro64(i);
+    else if constexpr (std::is_same_v<T, double>)
+        return Real(i);
+    else if constexpr (std::is_same_v<T, fb::Data>)
+        return fb::Data{Data(i)};
+    else if constexpr (std::is_same_v<T, Octetos>)
+        return Octetos{Bytes(i)};
+    else
+        static_assert(!sizeof(T), "a column is read as one of the types Cursor::Como lists");
+}
 
 }  // namespace kavlo::fb

@@ -55,7 +55,7 @@ Comando::Comando(Transacao& transacao, std::string_view sql, std::string oQue)
 Comando::~Comando() = default;
 
 // The statement stays out of the message, for the operator reads it; it goes with the error.
-void Comando::Falhar(const Status& status) const {
+void Comando::Falhar(const Diagnostico& status) const {
     throw status.Erro("Erro no banco de dados ao " + oQue_ + ": " + status.Mensagem(),
                       SqlParaMensagem(sql_));
 }
@@ -66,32 +66,43 @@ void Comando::Falhar(const std::string& problema) const {
 }
 
 void Comando::Preparar() {
-    Status st;
+    Status st(*this);
     const std::string texto = TextoDoComando(sql_);
     statement_.reset(transacao_.Dono().Handle()->prepare(
         &st, transacao_.Handle(), static_cast<unsigned>(texto.size()), texto.data(), 1,
         IStatement::PREPARE_PREFETCH_METADATA));
-    if (st.Falhou()) Falhar(st);
     entradaOriginal_.reset(statement_->getInputMetadata(&st));
-    if (st.Falhou()) Falhar(st);
+    DescreverEntrada();
     DescreverSaida();
+}
+
+// The parameters as the server infers them, read once: each run's texts are encoded for them.
+void Comando::DescreverEntrada() {
+    Status st(*this);
+    const unsigned n = entradaOriginal_->getCount(&st);
+    formaOriginal_.reserve(n);
+    for (unsigned i = 0; i < n; ++i) {
+        Forma f{entradaOriginal_->getType(&st, i), 0, charset::Nenhum};
+        if (f.tipo == SQL_TEXT || f.tipo == SQL_VARYING) {
+            f.tamanho = entradaOriginal_->getLength(&st, i);
+            f.charset = entradaOriginal_->getCharSet(&st, i);
+        }
+        formaOriginal_.push_back(f);
+    }
 }
 
 // Chooses, per text column, the form its value comes in: the column's own bytes where this layer
 // decodes them exactly, else UTF-8 converted by the server. Nothing a column holds can then fail
 // the fetch.
 void Comando::DescreverSaida() {
-    Status st;
+    Status st(*this);
     Posse<IMessageMetadata> original(statement_->getOutputMetadata(&st));
-    if (st.Falhou()) Falhar(st);
     const unsigned n = original->getCount(&st);
-    if (st.Falhou()) Falhar(st);
     std::vector<Leitura> leituras(n, Leitura::Windows1252);
     std::vector<unsigned> charsets(n, 0);
     Referencia<IMetadataBuilder> construtor;
     for (unsigned i = 0; i < n; ++i) {
         const unsigned tipo = original->getType(&st, i);
-        if (st.Falhou()) Falhar(st);
         if (tipo != SQL_TEXT && tipo != SQL_VARYING) continue;
         charsets[i] = original->getCharSet(&st, i);
         // The high byte names the collation; the decoding depends on the character set alone.
@@ -123,18 +134,15 @@ void Comando::DescreverSaida() {
                 // WIN1250, KOI8R, ...: the server converts them to UTF-8 exactly.
                 leituras[i] = Leitura::Utf8;
                 if (!construtor) construtor.reset(original->getBuilder(&st));
-                if (st.Falhou()) Falhar(st);
                 const unsigned caracteres = original->getLength(&st, i) / BytesPorCaractere(cs);
                 const unsigned limite = tipo == SQL_VARYING ? 32765 : 32767;
                 construtor->setCharSet(&st, i, charset::Utf8);
                 construtor->setLength(&st, i, std::min(caracteres * 4, limite));
-                if (st.Falhou()) Falhar(st);
             }
         }
     }
     if (construtor) {
         saida_.reset(construtor->getMetadata(&st));
-        if (st.Falhou()) Falhar(st);
     } else {
         saida_ = std::move(original);
     }
@@ -153,7 +161,6 @@ void Comando::DescreverSaida() {
         colunas_.push_back(std::move(c));
     }
     tamanhoSaida_ = saida_->getMessageLength(&st);
-    if (st.Falhou()) Falhar(st);
 }
 
 std::optional<Comando::Colacao> Comando::ColacaoDoTexto(unsigned i) const {
@@ -164,133 +171,125 @@ std::optional<Comando::Colacao> Comando::ColacaoDoTexto(unsigned i) const {
 }
 
 unsigned Comando::Parametros() const {
-    Status st;
-    const unsigned n = entradaOriginal_->getCount(&st);
-    if (st.Falhou()) Falhar(st);
-    return n;
+    return static_cast<unsigned>(formaOriginal_.size());
 }
 
 std::optional<Comando::Colacao> Comando::ColacaoDoParametro(unsigned i) const {
     if (i >= Parametros()) return std::nullopt;
-    Status st;
-    const unsigned tipo = entradaOriginal_->getType(&st, i);
-    const unsigned charset = entradaOriginal_->getCharSet(&st, i);
-    if (st.Falhou()) Falhar(st);
-    if (tipo != SQL_TEXT && tipo != SQL_VARYING) return std::nullopt;
-    return Colacao{charset & 0xFF, charset >> 8};
+    const Forma& f = formaOriginal_[i];
+    if (f.tipo != SQL_TEXT && f.tipo != SQL_VARYING) return std::nullopt;
+    return Colacao{f.charset & 0xFF, f.charset >> 8};
 }
 
+// The parameters go into the input message in three steps: their shape (types, lengths,
+// character sets, which the encoded texts decide), the message rebuilt when that shape changed,
+// and the values written into it.
 void Comando::MontarEntrada(const std::vector<Parametro>& parametros) {
-    Status st;
-    const unsigned n = entradaOriginal_->getCount(&st);
-    if (st.Falhou()) Falhar(st);
+    const unsigned n = ConferirQuantidade(parametros);
+    if (n == 0) return;
+    std::vector<std::string> textos(n);
+    std::vector<Forma> forma(n);
+    for (unsigned i = 0; i < n; ++i) forma[i] = FormaDoParametro(i, parametros[i], textos[i]);
+    if (forma != formaEntrada_ || !entrada_) RefazerEntrada(forma);
+    for (unsigned i = 0; i < n; ++i) GravarParametro(i, parametros[i], textos[i]);
+}
+
+unsigned Comando::ConferirQuantidade(const std::vector<Parametro>& parametros) const {
+    const unsigned n = Parametros();
     if (parametros.size() != n)
         throw ErroBanco("Erro interno ao " + oQue_ + ": o comando espera " + std::to_string(n) +
                         " parâmetro(s), " + std::to_string(parametros.size()) + " informado(s).");
-    if (n == 0) return;
+    return n;
+}
 
-    // Encode texts first: their lengths decide the message shape.
-    std::vector<std::string> textos(n);
-    std::vector<Forma> forma(n);
-    for (unsigned i = 0; i < n; ++i) {
-        const Parametro& p = parametros[i];
-        if (auto* s = std::get_if<std::u16string>(&p)) {
-            const unsigned tipoOriginal = entradaOriginal_->getType(&st, i);
-            const bool ehTexto = tipoOriginal == SQL_TEXT || tipoOriginal == SQL_VARYING;
-            const unsigned cs = ehTexto ? entradaOriginal_->getCharSet(&st, i) : charset::Nenhum;
-            // A UTF8 or UNICODE_FSS place takes any text as it is. Anywhere else the text goes in
-            // Windows-1252, as it always did: the server converts it exactly to a WIN1252 or
-            // ISO8859_1 column and copies it byte for byte to a NONE one, where it meets the
-            // bytes the payroll application wrote.
-            const bool utf8 = cs == charset::Utf8 || cs == charset::UnicodeFss;
-            textos[i] = utf8 ? ParaUtf8(*s) : ParaWindows1252(*s);
-            // Firebird checks the declared length against the parameter's own: declare the
-            // parameter's length when the text fits, so a statement run per row keeps one shape.
-            const unsigned original = ehTexto ? entradaOriginal_->getLength(&st, i) : 0;
-            const auto tamanho = static_cast<unsigned>(textos[i].size());
-            if (tamanho > 32000) Falhar("texto longo demais para o banco");
-            forma[i] = {SQL_VARYING, std::max({tamanho, original, 1u}),
-                        utf8 ? charset::Utf8 : charset::Win1252};
-        } else if (auto* o = std::get_if<Octetos>(&p)) {
-            forma[i] = {SQL_TEXT, static_cast<unsigned>(o->bytes.size()), charset::Octetos};
-        } else if (std::holds_alternative<int64_t>(p)) {
-            forma[i] = {SQL_INT64, 8, 0};
-        } else if (std::holds_alternative<double>(p)) {
-            forma[i] = {SQL_DOUBLE, 8, 0};
-        } else if (std::holds_alternative<Data>(p)) {
-            forma[i] = {SQL_TIMESTAMP, 8, 0};
-        } else if (i < formaEntrada_.size()) {
-            // A NULL keeps the shape of the previous run: a column that alternates between NULL
-            // and values must not rebuild the message row after row.
-            forma[i] = formaEntrada_[i];
-        } else {
-            forma[i] = {SQL_VARYING, 1, charset::Win1252};
-        }
+// A text is encoded here, into `texto`: its length decides the message's shape.
+Comando::Forma Comando::FormaDoParametro(unsigned i, const Parametro& p, std::string& texto) const {
+    if (auto* s = std::get_if<std::u16string>(&p)) return FormaDoTexto(i, *s, texto);
+    if (auto* o = std::get_if<Octetos>(&p))
+        return {SQL_TEXT, static_cast<unsigned>(o->bytes.size()), charset::Octetos};
+    if (std::holds_alternative<int64_t>(p)) return {SQL_INT64, 8, 0};
+    if (std::holds_alternative<double>(p)) return {SQL_DOUBLE, 8, 0};
+    if (std::holds_alternative<Data>(p)) return {SQL_TIMESTAMP, 8, 0};
+    // A NULL keeps the shape of the previous run: a column that alternates between NULL and
+    // values must not rebuild the message row after row.
+    if (i < formaEntrada_.size()) return formaEntrada_[i];
+    return {SQL_VARYING, 1, charset::Win1252};
+}
+
+Comando::Forma Comando::FormaDoTexto(unsigned i, std::u16string_view valor,
+                                     std::string& texto) const {
+    const unsigned cs = formaOriginal_[i].charset;
+    // A UTF8 or UNICODE_FSS place takes any text as it is. Anywhere else the text goes in
+    // Windows-1252, as it always did: the server converts it exactly to a WIN1252 or ISO8859_1
+    // column and copies it byte for byte to a NONE one, where it meets the bytes the payroll
+    // application wrote.
+    const bool utf8 = cs == charset::Utf8 || cs == charset::UnicodeFss;
+    texto = utf8 ? ParaUtf8(valor) : ParaWindows1252(valor);
+    // Firebird checks the declared length against the parameter's own: declare the parameter's
+    // length when the text fits, so a statement run per row keeps one shape.
+    const auto tamanho = static_cast<unsigned>(texto.size());
+    if (tamanho > 32000) Falhar("texto longo demais para o banco");
+    return {SQL_VARYING, std::max({tamanho, formaOriginal_[i].tamanho, 1u}),
+            utf8 ? charset::Utf8 : charset::Win1252};
+}
+
+void Comando::RefazerEntrada(const std::vector<Forma>& forma) {
+    Status st(*this);
+    Referencia<IMetadataBuilder> b(entradaOriginal_->getBuilder(&st));
+    for (unsigned i = 0; i < forma.size(); ++i) {
+        b->setType(&st, i, forma[i].tipo);
+        if (forma[i].tipo == SQL_TEXT || forma[i].tipo == SQL_VARYING)
+            b->setCharSet(&st, i, forma[i].charset);
+        if (forma[i].tipo == SQL_INT64) b->setScale(&st, i, 0);
+        b->setLength(&st, i, forma[i].tamanho);
     }
-    if (st.Falhou()) Falhar(st);
-    if (forma != formaEntrada_ || !entrada_) {
-        Referencia<IMetadataBuilder> b(entradaOriginal_->getBuilder(&st));
-        if (st.Falhou()) Falhar(st);
-        for (unsigned i = 0; i < n && !st.Falhou(); ++i) {
-            b->setType(&st, i, forma[i].tipo);
-            if (forma[i].tipo == SQL_TEXT || forma[i].tipo == SQL_VARYING)
-                b->setCharSet(&st, i, forma[i].charset);
-            if (forma[i].tipo == SQL_INT64) b->setScale(&st, i, 0);
-            b->setLength(&st, i, forma[i].tamanho);
-        }
-        if (st.Falhou()) Falhar(st);
-        entrada_.reset(b->getMetadata(&st));
-        if (st.Falhou()) Falhar(st);
-        formaEntrada_ = forma;
-        bufferEntrada_.assign(entrada_->getMessageLength(&st), 0);
+    entrada_.reset(b->getMetadata(&st));
+    lugaresEntrada_.clear();
+    for (unsigned i = 0; i < forma.size(); ++i)
+        lugaresEntrada_.push_back({entrada_->getOffset(&st, i), entrada_->getNullOffset(&st, i)});
+    formaEntrada_ = forma;
+    bufferEntrada_.assign(entrada_->getMessageLength(&st), 0);
+}
+
+void Comando::GravarParametro(unsigned i, const Parametro& p, const std::string& texto) {
+    unsigned char* v = bufferEntrada_.data() + lugaresEntrada_[i].valor;
+    Gravar<short>(bufferEntrada_.data() + lugaresEntrada_[i].nulo,
+                  static_cast<short>(std::holds_alternative<Nulo>(p) ? -1 : 0));
+    if (std::holds_alternative<std::u16string>(p)) {
+        Gravar<uint16_t>(v, static_cast<uint16_t>(texto.size()));
+        std::memcpy(v + 2, texto.data(), texto.size());
+    } else if (auto* o = std::get_if<Octetos>(&p)) {
+        std::memcpy(v, o->bytes.data(), o->bytes.size());
+    } else if (auto* inteiro = std::get_if<int64_t>(&p)) {
+        Gravar<int64_t>(v, *inteiro);
+    } else if (auto* real = std::get_if<double>(&p)) {
+        Gravar<double>(v, *real);
+    } else if (auto* data = std::get_if<Data>(&p)) {
+        int32_t dias;
+        uint32_t fracoes;
+        ParaDataFirebird(data->valor, dias, fracoes);
+        Gravar<int32_t>(v, dias);
+        Gravar<uint32_t>(v + 4, fracoes);
+    } else if (formaEntrada_[i].tipo == SQL_VARYING) {
+        Gravar<uint16_t>(v, 0);
     }
-    unsigned char* buf = bufferEntrada_.data();
-    for (unsigned i = 0; i < n; ++i) {
-        unsigned char* v = buf + entrada_->getOffset(&st, i);
-        auto* nulo = reinterpret_cast<short*>(buf + entrada_->getNullOffset(&st, i));
-        *nulo = 0;
-        const Parametro& p = parametros[i];
-        if (std::holds_alternative<std::u16string>(p)) {
-            Gravar<uint16_t>(v, static_cast<uint16_t>(textos[i].size()));
-            std::memcpy(v + 2, textos[i].data(), textos[i].size());
-        } else if (auto* o = std::get_if<Octetos>(&p)) {
-            std::memcpy(v, o->bytes.data(), o->bytes.size());
-        } else if (auto* inteiro = std::get_if<int64_t>(&p)) {
-            Gravar<int64_t>(v, *inteiro);
-        } else if (auto* real = std::get_if<double>(&p)) {
-            Gravar<double>(v, *real);
-        } else if (auto* data = std::get_if<Data>(&p)) {
-            int32_t dias;
-            uint32_t fracoes;
-            ParaDataFirebird(data->valor, dias, fracoes);
-            Gravar<int32_t>(v, dias);
-            Gravar<uint32_t>(v + 4, fracoes);
-        } else {
-            if (forma[i].tipo == SQL_VARYING) Gravar<uint16_t>(v, 0);
-            *nulo = -1;
-        }
-    }
-    if (st.Falhou()) Falhar(st);
 }
 
 Cursor Comando::Abrir(const std::vector<Parametro>& parametros) {
     MontarEntrada(parametros);
-    Status st;
+    Status st(*this);
     Posse<IResultSet> resultado(statement_->openCursor(
         &st, transacao_.Handle(), parametros.empty() ? nullptr : entrada_.get(),
         parametros.empty() ? nullptr : bufferEntrada_.data(), saida_.get(), 0));
-    if (st.Falhou()) Falhar(st);
     return Cursor(*this, std::move(resultado));
 }
 
 uint64_t Comando::Executar(const std::vector<Parametro>& parametros) {
     MontarEntrada(parametros);
-    Status st;
+    Status st(*this);
     statement_->execute(&st, transacao_.Handle(), parametros.empty() ? nullptr : entrada_.get(),
                         parametros.empty() ? nullptr : bufferEntrada_.data(), nullptr, nullptr);
-    if (st.Falhou()) Falhar(st);
     const uint64_t n = statement_->getAffectedRecords(&st);
-    if (st.Falhou()) Falhar(st);
     return n;
 }
 

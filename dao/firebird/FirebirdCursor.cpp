@@ -42,9 +42,8 @@ void Cursor::Fechar() {
 
 bool Cursor::Proximo() {
     if (!resultado_) return false;
-    Status st;
+    Status st(*comando_);
     const int r = resultado_->fetchNext(&st, buffer_.data());
-    if (st.Falhou()) comando_->Falhar(st);
     temLinha_ = r == IStatus::RESULT_OK;
     return temLinha_;
 }
@@ -58,6 +57,12 @@ std::optional<unsigned> Cursor::IndiceSeHouver(std::string_view nome) const {
 unsigned Cursor::Indice(std::string_view nome) const {
     if (auto i = IndiceSeHouver(nome)) return *i;
     comando_->Falhar("a coluna '" + std::string(nome) + "' não existe no resultado");
+}
+
+void Cursor::ConferirColunas(size_t esperadas) const {
+    if (esperadas != Colunas())
+        comando_->Falhar("o comando devolve " + std::to_string(Colunas()) +
+                         " coluna(s), e a leitura da linha espera " + std::to_string(esperadas));
 }
 
 const Cursor::Coluna& Cursor::Col(unsigned i) const {
@@ -200,6 +205,23 @@ int32_t Cursor::Inteiro(unsigned i) const {
         throw ErroConversao("Erro ao " + comando_->OQue() + ": " + Descrever(c) +
                             " excede o limite de um inteiro de 32 bits.");
     return static_cast<int32_t>(r);
+}
+
+int64_t Cursor::Inteiro64(unsigned i) const {
+    const Coluna& c = Col(i);
+    if (Nulo(i)) return 0;
+    const unsigned char* v = buffer_.data() + c.offset;
+    if (c.tipo == SQL_TEXT || c.tipo == SQL_VARYING) return StrToInt64(Texto(i));
+    // Exact where the column holds an integer: a double keeps only 53 bits.
+    if (c.escala == 0 && c.tipo == SQL_INT64) return Ler<int64_t>(v);
+    if (c.escala == 0 && c.tipo == SQL_LONG) return Ler<int32_t>(v);
+    if (c.escala == 0 && c.tipo == SQL_SHORT) return Ler<int16_t>(v);
+    const double r = std::round(Real(i));
+    constexpr double kLimite = 9223372036854775808.0;  // 2^63
+    if (!(r >= -kLimite && r < kLimite))               // a NaN too
+        throw ErroConversao("Erro ao " + comando_->OQue() + ": " + Descrever(c) +
+                            " excede o limite de um inteiro de 64 bits.");
+    return static_cast<int64_t>(r);
 }
 
 TDateTime Cursor::Data(unsigned i) const {

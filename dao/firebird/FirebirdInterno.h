@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <locale.h>
@@ -50,15 +51,12 @@ struct Soltar {
 template <class T>
 using Referencia = std::unique_ptr<T, Soltar>;
 
-// Owns an IStatus and the wrapper the OO API calls take.
-class Status {
+// What a failed call of the client left in its status, read for the operator: a view of the
+// status vector, valid while the status it comes from is not used again.
+class Diagnostico {
   public:
-    Status() : status_(Mestre()->getStatus()), wrapper_(status_.get()) {}
-    Status(const Status&) = delete;
-    Status& operator=(const Status&) = delete;
+    explicit Diagnostico(Firebird::IStatus& status) : status_(status) {}
 
-    Firebird::CheckStatusWrapper* operator&() { return &wrapper_; }
-    bool Falhou() const { return (wrapper_.getState() & Firebird::IStatus::STATE_ERRORS) != 0; }
     // The error for the operator, in Portuguese alone, saying what to check; an error of an
     // unknown kind says the database refused and how to see the client's text (Original).
     std::string Mensagem() const;
@@ -77,8 +75,41 @@ class Status {
     std::string Original() const;
 
   private:
-    Descartavel<Firebird::IStatus> status_;
-    Firebird::CheckStatusWrapper wrapper_;
+    Firebird::IStatus& status_;
+};
+
+// The status the OO API's calls take, in the manner of Firebird::ThrowStatusWrapper: a call that
+// fails throws at once, from checkException, an ErroBanco whose message is what was being done
+// followed by the Portuguese explanation ("Não foi possível iniciar uma transação no banco de
+// dados: ..."), with the client's codes, its text and, for a statement, the SQL beside it.
+class Status final : public Firebird::BaseStatusWrapper<Status> {
+  public:
+    // `contexto` says what was being done.
+    explicit Status(std::string contexto);
+    // A statement's call: the statement says it (Comando::Falhar).
+    explicit Status(const Comando& comando);
+    ~Status();
+    Status(const Status&) = delete;
+    Status& operator=(const Status&) = delete;
+
+    // Called by every OO API call after the client returns.
+    static void checkException(Status* status);
+
+  private:
+    std::string contexto_;
+    const Comando* comando_ = nullptr;
+};
+
+// A status for the calls whose failure is looked at rather than thrown: ending an interface,
+// which must never throw, and cutting an attachment from another thread.
+class StatusVerificado final : public Firebird::CheckStatusWrapper {
+  public:
+    StatusVerificado() : CheckStatusWrapper(Mestre()->getStatus()) {}
+    ~StatusVerificado() { dispose(); }  // disposes of the status it wraps
+    StatusVerificado(const StatusVerificado&) = delete;
+    StatusVerificado& operator=(const StatusVerificado&) = delete;
+
+    bool Falhou() const { return (getState() & Firebird::IStatus::STATE_ERRORS) != 0; }
 };
 
 template <class T>
