@@ -71,6 +71,8 @@ inline constexpr Campo<> Detalhe[] = {
 static_assert(Contiguo(Detalhe, 200));
 
 // Fields the import reads inside the ones above.
+inline constexpr Posicao CabMesAno{82, 5};  // the header's month, mmyyy: the date covers the rest
+static_assert(CabMesAno.inicio == CabCompetencia.inicio && CabMesAno.Fim() + 1 == CabData.inicio);
 inline constexpr Posicao MatriculaNumero{61, 6};  // the six characters before the check digit
 inline constexpr Posicao MatriculaDigito{67, 1};
 inline constexpr Posicao CodigoDesconto{88, 2};
