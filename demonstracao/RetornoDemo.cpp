@@ -28,31 +28,25 @@ const std::u16string& DaLargura(const std::u16string& valor, std::string_view ca
     return valor;
 }
 
-// A line of a layout whose fields follow one another: the values in the table's order.
-template <size_t N>
-std::u16string Linha(const Campo<> (&campos)[N], const std::array<std::u16string, N>& valores) {
-    size_t k = 0;
-    std::u16string linha = MontarLinha(campos, [&](const Campo<>& c) -> const std::u16string& {
-        return DaLargura(valores[k++], c.nome, c.posicao);
-    });
-    linha.resize(kLarguraLinha, u' ');
+// A line of a return layout: the values in the table's order, each put in its field's place. The
+// header's fields overlap (the date lies over the reference month's last digit), so the order
+// counts.
+template <class Campo, size_t N>
+std::u16string Linha(const Campo (&campos)[N], const std::array<std::u16string, N>& valores) {
+    std::u16string linha(kLarguraLinha, u' ');
+    for (size_t k = 0; k < N; ++k) {
+        const Posicao p = campos[k].posicao;
+        linha.replace(static_cast<size_t>(p.inicio - 1), static_cast<size_t>(p.largura),
+                      DaLargura(valores[k], campos[k].nome, p));
+    }
     return linha;
 }
 
-// The header's fields overlap (the date lies over the reference month's last digit), so each
-// value is put in its place, in this order.
 std::u16string LinhaCabecalho(const Competencia& c) {
-    const Campo<std::u16string> campos[] = {
-        {"TipoRegistro", retorno::CabTipo, u"H"},
-        {"Consignante", retorno::CabTexto, AjustaTexto(kEmpregador, retorno::CabTexto.largura)},
-        {"Layout", retorno::CabLayout, AjustaTexto(u"RETORNO", retorno::CabLayout.largura)},
-        {"Competencia", retorno::CabCompetencia, FormatarData(c.inicio, u"mmyyyy")},
-        {"DataGeracao", retorno::CabData, FormatarData(c.inicio - 10, u"ddmmyyyy")},
-    };
-    std::u16string linha(kLarguraLinha, u' ');
-    for (const auto& [nome, p, valor] : campos)
-        linha.replace(static_cast<size_t>(p.inicio - 1), valor.size(), DaLargura(valor, nome, p));
-    return linha;
+    return Linha(retorno::Cabecalho,
+                 {u"H", AjustaTexto(kEmpregador, retorno::CabTexto.largura),
+                  AjustaTexto(u"RETORNO", retorno::CabLayout.largura),
+                  FormatarData(c.inicio, u"mmyyyy"), FormatarData(c.inicio - 10, u"ddmmyyyy")});
 }
 
 std::u16string Centavos(int64_t centavos, int inteiros) {

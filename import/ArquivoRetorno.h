@@ -60,12 +60,24 @@ inline constexpr Posicao ContadorQuant{173, 3};
 inline constexpr Posicao Reservado176{176, 14};
 inline constexpr Posicao DataContrato{190, 8};
 inline constexpr Posicao Reservado198{198, 3};
-inline constexpr Campo<> Detalhe[] = {
-    {"TipoRegistro", Tipo},       {"NomeServidor", Nome},       {"CPF", Cpf},
-    {"Matricula", Registro},      {"Contrato", Contrato},       {"Proposta", Proposta},
-    {"Reservado1", Reservado82},  {"Codigo", CampoCodigo},      {"Consignataria", Consignataria},
-    {"ValorParcela", Parcela},    {"ValorTotal", ValorTotal},   {"Parcela", ContadorPerc},
-    {"Prazo", ContadorQuant},     {"Reservado2", Reservado176}, {"DataContrato", DataContrato},
+// What the import makes of a field of an instalment line; the others it copies, or passes over.
+enum class Leitura { Copiado, Chave, Codigo, Valor, Perc, Quant };
+inline constexpr Campo<Leitura> Detalhe[] = {
+    {"TipoRegistro", Tipo},
+    {"NomeServidor", Nome},
+    {"CPF", Cpf},
+    {"Matricula", Registro, Leitura::Chave},
+    {"Contrato", Contrato},
+    {"Proposta", Proposta},
+    {"Reservado1", Reservado82},
+    {"Codigo", CampoCodigo, Leitura::Codigo},
+    {"Consignataria", Consignataria},
+    {"ValorParcela", Parcela, Leitura::Valor},
+    {"ValorTotal", ValorTotal},
+    {"Parcela", ContadorPerc, Leitura::Perc},
+    {"Prazo", ContadorQuant, Leitura::Quant},
+    {"Reservado2", Reservado176},
+    {"DataContrato", DataContrato},
     {"Reservado3", Reservado198},
 };
 static_assert(Contiguo(Detalhe, 200));
