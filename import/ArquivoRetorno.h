@@ -82,6 +82,17 @@ inline constexpr Campo<Leitura> Detalhe[] = {
 };
 static_assert(Contiguo(Detalhe, 200));
 
+// Each reading belongs to one field, so the decoder and the import cannot disagree on where it is.
+constexpr bool LeiturasUnicas() {
+    for (const auto& a : Detalhe) {
+        int vezes = 0;
+        for (const auto& b : Detalhe) vezes += b.valor == a.valor;
+        if (a.valor != Leitura::Copiado && vezes != 1) return false;
+    }
+    return true;
+}
+static_assert(LeiturasUnicas());
+
 // Fields the import reads inside the ones above.
 inline constexpr Posicao CabMesAno{82, 5};  // the header's month, mmyyy: the date covers the rest
 static_assert(CabMesAno.inicio == CabCompetencia.inicio && CabMesAno.Fim() + 1 == CabData.inicio);
@@ -103,6 +114,9 @@ int64_t LerParcelaCentavos(std::u16string_view linha);
 
 // A counter at 170-172 or 173-175, blanks trimmed. Throws "'<text>' is not a valid integer value".
 int32_t LerContador(std::u16string_view linha, Posicao p);
+
+// An amount as the party writes it, filling field `p`: digits, "." and two decimals.
+std::u16string ValorNoCampo(int64_t centavos, Posicao p);
 
 // The trailer `rodape` announcing `quantidade` instalments that sum `centavos`: the count with
 // zeros to its width, the total as digits, "." and two decimals; the rest of the line as it was.
