@@ -49,10 +49,6 @@ std::u16string LinhaCabecalho(const Competencia& c) {
                   FormatarData(c.inicio, u"mmyyyy"), FormatarData(c.inicio - 10, u"ddmmyyyy")});
 }
 
-std::u16string Centavos(int64_t centavos, int inteiros) {
-    return FormatarZeros(centavos / 100, inteiros) + u"." + FormatarZeros(centavos % 100, 2);
-}
-
 struct Parcela {
     std::u16string nome, cpf, numero, digito;  // registration as the party has it
     int64_t centavos = 0;
@@ -94,8 +90,11 @@ std::u16string LinhaDetalhe(const Parcela& p) {
          FormatarZeros(p.proposta, retorno::Proposta.largura),
          Espacos(retorno::Reservado82.largura),
          std::u16string(k.codigo) + FormatarZeros(k.banco, 6),
-         AjustaTexto(k.nome, retorno::Consignataria.largura), Centavos(p.centavos, 12),
-         Centavos(p.centavos * p.quant, 12), FormatarZeros(p.perc, 3), FormatarZeros(p.quant, 3),
+         AjustaTexto(k.nome, retorno::Consignataria.largura),
+         ValorNoCampo(p.centavos, retorno::Parcela),
+         ValorNoCampo(p.centavos * p.quant, retorno::ValorTotal),
+         FormatarZeros(p.perc, retorno::ContadorPerc.largura),
+         FormatarZeros(p.quant, retorno::ContadorQuant.largura),
          Espacos(retorno::Reservado176.largura), FormatarData(p.dataContrato, u"ddmmyyyy"),
          Espacos(retorno::Reservado198.largura)});
 }
@@ -156,8 +155,9 @@ void RetornoDemo::Detalhes(const Servidor& v, std::vector<std::u16string>& linha
 }
 
 std::u16string RetornoDemo::Rodape() const {
-    return Linha(retorno::Rodape, {u"T", FormatarZeros(detalhes, retorno::RodQuantidade.largura),
-                                   Espacos(retorno::RodReservado.largura), Centavos(total_, 9)});
+    return Linha(retorno::Rodape,
+                 {u"T", FormatarZeros(detalhes, retorno::RodQuantidade.largura),
+                  Espacos(retorno::RodReservado.largura), ValorNoCampo(total_, retorno::RodTotal)});
 }
 
 }  // namespace kavlo::demo
