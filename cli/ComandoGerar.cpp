@@ -12,6 +12,7 @@
 #include "cli/Progresso.h"
 #include "cli/Validacao.h"
 #include "entry/Chamadas.h"
+#include "export/LayoutsKavlo.h"
 #include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
@@ -40,8 +41,16 @@ std::string Rodape(const std::string& pasta, const char* arquivo) {
     return ParaUtf8(DeWindows1252(quebra == std::string::npos ? fim : fim.substr(quebra + 1)));
 }
 
+// A field of a trailer read back where the layout puts it; empty when the line is shorter.
+std::string CampoDoRodape(const std::string& rodape, Posicao p) {
+    return rodape.size() >= static_cast<size_t>(p.Fim())
+               ? rodape.substr(static_cast<size_t>(p.inicio - 1), static_cast<size_t>(p.largura))
+               : std::string();
+}
+
 long long Quantidade(const std::string& rodape) {
-    return rodape.size() >= 11 ? std::stoll(rodape.substr(1, 10)) : 0;
+    const std::string quantidade = CampoDoRodape(rodape, RODAPE_QUANTIDADE);
+    return quantidade.empty() ? 0 : std::stoll(quantidade);
 }
 
 }  // namespace
@@ -103,7 +112,8 @@ Subcomando RegistrarGerar(CLI::App& app) {
                                "o filtro (--filtro) e o mês.\n",
                                o->mes, o->ano);
                 // Written with "." in the file; shown the Brazilian way, as the import's total is.
-                std::u16string soma = DeUtf8(margem.size() >= 26 ? margem.substr(11, 15) : "0");
+                const std::string campo = CampoDoRodape(margem, RODAPE_SOMA_MARGEM);
+                std::u16string soma = DeUtf8(campo.empty() ? "0" : campo);
                 if (auto p = soma.find(u'.'); p != std::u16string::npos) soma[p] = u',';
                 const int64_t margemTotal = CentavosDoTexto(soma);
                 if (o->json) {

@@ -22,23 +22,30 @@ namespace {
 using namespace campos;
 
 // What the import reads in an instalment line: the key, the code, the amount and the counters,
-// or why it would refuse them.
+// or why it would refuse them. `campos` are the layout's, in its order.
 void LeituraDaParcela(std::vector<CampoLido>& campos, std::u16string_view linha) {
-    auto ler = [&](std::string_view nome, auto&& leitura) {
-        for (CampoLido& c : campos)
-            if (c.nome == nome) try {
-                    c.leitura = leitura();
-                } catch (const Erro& e) {
-                    c.leitura = std::string("recusado: ") + e.what();
-                }
+    const auto leitura = [linha](const Campo<retorno::Leitura>& c) -> std::string {
+        switch (c.valor) {
+            case retorno::Leitura::Copiado:
+                break;
+            case retorno::Leitura::Chave:
+                return "servidor " + ParaMensagem(ChaveServidor(linha));
+            case retorno::Leitura::Codigo:
+                return "código de desconto " + Aspas(CodigoDesconto(linha));
+            case retorno::Leitura::Valor:
+                return "R$ " + ReaisLegiveis(ParcelaDaLinha(linha));
+            case retorno::Leitura::Perc:
+                return "PERC " + std::to_string(LerContador(linha, c.posicao));
+            case retorno::Leitura::Quant:
+                return "QUANT " + std::to_string(LerContador(linha, c.posicao));
+        }
+        return {};
     };
-    ler("Matricula", [&] { return "servidor " + ParaMensagem(ChaveServidor(linha)); });
-    ler("Codigo", [&] { return "código de desconto " + Aspas(CodigoDesconto(linha)); });
-    ler("ValorParcela", [&] { return "R$ " + ReaisLegiveis(ParcelaDaLinha(linha)); });
-    ler("Parcela",
-        [&] { return "PERC " + std::to_string(LerContador(linha, retorno::ContadorPerc)); });
-    ler("Prazo",
-        [&] { return "QUANT " + std::to_string(LerContador(linha, retorno::ContadorQuant)); });
+    for (size_t i = 0; i < campos.size() && i < std::size(retorno::Detalhe); ++i) try {
+            campos[i].leitura = leitura(retorno::Detalhe[i]);
+        } catch (const Erro& e) {
+            campos[i].leitura = std::string("recusado: ") + e.what();
+        }
 }
 
 // Columns as wide as their widest text, a multibyte letter counted as one column.

@@ -28,35 +28,25 @@ const std::u16string& DaLargura(const std::u16string& valor, std::string_view ca
     return valor;
 }
 
-// A line of a layout whose fields follow one another: the values in the table's order.
-template <size_t N>
-std::u16string Linha(const Campo<> (&campos)[N], const std::array<std::u16string, N>& valores) {
-    size_t k = 0;
-    std::u16string linha = MontarLinha(campos, [&](const Campo<>& c) -> const std::u16string& {
-        return DaLargura(valores[k++], c.nome, c.posicao);
-    });
-    linha.resize(kLarguraLinha, u' ');
-    return linha;
-}
-
-// The header's fields overlap (the date lies over the reference month's last digit), so each
-// value is put in its place, in this order.
-std::u16string LinhaCabecalho(const Competencia& c) {
-    const Campo<std::u16string> campos[] = {
-        {"TipoRegistro", retorno::CabTipo, u"H"},
-        {"Consignante", retorno::CabTexto, AjustaTexto(kEmpregador, retorno::CabTexto.largura)},
-        {"Layout", retorno::CabLayout, AjustaTexto(u"RETORNO", retorno::CabLayout.largura)},
-        {"Competencia", retorno::CabCompetencia, FormatarData(c.inicio, u"mmyyyy")},
-        {"DataGeracao", retorno::CabData, FormatarData(c.inicio - 10, u"ddmmyyyy")},
-    };
+// A line of a return layout: the values in the table's order, each put in its field's place. The
+// header's fields overlap (the date lies over the reference month's last digit), so the order
+// counts.
+template <class Campo, size_t N>
+std::u16string Linha(const Campo (&campos)[N], const std::array<std::u16string, N>& valores) {
     std::u16string linha(kLarguraLinha, u' ');
-    for (const auto& [nome, p, valor] : campos)
-        linha.replace(static_cast<size_t>(p.inicio - 1), valor.size(), DaLargura(valor, nome, p));
+    for (size_t k = 0; k < N; ++k) {
+        const Posicao p = campos[k].posicao;
+        linha.replace(static_cast<size_t>(p.inicio - 1), static_cast<size_t>(p.largura),
+                      DaLargura(valores[k], campos[k].nome, p));
+    }
     return linha;
 }
 
-std::u16string Centavos(int64_t centavos, int inteiros) {
-    return FormatarZeros(centavos / 100, inteiros) + u"." + FormatarZeros(centavos % 100, 2);
+std::u16string LinhaCabecalho(const Competencia& c) {
+    return Linha(retorno::Cabecalho,
+                 {u"H", AjustaTexto(kEmpregador, retorno::CabTexto.largura),
+                  AjustaTexto(u"RETORNO", retorno::CabLayout.largura),
+                  FormatarData(c.inicio, u"mmyyyy"), FormatarData(c.inicio - 10, u"ddmmyyyy")});
 }
 
 struct Parcela {
@@ -100,8 +90,11 @@ std::u16string LinhaDetalhe(const Parcela& p) {
          FormatarZeros(p.proposta, retorno::Proposta.largura),
          Espacos(retorno::Reservado82.largura),
          std::u16string(k.codigo) + FormatarZeros(k.banco, 6),
-         AjustaTexto(k.nome, retorno::Consignataria.largura), Centavos(p.centavos, 12),
-         Centavos(p.centavos * p.quant, 12), FormatarZeros(p.perc, 3), FormatarZeros(p.quant, 3),
+         AjustaTexto(k.nome, retorno::Consignataria.largura),
+         ValorNoCampo(p.centavos, retorno::Parcela),
+         ValorNoCampo(p.centavos * p.quant, retorno::ValorTotal),
+         FormatarZeros(p.perc, retorno::ContadorPerc.largura),
+         FormatarZeros(p.quant, retorno::ContadorQuant.largura),
          Espacos(retorno::Reservado176.largura), FormatarData(p.dataContrato, u"ddmmyyyy"),
          Espacos(retorno::Reservado198.largura)});
 }
@@ -171,8 +164,9 @@ void RetornoDemo::Detalhes(const Servidor& v, std::vector<std::u16string>& linha
 }
 
 std::u16string RetornoDemo::Rodape() const {
-    return Linha(retorno::Rodape, {u"T", FormatarZeros(detalhes, retorno::RodQuantidade.largura),
-                                   Espacos(retorno::RodReservado.largura), Centavos(total_, 9)});
+    return Linha(retorno::Rodape,
+                 {u"T", FormatarZeros(detalhes, retorno::RodQuantidade.largura),
+                  Espacos(retorno::RodReservado.largura), ValorNoCampo(total_, retorno::RodTotal)});
 }
 
 }  // namespace kavlo::demo

@@ -66,17 +66,21 @@ inline constexpr std::array<CampoDe<Cabecalho>, 5> CABECALHO = {{
 }};
 static_assert(Contiguo(CABECALHO, 95));
 
+// The trailer's count, and the margin file's sum: the tool reads them back for its summary.
+inline constexpr Posicao RODAPE_QUANTIDADE{2, 10};
+inline constexpr Posicao RODAPE_SOMA_MARGEM{12, 15};
+
 // "Pessoas.csv" and "Transferidos.txt".
 inline constexpr std::array<CampoDe<Rodape>, 2> RODAPE = {{
     {"TTipoRegistro", {1, 1}, {F::Bruto, &Rodape::TTipoRegistro}},
-    {"Quantidade", {2, 10}, {F::Zeros, &Rodape::Quantidade}},
+    {"Quantidade", RODAPE_QUANTIDADE, {F::Zeros, &Rodape::Quantidade}},
 }};
 static_assert(Contiguo(RODAPE, 11));
 
 inline constexpr std::array<CampoDe<Rodape>, 3> RODAPE_MARGEM = {{
     {"TTipoRegistro", {1, 1}, {F::Bruto, &Rodape::TTipoRegistro}},
-    {"TQuantidadeRegistro", {2, 10}, {F::Zeros, &Rodape::Quantidade}},
-    {"SomaValorMargem", {12, 15}, {F::Valor, &Rodape::SomaValorMargem}},
+    {"TQuantidadeRegistro", RODAPE_QUANTIDADE, {F::Zeros, &Rodape::Quantidade}},
+    {"SomaValorMargem", RODAPE_SOMA_MARGEM, {F::Valor, &Rodape::SomaValorMargem}},
 }};
 static_assert(Contiguo(RODAPE_MARGEM, 26));
 

@@ -30,30 +30,30 @@ std::u16string ValorDescontado(std::u16string_view linha, const Desfecho& d) {
 std::u16string Texto(const CampoResultado& c, std::u16string_view linha, const Valores& v) {
     std::u16string texto;
     switch (c.valor.fonte) {
-        case Fonte::Retorno:
+        case FonteResultado::Retorno:
             texto = LerCampo(linha, c.valor.retorno);
             break;
-        case Fonte::Fixo:
+        case FonteResultado::Fixo:
             texto = c.valor.fixo;
             break;
-        case Fonte::Referencia:
+        case FonteResultado::Referencia:
             texto = v.referencia;
             break;
-        case Fonte::Marcador:
+        case FonteResultado::Marcador:
             if (v.desfecho->resultado == Resultado::NaoDescontado ||
                 v.desfecho->resultado == Resultado::SemSlot)
                 texto = MarcadorNaoDescontado;
             break;
-        case Fonte::ValorDescontado:
+        case FonteResultado::ValorDescontado:
             texto = ValorDescontado(linha, *v.desfecho);
             break;
-        case Fonte::CodigoSituacao:
+        case FonteResultado::CodigoSituacao:
             texto = v.situacao->codigo;
             break;
-        case Fonte::DescricaoSituacao:
+        case FonteResultado::DescricaoSituacao:
             texto = v.situacao->descricao;
             break;
-        case Fonte::Resto:
+        case FonteResultado::Resto:
             texto = FormatarValor(Reais(v.desfecho->resto));
             break;
     }

@@ -12,7 +12,7 @@
 
 namespace kavlo {
 
-enum class Fonte {
+enum class FonteResultado {
     Retorno,            // copied from the return line, from `origem` on
     Fixo,               // the text `fixo`
     Referencia,         // payroll month and year, mmyyyy
@@ -24,52 +24,64 @@ enum class Fonte {
 };
 
 // What fills a field of the result file.
-struct Origem {
-    Fonte fonte;
-    Posicao retorno = {};  // the return line's field, for Fonte::Retorno
+struct OrigemResultado {
+    FonteResultado fonte;
+    Posicao retorno = {};  // the return line's field, for FonteResultado::Retorno
     std::u16string_view fixo = {};
 };
-using CampoResultado = Campo<Origem>;
+using CampoResultado = Campo<OrigemResultado>;
 
 namespace resultado {
 
 inline constexpr CampoResultado Cabecalho[] = {
-    {"TipoRegistro", {1, 1}, {Fonte::Retorno, retorno::CabTipo}},
-    {"Texto", {2, 50}, {Fonte::Retorno, retorno::CabTexto}},
-    {"NomeLayout", {52, 30}, {Fonte::Fixo, {}, u"RETORNO"}},
-    {"Referencia", {82, 6}, {Fonte::Referencia}},
-    {"Data", {88, 8}, {Fonte::Retorno, retorno::CabData}},
+    {"TipoRegistro", {1, 1}, {FonteResultado::Retorno, retorno::CabTipo}},
+    {"Texto", {2, 50}, {FonteResultado::Retorno, retorno::CabTexto}},
+    {"NomeLayout", {52, 30}, {FonteResultado::Fixo, {}, u"RETORNO"}},
+    {"Referencia", {82, 6}, {FonteResultado::Referencia}},
+    {"Data", {88, 8}, {FonteResultado::Retorno, retorno::CabData}},
 };
 
 inline constexpr CampoResultado Rodape[] = {
-    {"TipoRegistro", {1, 1}, {Fonte::Fixo, {}, u"T"}},
-    {"Quantidade", {2, 10}, {Fonte::Retorno, retorno::RodQuantidade}},
-    {"Total", {12, 12}, {Fonte::Retorno, retorno::RodTotal}},
+    {"TipoRegistro", {1, 1}, {FonteResultado::Fixo, {}, u"T"}},
+    {"Quantidade", {2, 10}, {FonteResultado::Retorno, retorno::RodQuantidade}},
+    {"Total", {12, 12}, {FonteResultado::Retorno, retorno::RodTotal}},
 };
 
 inline constexpr CampoResultado Detalhe[] = {
-    {"TipoRegistro", {1, 1}, {Fonte::Retorno, retorno::Tipo}},
-    {"Nome", {2, 40}, {Fonte::Retorno, retorno::Nome}},
-    {"Cpf", {42, 11}, {Fonte::Retorno, retorno::Cpf}},
-    {"Registro", {53, 15}, {Fonte::Retorno, retorno::Registro}},
-    {"Contrato", {68, 8}, {Fonte::Retorno, retorno::Contrato}},
-    {"Proposta", {76, 6}, {Fonte::Retorno, retorno::Proposta}},
-    {"CampoCodigo", {82, 8}, {Fonte::Retorno, retorno::CampoCodigo}},
-    {"Brancos", {90, 20}, {Fonte::Fixo, {}, u""}},
-    {"Tipo", {110, 15}, {Fonte::Fixo, {}, u"EMPRESTIMO"}},
-    {"Marcador", {125, 15}, {Fonte::Marcador}},
-    {"Parcela", {140, 15}, {Fonte::Retorno, retorno::Parcela}},
-    {"ValorTotal", {155, 15}, {Fonte::Retorno, retorno::ValorTotal}},
-    {"ContadorPerc", {170, 3}, {Fonte::Retorno, retorno::ContadorPerc}},
-    {"ContadorQuant", {173, 3}, {Fonte::Retorno, retorno::ContadorQuant}},
-    {"FimDataContrato", {176, 6}, {Fonte::Retorno, retorno::FimDataContrato}},
-    {"DataContrato1", {182, 8}, {Fonte::Retorno, retorno::DataContrato}},
-    {"DataContrato2", {190, 8}, {Fonte::Retorno, retorno::DataContrato}},
-    {"ValorDescontado", {198, 15}, {Fonte::ValorDescontado}},
-    {"CodigoSituacao", {213, 3}, {Fonte::CodigoSituacao}},
-    {"DescricaoSituacao", {216, 30}, {Fonte::DescricaoSituacao}},
-    {"Resto", {246, 15}, {Fonte::Resto}},
+    {"TipoRegistro", {1, 1}, {FonteResultado::Retorno, retorno::Tipo}},
+    {"Nome", {2, 40}, {FonteResultado::Retorno, retorno::Nome}},
+    {"Cpf", {42, 11}, {FonteResultado::Retorno, retorno::Cpf}},
+    {"Registro", {53, 15}, {FonteResultado::Retorno, retorno::Registro}},
+    {"Contrato", {68, 8}, {FonteResultado::Retorno, retorno::Contrato}},
+    {"Proposta", {76, 6}, {FonteResultado::Retorno, retorno::Proposta}},
+    {"CampoCodigo", {82, 8}, {FonteResultado::Retorno, retorno::CampoCodigo}},
+    {"Brancos", {90, 20}, {FonteResultado::Fixo, {}, u""}},
+    {"Tipo", {110, 15}, {FonteResultado::Fixo, {}, u"EMPRESTIMO"}},
+    {"Marcador", {125, 15}, {FonteResultado::Marcador}},
+    {"Parcela", {140, 15}, {FonteResultado::Retorno, retorno::Parcela}},
+    {"ValorTotal", {155, 15}, {FonteResultado::Retorno, retorno::ValorTotal}},
+    {"ContadorPerc", {170, 3}, {FonteResultado::Retorno, retorno::ContadorPerc}},
+    {"ContadorQuant", {173, 3}, {FonteResultado::Retorno, retorno::ContadorQuant}},
+    {"FimDataContrato", {176, 6}, {FonteResultado::Retorno, retorno::FimDataContrato}},
+    {"DataContrato1", {182, 8}, {FonteResultado::Retorno, retorno::DataContrato}},
+    {"DataContrato2", {190, 8}, {FonteResultado::Retorno, retorno::DataContrato}},
+    {"ValorDescontado", {198, 15}, {FonteResultado::ValorDescontado}},
+    {"CodigoSituacao", {213, 3}, {FonteResultado::CodigoSituacao}},
+    {"DescricaoSituacao", {216, 30}, {FonteResultado::DescricaoSituacao}},
+    {"Resto", {246, 15}, {FonteResultado::Resto}},
 };
+
+// A field copied from the return line is as wide as the field it copies: nothing cut, nothing
+// padded.
+template <class Campos>
+constexpr bool CopiasNaLargura(const Campos& campos) {
+    for (const CampoResultado& c : campos)
+        if (c.valor.fonte == FonteResultado::Retorno &&
+            c.valor.retorno.largura != c.posicao.largura)
+            return false;
+    return true;
+}
+static_assert(CopiasNaLargura(Cabecalho) && CopiasNaLargura(Rodape) && CopiasNaLargura(Detalhe));
 
 static_assert(Contiguo(Cabecalho, 95));
 static_assert(Contiguo(Rodape, 23));

@@ -97,12 +97,15 @@ DadosDoLancamento DadosDaLinha(std::u16string_view linha) {
     return d;
 }
 
+std::u16string ValorNoCampo(int64_t centavos, Posicao p) {
+    return FormatarZeros(centavos / 100, p.largura - 3) + u"." + FormatarZeros(centavos % 100, 2);
+}
+
 std::u16string RodapeCom(std::u16string_view rodape, int64_t quantidade, int64_t centavos) {
     std::u16string r(rodape);
     if (r.size() < static_cast<size_t>(retorno::RodTotal.Fim()))
         r.resize(retorno::RodTotal.Fim(), u' ');
-    const std::u16string total = FormatarZeros(centavos / 100, retorno::RodTotal.largura - 3) +
-                                 u"." + FormatarZeros(centavos % 100, 2);
+    const std::u16string total = ValorNoCampo(centavos, retorno::RodTotal);
     r.replace(retorno::RodQuantidade.inicio - 1, retorno::RodQuantidade.largura,
               FormatarZeros(quantidade, retorno::RodQuantidade.largura));
     r.replace(retorno::RodTotal.inicio - 1, retorno::RodTotal.largura, total);

@@ -60,17 +60,42 @@ inline constexpr Posicao ContadorQuant{173, 3};
 inline constexpr Posicao Reservado176{176, 14};
 inline constexpr Posicao DataContrato{190, 8};
 inline constexpr Posicao Reservado198{198, 3};
-inline constexpr Campo<> Detalhe[] = {
-    {"TipoRegistro", Tipo},       {"NomeServidor", Nome},       {"CPF", Cpf},
-    {"Matricula", Registro},      {"Contrato", Contrato},       {"Proposta", Proposta},
-    {"Reservado1", Reservado82},  {"Codigo", CampoCodigo},      {"Consignataria", Consignataria},
-    {"ValorParcela", Parcela},    {"ValorTotal", ValorTotal},   {"Parcela", ContadorPerc},
-    {"Prazo", ContadorQuant},     {"Reservado2", Reservado176}, {"DataContrato", DataContrato},
+// What the import makes of a field of an instalment line; the others it copies, or passes over.
+enum class Leitura { Copiado, Chave, Codigo, Valor, Perc, Quant };
+inline constexpr Campo<Leitura> Detalhe[] = {
+    {"TipoRegistro", Tipo},
+    {"NomeServidor", Nome},
+    {"CPF", Cpf},
+    {"Matricula", Registro, Leitura::Chave},
+    {"Contrato", Contrato},
+    {"Proposta", Proposta},
+    {"Reservado1", Reservado82},
+    {"Codigo", CampoCodigo, Leitura::Codigo},
+    {"Consignataria", Consignataria},
+    {"ValorParcela", Parcela, Leitura::Valor},
+    {"ValorTotal", ValorTotal},
+    {"Parcela", ContadorPerc, Leitura::Perc},
+    {"Prazo", ContadorQuant, Leitura::Quant},
+    {"Reservado2", Reservado176},
+    {"DataContrato", DataContrato},
     {"Reservado3", Reservado198},
 };
 static_assert(Contiguo(Detalhe, 200));
 
+// Each reading belongs to one field, so the decoder and the import cannot disagree on where it is.
+constexpr bool LeiturasUnicas() {
+    for (const auto& a : Detalhe) {
+        int vezes = 0;
+        for (const auto& b : Detalhe) vezes += b.valor == a.valor;
+        if (a.valor != Leitura::Copiado && vezes != 1) return false;
+    }
+    return true;
+}
+static_assert(LeiturasUnicas());
+
 // Fields the import reads inside the ones above.
+inline constexpr Posicao CabMesAno{82, 5};  // the header's month, mmyyy: the date covers the rest
+static_assert(CabMesAno.inicio == CabCompetencia.inicio && CabMesAno.Fim() + 1 == CabData.inicio);
 inline constexpr Posicao MatriculaNumero{61, 6};  // the six characters before the check digit
 inline constexpr Posicao MatriculaDigito{67, 1};
 inline constexpr Posicao CodigoDesconto{88, 2};
@@ -89,6 +114,9 @@ int64_t LerParcelaCentavos(std::u16string_view linha);
 
 // A counter at 170-172 or 173-175, blanks trimmed. Throws "'<text>' is not a valid integer value".
 int32_t LerContador(std::u16string_view linha, Posicao p);
+
+// An amount as the party writes it, filling field `p`: digits, "." and two decimals.
+std::u16string ValorNoCampo(int64_t centavos, Posicao p);
 
 // The trailer `rodape` announcing `quantidade` instalments that sum `centavos`: the count with
 // zeros to its width, the total as digits, "." and two decimals; the rest of the line as it was.
