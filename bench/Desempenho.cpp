@@ -32,8 +32,9 @@
 #include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "tests/apoio/ServidorTeste.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
+#include "util/LeitorDeLinhas.h"
 
 namespace fs = std::filesystem;
 using namespace kavlo;

@@ -12,7 +12,7 @@
 #include "cli/Progresso.h"
 #include "cli/Validacao.h"
 #include "entry/Chamadas.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"

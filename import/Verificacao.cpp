@@ -11,7 +11,7 @@
 #include "import/CadastroServidores.h"
 #include "import/Lancamento.h"
 #include "import/TabelaDeducao.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/ConjuntoDeChaves.h"
 #include "util/Erros.h"
