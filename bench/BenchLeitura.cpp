@@ -10,8 +10,8 @@
 #include <string>
 
 #include "bench/PastaDoBench.h"
-#include "util/Arquivos.h"
 #include "util/Erros.h"
+#include "util/LeitorDeLinhas.h"
 
 namespace {
 

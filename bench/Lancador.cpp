@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "util/Arquivos.h"
+#include "util/LeitorDeLinhas.h"
 
 namespace kavlo::bench {
 namespace {

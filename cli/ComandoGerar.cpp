@@ -13,7 +13,7 @@
 #include "cli/Validacao.h"
 #include "entry/Chamadas.h"
 #include "export/LayoutsKavlo.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"

@@ -11,9 +11,10 @@
 #include "cli/Validacao.h"
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/LeitorDeLinhas.h"
 #include "util/Numeros.h"
 
 namespace kavlo::cli {

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "dao/BancoFolha.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Configuracao.h"
 
 namespace kavlo {

@@ -41,7 +41,7 @@ fb::Parametro DataOuNula(const std::optional<TDateTime>& d) {
     return fb::Data{*d};
 }
 
-std::string Insert(std::string_view tabela, const std::vector<std::string>& colunas) {
+std::string SqlInsercao(std::string_view tabela, const std::vector<std::string>& colunas) {
     std::string sql = "insert into " + std::string(tabela) + " (";
     std::string marcas;
     for (size_t k = 0; k < colunas.size(); ++k) {
@@ -96,17 +96,17 @@ void GravarTabelasDoMes(fb::Transacao& t, const std::string& m) {
 class GravadorServidores {
   public:
     GravadorServidores(fb::Transacao& t, const std::string& m)
-        : cadastro_(
-              t,
-              Insert("SFP001" + m,
-                     {"MATRICULA",  "NOME",      "CPF",     "IDENTIDADE", "TITELEITOR", "ZONA",
-                      "SECAO",      "ESTCIVIL",  "SEXO",    "DTNASC",     "NOMEPAI",    "NOMEMAE",
-                      "NUMDEPIR",   "EMAIL",     "FONE",    "FONE2",      "FONECEL",    "ENDERECO",
-                      "BAIRRO",     "CEP",       "CIDADE",  "UF",         "BANCO",      "AGENCIA",
-                      "DVAGENCIA",  "CONTA",     "DVCONTA", "GRINSTR",    "SISTEMA",    "FUNCAO",
-                      "DTADMISSAO", "CDSECRETA", "CDSETOR"}),
-              "gravar o cadastro de servidores de " + m),
-          folha_(t, Insert("SFPDXX02" + m, ColunasFolha()), "gravar a folha de " + m) {}
+        : cadastro_(t,
+                    SqlInsercao("SFP001" + m,
+                                {"MATRICULA",  "NOME",      "CPF",      "IDENTIDADE", "TITELEITOR",
+                                 "ZONA",       "SECAO",     "ESTCIVIL", "SEXO",       "DTNASC",
+                                 "NOMEPAI",    "NOMEMAE",   "NUMDEPIR", "EMAIL",      "FONE",
+                                 "FONE2",      "FONECEL",   "ENDERECO", "BAIRRO",     "CEP",
+                                 "CIDADE",     "UF",        "BANCO",    "AGENCIA",    "DVAGENCIA",
+                                 "CONTA",      "DVCONTA",   "GRINSTR",  "SISTEMA",    "FUNCAO",
+                                 "DTADMISSAO", "CDSECRETA", "CDSETOR"}),
+                    "gravar o cadastro de servidores de " + m),
+          folha_(t, SqlInsercao("SFPDXX02" + m, ColunasFolha()), "gravar a folha de " + m) {}
 
     void Cadastro(const Servidor& v, bool mesAtual) {
         const Unidade& u = kUnidades[mesAtual ? v.unidade : v.unidadeAnterior];
@@ -222,8 +222,8 @@ struct GravacaoFolha::Estado {
         }
         gravador.emplace(*t, ParaUtf8(MesAbreviado(c.mesAnt)));
         evento.emplace(*t,
-                       Insert("SFP017", {"MATRICULA", "CODFOL", "TIPO", "MESREF", "ANOREF",
-                                         "DTINICIO", "DTFIM", "DTAVISO"}),
+                       SqlInsercao("SFP017", {"MATRICULA", "CODFOL", "TIPO", "MESREF", "ANOREF",
+                                              "DTINICIO", "DTFIM", "DTAVISO"}),
                        "gravar os eventos dos servidores");
     }
 

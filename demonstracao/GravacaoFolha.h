@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "demonstracao/Servidores.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 
 namespace kavlo::demo {
 

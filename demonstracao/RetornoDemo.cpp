@@ -72,8 +72,8 @@ Parcela SortearParcela(Sorteio& s, const Servidor& v, const Competencia& c, bool
         p.centavos = m + s.Entre64(1, std::max<int64_t>(2, m * 8 / 10)) + 100;
     else
         p.centavos = std::max<int64_t>(1000, m * s.Entre(20, 95) / 100);
-    p.consignataria = &s.Pesado(Span(kConsignatarias));
-    p.quant = s.Um(Span(kPrazos));
+    p.consignataria = &s.Pesado(Escolhas(kConsignatarias));
+    p.quant = s.Um(Escolhas(kPrazos));
     p.perc = s.Entre(1, p.quant);
     p.contrato = s.Entre64(10000000, 99999999);
     p.proposta = s.Entre(100000, 999999);
@@ -120,11 +120,11 @@ void RetornoDemo::Detalhes(const Servidor& v, std::vector<std::u16string>& linha
     Sorteio s(semente_, kFluxoRetorno, static_cast<uint64_t>(v.indice));
     if (v.ativo) {
         const bool primeira =
-            v.indice == kGSegundaParcela || v.indice == kGMargemNegativa || s.Chance(0.6);
+            v.indice == garantido::kSegundaParcela || v.indice == garantido::kMargemNegativa || s.Chance(0.6);
         if (primeira) {
             const Parcela umaParcela = SortearParcela(s, v, c_, s.Chance(0.12));
             detalhe(umaParcela);
-            if (v.indice == kGSegundaParcela || s.Chance(1.0 / 6)) {  // about 10% of the actives
+            if (v.indice == garantido::kSegundaParcela || s.Chance(1.0 / 6)) {  // about 10% of the actives
                 // A second instalment is another loan: one that repeated the first (same party,
                 // amount and counter) would be a repeated line, which stops an import's check.
                 Parcela outra = SortearParcela(s, v, c_, false);
@@ -134,7 +134,7 @@ void RetornoDemo::Detalhes(const Servidor& v, std::vector<std::u16string>& linha
                 detalhe(outra);
             }
         }
-    } else if (v.indice == kGInativo || s.Chance(0.4)) {
+    } else if (v.indice == garantido::kInativo || s.Chance(0.4)) {
         detalhe(SortearParcela(s, v, c_, false));
         ++inativos;
     }

@@ -60,14 +60,14 @@ std::u16string NomeComTamanho(Sorteio& s, std::u16string nome, size_t alvo) {
                 if (w.size() == falta - 1) cabem.push_back(w);
             return nome + u" " + std::u16string(s.Um(std::span<const std::u16string_view>(cabem)));
         }
-        const auto w = s.Um(Span(kSobrenomes));
+        const auto w = s.Um(Escolhas(kSobrenomes));
         if (falta >= w.size() + 1 + 3 && !nome.ends_with(w)) nome += u" " + std::u16string(w);
     }
 }
 
 std::u16string Prenome(Sorteio& s, bool feminino) {
-    return std::u16string(feminino ? s.Um(Span(kPrenomesFemininos))
-                                   : s.Um(Span(kPrenomesMasculinos)));
+    return std::u16string(feminino ? s.Um(Escolhas(kPrenomesFemininos))
+                                   : s.Um(Escolhas(kPrenomesMasculinos)));
 }
 
 // Employee INSS of 2024, progressive by bands, capped at the ceiling.
@@ -165,8 +165,8 @@ std::u16string NomeComum(Sorteio& s, bool feminino) {
     if (s.Chance(0.35)) nome += u" " + Prenome(s, feminino);
     const int sobrenomes = s.Entre(1, 3);
     for (int k = 0; k < sobrenomes; ++k) {
-        if (k > 0 && s.Chance(0.3)) nome += u" " + std::u16string(s.Um(Span(kLigacoes)));
-        const auto w = s.Um(Span(kSobrenomes));
+        if (k > 0 && s.Chance(0.3)) nome += u" " + std::u16string(s.Um(Escolhas(kLigacoes)));
+        const auto w = s.Um(Escolhas(kSobrenomes));
         if (!nome.ends_with(w)) nome += u" " + std::u16string(w);
     }
     while (nome.size() > 60) nome.erase(nome.rfind(u' '));
@@ -184,9 +184,9 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     const int sexo = s.Chance(0.02) ? 0 : s.Chance(0.58) ? 2 : 1;
     const bool feminino = sexo == 2 || (sexo == 0 && s.Chance(0.5));
     v.sexo = FormatarZeros(sexo, 1);
-    if (i == kGNome40 || s.Chance(0.03))
+    if (i == garantido::kNome40 || s.Chance(0.03))
         v.nome = NomeComTamanho(s, Prenome(s, feminino), 40);
-    else if (i == kGNomeLongo || s.Chance(0.03)) {
+    else if (i == garantido::kNomeLongo || s.Chance(0.03)) {
         const auto tamanho = static_cast<size_t>(s.Entre(41, 60));
         v.nome = NomeComTamanho(s, Prenome(s, feminino), tamanho);
     } else
@@ -197,23 +197,23 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     v.zona = FormatarZeros(s.Entre(1, 99), 4);
     v.secao = FormatarZeros(s.Entre(1, 400), 4);
     v.estCivil = FormatarZeros(s.Entre(0, 6), 1);
-    if (i != kGSemNascimento && !s.Chance(0.015)) {
+    if (i != garantido::kSemNascimento && !s.Chance(0.015)) {
         const int dia = s.Entre(1, 28), mes = s.Entre(1, 12), idade = s.Entre(19, 68);
         v.nascimento = CodificaData(c.ano - idade, mes, dia);
     }
     const auto sobrenome = v.nome.substr(v.nome.rfind(u' ') + 1);
     if (!s.Chance(0.1)) {
-        const std::u16string meio(s.Um(Span(kSobrenomes)));
+        const std::u16string meio(s.Um(Escolhas(kSobrenomes)));
         v.pai = Prenome(s, false) + u" " + meio + u" " + sobrenome;
     }
     if (!s.Chance(0.01)) {
-        const std::u16string ultimo(s.Um(Span(kSobrenomes)));
+        const std::u16string ultimo(s.Um(Escolhas(kSobrenomes)));
         v.mae = Prenome(s, true) + u" " + ultimo;
     }
     v.dependentes = s.Chance(0.6) ? 0 : s.Entre(1, 4);
     if (s.Chance(0.7)) {
         const auto prenome = v.nome.substr(0, v.nome.find(u' '));
-        const std::u16string dominio(s.Um(Span(kDominios)));
+        const std::u16string dominio(s.Um(Escolhas(kDominios)));
         v.email = SemAcentos(prenome) + u"." + SemAcentos(sobrenome) +
                   FormatarZeros(s.Entre(0, 99), 1) + u"@" + dominio;
     }
@@ -221,45 +221,47 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     if (s.Chance(0.15)) v.fone2 = Telefone(s, u"(94) 3", 3);
     if (s.Chance(0.9)) v.celular = Telefone(s, u"(94) 9", 4);
     const std::u16string numero = FormatarZeros(s.Entre(1, 2500), 1);
-    v.endereco = std::u16string(s.Um(Span(kRuas))) + u", " + numero;
+    v.endereco = std::u16string(s.Um(Escolhas(kRuas))) + u", " + numero;
     if (s.Chance(0.1)) {
         const std::u16string lote = Digitos(s, 2);
         v.endereco += u" - QUADRA " + FormatarZeros(s.Entre(1, 40), 2) + u", LOTE " + lote;
     }
-    v.bairro = s.Um(Span(kBairros));
-    const auto& cidade = s.Pesado(Span(kCidades));
+    v.bairro = s.Um(Escolhas(kBairros));
+    const auto& cidade = s.Pesado(Escolhas(kCidades));
     v.cidade = cidade.nome;
     v.uf = cidade.uf;
     v.cep = cidade.cep;
 
-    v.banco = s.Pesado(Span(kBancos)).numero;
+    v.banco = s.Pesado(Escolhas(kBancos)).numero;
     v.agencia = Digitos(s, 4);
     v.dvAgencia = s.Chance(0.05) ? u"X" : Digitos(s, 1);
     v.conta = FormatarZeros(s.Entre(1000, 99999999), 5);
     v.dvConta = s.Chance(0.04) ? u"X" : Digitos(s, 1);
-    v.instrucao = i == kGInstrucaoA   ? u"A"
-                  : i == kGInstrucaoB ? u"B"
-                  : s.Chance(0.02)    ? (s.Chance(0.5) ? u"A" : u"B")
-                                      : FormatarZeros(s.Entre(0, 9), 1);
+    v.instrucao = i == garantido::kInstrucaoA   ? u"A"
+                  : i == garantido::kInstrucaoB ? u"B"
+                  : s.Chance(0.02)              ? (s.Chance(0.5) ? u"A" : u"B")
+                                                : FormatarZeros(s.Entre(0, 9), 1);
 
-    const auto& funcao = s.Pesado(Span(kFuncoes));
+    const auto& funcao = s.Pesado(Escolhas(kFuncoes));
     v.funcao = funcao.codigo;
-    v.vinculo = i == kGVinculoSemConfig ? kVinculoSemConfig : s.Pesado(Span(kVinculos)).id;
-    v.unidade = static_cast<int>(&s.Pesado(Span(kUnidades)) - kUnidades);
+    v.vinculo =
+        i == garantido::kVinculoSemConfig ? kVinculoSemConfig : s.Pesado(Escolhas(kVinculos)).id;
+    v.unidade = static_cast<int>(&s.Pesado(Escolhas(kUnidades)) - kUnidades);
     v.unidadeAnterior = v.unidade;
 
-    v.novo = i == kGNovo || (i != kGTransferido && s.Chance(0.02));
+    v.novo = i == garantido::kNovo || (i != garantido::kTransferido && s.Chance(0.02));
     if (v.novo)
         v.admissao = c.inicio + s.Entre(0, 9);
-    else if (i != kGSemAdmissao && !s.Chance(0.005)) {
+    else if (i != garantido::kSemAdmissao && !s.Chance(0.005)) {
         const int dia = s.Entre(1, 28), mes = s.Entre(1, 12), ano = s.Entre(1986, c.ano - 1);
         v.admissao = CodificaData(ano, mes, dia);
     }
-    v.ativo = i != kGInativo && (i == kGTransferido || i == kGNovo || !s.Chance(0.05));
+    v.ativo = i != garantido::kInativo &&
+              (i == garantido::kTransferido || i == garantido::kNovo || !s.Chance(0.05));
     v.linhaInativaExtra = v.ativo && s.Chance(0.01);
-    if (i == kGTransferido || (v.ativo && !v.novo && s.Chance(0.03))) {
+    if (i == garantido::kTransferido || (v.ativo && !v.novo && s.Chance(0.03))) {
         while (v.unidadeAnterior == v.unidade)
-            v.unidadeAnterior = static_cast<int>(&s.Pesado(Span(kUnidades)) - kUnidades);
+            v.unidadeAnterior = static_cast<int>(&s.Pesado(Escolhas(kUnidades)) - kUnidades);
     }
 
     // Pay: base salary raised by length of service, some overtime, night work, absences.
@@ -281,9 +283,9 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
     auto novoDesconto = [&](bool consignacao) {
         Desconto d;
         if (consignacao) {
-            d.codigo = s.Um(Span(kCodigosConsignacao));
+            d.codigo = s.Um(Escolhas(kCodigosConsignacao));
             d.centavos = s.Entre64(3000, std::max<int64_t>(3001, margemTotal / 3));
-            d.quant = s.Um(Span(kPrazos));
+            d.quant = s.Um(Escolhas(kPrazos));
             d.perc = s.Entre(1, d.quant);
             consignado += d.centavos;
         } else {
@@ -292,7 +294,7 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
         }
         return d;
     };
-    if (i == kGSlotsCheios || s.Chance(0.003)) {
+    if (i == garantido::kSlotsCheios || s.Chance(0.003)) {
         for (int n : kSlotsConsignaveis)
             v.slots[static_cast<size_t>(n)] = novoDesconto(s.Chance(0.7));
     } else if (s.Chance(0.3)) {
@@ -303,15 +305,15 @@ Servidor SortearServidor(uint32_t semente, int i, const Competencia& c) {
             --quantos;
         }
     }
-    if (i != kGSlotsCheios && s.Chance(0.1))
+    if (i != garantido::kSlotsCheios && s.Chance(0.1))
         v.slots[10] = Desconto{std::u16string(kCodigoSlot10), v.salario / 100};
 
-    v.tipoMargem = i == kGMargemNegativa ? Margem::Negativa
-                   : i == kGMargemNula   ? Margem::Nula
-                   : i == kGMargemZero   ? Margem::Zero
-                   : s.Chance(0.01)      ? Margem::Nula
-                   : s.Chance(0.04)      ? Margem::Zero
-                                         : Margem::Positiva;
+    v.tipoMargem = i == garantido::kMargemNegativa ? Margem::Negativa
+                   : i == garantido::kMargemNula   ? Margem::Nula
+                   : i == garantido::kMargemZero   ? Margem::Zero
+                   : s.Chance(0.01)                ? Margem::Nula
+                   : s.Chance(0.04)                ? Margem::Zero
+                                                   : Margem::Positiva;
     v.margem = margemTotal - consignado;
     if (v.tipoMargem == Margem::Zero) v.margem = 0;
     if (v.tipoMargem == Margem::Negativa && v.margem >= 0) v.margem = -s.Entre64(1000, 30000);
@@ -340,13 +342,13 @@ void SortearEventos(uint32_t semente, const Servidor& v, const Competencia& c,
             {v.matricula, kCodigoFuncao, u'2', c.mesAnt, c.anoAnt, inicio, c.inicio - 1, {}});
     }
 
-    if (i == kGDemitidoNoMes || s.Chance(0.01)) {
+    if (i == garantido::kDemitidoNoMes || s.Chance(0.01)) {
         const TDateTime inicio = c.inicio + s.Entre(0, static_cast<int>(c.fim - c.inicio));
         std::optional<TDateTime> aviso;
         if (s.Chance(0.6)) aviso = inicio - 30;
         eventos.push_back(
             {v.matricula, kCodigoDemissao, u'1', c.mes, c.ano, inicio, std::nullopt, aviso});
-    } else if (i == kGDemitidoAntes || (!v.novo && s.Chance(0.01))) {
+    } else if (i == garantido::kDemitidoAntes || (!v.novo && s.Chance(0.01))) {
         const TDateTime inicio = c.inicio - s.Entre(1, 700);
         eventos.push_back({v.matricula,
                            kCodigoDemissao,
@@ -359,7 +361,7 @@ void SortearEventos(uint32_t semente, const Servidor& v, const Competencia& c,
     }
 
     auto afastamento = [&](TDateTime inicio, std::optional<TDateTime> fim) {
-        const int codigo = s.Pesado(Span(kAfastamentos)).codigo;
+        const int codigo = s.Pesado(Escolhas(kAfastamentos)).codigo;
         eventos.push_back(
             {v.matricula, codigo, u'1', mesDe(inicio), anoDe(inicio), inicio, fim, {}});
     };
@@ -377,9 +379,9 @@ void SortearEventos(uint32_t semente, const Servidor& v, const Competencia& c,
         if (!semFim) fim = std::max(inicio, c.inicio + s.Entre(0, duracaoMes + 60));
         afastamento(inicio, fim);
     };
-    if (i == kGAfastadoSemFim) {
+    if (i == garantido::kAfastadoSemFim) {
         afastamentoNoMes(true);
-    } else if (i == kGVariosAfastamentos) {
+    } else if (i == garantido::kVariosAfastamentos) {
         afastamento(c.inicio - 200, c.inicio - 150);
         afastamentoNoMes(false);
         afastamentoNoMes(false);

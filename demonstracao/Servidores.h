@@ -16,27 +16,27 @@ namespace kavlo::demo {
 
 // Servants whose index forces a case, so that even a demo of 50 holds every case the library has
 // to survive; larger demos add more of each by chance.
-enum Garantido : int {
-    kGDemitidoNoMes = 2,
-    kGNome40 = 3,
-    kGNomeLongo = 5,
-    kGInstrucaoA = 6,
-    kGSemNascimento = 8,
-    kGInstrucaoB = 9,
-    kGInativo = 11,
-    kGSlotsCheios = 13,
-    kGTransferido = 17,
-    kGNovo = 19,
-    kGMargemNegativa = 23,
-    kGSemAdmissao = 27,
-    kGMargemNula = 29,
-    kGMargemZero = 31,
-    kGSegundaParcela = 33,
-    kGDemitidoAntes = 37,
-    kGAfastadoSemFim = 41,
-    kGVariosAfastamentos = 43,
-    kGVinculoSemConfig = 47,
-};
+namespace garantido {
+inline constexpr int kDemitidoNoMes = 2;
+inline constexpr int kNome40 = 3;
+inline constexpr int kNomeLongo = 5;
+inline constexpr int kInstrucaoA = 6;
+inline constexpr int kSemNascimento = 8;
+inline constexpr int kInstrucaoB = 9;
+inline constexpr int kInativo = 11;
+inline constexpr int kSlotsCheios = 13;
+inline constexpr int kTransferido = 17;
+inline constexpr int kNovo = 19;
+inline constexpr int kMargemNegativa = 23;
+inline constexpr int kSemAdmissao = 27;
+inline constexpr int kMargemNula = 29;
+inline constexpr int kMargemZero = 31;
+inline constexpr int kSegundaParcela = 33;
+inline constexpr int kDemitidoAntes = 37;
+inline constexpr int kAfastadoSemFim = 41;
+inline constexpr int kVariosAfastamentos = 43;
+inline constexpr int kVinculoSemConfig = 47;
+}  // namespace garantido
 
 struct Competencia {
     int mes, ano, mesAnt, anoAnt;

@@ -62,9 +62,9 @@ enum Fluxo : uint64_t {
     kFluxoDesconhecidos
 };
 
-// A fixed table as a span, for Um and Pesado.
+// A fixed table as the choices of Um and Pesado.
 template <class T, size_t N>
-std::span<const T> Span(const T (&a)[N]) {
+std::span<const T> Escolhas(const T (&a)[N]) {
     return {a, N};
 }
 

@@ -9,7 +9,6 @@ namespace kavlo {
 namespace {
 
 std::mutex umaChamadaPorVez;
-thread_local std::optional<ResumoImportacao> ultimaImportacao;
 
 // The call's progress reporting, for as long as the call runs.
 class ObservacaoDaChamada {
@@ -47,7 +46,6 @@ namespace {
 
 ResumoImportacao Importar(const ArgumentosImportacao& a, const OpcoesImportacao& opcoes,
                           std::optional<ArquivoDeRetorno> lido) {
-    ultimaImportacao.reset();
     std::lock_guard<std::mutex> trava(umaChamadaPorVez);
     ObservacaoDaChamada observacao;
     TProcessoKAVLO processo;
@@ -63,7 +61,6 @@ ResumoImportacao Importar(const ArgumentosImportacao& a, const OpcoesImportacao&
         processo.Importacao(lido ? processo.LidoNaVerificacao(std::move(*lido))
                                  : processo.LerRetorno());
     observacao.Fim();
-    ultimaImportacao = processo.ResumoDaImportacao;
     return processo.ResumoDaImportacao;
 }
 
@@ -76,10 +73,6 @@ ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImpo
 ResumoImportacao ImportarRetorno(const ArgumentosImportacao& a, const OpcoesImportacao& opcoes,
                                  ArquivoDeRetorno lido) {
     return Importar(a, opcoes, std::move(lido));
-}
-
-const std::optional<ResumoImportacao>& UltimaImportacao() {
-    return ultimaImportacao;
 }
 
 }  // namespace kavlo

@@ -28,9 +28,4 @@ ResumoImportacao ImportarRetorno(const ArgumentosImportacao& argumentos,
 ResumoImportacao ImportarRetorno(const ArgumentosImportacao& argumentos,
                                  const OpcoesImportacao& opcoes, ArquivoDeRetorno lido);
 
-// What the last import this thread ran did (the exported one included), nothing when it failed:
-// a host gets nothing back from the export, and the tool, which calls the export, takes its
-// summary from here instead of looking its import up again by the file.
-const std::optional<ResumoImportacao>& UltimaImportacao();
-
 }  // namespace kavlo

@@ -6,7 +6,7 @@
 #include "export/ExportacaoKavlo.h"
 #include "generation/GeracaoKavlo.h"
 #include "import/ImportacaoKavlo.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Erros.h"
 
 namespace kavlo {

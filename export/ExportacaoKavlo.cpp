@@ -7,11 +7,12 @@
 #include "dao/BancoFolha.h"
 #include "entry/ProcessoKavlo.h"
 #include "export/LayoutsKavlo.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
 #include "util/Observacao.h"
+#include "util/Substituicao.h"
 #include "util/Utils.h"
 
 namespace kavlo {

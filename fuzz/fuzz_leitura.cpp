@@ -6,9 +6,9 @@
 #include <string>
 
 #include "fuzz/Propriedade.h"
-#include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/LeitorDeLinhas.h"
 #include "util/Sha256.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {

@@ -9,9 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/ConjuntoDeChaves.h"
 #include "util/Layout.h"
+#include "util/LeitorDeLinhas.h"
 
 namespace kavlo {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dao/firebird/Firebird.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 
 namespace kavlo {
 

@@ -7,8 +7,8 @@
 
 #include "dao/BancoFolha.h"
 #include "dao/EventosMes.h"
-#include "dao/firebird/Firebird.h"
 #include "dao/SituacaoServidor.h"
+#include "dao/firebird/Firebird.h"
 #include "entry/ProcessoKavlo.h"
 #include "import/ArquivoResultado.h"
 #include "import/ArquivoRetorno.h"
@@ -19,13 +19,14 @@
 #include "import/Lancamento.h"
 #include "import/RelatorioSemMargem.h"
 #include "import/TabelaDeducao.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/Datas.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
 #include "util/Observacao.h"
 #include "util/Sistema.h"
+#include "util/Substituicao.h"
 #include "util/Utils.h"
 
 namespace kavlo {

@@ -7,6 +7,7 @@
 #include "dao/BancoFolha.h"
 #include "import/Diario.h"
 #include "util/Codificacao.h"
+#include "util/Substituicao.h"
 
 namespace kavlo {
 namespace {

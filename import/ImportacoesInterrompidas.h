@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 
 namespace kavlo {
 

@@ -9,6 +9,7 @@
 #include "import/Lancamento.h"
 #include "import/PassagemDoRetorno.h"
 #include "import/TabelaDeducao.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/ConjuntoDeChaves.h"
 #include "util/Erros.h"

@@ -4,9 +4,10 @@
 // or tear-down) would pass as skipped. Such a run ends in abort(), which ctest always counts as a
 // failure.
 //
-// Each run keeps the records of file sets being placed (util/Arquivos.h, PastaDasColocacoes) in a
-// folder of its own, shared with the kavlo processes it starts: tests that leave such records on
-// purpose are not settled by another test running beside them, nor the user's by a test.
+// Each run keeps the records of file sets being placed (util/RegistroDeColocacao.h,
+// PastaDasColocacoes) in a folder of its own, shared with the kavlo processes it starts: tests that
+// leave such records on purpose are not settled by another test running beside them, nor the user's
+// by a test.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -5,9 +5,10 @@
 
 #include "import/ArquivoRetorno.h"
 #include "tests/apoio/BancoTeste.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/Substituicao.h"
 
 using namespace kavlo;
 using namespace kavlo::teste;

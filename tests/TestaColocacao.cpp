@@ -7,7 +7,8 @@
 #include <set>
 
 #include "tests/apoio/BancoTeste.h"
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
+#include "util/Substituicao.h"
 
 using namespace kavlo;
 using namespace kavlo::teste;

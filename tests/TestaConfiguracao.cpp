@@ -8,10 +8,11 @@
 #include <optional>
 #include <random>
 
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 #include "util/Configuracao.h"
 #include "util/Erros.h"
 #include "util/Permissoes.h"
+#include "util/Substituicao.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -5,11 +5,11 @@
 #include <optional>
 
 #include "tests/apoio/BancoTeste.h"
-#include "util/Arquivos.h"
 #include "util/Codificacao.h"
 #include "util/ConjuntoDeChaves.h"
 #include "util/Datas.h"
 #include "util/Erros.h"
+#include "util/LeitorDeLinhas.h"
 #include "util/Numeros.h"
 #include "util/Observacao.h"
 #include "util/Sha256.h"

@@ -4,6 +4,7 @@
 
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/LeitorDeLinhas.h"
 
 namespace kavlo {
 namespace {

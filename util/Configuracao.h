@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 
 namespace kavlo {
 

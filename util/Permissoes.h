@@ -4,7 +4,7 @@
 // On Windows a new file takes its folder's permissions, as every program's files do there.
 #pragma once
 
-#include "util/Arquivos.h"
+#include "util/Caminhos.h"
 
 namespace kavlo {
 

@@ -45,13 +45,6 @@ std::u16string_view Aparar(std::u16string_view texto) {
     return texto.substr(a, b - a);
 }
 
-std::u16string_view Trecho(std::u16string_view texto, int inicio, int quantidade) {
-    if (inicio < 1 || quantidade <= 0) return {};
-    const auto a = static_cast<size_t>(inicio - 1);
-    if (a >= texto.size()) return {};
-    return texto.substr(a, static_cast<size_t>(quantidade));
-}
-
 std::u16string Preencher(
     std::u16string_view modelo,
     std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> valores) {

@@ -45,7 +45,4 @@ std::u16string Preencher(
     std::u16string_view modelo,
     std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> valores);
 
-// Characters from 1-based position `inicio`, at most `quantidade` of them; empty past the end.
-std::u16string_view Trecho(std::u16string_view texto, int inicio, int quantidade);
-
 }  // namespace kavlo

@@ -33,4 +33,13 @@ std::basic_string<Char> LinhaDeRetorno(
     return linha;
 }
 
+// Characters of a written line from 1-based position `inicio`, at most `quantidade` of them; empty
+// past the end.
+inline std::u16string_view Trecho(std::u16string_view texto, int inicio, int quantidade) {
+    if (inicio < 1 || quantidade <= 0) return {};
+    const auto a = static_cast<size_t>(inicio - 1);
+    if (a >= texto.size()) return {};
+    return texto.substr(a, static_cast<size_t>(quantidade));
+}
+
 }  // namespace kavlo::teste

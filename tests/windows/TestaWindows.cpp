@@ -9,9 +9,11 @@
 #include <fstream>
 #include <string>
 
-#include "util/Arquivos.h"
+#include "util/ArquivoTemporario.h"
+#include "util/Caminhos.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
+#include "util/LeitorDeLinhas.h"
 
 using namespace kavlo;
 
