@@ -8,6 +8,7 @@
 #include <set>
 #include <variant>
 
+#include "import/ColunasDaDeducao.h"
 #include "util/Codificacao.h"
 #include "util/ConjuntoDeChaves.h"
 #include "util/Datas.h"
@@ -17,9 +18,6 @@
 
 namespace kavlo {
 namespace {
-
-// The five columns of a slot, in the order the journal keeps them.
-constexpr std::u16string_view kColunasSlot[] = {u"COD", u"VALOR", u"QUANT", u"PERC", u"TEMPO"};
 
 // Lines of a refusal listed one by one; the rest are counted.
 constexpr size_t kListados = 20;
@@ -32,8 +30,9 @@ std::u16string Num(size_t n) {
 struct Lancado {
     int slot;
     std::u16string matricula;
-    fb::Parametro antes[5], depois[5];
-    fb::Parametro mcAntes, mcDepois, recAntes, recDepois;
+    // The slot's columns (kColunasDoSlot) and the row's (kColunasDaLinha), before and after.
+    std::array<fb::Parametro, kColunasDoSlot.size()> antes, depois;
+    std::array<fb::Parametro, kColunasDaLinha.size()> daLinhaAntes, daLinhaDepois;
 };
 
 // A payroll row's key, as the journal keeps it (CHAR(8) OCTETS); compared byte by byte, as the
@@ -107,36 +106,55 @@ std::vector<FormaDaLinha> FormasDasLinhas(fb::Transacao& t, int32_t id) {
 class LancamentosDoDiario {
   public:
     LancamentosDoDiario(fb::Transacao& t, int32_t id)
-        : comando_(t,
-                   std::string_view(
-                       "select CHAVE_LINHA, MATRICULA, SLOT, COD_ANTES, VALOR_ANTES, "
-                       "QUANT_ANTES, PERC_ANTES, TEMPO_ANTES, COD_DEPOIS, VALOR_DEPOIS, "
-                       "QUANT_DEPOIS, PERC_DEPOIS, TEMPO_DEPOIS, MCVALOR_ANTES, MCVALOR_DEPOIS, "
-                       "RECALCULAR_ANTES, RECALCULAR_DEPOIS from KAVLO_LANCAMENTO "
-                       "where ID_IMPORTACAO = ?"),
+        : comando_(t, "select " + Colunas() + " from KAVLO_LANCAMENTO where ID_IMPORTACAO = ?",
                    "ler os lançamentos da importação no diário"),
-          cursor_(comando_.Abrir({int64_t{id}})) {}
+          cursor_(comando_.Abrir({int64_t{id}})),
+          chave_(cursor_.Indice("CHAVE_LINHA")),
+          matricula_(cursor_.Indice("MATRICULA")),
+          slot_(cursor_.Indice("SLOT")) {
+        for (size_t k = 0; k < kColunasDoSlot.size(); ++k)
+            for (bool depois : {false, true})
+                doSlot_[depois][k] = Indice(kColunasDoSlot[k].nome, depois);
+        for (size_t k = 0; k < kColunasDaLinha.size(); ++k)
+            for (bool depois : {false, true})
+                daLinha_[depois][k] = Indice(kColunasDaLinha[k].nome, depois);
+    }
 
     bool Proximo(ChaveLinha& chave, Lancado& l) {
         if (!cursor_.Proximo()) return false;
         const fb::Cursor& r = cursor_;
-        chave = ChaveDe(r.Bytes(0u));
-        l.matricula = r.Texto(1u);
-        l.slot = r.Inteiro(2u);
-        for (unsigned k = 0; k < 5; ++k) {
-            l.antes[k] = Valor(r, 3 + k, k == 0);
-            l.depois[k] = Valor(r, 8 + k, k == 0);
+        chave = ChaveDe(r.Bytes(chave_));
+        l.matricula = r.Texto(matricula_);
+        l.slot = r.Inteiro(slot_);
+        for (size_t k = 0; k < kColunasDoSlot.size(); ++k) {
+            l.antes[k] = Valor(r, doSlot_[0][k], kColunasDoSlot[k].texto);
+            l.depois[k] = Valor(r, doSlot_[1][k], kColunasDoSlot[k].texto);
         }
-        l.mcAntes = Valor(r, 13u, false);
-        l.mcDepois = Valor(r, 14u, false);
-        l.recAntes = Valor(r, 15u, true);
-        l.recDepois = Valor(r, 16u, true);
+        for (size_t k = 0; k < kColunasDaLinha.size(); ++k) {
+            l.daLinhaAntes[k] = Valor(r, daLinha_[0][k], kColunasDaLinha[k].texto);
+            l.daLinhaDepois[k] = Valor(r, daLinha_[1][k], kColunasDaLinha[k].texto);
+        }
         return true;
     }
 
   private:
+    static std::string Colunas() {
+        std::string r = "CHAVE_LINHA, MATRICULA, SLOT";
+        for (const ColunaDaDeducao& c : kColunasDoSlot)
+            for (bool depois : {false, true}) r += ", " + ParaUtf8(NoDiario(c.nome, depois));
+        for (const ColunaDaDeducao& c : kColunasDaLinha)
+            for (bool depois : {false, true}) r += ", " + ParaUtf8(NoDiario(c.nome, depois));
+        return r;
+    }
+    unsigned Indice(std::u16string_view coluna, bool depois) const {
+        return cursor_.Indice(ParaUtf8(NoDiario(coluna, depois)));
+    }
+
     fb::Comando comando_;
     fb::Cursor cursor_;
+    unsigned chave_, matricula_, slot_;
+    std::array<std::array<unsigned, kColunasDoSlot.size()>, 2> doSlot_;
+    std::array<std::array<unsigned, kColunasDaLinha.size()>, 2> daLinha_;
 };
 
 // One EXECUTE BLOCK for `linhas` rows that each had `slots` posted. Per row r, parameters: the key
@@ -195,14 +213,14 @@ std::u16string SqlEstorno(std::u16string_view tabela, const std::vector<int>& sl
         std::u16string colunas, destino, restaura, compara;
         for (int slot : slots) {
             const std::u16string n = Num(static_cast<size_t>(slot));
-            for (size_t k = 0; k < 5; ++k) {
-                std::u16string coluna(kColunasSlot[k]);
+            for (const ColunaDaDeducao& c : kColunasDoSlot) {
+                std::u16string coluna(c.nome);
                 coluna += n;
                 parametros += Preencher(kParametrosDaColuna,
                                         {{u"r", r},
                                          {u"coluna", coluna},
-                                         {u"tipo", k == 0 ? u"varchar(1000) character set octets"
-                                                          : u"double precision"}});
+                                         {u"tipo", c.texto ? u"varchar(1000) character set octets"
+                                                           : u"double precision"}});
                 colunas += Preencher(u"{coluna}, ", {{u"coluna", coluna}});
                 destino += Preencher(u":{coluna}, ", {{u"coluna", coluna}});
                 restaura +=
@@ -401,12 +419,9 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
     }
     servidores.Fechar();
     std::u16string colunas = u"rdb$db_key, MATRICULA, MCVALOR, RECALCULAR";
-    std::map<int, unsigned> primeiraColuna;
-    for (int slot : slots) {
-        primeiraColuna[slot] = static_cast<unsigned>(4 + 5 * primeiraColuna.size());
-        for (std::u16string_view coluna : kColunasSlot)
-            colunas += u", " + std::u16string(coluna) + Num(static_cast<size_t>(slot));
-    }
+    for (int slot : slots)
+        for (const ColunaDaDeducao& coluna : kColunasDoSlot)
+            colunas += u", " + std::u16string(coluna.nome) + Num(static_cast<size_t>(slot));
     // Per row sought, kept small (one per row of the import after a restore).
     struct Achados {
         uint32_t linhas = 0, exatas = 0;
@@ -416,20 +431,30 @@ std::vector<std::string> ProcurarPelaMatricula(fb::Transacao& t, const std::u16s
     fb::Comando c(t, u"select " + colunas + u" from " + tabela,
                   "procurar as linhas da importação na tabela " + ParaUtf8(tabela));
     fb::Cursor r = c.Abrir();
+    // Where each slot's columns are, in kColunasDoSlot's order.
+    std::map<int, std::array<unsigned, kColunasDoSlot.size()>> doSlot;
+    for (int slot : slots)
+        for (size_t k = 0; k < kColunasDoSlot.size(); ++k)
+            doSlot[slot][k] = r.Indice(ParaUtf8(kColunasDoSlot[k].nome) + std::to_string(slot));
+    std::array<unsigned, kColunasDaLinha.size()> daLinha;
+    for (size_t k = 0; k < kColunasDaLinha.size(); ++k)
+        daLinha[k] = r.Indice(ParaUtf8(kColunasDaLinha[k].nome));
+    const unsigned chaveDaLinha = r.Indice("DB_KEY"), matriculaDaLinha = r.Indice("MATRICULA");
     while (r.Proximo()) {
-        const auto i = servidores.Indice(r.Texto(1u));
+        const auto i = servidores.Indice(r.Texto(matriculaDaLinha));
         if (!i) continue;
         const LinhaLancada& l = perdidas[servidores.Valor(*i)];
         Achados& a = achados[servidores.Valor(*i)];
-        const std::string chave = r.Bytes(0u);
+        const std::string chave = r.Bytes(chaveDaLinha);
         if (chave.size() != a.chaveUnica.size()) continue;  // a view has no row keys of 8 bytes
         ++a.linhas;
         std::copy(chave.begin(), chave.end(), a.chaveUnica.begin());
-        bool exata = Guarda(r, 2u, l.lancamentos.back().mcDepois) &&
-                     Guarda(r, 3u, l.lancamentos.back().recDepois);
+        bool exata = true;
+        for (size_t k = 0; k < kColunasDaLinha.size() && exata; ++k)
+            exata = Guarda(r, daLinha[k], l.lancamentos.back().daLinhaDepois[k]);
         for (const Lancado& x : l.lancamentos)
-            for (unsigned k = 0; k < 5 && exata; ++k)
-                exata = Guarda(r, primeiraColuna[x.slot] + k, x.depois[k]);
+            for (size_t k = 0; k < kColunasDoSlot.size() && exata; ++k)
+                exata = Guarda(r, doSlot[x.slot][k], x.depois[k]);
         if (exata) {
             ++a.exatas;
             a.chaveExata = a.chaveUnica;
@@ -573,14 +598,14 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
             p.emplace_back(fb::Octetos{std::string(l.chave.begin(), l.chave.end())});
             p.emplace_back(l.lancamentos.front().matricula);
             for (const Lancado& x : l.lancamentos)
-                for (size_t k = 0; k < 5; ++k) {
+                for (size_t k = 0; k < kColunasDoSlot.size(); ++k) {
                     p.push_back(x.depois[k]);
                     p.push_back(x.antes[k]);
                 }
-            p.push_back(l.lancamentos.back().mcDepois);
-            p.push_back(l.lancamentos.front().mcAntes);
-            p.push_back(l.lancamentos.back().recDepois);
-            p.push_back(l.lancamentos.front().recAntes);
+            for (size_t k = 0; k < kColunasDaLinha.size(); ++k) {
+                p.push_back(l.lancamentos.back().daLinhaDepois[k]);
+                p.push_back(l.lancamentos.front().daLinhaAntes[k]);
+            }
         }
         fb::Cursor r = blocos.Para(slots, lote.size()).Abrir(p);
         while (r.Proximo()) {
@@ -707,13 +732,10 @@ ResultadoEstorno EstornarImportacao(fb::Conexao& conexao, int32_t id, bool simul
         throw EstornoRecusado(m, Resumo(nome, *imp, mudadas, naoAchadas, restaurado, posteriores),
                               Lista(mudadas, naoAchadas, posteriores), imp->resultado);
     }
-    fb::Comando marca(
-        t,
-        std::string_view("update KAVLO_IMPORTACAO set ESTORNO_QUANDO = "
-                         "current_timestamp, ESTORNO_USUARIO = ?, "
-                         "ESTORNO_MAQUINA = ? where ID = ? and ESTORNO_QUANDO is null"),
-        "registrar o estorno no diário");
-    if (marca.Executar({UsuarioDoSistema(), NomeDaMaquina(), int64_t{id}}) != 1)
+    ImportacaoRegistrada marca = *imp;
+    marca.estornoUsuario = UsuarioDoSistema();
+    marca.estornoMaquina = NomeDaMaquina();
+    if (!RegistrarEstorno(t, marca))
         throw Erro(nome +
                    " foi estornada por outro processo agora mesmo; nada foi alterado. Confira com "
                    "kavlo importacoes.");
