@@ -8,6 +8,7 @@
 #include <set>
 #include <variant>
 
+#include "import/BlocoDeLinhas.h"
 #include "import/ColunasDaDeducao.h"
 #include "util/Codificacao.h"
 #include "util/ConjuntoDeChaves.h"
@@ -21,10 +22,6 @@ namespace {
 
 // Lines of a refusal listed one by one; the rest are counted.
 constexpr size_t kListados = 20;
-
-std::u16string Num(size_t n) {
-    return DeUtf8(std::to_string(n));
-}
 
 // What the journal says of one posting: each value as stored, NULL kept.
 struct Lancado {
@@ -164,18 +161,21 @@ class LancamentosDoDiario {
 // (DMr, DRr) and as found (AMr, ARr). For each row it returns whether the key still finds that
 // servant's row (a key freed by a deleted row may hold another's) and the columns that no longer
 // hold what the import wrote; a row that still holds it all gets its earlier values back.
-constexpr std::u16string_view kDeclaracoesDoSlot =
-    u"  declare COD{n} varchar(1000) character set octets;\n"
-    u"  declare VALOR{n} double precision;\n  declare QUANT{n} double precision;\n"
-    u"  declare PERC{n} double precision;\n  declare TEMPO{n} double precision;\n";
-constexpr std::u16string_view kParametrosDaColuna =
-    u", D{r}_{coluna} {tipo} = ?, A{r}_{coluna} {tipo} = ?";
+struct ModelosDoEstorno {
+    std::u16string declaracoesDoSlot =
+        BlocoDeLinhas::PorColuna(u"  declare {coluna}{n} {guardado};\n");
+    std::u16string parametrosDoSlot = BlocoDeLinhas::PorColuna(
+        u", D{r}_{coluna}{n} {guardado} = ?, A{r}_{coluna}{n} {guardado} = ?");
+    std::u16string colunas = BlocoDeLinhas::PorColuna(u"{coluna}{n}, ");
+    std::u16string destino = BlocoDeLinhas::PorColuna(u":{coluna}{n}, ");
+    std::u16string restaura = BlocoDeLinhas::PorColuna(u"{coluna}{n} = :A{r}_{coluna}{n}, ");
+    std::u16string compara = BlocoDeLinhas::PorColuna(
+        u"    if ({coluna}{n} is distinct from :D{r}_{coluna}{n}) then DIFERENCAS = DIFERENCAS "
+        u"|| ' {coluna}{n}';\n");
+};
 constexpr std::u16string_view kParametrosDaLinha =
     u", DM{r} double precision = ?, AM{r} double precision = ?"
     u", DR{r} varchar(1000) character set octets = ?, AR{r} varchar(1000) character set octets = ?";
-constexpr std::u16string_view kComparaColuna =
-    u"    if ({coluna} is distinct from :D{r}_{coluna}) then DIFERENCAS = DIFERENCAS || ' "
-    u"{coluna}';\n";
 constexpr std::u16string_view kLinha =
     u"  POSICAO = {r};\n"
     u"  DIFERENCAS = '';\n"
@@ -195,49 +195,31 @@ constexpr std::u16string_view kBloco =
     u"execute block ({parametros})\n"
     u"returns (POSICAO integer, ACHADA integer, DIFERENCAS varchar(2000))\nas\n"
     u"{declaracoes}"
-    u"  declare MCVALOR double precision;\n"
-    u"  declare RECALCULAR varchar(1000) character set octets;\n"
     u"begin\n{corpo}end";
+constexpr std::u16string_view kDeclaracoes =
+    u"  declare MCVALOR double precision;\n"
+    u"  declare RECALCULAR varchar(1000) character set octets;\n";
 
 std::u16string SqlEstorno(std::u16string_view tabela, const std::vector<int>& slots,
                           size_t linhas) {
-    std::u16string parametros, declaracoes, corpo;
-    for (int slot : slots)
-        declaracoes += Preencher(kDeclaracoesDoSlot, {{u"n", Num(static_cast<size_t>(slot))}});
-    for (size_t i = 0; i < linhas; ++i) {
-        const std::u16string r = Num(i);
-        parametros += Preencher(
-            u"{sep}K{r} char(8) character set octets = ?, X{r} varchar(32) character set win1252 "
-            u"= ?",
-            {{u"sep", i ? u", " : u""}, {u"r", r}});
-        std::u16string colunas, destino, restaura, compara;
-        for (int slot : slots) {
-            const std::u16string n = Num(static_cast<size_t>(slot));
-            for (const ColunaDaDeducao& c : kColunasDoSlot) {
-                std::u16string coluna(c.nome);
-                coluna += n;
-                parametros += Preencher(kParametrosDaColuna,
-                                        {{u"r", r},
-                                         {u"coluna", coluna},
-                                         {u"tipo", c.texto ? u"varchar(1000) character set octets"
-                                                           : u"double precision"}});
-                colunas += Preencher(u"{coluna}, ", {{u"coluna", coluna}});
-                destino += Preencher(u":{coluna}, ", {{u"coluna", coluna}});
-                restaura +=
-                    Preencher(u"{coluna} = :A{r}_{coluna}, ", {{u"coluna", coluna}, {u"r", r}});
-                compara += Preencher(kComparaColuna, {{u"coluna", coluna}, {u"r", r}});
-            }
-        }
-        parametros += Preencher(kParametrosDaLinha, {{u"r", r}});
-        corpo += Preencher(kLinha, {{u"r", r},
-                                    {u"colunas", colunas},
-                                    {u"tabela", tabela},
-                                    {u"destino", destino},
-                                    {u"compara", compara},
-                                    {u"restaura", restaura}});
-    }
-    return Preencher(
-        kBloco, {{u"parametros", parametros}, {u"declaracoes", declaracoes}, {u"corpo", corpo}});
+    static const ModelosDoEstorno m;
+    const BlocoDeLinhas bloco(slots);
+    return bloco.Montar(
+        kBloco, m.declaracoesDoSlot, kDeclaracoes, linhas,
+        [&](const std::u16string& r, std::u16string& parametros, std::u16string& corpo) {
+            parametros += Preencher(
+                u"{sep}K{r} char(8) character set octets = ?, X{r} varchar(32) character set "
+                u"win1252 = ?",
+                {{u"sep", r == u"0" ? u"" : u", "}, {u"r", r}});
+            parametros += bloco.PorSlot(m.parametrosDoSlot, r);
+            parametros += Preencher(kParametrosDaLinha, {{u"r", r}});
+            corpo += Preencher(kLinha, {{u"r", r},
+                                        {u"colunas", bloco.PorSlot(m.colunas)},
+                                        {u"tabela", tabela},
+                                        {u"destino", bloco.PorSlot(m.destino)},
+                                        {u"compara", bloco.PorSlot(m.compara, r)},
+                                        {u"restaura", bloco.PorSlot(m.restaura, r)}});
+        });
 }
 
 // Rows undone by one block.
