@@ -29,6 +29,9 @@ inline constexpr std::array<ColunaDaDeducao, 5> kColunasDoSlot = {{
     {u"TEMPO", false, u"integer"},
 }};
 
+// The slot's code: a slot is taken when its code is not empty.
+inline constexpr std::u16string_view kCodigoDoSlot = kColunasDoSlot[0].nome;
+
 // The row's margin and the mark that has the payroll recompute it: each posting changes them too.
 inline constexpr std::array<ColunaDaDeducao, 2> kColunasDaLinha = {{
     {u"MCVALOR", false, {}},
