@@ -5,8 +5,8 @@
 #include <set>
 #include <tuple>
 
+#include "import/ColunasDaDeducao.h"
 #include "import/Diario.h"
-#include "import/Lancamento.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Utils.h"
@@ -30,9 +30,10 @@ std::vector<Acesso> Acessos() {
     // the margin, and the mark that has the payroll recompute the row.
     std::vector<std::string> lancamento;
     for (int slot : SlotsUsaveis)
-        for (const char* coluna : {"COD", "VALOR", "QUANT", "PERC", "TEMPO"})
-            lancamento.push_back(coluna + std::to_string(slot));
-    lancamento.insert(lancamento.end(), {"MCVALOR", "RECALCULAR"});
+        for (const ColunaDaDeducao& coluna : kColunasDoSlot)
+            lancamento.push_back(ParaUtf8(coluna.nome) + std::to_string(slot));
+    for (const ColunaDaDeducao& coluna : kColunasDaLinha)
+        lancamento.push_back(ParaUtf8(coluna.nome));
 
     std::vector<Acesso> acessos = {
         // The employer, banks, events and leave types; the month's register, units, functions,
@@ -49,11 +50,7 @@ std::vector<Acesso> Acessos() {
         // The postings, and their undo.
         {"SFPDXX02", true, "UPDATE", lancamento},
         // The journal's counts, written at the end of an import, and the mark of an undo.
-        {"KAVLO_IMPORTACAO",
-         false,
-         "UPDATE",
-         {"LINHAS", "DESCONTADAS", "NAO_DESCONTADAS", "SEM_SLOT", "NAO_ENCONTRADAS", "INATIVAS",
-          "TOTAL_CENTAVOS", "ESTORNO_QUANDO", "ESTORNO_USUARIO", "ESTORNO_MAQUINA"}},
+        {"KAVLO_IMPORTACAO", false, "UPDATE", ColunasAlteradasDaImportacao()},
     };
     // Whatever the journal holds: its tables are read and written a row at a time, its generator
     // numbers the imports.

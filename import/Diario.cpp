@@ -1,83 +1,161 @@
 #include "import/Diario.h"
 
+#include <ibase.h>
+#include <iberror.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <thread>
+#include <type_traits>
+#include <variant>
 
 #include "dao/BancoFolha.h"
+#include "import/ColunasDaDeducao.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
 
 namespace kavlo {
 
+namespace {
+
+// When a column of KAVLO_IMPORTACAO is written: with the import's row before its postings, with
+// its counts at the end, or by the undo's mark.
+enum class Momento { Registro, Contagens, Estorno };
+
+// Where a column's value lives in the import's record.
+using I = ImportacaoRegistrada;
+using Campo = std::variant<int32_t I::*, int64_t I::*, TDateTime I::*,
+                           std::optional<TDateTime> I::*, std::u16string I::*, bool I::*>;
+
+struct ColunaDaImportacao {
+    std::string_view nome, tipo;
+    Campo campo;
+    Momento momento;
+    // A path the library wrote, read back as it was (a decomposed accent is another file name).
+    bool comoGravado = false;
+    // Written as the server's current_timestamp, never from the record.
+    bool agora = false;
+};
+
 // Dialect 1 has no BIGINT: cents are kept in a DOUBLE PRECISION, exact for whole numbers far
-// beyond any payroll. Values copied from the payroll's columns keep their stored form: texts as
-// octets, numbers as doubles, so that undoing writes back exactly what was there.
+// beyond any payroll. A flag is "S" or "N".
+const ColunaDaImportacao kColunasDaImportacao[] = {
+    {"ID", "INTEGER NOT NULL PRIMARY KEY", &I::id, Momento::Registro},
+    {"QUANDO", "TIMESTAMP NOT NULL", &I::quando, Momento::Registro, false, true},
+    {"USUARIO", "VARCHAR(100) CHARACTER SET UTF8", &I::usuario, Momento::Registro},
+    {"MAQUINA", "VARCHAR(100) CHARACTER SET UTF8", &I::maquina, Momento::Registro},
+    {"ARQUIVO", "VARCHAR(1000) CHARACTER SET UTF8", &I::arquivo, Momento::Registro, true},
+    {"HASH_SHA256", "CHAR(64) CHARACTER SET ASCII NOT NULL", &I::hash, Momento::Registro},
+    {"HASH_CONTEUDO", "CHAR(64) CHARACTER SET ASCII", &I::hashConteudo, Momento::Registro},
+    {"MES", "SMALLINT NOT NULL", &I::mes, Momento::Registro},
+    {"ANO", "SMALLINT NOT NULL", &I::ano, Momento::Registro},
+    {"TABELA", "VARCHAR(31) CHARACTER SET ASCII NOT NULL", &I::tabela, Momento::Registro},
+    {"FOLHAS", "VARCHAR(1000) CHARACTER SET UTF8", &I::folhas, Momento::Registro},
+    {"VERIFICA_MARGEM", "VARCHAR(100) CHARACTER SET UTF8", &I::verificaMargem, Momento::Registro},
+    {"MARGEM_VERIFICADA", "CHAR(1) NOT NULL", &I::margemVerificada, Momento::Registro},
+    {"REIMPORTACAO", "CHAR(1) NOT NULL", &I::reimportacao, Momento::Registro},
+    {"LINHAS", "INTEGER", &I::linhas, Momento::Contagens},
+    {"DESCONTADAS", "INTEGER", &I::descontadas, Momento::Contagens},
+    {"NAO_DESCONTADAS", "INTEGER", &I::naoDescontadas, Momento::Contagens},
+    {"SEM_SLOT", "INTEGER", &I::semSlot, Momento::Contagens},
+    {"NAO_ENCONTRADAS", "INTEGER", &I::naoEncontradas, Momento::Contagens},
+    {"INATIVAS", "INTEGER", &I::inativas, Momento::Contagens},
+    {"TOTAL_CENTAVOS", "DOUBLE PRECISION", &I::totalCentavos, Momento::Contagens},
+    {"RESULTADO", "VARCHAR(1000) CHARACTER SET UTF8", &I::resultado, Momento::Registro, true},
+    {"ESTORNO_QUANDO", "TIMESTAMP", &I::estornoQuando, Momento::Estorno, false, true},
+    {"ESTORNO_USUARIO", "VARCHAR(100) CHARACTER SET UTF8", &I::estornoUsuario, Momento::Estorno},
+    {"ESTORNO_MAQUINA", "VARCHAR(100) CHARACTER SET UTF8", &I::estornoMaquina, Momento::Estorno},
+};
+
+// The column journals made before the lines were hashed lack.
+constexpr std::string_view kHashConteudo = "HASH_CONTEUDO";
+
+bool EmReais(std::string_view tipo) {
+    return tipo.starts_with("DOUBLE");
+}
+
+const ColunaDaImportacao& ColunaDaImportacaoChamada(std::string_view nome) {
+    for (const ColunaDaImportacao& c : kColunasDaImportacao)
+        if (c.nome == nome) return c;
+    throw Erro("Erro interno: coluna " + std::string(nome) + " do diário.");
+}
+
+// CREATE TABLE from the columns, each on a line of its own, and what follows them.
+std::string CriarTabela(std::string_view tabela, const std::vector<std::string>& linhas) {
+    std::string ddl = "CREATE TABLE " + std::string(tabela) + " (";
+    for (size_t i = 0; i < linhas.size(); ++i) ddl += (i ? ",\n  " : "\n  ") + linhas[i];
+    return ddl + "\n)";
+}
+
+std::string DdlDaImportacao() {
+    std::vector<std::string> linhas;
+    for (const ColunaDaImportacao& c : kColunasDaImportacao)
+        linhas.push_back(std::string(c.nome) + " " + std::string(c.tipo));
+    return CriarTabela("KAVLO_IMPORTACAO", linhas);
+}
+
+std::string DdlDoLancamento() {
+    std::vector<std::string> linhas;
+    for (const ColunaDoDiario& c : ColunasDoLancamento()) linhas.push_back(c.nome + " " + c.tipo);
+    linhas.push_back(
+        "CONSTRAINT KAVLO_LANCAMENTO_IMPORTACAO FOREIGN KEY (ID_IMPORTACAO)\n"
+        "    REFERENCES KAVLO_IMPORTACAO (ID)");
+    return CriarTabela("KAVLO_LANCAMENTO", linhas);
+}
+
+}  // namespace
+
+const std::vector<ColunaDoDiario>& ColunasDoLancamento() {
+    static const std::vector<ColunaDoDiario> colunas = [] {
+        // Values copied from the payroll's columns keep their stored form: texts as octets,
+        // numbers as doubles, so that undoing writes back exactly what was there.
+        std::vector<ColunaDoDiario> r = {
+            {"ID_IMPORTACAO", "INTEGER NOT NULL"},
+            {"LINHA_RETORNO", "INTEGER NOT NULL"},
+            {"MATRICULA", "VARCHAR(1000) CHARACTER SET UTF8"},
+            {"CHAVE_LINHA", "CHAR(8) CHARACTER SET OCTETS NOT NULL"},
+            {"SLOT", "SMALLINT NOT NULL"},
+        };
+        auto copias = [&](const ColunaDaDeducao& coluna) {
+            const std::string tipo =
+                coluna.texto ? "VARCHAR(1000) CHARACTER SET OCTETS" : "DOUBLE PRECISION";
+            for (bool depois : {false, true})
+                r.push_back({ParaUtf8(NoDiario(coluna.nome, depois)), tipo});
+        };
+        for (const ColunaDaDeducao& c : kColunasDoSlot) copias(c);
+        for (const ColunaDaDeducao& c : kColunasDaLinha) copias(c);
+        return r;
+    }();
+    return colunas;
+}
+
+std::u16string NoDiario(std::u16string_view coluna, bool depois) {
+    return std::u16string(coluna) + (depois ? u"_DEPOIS" : u"_ANTES");
+}
+
 const std::vector<ObjetoDiario> kDiario = {
     {"GENERATOR", "KAVLO_IMPORTACAO_ID", "CREATE GENERATOR KAVLO_IMPORTACAO_ID"},
-    {"TABLE", "KAVLO_IMPORTACAO",
-     "CREATE TABLE KAVLO_IMPORTACAO (\n"
-     "  ID INTEGER NOT NULL PRIMARY KEY,\n"
-     "  QUANDO TIMESTAMP NOT NULL,\n"
-     "  USUARIO VARCHAR(100) CHARACTER SET UTF8,\n"
-     "  MAQUINA VARCHAR(100) CHARACTER SET UTF8,\n"
-     "  ARQUIVO VARCHAR(1000) CHARACTER SET UTF8,\n"
-     "  HASH_SHA256 CHAR(64) CHARACTER SET ASCII NOT NULL,\n"
-     "  HASH_CONTEUDO CHAR(64) CHARACTER SET ASCII,\n"
-     "  MES SMALLINT NOT NULL,\n"
-     "  ANO SMALLINT NOT NULL,\n"
-     "  TABELA VARCHAR(31) CHARACTER SET ASCII NOT NULL,\n"
-     "  FOLHAS VARCHAR(1000) CHARACTER SET UTF8,\n"
-     "  VERIFICA_MARGEM VARCHAR(100) CHARACTER SET UTF8,\n"
-     "  MARGEM_VERIFICADA CHAR(1) NOT NULL,\n"
-     "  REIMPORTACAO CHAR(1) NOT NULL,\n"
-     "  LINHAS INTEGER,\n"
-     "  DESCONTADAS INTEGER,\n"
-     "  NAO_DESCONTADAS INTEGER,\n"
-     "  SEM_SLOT INTEGER,\n"
-     "  NAO_ENCONTRADAS INTEGER,\n"
-     "  INATIVAS INTEGER,\n"
-     "  TOTAL_CENTAVOS DOUBLE PRECISION,\n"
-     "  RESULTADO VARCHAR(1000) CHARACTER SET UTF8,\n"
-     "  ESTORNO_QUANDO TIMESTAMP,\n"
-     "  ESTORNO_USUARIO VARCHAR(100) CHARACTER SET UTF8,\n"
-     "  ESTORNO_MAQUINA VARCHAR(100) CHARACTER SET UTF8\n"
-     ")"},
+    {"TABLE", "KAVLO_IMPORTACAO", DdlDaImportacao()},
     {"INDEX", "KAVLO_IMPORTACAO_ARQUIVO",
      "CREATE INDEX KAVLO_IMPORTACAO_ARQUIVO ON KAVLO_IMPORTACAO (HASH_SHA256, ANO, MES)"},
     // Journals made before the lines were hashed get the column; their rows keep guarding by the
     // hash of the bytes.
-    {"COLUMN", "HASH_CONTEUDO",
-     "ALTER TABLE KAVLO_IMPORTACAO ADD HASH_CONTEUDO CHAR(64) CHARACTER SET ASCII"},
+    {"COLUMN", kHashConteudo,
+     "ALTER TABLE KAVLO_IMPORTACAO ADD " + std::string(kHashConteudo) + " " +
+         std::string(ColunaDaImportacaoChamada(kHashConteudo).tipo)},
     {"INDEX", "KAVLO_IMPORTACAO_CONTEUDO",
      "CREATE INDEX KAVLO_IMPORTACAO_CONTEUDO ON KAVLO_IMPORTACAO (HASH_CONTEUDO, TABELA)"},
-    {"TABLE", "KAVLO_LANCAMENTO",
-     "CREATE TABLE KAVLO_LANCAMENTO (\n"
-     "  ID_IMPORTACAO INTEGER NOT NULL,\n"
-     "  LINHA_RETORNO INTEGER NOT NULL,\n"
-     "  MATRICULA VARCHAR(1000) CHARACTER SET UTF8,\n"
-     "  CHAVE_LINHA CHAR(8) CHARACTER SET OCTETS NOT NULL,\n"
-     "  SLOT SMALLINT NOT NULL,\n"
-     "  COD_ANTES VARCHAR(1000) CHARACTER SET OCTETS,\n"
-     "  COD_DEPOIS VARCHAR(1000) CHARACTER SET OCTETS,\n"
-     "  VALOR_ANTES DOUBLE PRECISION,\n"
-     "  VALOR_DEPOIS DOUBLE PRECISION,\n"
-     "  QUANT_ANTES DOUBLE PRECISION,\n"
-     "  QUANT_DEPOIS DOUBLE PRECISION,\n"
-     "  PERC_ANTES DOUBLE PRECISION,\n"
-     "  PERC_DEPOIS DOUBLE PRECISION,\n"
-     "  TEMPO_ANTES DOUBLE PRECISION,\n"
-     "  TEMPO_DEPOIS DOUBLE PRECISION,\n"
-     "  MCVALOR_ANTES DOUBLE PRECISION,\n"
-     "  MCVALOR_DEPOIS DOUBLE PRECISION,\n"
-     "  RECALCULAR_ANTES VARCHAR(1000) CHARACTER SET OCTETS,\n"
-     "  RECALCULAR_DEPOIS VARCHAR(1000) CHARACTER SET OCTETS,\n"
-     "  CONSTRAINT KAVLO_LANCAMENTO_IMPORTACAO FOREIGN KEY (ID_IMPORTACAO)\n"
-     "    REFERENCES KAVLO_IMPORTACAO (ID)\n"
-     ")"},
+    {"TABLE", "KAVLO_LANCAMENTO", DdlDoLancamento()},
 };
+
+std::vector<std::string> ColunasAlteradasDaImportacao() {
+    std::vector<std::string> r;
+    for (const ColunaDaImportacao& c : kColunasDaImportacao)
+        if (c.momento != Momento::Registro) r.emplace_back(c.nome);
+    return r;
+}
 
 namespace {
 
@@ -99,47 +177,100 @@ bool TemHashConteudo(fb::Transacao& t) {
     return Existe(t, {"COLUMN", "HASH_CONTEUDO", {}});
 }
 
-// The columns Ler reads, in its order.
+// The select list of the import's columns; a journal without the hash of the lines reads it as
+// NULL.
 std::string Colunas(fb::Transacao& t) {
-    return std::string(
-               "ID, QUANDO, USUARIO, MAQUINA, ARQUIVO, HASH_SHA256, MES, ANO, TABELA, FOLHAS, "
-               "VERIFICA_MARGEM, MARGEM_VERIFICADA, REIMPORTACAO, LINHAS, DESCONTADAS, "
-               "NAO_DESCONTADAS, SEM_SLOT, NAO_ENCONTRADAS, INATIVAS, TOTAL_CENTAVOS, RESULTADO, "
-               "ESTORNO_QUANDO, ESTORNO_USUARIO, ESTORNO_MAQUINA, ") +
-           (TemHashConteudo(t) ? "HASH_CONTEUDO" : "cast(null as char(64)) as HASH_CONTEUDO");
+    const bool temHash = TemHashConteudo(t);
+    std::string r;
+    for (const ColunaDaImportacao& c : kColunasDaImportacao) {
+        if (!r.empty()) r += ", ";
+        r += c.nome == kHashConteudo && !temHash
+                 ? "cast(null as " + std::string(c.tipo) + ") as " + std::string(c.nome)
+                 : std::string(c.nome);
+    }
+    return r;
 }
 
 ImportacaoRegistrada Ler(const fb::Cursor& c) {
     ImportacaoRegistrada i;
-    i.id = c.Inteiro(0u);
-    i.quando = c.Data(1u);
-    i.usuario = c.Texto(2u);
-    i.maquina = c.Texto(3u);
-    i.arquivo = c.TextoComoGravado(4u);
-    i.hash = c.Texto(5u);
-    i.mes = c.Inteiro(6u);
-    i.ano = c.Inteiro(7u);
-    i.tabela = c.Texto(8u);
-    i.folhas = c.Texto(9u);
-    i.verificaMargem = c.Texto(10u);
-    i.margemVerificada = c.Texto(11u) == u"S";
-    i.reimportacao = c.Texto(12u) == u"S";
-    i.linhas = c.Inteiro(13u);
-    i.descontadas = c.Inteiro(14u);
-    i.naoDescontadas = c.Inteiro(15u);
-    i.semSlot = c.Inteiro(16u);
-    i.naoEncontradas = c.Inteiro(17u);
-    i.inativas = c.Inteiro(18u);
-    i.totalCentavos = std::llround(c.Real(19u));
-    i.resultado = c.TextoComoGravado(20u);
-    if (!c.Nulo(21u)) i.estornoQuando = c.Data(21u);
-    i.estornoUsuario = c.Texto(22u);
-    i.estornoMaquina = c.Texto(23u);
-    i.hashConteudo = c.Texto(24u);
+    for (const ColunaDaImportacao& coluna : kColunasDaImportacao) {
+        const unsigned k = c.Indice(coluna.nome);
+        std::visit(
+            [&](auto membro) {
+                auto& valor = i.*membro;
+                using T = std::remove_reference_t<decltype(valor)>;
+                if constexpr (std::is_same_v<T, int32_t>) {
+                    valor = c.Inteiro(k);
+                } else if constexpr (std::is_same_v<T, int64_t>) {
+                    valor = EmReais(coluna.tipo) ? std::llround(c.Real(k)) : c.Inteiro(k);
+                } else if constexpr (std::is_same_v<T, TDateTime>) {
+                    valor = c.Data(k);
+                } else if constexpr (std::is_same_v<T, std::optional<TDateTime>>) {
+                    if (!c.Nulo(k)) valor = c.Data(k);
+                } else if constexpr (std::is_same_v<T, bool>) {
+                    valor = c.Texto(k) == u"S";
+                } else {
+                    valor = coluna.comoGravado ? c.TextoComoGravado(k) : c.Texto(k);
+                }
+            },
+            coluna.campo);
+    }
     return i;
 }
 
+// The value a column is written with, from the record.
+fb::Parametro Valor(const ImportacaoRegistrada& i, const ColunaDaImportacao& coluna) {
+    return std::visit(
+        [&](auto membro) -> fb::Parametro {
+            const auto& valor = i.*membro;
+            using T = std::remove_cvref_t<decltype(valor)>;
+            if constexpr (std::is_same_v<T, int32_t>) {
+                return int64_t{valor};
+            } else if constexpr (std::is_same_v<T, int64_t>) {
+                if (EmReais(coluna.tipo)) return static_cast<double>(valor);
+                return valor;
+            } else if constexpr (std::is_same_v<T, bool>) {
+                return std::u16string(valor ? u"S" : u"N");
+            } else if constexpr (std::is_same_v<T, std::u16string>) {
+                return valor;
+            } else {
+                throw Erro("Erro interno: data do diário gravada a partir do registro.");
+            }
+        },
+        coluna.campo);
+}
+
+// "COL = ?, COL2 = current_timestamp" (an update) or the column list and the values of an insert,
+// for the columns written at `momento`; the parameters in `p`.
+struct Gravacao {
+    std::string colunas, valores, conjunto;
+    std::vector<fb::Parametro> p;
+};
+Gravacao GravacaoDe(const ImportacaoRegistrada& i, Momento momento) {
+    Gravacao g;
+    for (const ColunaDaImportacao& c : kColunasDaImportacao) {
+        if (c.momento != momento) continue;
+        const std::string_view separador = g.colunas.empty() ? "" : ", ";
+        const std::string valor = c.agora ? "current_timestamp" : "?";
+        g.colunas += std::string(separador) + std::string(c.nome);
+        g.valores += std::string(separador) + valor;
+        g.conjunto += std::string(separador) + std::string(c.nome) + " = " + valor;
+        if (!c.agora) g.p.push_back(Valor(i, c));
+    }
+    return g;
+}
+
 }  // namespace
+
+bool CriadoAoMesmoTempo(const ErroBanco& erro) {
+    // "Sequence ... already exists": a code the client's header does not name.
+    constexpr long kSequenciaJaExiste = 336068862L;
+    for (long codigo : {isc_no_dup, isc_unique_key_violation, isc_dyn_dup_table, isc_dyn_dup_index,
+                        kSequenciaJaExiste, isc_lock_conflict, isc_lock_timeout,
+                        isc_update_conflict, isc_deadlock})
+        if (erro.Tem(codigo)) return true;
+    return false;
+}
 
 void PrepararDiario(fb::Conexao& conexao) {
     for (const ObjetoDiario& objeto : kDiario) {
@@ -153,9 +284,11 @@ void PrepararDiario(fb::Conexao& conexao) {
             t.Commit();
         } catch (const ErroBanco& e) {
             // Another import may have created it a moment ago, and its commit may still be on
-            // its way when ours fails on the same name: look again for a little while.
+            // its way when ours fails on the same name: look again for a little while. Any
+            // other refusal (no right, a read-only database) is told at once.
             bool criadoPorOutra = false;
-            for (int tentativa = 0; tentativa < 20 && !criadoPorOutra; ++tentativa) {
+            for (int tentativa = 0; tentativa < 20 && !criadoPorOutra && CriadoAoMesmoTempo(e);
+                 ++tentativa) {
                 if (tentativa > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
                 try {
                     fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
@@ -214,29 +347,31 @@ std::optional<ImportacaoRegistrada> ImportacaoDoMesmoArquivo(fb::Transacao& tran
 }
 
 void RegistrarImportacao(fb::Transacao& transacao, const ImportacaoRegistrada& i) {
+    const Gravacao g = GravacaoDe(i, Momento::Registro);
     fb::Comando c(transacao,
-                  std::string_view(
-                      "insert into KAVLO_IMPORTACAO (ID, QUANDO, USUARIO, MAQUINA, ARQUIVO, "
-                      "HASH_SHA256, HASH_CONTEUDO, MES, ANO, TABELA, FOLHAS, VERIFICA_MARGEM, "
-                      "MARGEM_VERIFICADA, REIMPORTACAO, RESULTADO) values (?, current_timestamp, "
-                      "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                  "insert into KAVLO_IMPORTACAO (" + g.colunas + ") values (" + g.valores + ")",
                   "registrar a importação no diário");
-    c.Executar({int64_t{i.id}, i.usuario, i.maquina, i.arquivo, i.hash, i.hashConteudo,
-                int64_t{i.mes}, int64_t{i.ano}, i.tabela, i.folhas, i.verificaMargem,
-                std::u16string(i.margemVerificada ? u"S" : u"N"),
-                std::u16string(i.reimportacao ? u"S" : u"N"), i.resultado});
+    c.Executar(g.p);
 }
 
 void RegistrarContagens(fb::Transacao& transacao, const ImportacaoRegistrada& i) {
-    fb::Comando c(transacao,
-                  std::string_view("update KAVLO_IMPORTACAO set LINHAS = ?, DESCONTADAS = ?, "
-                                   "NAO_DESCONTADAS = ?, SEM_SLOT = ?, NAO_ENCONTRADAS = ?, "
-                                   "INATIVAS = ?, TOTAL_CENTAVOS = ? where ID = ?"),
+    Gravacao g = GravacaoDe(i, Momento::Contagens);
+    fb::Comando c(transacao, "update KAVLO_IMPORTACAO set " + g.conjunto + " where ID = ?",
                   "registrar a importação no diário");
-    if (c.Executar({i.linhas, i.descontadas, i.naoDescontadas, i.semSlot, i.naoEncontradas,
-                    i.inativas, static_cast<double>(i.totalCentavos), int64_t{i.id}}) != 1)
+    g.p.emplace_back(int64_t{i.id});
+    if (c.Executar(g.p) != 1)
         throw ErroBanco("A importação " + std::to_string(i.id) +
                         " não foi encontrada no diário ao registrar suas contagens.");
+}
+
+bool RegistrarEstorno(fb::Transacao& transacao, const ImportacaoRegistrada& i) {
+    Gravacao g = GravacaoDe(i, Momento::Estorno);
+    fb::Comando c(
+        transacao,
+        "update KAVLO_IMPORTACAO set " + g.conjunto + " where ID = ? and ESTORNO_QUANDO is null",
+        "registrar o estorno no diário");
+    g.p.emplace_back(int64_t{i.id});
+    return c.Executar(g.p) == 1;
 }
 
 std::optional<ImportacaoRegistrada> BuscarImportacao(fb::Transacao& transacao, int32_t id) {
@@ -255,65 +390,6 @@ std::vector<ImportacaoRegistrada> ListarImportacoes(fb::Transacao& transacao) {
     std::vector<ImportacaoRegistrada> lista;
     while (r.Proximo()) lista.push_back(Ler(r));
     return lista;
-}
-
-std::string DescreverImportacao(const ImportacaoRegistrada& i) {
-    char referencia[32];
-    std::snprintf(referencia, sizeof referencia, "%02d/%04d", i.mes, i.ano);
-    return "importação " + std::to_string(i.id) + " de " +
-           ParaUtf8(FormatarData(i.quando, u"dd/mm/yyyy hh:nn")) + " por " +
-           ParaMensagem(i.usuario) + " em " + ParaMensagem(i.maquina) + ", para " + referencia +
-           ", do arquivo " + Aspas(i.arquivo) + " (" + std::to_string(i.descontadas) +
-           (i.descontadas == 1 ? " parcela descontada" : " parcelas descontadas") + ", total R$ " +
-           ReaisLegiveis(i.totalCentavos) + ")";
-}
-
-std::string JaImportado(const ImportacaoRegistrada& anterior, std::u16string_view arquivo) {
-    const std::string id = std::to_string(anterior.id);
-    return "O arquivo de retorno " + Aspas(arquivo) + " já foi importado na tabela " +
-           ParaMensagem(anterior.tabela) +
-           " deste banco de dados, com as mesmas linhas: " + DescreverImportacao(anterior) +
-           ". O mesmo arquivo é reconhecido pelas linhas que traz, qualquer que seja seu nome, "
-           "sua codificação, suas quebras de linha ou o ano informado. Nada foi lançado agora. "
-           "Para importar o mesmo arquivo de novo, estorne antes a importação " +
-           id + " (kavlo estornar --importacao " + id +
-           ") ou, se a intenção é mesmo lançar as parcelas outra vez, use kavlo importar "
-           "--reimportar.";
-}
-
-EstadoGravacao VerificarGravacao(std::u16string_view caminhoBanco, int32_t id, int64_t transacao,
-                                 double segundos, std::string& motivo) {
-    using Relogio = std::chrono::steady_clock;
-    const auto limite = Relogio::now() + std::chrono::duration<double>(segundos);
-    for (;;) {
-        try {
-            fb::Conexao conexao;
-            AbrirBancoDaFolha(conexao, caminhoBanco);
-            // First whether the import's transaction still lives (the server may still be
-            // committing it); only once it is gone does an absent row mean "not committed".
-            bool viva;
-            {
-                fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-                fb::Comando c(t,
-                              std::string_view("select 1 from MON$TRANSACTIONS where "
-                                               "MON$TRANSACTION_ID = ?"),
-                              "verificar se a importação foi gravada");
-                fb::Cursor r = c.Abrir({transacao});
-                viva = r.Proximo();
-            }
-            fb::Transacao t(conexao, fb::ModoTransacao::Leitura);
-            fb::Comando c(t, std::string_view("select 1 from KAVLO_IMPORTACAO where ID = ?"),
-                          "verificar se a importação foi gravada");
-            fb::Cursor r = c.Abrir({int64_t{id}});
-            if (r.Proximo()) return EstadoGravacao::Gravada;
-            if (!viva) return EstadoGravacao::NaoGravada;
-            motivo = "a transação da importação ainda está aberta no servidor";
-        } catch (const Erro& e) {
-            motivo = e.what();
-        }
-        if (Relogio::now() >= limite) return EstadoGravacao::Desconhecida;
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
 }
 
 }  // namespace kavlo

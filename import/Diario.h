@@ -20,14 +20,33 @@ struct ObjetoDiario {
     // "GENERATOR", "TABLE" or "INDEX", as RDB$ names it, or "COLUMN" of KAVLO_IMPORTACAO
     std::string_view tipo;
     std::string_view nome;
-    std::string_view ddl;
+    std::string ddl;
 };
 extern const std::vector<ObjetoDiario> kDiario;
+
+// A column of a journal table, as CREATE TABLE declares it.
+struct ColunaDoDiario {
+    std::string nome, tipo;
+};
+// KAVLO_LANCAMENTO's columns, in order: the posting's import, return line, servant, row key and
+// slot, then what each column of the deduction table it changed held before and after
+// (NoDiario), the slot's five first, then the row's margin and mark (ColunasDaDeducao.h).
+const std::vector<ColunaDoDiario>& ColunasDoLancamento();
+// The journal's column of what the deduction table's `coluna` held before (COD_ANTES) or after
+// (COD_DEPOIS) a posting; a slot's column without its number.
+std::u16string NoDiario(std::u16string_view coluna, bool depois);
+// The columns of KAVLO_IMPORTACAO written after its row: the counts, and the undo's mark.
+std::vector<std::string> ColunasAlteradasDaImportacao();
 
 // Creates what is missing of the journal, each object in a transaction of its own (another
 // process creating it at the same moment is fine). Throws Erro saying the journal cannot be kept
 // when the database refuses (a read-only database, a user without the rights).
 void PrepararDiario(fb::Conexao& conexao);
+
+// Whether a creation of the journal failed because another process was creating the same object
+// at the same moment (its name already taken, or its row held): only then does PrepararDiario
+// look again before giving up.
+bool CriadoAoMesmoTempo(const ErroBanco& erro);
 
 // Whether the journal exists at all (listing and undoing never create it).
 bool DiarioExiste(fb::Transacao& transacao);
@@ -66,6 +85,10 @@ std::optional<ImportacaoRegistrada> ImportacaoDoMesmoArquivo(fb::Transacao& tran
 // The import's row, written before its postings; the counts follow at the end.
 void RegistrarImportacao(fb::Transacao& transacao, const ImportacaoRegistrada& importacao);
 void RegistrarContagens(fb::Transacao& transacao, const ImportacaoRegistrada& importacao);
+
+// The undo's mark (when, and estornoUsuario, estornoMaquina), on an import not undone yet; false
+// when another process undid it first.
+bool RegistrarEstorno(fb::Transacao& transacao, const ImportacaoRegistrada& importacao);
 
 std::optional<ImportacaoRegistrada> BuscarImportacao(fb::Transacao& transacao, int32_t id);
 // Every import, newest first.

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "dao/firebird/Firebird.h"
+#include "import/BlocoDeLinhas.h"
+#include "import/Diario.h"
 #include "util/Codificacao.h"
 #include "util/Erros.h"
 #include "util/Numeros.h"
@@ -11,26 +13,35 @@
 namespace kavlo {
 namespace {
 
-std::u16string Num(size_t n) {
-    return DeUtf8(std::to_string(n));
-}
-
 // Firebird 3 takes statements of up to 64 KB; a batch stays well below.
 constexpr size_t kTamanhoMaximoSql = 56000;
 
 // One EXECUTE BLOCK for `linhas` rows that each take the slots `slots`. Parameters, in order: the
 // import id; then per row r its key (Kr), MATRICULA (Xr) and final margin (Mr), and per slot n the
-// code, value, counters and TEMPO (Cr_n, Vr_n, Qr_n, Pr_n, Tr_n), the return line (Lr_n) and the
-// margin after that posting (Nr_n). The UPDATE returns every changed column before and after, as
-// stored; the journal keeps them. "falhou" names the first row that did not change exactly once;
-// "bloqueada" the first that another connection held past the lock wait.
-constexpr std::u16string_view kDeclaracoesDoSlot =
-    u"  declare CA{n} varchar(1000) character set octets;\n"
-    u"  declare CD{n} varchar(1000) character set octets;\n"
-    u"  declare VA{n} double precision;\n  declare VD{n} double precision;\n"
-    u"  declare QA{n} double precision;\n  declare QD{n} double precision;\n"
-    u"  declare PA{n} double precision;\n  declare PD{n} double precision;\n"
-    u"  declare TA{n} double precision;\n  declare TD{n} double precision;\n";
+// slot's columns (Cr_n, Vr_n, Qr_n, Pr_n, Tr_n: code, value, counters and TEMPO), the return line
+// (Lr_n) and the margin after that posting (Nr_n). The UPDATE returns every changed column before
+// and after, as stored (CA and CD for COD...); the journal keeps them. "falhou" names the first
+// row that did not change exactly once; "bloqueada" the first that another connection held past
+// the lock wait.
+struct ModelosDoLancamento {
+    std::u16string declaracoesDoSlot =
+        BlocoDeLinhas::PorColuna(u"  declare {c}A{n} {guardado};\n  declare {c}D{n} {guardado};\n");
+    std::u16string parametrosDoSlot = BlocoDeLinhas::PorColuna(u", {c}{p} {tipo} = ?") +
+                                      u", L{p} integer = ?, N{p} double precision = ?";
+    std::u16string conjunto = BlocoDeLinhas::PorColuna(u"{coluna}{n} = :{c}{p}, ");
+    std::u16string retorno = BlocoDeLinhas::PorColuna(u"old.{coluna}{n}, new.{coluna}{n}, ");
+    std::u16string destino = BlocoDeLinhas::PorColuna(u":{c}A{n}, :{c}D{n}, ");
+    std::u16string diario = u"    insert into KAVLO_LANCAMENTO (" + ColunasDoDiario() +
+                            u")\n      values (:ID, :L{p}, :X{r}, :K{r}, {n}, " + destino +
+                            u"{mcAntes}, {mcDepois}, {recAntes}, :RD);\n";
+
+    static std::u16string ColunasDoDiario() {
+        std::u16string r;
+        for (const ColunaDoDiario& c : ColunasDoLancamento())
+            r += (r.empty() ? u"" : u", ") + DeUtf8(c.nome);
+        return r;
+    }
+};
 constexpr std::u16string_view kDeclaracoesDaLinha =
     u"  declare MA double precision;\n  declare MD double precision;\n"
     u"  declare RA varchar(1000) character set octets;\n"
@@ -38,17 +49,6 @@ constexpr std::u16string_view kDeclaracoesDaLinha =
 constexpr std::u16string_view kParametrosDaLinha =
     u", K{r} char(8) character set octets = ?, X{r} varchar(1000) character set win1252 = ?"
     u", M{r} double precision = ?";
-constexpr std::u16string_view kParametrosDoSlot =
-    u", C{p} varchar(10) character set win1252 = ?, V{p} double precision = ?"
-    u", Q{p} integer = ?, P{p} integer = ?, T{p} integer = ?, L{p} integer = ?"
-    u", N{p} double precision = ?";
-constexpr std::u16string_view kConjuntoDoSlot =
-    u"COD{n} = :C{p}, VALOR{n} = :V{p}, QUANT{n} = :Q{p}, PERC{n} = :P{p}, TEMPO{n} = :T{p}, ";
-constexpr std::u16string_view kRetornoDoSlot =
-    u"old.COD{n}, new.COD{n}, old.VALOR{n}, new.VALOR{n}, old.QUANT{n}, new.QUANT{n}, "
-    u"old.PERC{n}, new.PERC{n}, old.TEMPO{n}, new.TEMPO{n}, ";
-constexpr std::u16string_view kDestinoDoSlot =
-    u":CA{n}, :CD{n}, :VA{n}, :VD{n}, :QA{n}, :QD{n}, :PA{n}, :PD{n}, :TA{n}, :TD{n}, ";
 // A row another connection holds fails after the transaction's lock wait; caught here, so the
 // operator is told which servant it was.
 constexpr std::u16string_view kLinha =
@@ -62,61 +62,43 @@ constexpr std::u16string_view kLinha =
     u"  when gdscode lock_timeout, gdscode lock_conflict, gdscode update_conflict, "
     u"gdscode deadlock do begin if (bloqueada < 0) then bloqueada = {r}; end\n"
     u"  end\n";
-constexpr std::u16string_view kDiarioDoSlot =
-    u"    insert into KAVLO_LANCAMENTO (ID_IMPORTACAO, LINHA_RETORNO, MATRICULA, CHAVE_LINHA, SLOT,"
-    u" COD_ANTES, COD_DEPOIS, VALOR_ANTES, VALOR_DEPOIS, QUANT_ANTES, QUANT_DEPOIS, PERC_ANTES,"
-    u" PERC_DEPOIS, TEMPO_ANTES, TEMPO_DEPOIS, MCVALOR_ANTES, MCVALOR_DEPOIS, RECALCULAR_ANTES,"
-    u" RECALCULAR_DEPOIS)\n"
-    u"      values (:ID, :L{p}, :X{r}, :K{r}, {n}, :CA{n}, :CD{n}, :VA{n}, :VD{n}, :QA{n}, :QD{n},"
-    u" :PA{n}, :PD{n}, :TA{n}, :TD{n}, {mcAntes}, {mcDepois}, {recAntes}, :RD);\n";
 constexpr std::u16string_view kBloco =
     u"execute block (ID integer = ?{parametros})\n"
     u"returns (falhou integer, bloqueada integer)\nas\n{declaracoes}"
     u"begin\n  falhou = -1;\n  bloqueada = -1;\n{corpo}  suspend;\nend";
 
 std::u16string SqlBloco(std::u16string_view tabela, const std::vector<int>& slots, size_t linhas) {
-    std::u16string parametros, declaracoes, corpo;
-    for (int slot : slots)
-        declaracoes += Preencher(kDeclaracoesDoSlot, {{u"n", Num(static_cast<size_t>(slot))}});
-    declaracoes += kDeclaracoesDaLinha;
-    for (size_t i = 0; i < linhas; ++i) {
-        const std::u16string r = Num(i);
-        parametros += Preencher(kParametrosDaLinha, {{u"r", r}});
-        std::u16string conjunto, retorno, destino, diario;
-        for (size_t k = 0; k < slots.size(); ++k) {
-            const std::u16string n = Num(static_cast<size_t>(slots[k]));
-            std::u16string p = r;
-            p += u'_';
-            p += n;
-            parametros += Preencher(kParametrosDoSlot, {{u"p", p}});
-            conjunto += Preencher(kConjuntoDoSlot, {{u"n", n}, {u"p", p}});
-            retorno += Preencher(kRetornoDoSlot, {{u"n", n}});
-            destino += Preencher(kDestinoDoSlot, {{u"n", n}});
+    static const ModelosDoLancamento m;
+    const BlocoDeLinhas bloco(slots);
+    const std::vector<std::u16string>& n = bloco.Numeros();
+    return bloco.Montar(
+        kBloco, m.declaracoesDoSlot, kDeclaracoesDaLinha, linhas,
+        [&](const std::u16string& r, std::u16string& parametros, std::u16string& corpo) {
+            parametros += Preencher(kParametrosDaLinha, {{u"r", r}});
+            parametros += bloco.PorSlot(m.parametrosDoSlot, r);
             // MCVALOR and RECALCULAR before and after each posting of the row: the first starts
             // from what the row held, the last ends at what it holds now, the ones between at the
             // margin each posting left.
-            const std::u16string anterior =
-                k == 0 ? std::u16string(u":MA")
-                       : Preencher(u":N{r}_{n}",
-                                   {{u"r", r}, {u"n", Num(static_cast<size_t>(slots[k - 1]))}});
-            const std::u16string depois =
-                k + 1 == slots.size() ? std::u16string(u":MD") : Preencher(u":N{p}", {{u"p", p}});
-            diario += Preencher(kDiarioDoSlot, {{u"p", p},
-                                                {u"r", r},
-                                                {u"n", n},
-                                                {u"mcAntes", anterior},
-                                                {u"mcDepois", depois},
-                                                {u"recAntes", k == 0 ? u":RA" : u":RD"}});
-        }
-        corpo += Preencher(kLinha, {{u"tabela", tabela},
-                                    {u"conjunto", conjunto},
-                                    {u"r", r},
-                                    {u"retorno", retorno},
-                                    {u"destino", destino},
-                                    {u"diario", diario}});
-    }
-    return Preencher(
-        kBloco, {{u"parametros", parametros}, {u"declaracoes", declaracoes}, {u"corpo", corpo}});
+            std::u16string diario;
+            for (size_t k = 0; k < n.size(); ++k) {
+                const std::u16string p = r + u'_' + n[k];
+                const std::u16string anterior =
+                    k == 0 ? std::u16string(u":MA") : u":N" + r + u'_' + n[k - 1];
+                const std::u16string depois = k + 1 == n.size() ? u":MD" : u":N" + p;
+                diario += Preencher(m.diario, {{u"p", p},
+                                               {u"r", r},
+                                               {u"n", n[k]},
+                                               {u"mcAntes", anterior},
+                                               {u"mcDepois", depois},
+                                               {u"recAntes", k == 0 ? u":RA" : u":RD"}});
+            }
+            corpo += Preencher(kLinha, {{u"tabela", tabela},
+                                        {u"conjunto", bloco.PorSlot(m.conjunto, r)},
+                                        {u"r", r},
+                                        {u"retorno", bloco.PorSlot(m.retorno)},
+                                        {u"destino", bloco.PorSlot(m.destino)},
+                                        {u"diario", diario}});
+        });
 }
 
 // "linha 7 do arquivo de retorno", "linhas 7, 9 do arquivo de retorno"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "import/ArquivoRetorno.h"
+#include "import/ColunasDaDeducao.h"
 #include "util/ConjuntoDeChaves.h"
 
 namespace kavlo {
@@ -47,10 +48,6 @@ struct Desfecho {
 // Strict mode ("S" exactly) posts only an instalment the margin covers (m >= p); the lenient mode
 // posts every instalment whole, letting the margin fall below zero.
 Desfecho Decidir(bool estrito, int64_t margem, int64_t parcela);
-
-// Slots the import uses, in the order they are tried; slot 10 belongs to the payroll itself.
-inline constexpr std::array<int, 16> SlotsUsaveis = {1, 2,  3,  4,  5,  6,  7,  8,
-                                                     9, 11, 12, 13, 14, 15, 16, 17};
 
 struct Lancamento {
     std::u16string codigo;

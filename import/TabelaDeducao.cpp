@@ -29,7 +29,8 @@ std::u16string MesDaTabela(std::u16string_view tabela) {
 std::unique_ptr<fb::Comando> PrepararLeitura(fb::Transacao& transacao,
                                              const std::u16string& tabela) {
     std::u16string colunas = u"rdb$db_key as KAVLO_CHAVE_LINHA, MATRICULA, MCVALOR, ATIVO";
-    for (int slot : SlotsUsaveis) colunas += u", COD" + DeUtf8(std::to_string(slot));
+    for (int slot : SlotsUsaveis)
+        colunas += u", " + std::u16string(kCodigoDoSlot) + DeUtf8(std::to_string(slot));
     try {
         return std::make_unique<fb::Comando>(transacao, u"select " + colunas + u" from " + tabela,
                                              "ler os servidores da tabela " + ParaUtf8(tabela));
@@ -58,7 +59,7 @@ TabelaDeducao::TabelaDeducao(fb::Transacao& transacao, const std::u16string& tab
     const unsigned ativo = c.Indice("ATIVO");
     std::array<unsigned, 18> cod{};
     for (int slot : SlotsUsaveis)
-        cod[static_cast<size_t>(slot)] = c.Indice("COD" + std::to_string(slot));
+        cod[static_cast<size_t>(slot)] = c.Indice(ParaUtf8(kCodigoDoSlot) + std::to_string(slot));
     while (c.Proximo()) {
         obs.Avancar();
         const std::u16string m = c.Texto(matricula);

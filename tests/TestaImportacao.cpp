@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <set>
+#include <thread>
 
 #include "CadeiaHost.h"
 #include "DllKavlo.h"
@@ -993,6 +995,95 @@ TEST_F(Importacao, SemDiarioNaoHaLancamento) {
         << erro;
     EXPECT_EQ(Exata(), antes);
     EXPECT_FALSE(fs::exists(Resultado()));
+}
+
+// A failed creation of the journal is looked at again only when another process was creating the
+// same object at that moment. A refusal (a login that may not create tables, a read-only
+// database) is told on the first attempt: the engine's errors of each kind, as it raises them.
+TEST(Diario, SoUmaCriacaoAoMesmoTempoFazOlharDeNovo) {
+    BancoTeste banco;
+    auto falha = [](const std::function<void()>& f) -> std::optional<ErroBanco> {
+        try {
+            f();
+        } catch (const ErroBanco& e) {
+            return e;
+        }
+        return std::nullopt;
+    };
+    // A login that is not the database's owner may create nothing in it.
+    {
+        fb::Conexao outro;
+        outro.Abrir(banco.Caminho(), "OUTRO", "x");
+        const auto erro = falha([&] { PrepararDiario(outro); });
+        ASSERT_TRUE(erro);
+        EXPECT_FALSE(CriadoAoMesmoTempo(*erro)) << erro->TextoDoFirebird();
+        for (const char* trecho :
+             {"Não foi possível criar o diário de importações (KAVLO_IMPORTACAO_ID)",
+              "o usuário do banco de dados não tem o direito de criar ou alterar tabelas"})
+            EXPECT_NE(std::string(erro->what()).find(trecho), std::string::npos) << erro->what();
+    }
+    // Each object of the journal created by two connections at once: the one whose creation
+    // comes second fails on the name the other took, committed while it waited or before. (Two
+    // indexes of one name at once make both wait out the lock wait, and then it is the same
+    // duplicate; the indexes are raced below, one after the other.)
+    fb::Conexao a, b;
+    AbrirBancoDaFolha(a, banco.Caminho());
+    AbrirBancoDaFolha(b, banco.Caminho());
+    for (const ObjetoDiario& objeto : kDiario) {
+        if (objeto.tipo == "INDEX") continue;
+        SCOPED_TRACE(std::string(objeto.nome));
+        std::optional<ErroBanco> erro;
+        if (objeto.tipo == "COLUMN") {  // the table was made with it
+            erro = falha([&] {
+                fb::Transacao t(b, fb::ModoTransacao::Escrita);
+                fb::Comando(t, objeto.ddl, "criar").Executar();
+                t.Commit();
+            });
+        } else {
+            fb::Transacao primeira(a, fb::ModoTransacao::Escrita);
+            fb::Comando(primeira, objeto.ddl, "criar").Executar();
+            std::thread confirma([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                primeira.Commit();
+            });
+            erro = falha([&] {
+                fb::Transacao t(b, fb::ModoTransacao::Escrita);
+                fb::Comando(t, objeto.ddl, "criar").Executar();
+                t.Commit();
+            });
+            confirma.join();
+        }
+        ASSERT_TRUE(erro);
+        EXPECT_TRUE(CriadoAoMesmoTempo(*erro)) << erro->TextoDoFirebird();
+    }
+    a.Fechar();
+    b.Fechar();
+    // The same name taken and committed before the second creation began.
+    {
+        fb::Conexao c;
+        AbrirBancoDaFolha(c, banco.Caminho());
+        PrepararDiario(c);  // the indexes
+        for (const ObjetoDiario& objeto : kDiario) {
+            SCOPED_TRACE(std::string(objeto.nome));
+            const auto erro = falha([&] {
+                fb::Transacao t(c, fb::ModoTransacao::Escrita);
+                fb::Comando(t, objeto.ddl, "criar").Executar();
+                t.Commit();
+            });
+            ASSERT_TRUE(erro);
+            EXPECT_TRUE(CriadoAoMesmoTempo(*erro)) << erro->TextoDoFirebird();
+        }
+    }
+    // A read-only database.
+    BancoTeste vazio;
+    ASSERT_EQ(std::system(
+                  ("gfix -mode read_only -user SYSDBA '" + vazio.Arquivo().string() + "'").c_str()),
+              0);
+    fb::Conexao somenteLeitura;
+    AbrirBancoDaFolha(somenteLeitura, vazio.Caminho());
+    const auto erro = falha([&] { PrepararDiario(somenteLeitura); });
+    ASSERT_TRUE(erro);
+    EXPECT_FALSE(CriadoAoMesmoTempo(*erro)) << erro->TextoDoFirebird();
 }
 
 // A deduction row another program is changing: after a short, stated wait the import gives up,
