@@ -265,8 +265,10 @@ Gravacao GravacaoDe(const ImportacaoRegistrada& i, Momento momento) {
 bool CriadoAoMesmoTempo(const ErroBanco& erro) {
     // "Sequence ... already exists": a code the client's header does not name.
     constexpr long kSequenciaJaExiste = 336068862L;
+    // An index created by two connections at once: the commit of one of them fails building it
+    // (isc_idx_key_err) while the other's stands.
     for (long codigo : {isc_no_dup, isc_unique_key_violation, isc_dyn_dup_table, isc_dyn_dup_index,
-                        kSequenciaJaExiste, isc_lock_conflict, isc_lock_timeout,
+                        isc_idx_key_err, kSequenciaJaExiste, isc_lock_conflict, isc_lock_timeout,
                         isc_update_conflict, isc_deadlock})
         if (erro.Tem(codigo)) return true;
     return false;

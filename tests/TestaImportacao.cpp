@@ -1024,8 +1024,9 @@ TEST(Diario, SoUmaCriacaoAoMesmoTempoFazOlharDeNovo) {
     }
     // Each object of the journal created by two connections at once: the one whose creation
     // comes second fails on the name the other took, committed while it waited or before. (Two
-    // indexes of one name at once make both wait out the lock wait, and then it is the same
-    // duplicate; the indexes are raced below, one after the other.)
+    // indexes of one name at once make both wait out the lock wait, and then one of them fails
+    // on the duplicate or, at its commit, building the index (isc_idx_key_err, which the two
+    // imports of Corrida.* meet now and then); the indexes are raced below, one after the other.)
     fb::Conexao a, b;
     AbrirBancoDaFolha(a, banco.Caminho());
     AbrirBancoDaFolha(b, banco.Caminho());
