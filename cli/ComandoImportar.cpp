@@ -105,12 +105,11 @@ Json JsonDoResumo(const ResumoImportacao& r) {
 }
 
 // Every file this command writes (the check's findings too) against each other and the
-// database, before the check reads anything.
-ArquivosDaImportacao ConferirArquivos(const Opcoes& o) {
+// database, before the check reads anything, on the connection the check then uses.
+ArquivosDaImportacao ConferirArquivos(const Opcoes& o, fb::Conexao& conexao) {
     const std::u16string banco = DeUtf8(o.banco);
     ArquivosDaImportacao a =
         NomesDaImportacao(banco, DeUtf8(o.resultado), DeUtf8(o.retorno), o.simular);
-    fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, banco);
     ConferirArquivosDaImportacao(a, banco, conexao, true);
     return a;
@@ -196,10 +195,14 @@ Subcomando RegistrarImportar(CLI::App& app) {
         "                 --retorno /dados/retorno.txt --folhas MENSAL --verifica-margem S");
     return {sub,
             [o] {
-                const ArquivosDaImportacao arquivos = ConferirArquivos(*o);
+                // Held open until the command ends: an embedded engine then keeps the database
+                // open, with the pages the check read in its cache, for the import's connection.
+                fb::Conexao conexao;
+                const ArquivosDaImportacao arquivos = ConferirArquivos(*o, conexao);
                 std::optional<ArquivoDeRetorno> lido;
                 const Verificacao v = VerificarAntes(
-                    {o->banco, o->mes, o->ano, o->retorno, o->verificaMargem == "S"}, &lido);
+                    conexao, {o->banco, o->mes, o->ano, o->retorno, o->verificaMargem == "S"},
+                    &lido);
                 if (!PodeImportar(*o, v)) return kSaidaVerificacao;
                 Interrupcao::Conferir();
 

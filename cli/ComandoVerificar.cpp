@@ -100,6 +100,11 @@ std::string Onde(const Achado& a) {
 Verificacao VerificarAntes(const ParaVerificar& p, std::optional<ArquivoDeRetorno>* lido) {
     fb::Conexao conexao;
     AbrirBancoDaFolha(conexao, DeUtf8(p.banco));
+    return VerificarAntes(conexao, p, lido);
+}
+
+Verificacao VerificarAntes(fb::Conexao& conexao, const ParaVerificar& p,
+                           std::optional<ArquivoDeRetorno>* lido) {
     return VerificarRetorno(conexao, {DeUtf8(p.mes), DeUtf8(p.ano), DeUtf8(p.retorno), p.estrito},
                             lido);
 }

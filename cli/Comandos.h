@@ -46,6 +46,9 @@ struct ParaVerificar {
 // `lido`, when given, receives the return file as the check read it, for the import to post from.
 Verificacao VerificarAntes(const ParaVerificar& pedido,
                            std::optional<ArquivoDeRetorno>* lido = nullptr);
+// The same on a connection the caller holds open.
+Verificacao VerificarAntes(fb::Conexao& conexao, const ParaVerificar& pedido,
+                           std::optional<ArquivoDeRetorno>* lido = nullptr);
 // Prints the findings of one severity, at most `limite` of each kind (0: all); returns how many
 // it left out.
 size_t MostrarAchados(std::FILE* saida, const Verificacao& v, Gravidade g, size_t limite);
