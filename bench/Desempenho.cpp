@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "bench/Ambiente.h"
@@ -52,7 +53,8 @@ void Medir(const Lancador& lancador, const std::vector<int>& tamanhos) {
 
 int Uso() {
     fmt::print(stderr,
-               "Uso: kavlo_desempenho [servidores...]   (de 1 a {}; padrão: 100000 1000000)\n",
+               "Uso: kavlo_desempenho [--repeticoes N] [servidores...]   (de 1 a {}; padrão: "
+               "100000 1000000; cada figura é a melhor de N execuções, padrão 3)\n",
                demo::kMaximoServidores);
     return 2;
 }
@@ -62,8 +64,15 @@ int Uso() {
 int main(int argc, char** argv) {
     std::vector<int> tamanhos;
     for (int i = 1; i < argc; ++i) {
+        const bool repeticoes = std::string_view(argv[i]) == "--repeticoes";
+        if (repeticoes && ++i == argc) return Uso();
         char* fim = nullptr;
         const long n = std::strtol(argv[i], &fim, 10);
+        if (repeticoes) {
+            if (*fim != '\0' || n < 1 || n > 9) return Uso();
+            DefinirRepeticoes(static_cast<int>(n));
+            continue;
+        }
         if (*fim != '\0' || n < 1 || n > demo::kMaximoServidores) return Uso();
         tamanhos.push_back(static_cast<int>(n));
     }

@@ -29,7 +29,7 @@ Execucoes::~Execucoes() {
 
 void Execucoes::Geracao() {
     Copiar();
-    for (int k = 0; k < kRepeticoes; ++k) {
+    for (int k = 0; k < Repeticoes(); ++k) {
         Registrar("referência da geração", k, ReferenciaGeracao(local16_, folha_.filtro),
                   m_.referenciaGeracao);
         Registrar("geração", k, Gerar(folha_.filtro), m_.geracao);
@@ -38,7 +38,7 @@ void Execucoes::Geracao() {
 }
 
 void Execucoes::Importacao() {
-    for (int k = 0; k < kRepeticoes; ++k) {
+    for (int k = 0; k < Repeticoes(); ++k) {
         Copiar();
         Registrar("referência da importação", k, ReferenciaImportacao(local16_, folha_.linhas),
                   m_.referenciaImportacao);
@@ -81,8 +81,8 @@ void Execucoes::Copiar() {
 void Execucoes::Registrar(std::string_view oQue, int k, const Processo& p, Figura& figura,
                           int de) const {
     figura.Incluir(p);
-    fmt::print(stderr, "{} {} {}/{}: {} s, CPU {} s{}\n", rotulo_, oQue, k + 1, de,
-               Decimal(p.segundos, 1), Decimal(p.cpu, 1),
+    fmt::print(stderr, "{} {} {}/{}: {} s, CPU {} s{}\n", rotulo_, oQue, k + 1,
+               de ? de : Repeticoes(), Decimal(p.segundos, 1), Decimal(p.cpu, 1),
                p.picoMiB ? fmt::format(", pico {} MiB", p.picoMiB) : "");
 }
 

@@ -33,9 +33,10 @@ class Execucoes {
     // A fresh copy of the payroll, under a name of its own: a server may keep a file open a while
     // after its last connection, and a copy written over it would be read mixed with the old one.
     void Copiar();
-    // The machine is noisy: each time is the best of a few runs, each peak the largest.
+    // The machine is noisy: each time is the best of a few runs, each peak the largest. `de`:
+    // how many runs this figure has (0: Repeticoes()).
     void Registrar(std::string_view oQue, int k, const Processo& p, Figura& figura,
-                   int de = kRepeticoes) const;
+                   int de = 0) const;
     Processo Rodar(std::vector<std::string> argumentos) const;
     Processo Gerar(const std::u16string& filtro) const;
     std::string Resultado() const;

@@ -131,9 +131,21 @@ void Imprimir(const Medidas& medidas, const std::vector<int>& tamanhos,
         "(entre outros\n"
         "    tamanhos, {}x a razão entre eles);\n"
         "  filtro trivial: a geração com o filtro \"{}\", uma execução, só para comparar.\n",
-        kRepeticoes, Decimal(kMetaGeracao, 1), Decimal(kMetaImportacao, 1),
+        Repeticoes(), Decimal(kMetaGeracao, 1), Decimal(kMetaImportacao, 1),
         Decimal(kMetaImportar, 2), Decimal(kMetaEstorno, 0),
         Decimal(kMetaCrescimentoPorServidor, 1), ParaUtf8(filtroTrivial));
+}
+
+namespace {
+int repeticoes = 3;
+}  // namespace
+
+int Repeticoes() {
+    return repeticoes;
+}
+
+void DefinirRepeticoes(int n) {
+    repeticoes = n;
 }
 
 }  // namespace kavlo::bench

@@ -10,7 +10,10 @@
 
 namespace kavlo::bench {
 
-inline constexpr int kRepeticoes = 3;
+// How many times each figure is measured, the best one counting: three, unless the command line
+// asks fewer for a long run.
+int Repeticoes();
+void DefinirRepeticoes(int n);
 // Registrations the host's filter leaves out.
 inline constexpr size_t kExcluidasPeloFiltro = 1400;
 
