@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <thread>
 #include <type_traits>
 #include <variant>
@@ -267,9 +268,11 @@ bool CriadoAoMesmoTempo(const ErroBanco& erro) {
     constexpr long kSequenciaJaExiste = 336068862L;
     // An index created by two connections at once: the commit of one of them fails building it
     // (isc_idx_key_err) while the other's stands.
-    for (long codigo : {isc_no_dup, isc_unique_key_violation, isc_dyn_dup_table, isc_dyn_dup_index,
-                        isc_idx_key_err, kSequenciaJaExiste, isc_lock_conflict, isc_lock_timeout,
-                        isc_update_conflict, isc_deadlock})
+    // The client's codes are ISC_STATUS, an int on 32-bit Windows: the list says its type.
+    for (long codigo : std::initializer_list<long>{
+             isc_no_dup, isc_unique_key_violation, isc_dyn_dup_table, isc_dyn_dup_index,
+             isc_idx_key_err, kSequenciaJaExiste, isc_lock_conflict, isc_lock_timeout,
+             isc_update_conflict, isc_deadlock})
         if (erro.Tem(codigo)) return true;
     return false;
 }
