@@ -107,7 +107,7 @@ void Imprimir(const Medidas& medidas, const std::vector<int>& tamanhos,
         }
     }
     fmt::print(
-        "\nMetas (cada tempo é o melhor de {} execuções; o pico de memória, o maior delas; pico "
+        "\nMetas (cada tempo é {}; o pico de memória, o maior delas; pico "
         "<= 100 MiB\naté 100000 servidores e <= 256 MiB acima; o tempo de CPU, só no acesso "
         "embutido, em que o\nmotor do banco roda no próprio processo, é o do processo e mostra o "
         "trabalho quando a máquina\nestá dividida com outros):\n"
@@ -131,9 +131,10 @@ void Imprimir(const Medidas& medidas, const std::vector<int>& tamanhos,
         "(entre outros\n"
         "    tamanhos, {}x a razão entre eles);\n"
         "  filtro trivial: a geração com o filtro \"{}\", uma execução, só para comparar.\n",
-        Repeticoes(), Decimal(kMetaGeracao, 1), Decimal(kMetaImportacao, 1),
-        Decimal(kMetaImportar, 2), Decimal(kMetaEstorno, 0),
-        Decimal(kMetaCrescimentoPorServidor, 1), ParaUtf8(filtroTrivial));
+        Repeticoes() == 1 ? std::string("o de uma execução")
+                          : fmt::format("o melhor de {} execuções", Repeticoes()),
+        Decimal(kMetaGeracao, 1), Decimal(kMetaImportacao, 1), Decimal(kMetaImportar, 2),
+        Decimal(kMetaEstorno, 0), Decimal(kMetaCrescimentoPorServidor, 1), ParaUtf8(filtroTrivial));
 }
 
 namespace {
