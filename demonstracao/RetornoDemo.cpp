@@ -119,12 +119,13 @@ void RetornoDemo::Detalhes(const Servidor& v, std::vector<std::u16string>& linha
     };
     Sorteio s(semente_, kFluxoRetorno, static_cast<uint64_t>(v.indice));
     if (v.ativo) {
-        const bool primeira =
-            v.indice == garantido::kSegundaParcela || v.indice == garantido::kMargemNegativa || s.Chance(0.6);
+        const bool primeira = v.indice == garantido::kSegundaParcela ||
+                              v.indice == garantido::kMargemNegativa || s.Chance(0.6);
         if (primeira) {
             const Parcela umaParcela = SortearParcela(s, v, c_, s.Chance(0.12));
             detalhe(umaParcela);
-            if (v.indice == garantido::kSegundaParcela || s.Chance(1.0 / 6)) {  // about 10% of the actives
+            if (v.indice == garantido::kSegundaParcela ||
+                s.Chance(1.0 / 6)) {  // about 10% of the actives
                 // A second instalment is another loan: one that repeated the first (same party,
                 // amount and counter) would be a repeated line, which stops an import's check.
                 Parcela outra = SortearParcela(s, v, c_, false);

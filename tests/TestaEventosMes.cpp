@@ -8,8 +8,8 @@
 
 #include "dao/BancoFolha.h"
 #include "dao/EventosMes.h"
-#include "dao/firebird/Firebird.h"
 #include "dao/SituacaoServidor.h"
+#include "dao/firebird/Firebird.h"
 #include "tests/apoio/BancoTeste.h"
 #include "util/Codificacao.h"
 

@@ -15,8 +15,8 @@
 
 #include "CadeiaHost.h"
 #include "dao/BancoFolha.h"
-#include "dao/firebird/Firebird.h"
 #include "dao/LoginBanco.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/BancoDemo.h"
 #include "entry/Chamadas.h"
 #include "entry/Conexao.h"

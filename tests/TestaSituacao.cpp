@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "dao/BancoFolha.h"
-#include "dao/firebird/Firebird.h"
 #include "dao/SituacaoServidor.h"
+#include "dao/firebird/Firebird.h"
 #include "demonstracao/EsquemaFolha.h"
 #include "entry/Conexao.h"
 #include "entry/ProcessoKavlo.h"
